@@ -1,0 +1,124 @@
+/*
+ * usbhelper.h - host interface of usbhelper.dll (32-bit Windows, cdecl, C and C++).
+ *
+ * usbhelper.dll finds Android phones on the PC's USB ports and brings each one to the
+ * point where the host can talk to it through ADB. The host:
+ *
+ *   1. calls IUSB_start(callback) once; from then on the library works on its own threads
+ *      and reports every step as (message id, JSON text) through the callback. The callback
+ *      runs on the library's event-loop thread; the text is valid during the call only.
+ *   2. answers some messages with action messages sent through IUSB_SendMessage, e.g.
+ *        {"action":"USB_RETRY","command":11024,"device_sn":"SERIAL"}   after USB_WM_ADB_OPEN
+ *        {"action":"USB_RETRY","command":11040,"device_sn":"SERIAL"}   retry a phone
+ *        {"action":"KILL-ADBSERVER","device_sn":"SERIAL"}              clear port 5037, retry
+ *   3. may ask at any time: IUSB_isPhone(path), IUSB_hasPhone(), IUSB_getPhoneList(buf, &len).
+ *   4. calls IUSB_stop() before unloading.
+ *
+ * Payloads are compact JSON objects, members in name order, ending in "\n". The device
+ * payload is {"b_adbopen":bool,"b_driver":bool,"device_desc":"...","device_sn":"..."}.
+ *
+ * Files: config_ini.txt and whitelist.json beside the host executable (optional);
+ * the log "usb_log.txt" and track file "usb_track.txt" under %APPDATA%\Ostrel\usb\.
+ * Link with the shipped import library (libusbhelper.dll.a or usbhelper.def).
+ */
+#ifndef USBHELPER_H
+#define USBHELPER_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define USB_CDECL __cdecl
+#else
+#define USB_CDECL
+#endif
+
+#if defined(_WIN32) && defined(USBHELPER_BUILDING)
+#define USBHELPER_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(USBHELPER_STATIC)
+#define USBHELPER_API __declspec(dllimport)
+#else
+#define USBHELPER_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Host callback: message id (11024..11066) and a NUL-terminated JSON text. */
+typedef void(USB_CDECL* UsbUiCallback)(int32_t id, const char* json);
+
+/* Message identifiers (payload in brackets; D = device payload). */
+enum UsbUiMessage {
+    USB_WM_ADB_OPEN = 11024,                      /* USB debugging is off on the phone [D] */
+    USB_WM_DRIVER_DOWNLOADING = 11025,            /* [D] */
+    USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL = 11026, /* no driver address could be had [D] */
+    USB_WM_DRIVER_DOWNLOAD_PROGRESS = 11027,      /* [down_progress, device_desc, device_sn] */
+    USB_WM_DRIVER_DOWNLOAD_FAIL = 11028,          /* [D] */
+    USB_WM_DRIVER_INSTALLING = 11029,             /* [D] */
+    USB_WM_DRIVER_INSTALLING_FAIL = 11030,        /* [D] */
+    USB_WM_APK_INSTALLING = 11031,                /* not sent */
+    USB_WM_APK_INSTALLING_FAIL = 11032,           /* not sent */
+    USB_WM_APK_INSTALLING_SUCCESS = 11033,        /* not sent */
+    USB_WM_PHONE_ADBDEBUG_EXCEPTION = 11034,      /* phone stays offline for ADB [D] */
+    USB_WM_PHONE_VERSION_FORCE_UPGRADE = 11035,   /* not sent */
+    USB_WM_DRIVER_CHECK_FAIL = 11036,             /* not sent */
+    USB_WM_TRY_CONNECT_PHONE = 11037,             /* step 0 [device_sn] */
+    USB_WM_CONNECT_PHONE_SUCCESS = 11038,         /* not sent */
+    USB_WM_CONNECT_PHONE_FAIL = 11039,            /* not sent */
+    USB_WM_RESCAN_PHONE_BYADB = 11040,            /* ADB server does not list the phone [D] */
+    USB_WM_CHECK_PHONE_FAIL = 11041,              /* not sent */
+    USB_WM_CHECK_PHONE_EXTRACT = 11042,           /* not sent */
+    USB_WM_PC_VERSION_FORCE_UPGRADE = 11043,      /* not sent */
+    USB_WM_PHONE_VERSION_UPGRADE = 11044,         /* not sent */
+    USB_WM_PHONE_SN_CONFLICT = 11045,             /* [device_sn] or [device_desc, device_sn] */
+    USB_WM_PHONE_SN_ERROR = 11046,                /* not sent */
+    USB_WM_USB_CHECKING = 11047,                  /* not sent */
+    USB_WM_USB_CHECK_COMPLETE = 11048,            /* not sent */
+    USB_WM_CHECKING_ADBMODE = 11049,              /* step 1 [device_sn] */
+    USB_WM_CHECKING_ADB_DRIVER = 11050,           /* step 2 [D] */
+    USB_WM_CHECKING_ADB_CONNECTING = 11051,       /* step 3 [D] */
+    USB_WM_CHECKING_ADB_DEVICE_STATUS = 11052,    /* [D] */
+    USB_WM_CHECKING_APK_INSTALL = 11053,          /* not sent */
+    USB_WM_CHECKING_APK_STARTING = 11054,         /* not sent */
+    USB_WM_CHECKING_APK_VERSION = 11055,          /* not sent */
+    USB_WM_INSTALLING_TARNIK_APK_VERSION = 11056, /* not sent */
+    USB_WM_INSTALLING_BRUMOTH_APK_VERSION = 11057, /* not sent */
+    USB_WM_WAIT_DRIVER_INSTALL = 11058,           /* Windows is installing a driver [device_sn] */
+    USB_WM_KILL_THIRDPARTY_ADBSERVER = 11059,     /* [device_desc, device_sn, kill-name] */
+    USB_WM_RESTART_ADBSERVER = 11060,             /* [device_desc, device_sn, kill-name] */
+    USB_WM_HIDE_ALLWINDOW = 11061,                /* not sent */
+    USB_WM_DRIVER_DOWNLOAD_SUCCESS = 11062,       /* [D] */
+    USB_WM_DRIVER_INSTALLING_SUCCESS = 11063,     /* [D] */
+    USB_WM_RESTART_OS = 11064,                    /* nobody answers on 5037: ask the user to restart
+                                                     the computer [device_desc, device_sn, kill-name "os"] */
+    USB_WM_DEVICE_ONLINE = 11065,                 /* step 4: the host takes over [D] */
+    USB_WM_DEVICE_OFFLINE = 11066                 /* the phone left [D] */
+};
+
+/* Action texts of the messages the host sends back. */
+#define USB_ACTION_USB_RETRY "USB_RETRY"
+#define USB_ACTION_KILL_ADBSERVER "KILL-ADBSERVER"
+
+/* Starts the service once; later calls change nothing (not even the callback). */
+USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback);
+/* 0 when the running service was stopped, -1 when it was not started. */
+USBHELPER_API int32_t USB_CDECL IUSB_stop(void);
+/* Starts (or adopts) the ADB server on 127.0.0.1:5037, synchronously. */
+USBHELPER_API void USB_CDECL IUSB_startAdbServer(void);
+/* Is the device with this interface path ("\\?\USB#VID_...") a phone? 1 or 0. */
+USBHELPER_API uint8_t USB_CDECL IUSB_isPhone(const char* devicePath);
+/* Is a phone plugged in that the service has not taken up yet? 1 or 0. */
+USBHELPER_API uint8_t USB_CDECL IUSB_hasPhone(void);
+/* Copies the phone-list document, a JSON array [{"phone":"\\\\?\\USB#..."}] + "\n".
+ * Returns 0 when no phone is present. When *length is not larger than the document, stores
+ * the document's size in *length and copies nothing; otherwise copies the document WITHOUT a
+ * terminating zero: offer a zero-filled buffer strictly longer than the size. */
+USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length);
+/* Queues a JSON action message for the service's event loop. */
+USBHELPER_API void USB_CDECL IUSB_SendMessage(const char* message);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* USBHELPER_H */

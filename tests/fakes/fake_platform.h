@@ -1,0 +1,97 @@
+// Scriptable fakes for the platform ports, and an RAII installer that swaps them into the
+// process-wide bundle for one test.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/ports.h"
+
+namespace USB {
+namespace Fake {
+
+class System : public SystemPort {
+public:
+    std::string exePath = "/tmp/usbhelper-fake/host.exe";
+    std::string appData;  // set by Platform to a fresh temp folder
+    std::string tempFolder = "/tmp/";
+    OsVersionFacts version{true, 6, 1, 2, 1, 9, 0};
+    int wow64 = 1;
+    bool networkAlive = true;
+    int socketStartups = 0;
+    int socketCleanups = 0;
+    std::vector<std::wstring> debugOutput;
+
+    std::string ExecutablePath() override { return exePath; }
+    std::string AppDataFolder() override { return appData; }
+    std::string TempFolder() override { return tempFolder; }
+    OsVersionFacts OsVersion() override { return version; }
+    int Wow64State() override { return wow64; }
+    bool NetworkAlive() override { return networkAlive; }
+    bool SocketsStartup() override { ++socketStartups; return true; }
+    void SocketsCleanup() override { ++socketCleanups; }
+    std::wstring ErrorText(uint32_t code) override { return L"error " + std::to_wstring(code); }
+    void DebugOutput(const std::wstring& text) override { debugOutput.push_back(text); }
+};
+
+// Sleeps return at once; each is counted and advances virtual time.
+class Clock : public ClockPort {
+public:
+    void SleepMs(uint32_t ms) override;
+    uint64_t NowMs() override { return now.load(); }
+    std::vector<uint32_t> Sleeps();
+    size_t CountSleeps(uint32_t ms);
+    void Clear();
+
+    std::atomic<uint64_t> now{0};
+
+private:
+    std::mutex m_mutex;
+    std::vector<uint32_t> m_sleeps;
+};
+
+// Libraries are names mapped to symbol tables of plain function pointers.
+class Library : public LibraryPort {
+public:
+    std::map<std::string, std::map<std::string, void*>> libraries;
+    std::vector<std::string> loads;
+
+    void* Load(const char* name) override;
+    void* Symbol(void* module, const char* name) override;
+    void Free(void*) override {}
+};
+
+// Installs the fakes for the lifetime of the object; restores the previous bundle after.
+class Platform {
+public:
+    Platform();
+    ~Platform();
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    // Where the library's data directory lives for this test.
+    std::string DataDirectory() const;
+    std::string ReadDataFile(const std::string& name) const;
+    std::string LogText() const { return ReadDataFile("usb_log.txt"); }
+    std::string TrackText() const { return ReadDataFile("usb_track.txt"); }
+
+    System system;
+    Clock clock;
+    Library library;
+    Ports& ports;
+    std::string root;  // fresh temp folder for this test
+
+private:
+    Ports m_saved;
+};
+
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+
+}  // namespace Fake
+}  // namespace USB

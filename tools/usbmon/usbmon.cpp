@@ -1,0 +1,179 @@
+// usbmon: a console host for diagnostics. Loads usbhelper.dll, starts it, prints every
+// callback as "time id NAME json" and reads commands from stdin.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "usbhelper.h"
+
+namespace {
+
+struct Api {
+    decltype(&IUSB_start) start = nullptr;
+    decltype(&IUSB_stop) stop = nullptr;
+    decltype(&IUSB_startAdbServer) startAdbServer = nullptr;
+    decltype(&IUSB_isPhone) isPhone = nullptr;
+    decltype(&IUSB_hasPhone) hasPhone = nullptr;
+    decltype(&IUSB_getPhoneList) getPhoneList = nullptr;
+    decltype(&IUSB_SendMessage) sendMessage = nullptr;
+} api;
+
+const char* Name(int id)
+{
+    static const char* const names[] = {
+        "WM_ADB_OPEN", "WM_DRIVER_DOWNLOADING", "WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL",
+        "WM_DRIVER_DOWNLOAD_PROGRESS", "WM_DRIVER_DOWNLOAD_FAIL", "WM_DRIVER_INSTALLING",
+        "WM_DRIVER_INSTALLING_FAIL", "WM_APK_INSTALLING", "WM_APK_INSTALLING_FAIL",
+        "WM_APK_INSTALLING_SUCCESS", "WM_PHONE_ADBDEBUG_EXCEPTION", "WM_PHONE_VERSION_FORCE_UPGRADE",
+        "WM_DRIVER_CHECK_FAIL", "WM_TRY_CONNECT_PHONE", "WM_CONNECT_PHONE_SUCCESS",
+        "WM_CONNECT_PHONE_FAIL", "WM_RESCAN_PHONE_BYADB", "WM_CHECK_PHONE_FAIL",
+        "WM_CHECK_PHONE_EXTRACT", "WM_PC_VERSION_FORCE_UPGRADE", "WM_PHONE_VERSION_UPGRADE",
+        "WM_PHONE_SN_CONFLICT", "WM_PHONE_SN_ERROR", "WM_USB_CHECKING", "WM_USB_CHECK_COMPLETE",
+        "WM_CHECKING_ADBMODE", "WM_CHECKING_ADB_DRIVER", "WM_CHECKING_ADB_CONNECTING",
+        "WM_CHECKING_ADB_DEVICE_STATUS", "WM_CHECKING_APK_INSTALL", "WM_CHECKING_APK_STARTING",
+        "WM_CHECKING_APK_VERSION", "WM_INSTALLING_TARNIK_APK_VERSION",
+        "WM_INSTALLING_BRUMOTH_APK_VERSION", "WM_WAIT_DRIVER_INSTALL", "WM_KILL_THIRDPARTY_ADBSERVER",
+        "WM_RESTART_ADBSERVER", "WM_HIDE_ALLWINDOW", "WM_DRIVER_DOWNLOAD_SUCCESS",
+        "WM_DRIVER_INSTALLING_SUCCESS", "WM_RESTART_OS", "WM_DEVICE_ONLINE", "WM_DEVICE_OFFLINE"};
+    if (id < 11024 || id > 11066)
+        return "UNKNOWN";
+    return names[id - 11024];
+}
+
+CRITICAL_SECTION g_print;
+
+void USB_CDECL OnMessage(int32_t id, const char* json)
+{
+    EnterCriticalSection(&g_print);
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    std::string text = json ? json : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    std::printf("%02d:%02d:%02d.%03d %d %s %s\n", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, id, Name(id),
+                text.c_str());
+    std::fflush(stdout);
+    LeaveCriticalSection(&g_print);
+}
+
+void Say(const char* format, const char* arg = "")
+{
+    EnterCriticalSection(&g_print);
+    std::printf(format, arg);
+    std::fflush(stdout);
+    LeaveCriticalSection(&g_print);
+}
+
+bool Load(const char* path)
+{
+    HMODULE dll = LoadLibraryA(path);
+    if (!dll)
+        return false;
+    auto get = [dll](const char* name) { return reinterpret_cast<void*>(GetProcAddress(dll, name)); };
+    api.start = reinterpret_cast<decltype(api.start)>(get("IUSB_start"));
+    api.stop = reinterpret_cast<decltype(api.stop)>(get("IUSB_stop"));
+    api.startAdbServer = reinterpret_cast<decltype(api.startAdbServer)>(get("IUSB_startAdbServer"));
+    api.isPhone = reinterpret_cast<decltype(api.isPhone)>(get("IUSB_isPhone"));
+    api.hasPhone = reinterpret_cast<decltype(api.hasPhone)>(get("IUSB_hasPhone"));
+    api.getPhoneList = reinterpret_cast<decltype(api.getPhoneList)>(get("IUSB_getPhoneList"));
+    api.sendMessage = reinterpret_cast<decltype(api.sendMessage)>(get("IUSB_SendMessage"));
+    return api.start && api.stop && api.startAdbServer && api.isPhone && api.hasPhone && api.getPhoneList &&
+           api.sendMessage;
+}
+
+std::string JsonText(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+void PrintPhoneList()
+{
+    uint32_t length = 0;
+    if (!api.getPhoneList(nullptr, &length)) {
+        Say("list: no phone\n");
+        return;
+    }
+    std::string buffer(length + 1, '\0');
+    uint32_t size = length + 1;
+    api.getPhoneList(&buffer[0], &size);
+    Say("list: %s", buffer.c_str());
+}
+
+// One command line; false to leave.
+bool Command(const std::string& line)
+{
+    char verb[32] = {0}, a[512] = {0}, b[64] = {0};
+    std::sscanf(line.c_str(), "%31s %511s %63s", verb, a, b);
+    const std::string v = verb;
+    if (v == "quit" || v == "exit") {
+        return false;
+    } else if (v == "stop") {
+        Say("stop: %s\n", std::to_string(api.stop()).c_str());
+    } else if (v == "retry") {
+        api.sendMessage(("{\"action\":\"USB_RETRY\",\"command\":" + std::string(*b ? b : "0") +
+                         ",\"device_sn\":\"" + JsonText(a) + "\"}").c_str());
+    } else if (v == "kill-adb") {
+        api.sendMessage(("{\"action\":\"KILL-ADBSERVER\",\"device_sn\":\"" + JsonText(a) + "\"}").c_str());
+    } else if (v == "send") {
+        api.sendMessage(line.substr(line.find("send") + 5).c_str());
+    } else if (v == "isphone") {
+        Say("isphone: %s\n", api.isPhone(a) ? "yes" : "no");
+    } else if (v == "hasphone") {
+        Say("hasphone: %s\n", api.hasPhone() ? "yes" : "no");
+    } else if (v == "list") {
+        PrintPhoneList();
+    } else if (v == "adb") {
+        api.startAdbServer();
+        Say("adb: started\n");
+    } else if (v == "sleep") {
+        Sleep(static_cast<DWORD>(std::atoi(a)));
+    } else if (!v.empty()) {
+        Say("commands: retry SN CMD | kill-adb SN | send JSON | isphone PATH | hasphone | list | adb | "
+            "sleep MS | stop | quit\n");
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    InitializeCriticalSection(&g_print);
+    const char* dll = "usbhelper.dll";
+    int runMs = -1;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
+            dll = argv[++i];
+        else if (!std::strcmp(argv[i], "--run-ms") && i + 1 < argc)
+            runMs = std::atoi(argv[++i]);
+    }
+    if (!Load(dll)) {
+        std::fprintf(stderr, "usbmon: cannot load %s (error %lu)\n", dll, GetLastError());
+        return 2;
+    }
+    api.start(&OnMessage);
+    Say("usbmon: started; type 'help' for commands\n");
+    if (runMs >= 0) {
+        Sleep(static_cast<DWORD>(runMs));
+    } else {
+        char line[4096];
+        while (std::fgets(line, sizeof(line), stdin)) {
+            std::string text = line;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            if (!Command(text))
+                break;
+        }
+    }
+    Say("usbmon: stop %s\n", std::to_string(api.stop()).c_str());
+    return 0;
+}

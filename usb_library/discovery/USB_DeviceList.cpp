@@ -1,0 +1,181 @@
+#include "discovery/USB_DeviceList.h"
+
+#include <vector>
+
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/sys_utils.h"
+
+namespace USB {
+
+UsbDeviceList::~UsbDeviceList()
+{
+    for (auto& kv : m_devices)
+        delete kv.second;
+}
+
+int UsbDeviceList::Add(UsbDevice* device)
+{
+    UsbMutex guard(m_lock);
+    if (!device || m_devices.count(device->m_pDeviceSn))
+        return -1;
+    m_devices.emplace(device->m_pDeviceSn, device);
+    device->m_systemSn = device->m_pDeviceSn;
+    return 0;
+}
+
+UsbDevice* UsbDeviceList::FindUnlocked(const std::string& serial)
+{
+    auto it = m_devices.find(ToUpperAscii(serial));
+    if (it != m_devices.end())
+        return it->second;
+    it = m_devices.find(ToLowerAscii(serial));
+    if (it != m_devices.end())
+        return it->second;
+    return nullptr;
+}
+
+UsbDevice* UsbDeviceList::FindBySn(const std::string& serial)
+{
+    UsbMutex guard(m_lock);
+    if (UsbDevice* found = FindUnlocked(serial))
+        return found;
+    if (m_devices.size() == 1 && !serial.empty()) {
+        for (auto& kv : m_devices) {
+            USB_LOG("m_pDeviceSn is %s\n", kv.second->m_pDeviceSn.c_str());
+            USB_LOG("_id is %s\n", serial.c_str());
+            if (kv.second->m_pDeviceSn == serial)
+                return kv.second;
+        }
+    }
+    return nullptr;
+}
+
+UsbDevice* UsbDeviceList::FindByVidPid(const std::string& vidPid)
+{
+    UsbMutex guard(m_lock);
+    for (auto& kv : m_devices)
+        if (kv.second->m_vidPid == vidPid)
+            return kv.second;
+    return nullptr;
+}
+
+void UsbDeviceList::MarkStop(const std::string& serial)
+{
+    UsbMutex guard(m_lock);
+    UsbDevice* found = FindUnlocked(serial);
+    if (!found && m_devices.size() == 1 && !m_devices.begin()->second->m_systemSn.empty())
+        found = FindBySn(m_devices.begin()->second->m_systemSn);
+    if (found)
+        found->m_stop = true;
+}
+
+void UsbDeviceList::Remove(const std::string& serial)
+{
+    UsbMutex guard(m_lock);
+    auto it = m_devices.find(ToUpperAscii(serial));
+    if (it == m_devices.end())
+        it = m_devices.find(ToLowerAscii(serial));
+    if (it == m_devices.end() && m_devices.size() == 1 && !m_devices.begin()->second->m_systemSn.empty())
+        it = m_devices.find(m_devices.begin()->second->m_systemSn);
+    if (it == m_devices.end())
+        return;
+    delete it->second;
+    m_devices.erase(it);
+}
+
+size_t UsbDeviceList::Size()
+{
+    UsbMutex guard(m_lock);
+    return m_devices.size();
+}
+
+std::map<std::string, UsbDevice*> UsbDeviceList::Snapshot()
+{
+    UsbMutex guard(m_lock);
+    return m_devices;
+}
+
+namespace {
+
+std::vector<std::string> SplitHash(const std::string& text)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t pos = text.find('#', start);
+        parts.push_back(text.substr(start, pos == std::string::npos ? std::string::npos : pos - start));
+        if (pos == std::string::npos)
+            break;
+        start = pos + 1;
+    }
+    return parts;
+}
+
+std::string DropFour(const std::string& text)
+{
+    return text.size() > 4 ? text.substr(4) : std::string();
+}
+
+void CopyFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
+{
+    device.m_interfaceId = WideToNarrow(info.m_interfaceId);
+    device.m_compatibleId = WideToNarrow(info.m_compatibleId);
+    device.m_hardwareId = WideToNarrow(info.m_hardwareId);
+    device.m_description = WideToNarrow(info.m_description);
+    const std::vector<std::string> parts = SplitHash(WideToNarrow(info._phone_sn_instance_id));
+    device.m_enumerator = parts.size() > 0 ? parts[0] : std::string();
+    if (parts.size() > 1) {
+        const std::string& hw = parts[1];
+        size_t amp = hw.find('&');
+        device.m_vid = DropFour(hw.substr(0, amp));
+        device.m_pid = amp == std::string::npos ? std::string() : DropFour(hw.substr(amp + 1));
+    } else {
+        device.m_vid.clear();
+        device.m_pid.clear();
+    }
+    device.m_vidPid = "VID_" + device.m_vid + "&PID_" + device.m_pid;
+    device.m_pDeviceSn = parts.size() > 2 ? parts[2] : std::string();
+}
+
+}  // namespace
+
+int AddDeviceFromInterface(UsbService& service, const PhoneSystemInfo& info)
+{
+    UsbDevice* device = new UsbDevice();
+    CopyFromInterface(*device, info);
+    device->m_fromList = true;
+    device->m_isAdbOpen = true;
+    if (service.m_deviceList.Add(device) != 0) {
+        delete device;
+        return -1;
+    }
+    return 0;
+}
+
+void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
+{
+    USB_LOG("phoneInfo->_phone_sn_instance_id is %s\n", WideToNarrow(info._phone_sn_instance_id).c_str());
+    CopyFromInterface(device, info);
+}
+
+int CreateDeviceNode(UsbService& service, const PhoneSystemInfo& info, const std::string& vid,
+                     const std::string& pid)
+{
+    USB_LOG("this device is a phone by quering the whitelist\n");
+    UsbDevice* device = new UsbDevice();
+    device->m_isAdbOpen = info.m_isAdbOpen;
+    device->m_vid = vid;
+    device->m_pid = pid;
+    device->m_vidPid = "VID_" + vid + "&PID_" + pid;
+    device->m_pDeviceSn = WideToNarrow(info.m_serial);
+    device->m_description = WideToNarrow(info.m_description);
+    device->m_fromList = true;
+    if (service.m_deviceList.Add(device) != 0) {
+        delete device;
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace USB

@@ -1,0 +1,103 @@
+// Records of USB devices: a phone as a scan finds it, the long-lived device record, the
+// service's list of current devices keyed by serial, and one line of the ADB listing.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "support/usb_lock.h"
+
+namespace USB {
+
+class UsbService;
+
+// One phone (or ADB interface) as the device-tree scan finds it; UTF-16 texts.
+class PhoneSystemInfo {
+public:
+    virtual ~PhoneSystemInfo() = default;
+
+    bool m_isAdbOpen = false;
+    std::wstring m_description;
+    std::wstring _phone_sn_instance_id;  // parent instance id, '#'-separated
+    std::wstring m_compatibleId;
+    std::wstring m_hardwareId;
+    std::wstring m_interfaceId;
+    std::wstring m_deviceUrl;
+    std::wstring m_serial;
+};
+
+class UsbDevice {
+public:
+    virtual ~UsbDevice() = default;
+
+    std::string m_pDeviceSn;  // serial; the key in UsbDeviceList
+    std::string m_vid;
+    std::string m_pid;
+    std::string m_interfaceId;
+    std::string m_compatibleId;
+    std::string m_hardwareId;
+    std::string m_vidPid;     // "VID_" + vid + "&PID_" + pid
+    std::string m_deviceUrl;
+    std::string m_generalDriverUrl;
+    std::string m_vidDriverUrl;
+    std::string m_fileMd5;
+    std::string m_generalDriverMd5;
+    std::string m_vidDriverMd5;
+    std::string m_driverFile;
+    std::string m_enumerator;
+    std::string m_description;
+    std::string m_systemSn;   // serial the record was added under
+
+    volatile bool m_stop = false;  // set by the message sink when the device leaves
+    int32_t m_adbOpenRetry = 0;
+    bool m_fromList = false;
+    bool m_isAdbOpen = false;
+    bool m_isDriverOk = false;
+    UsbCLock m_lock;
+};
+
+class UsbDeviceList {
+public:
+    UsbDeviceList() = default;
+    virtual ~UsbDeviceList();
+    UsbDeviceList(const UsbDeviceList&) = delete;
+    UsbDeviceList& operator=(const UsbDeviceList&) = delete;
+
+    // -1 for null or an existing serial (the caller deletes its record); takes ownership on 0.
+    int Add(UsbDevice* device);
+    UsbDevice* FindBySn(const std::string& serial);
+    UsbDevice* FindByVidPid(const std::string& vidPid);
+    void MarkStop(const std::string& serial);
+    void Remove(const std::string& serial);
+
+    size_t Size();
+    bool Empty() { return Size() == 0; }
+    // Copy of the map (serial -> record) for walks outside the lock.
+    std::map<std::string, UsbDevice*> Snapshot();
+
+private:
+    UsbDevice* FindUnlocked(const std::string& serial);
+
+    std::map<std::string, UsbDevice*> m_devices;
+    UsbCLock m_lock;
+};
+
+// One line of the ADB server's device listing.
+class AdbDevice {
+public:
+    AdbDevice() = default;
+    AdbDevice(std::string serial, std::string state) : m_serial(std::move(serial)), m_state(std::move(state)) {}
+    virtual ~AdbDevice() = default;
+
+    std::string m_serial;
+    std::string m_state;
+};
+
+// Record makers.
+int AddDeviceFromInterface(UsbService& service, const PhoneSystemInfo& info);
+void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info);
+int CreateDeviceNode(UsbService& service, const PhoneSystemInfo& info, const std::string& vid,
+                     const std::string& pid);
+
+}  // namespace USB

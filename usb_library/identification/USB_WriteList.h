@@ -1,0 +1,42 @@
+// The vendor whitelist: built-in vendor ids, the registry value and the whitelist file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "discovery/USB_DeviceList.h"
+#include "support/usb_lock.h"
+
+namespace USB {
+
+class UsbRegistry {
+public:
+    virtual ~UsbRegistry() = default;
+};
+
+class WhiteList {
+public:
+    WhiteList() = default;
+    virtual ~WhiteList();
+    WhiteList(const WhiteList&) = delete;
+    WhiteList& operator=(const WhiteList&) = delete;
+
+    void LoadBuiltInVendors();
+    int LoadWhiteListFromFile();
+    int LoadWhiteListFromRegistry();
+    int Add(UsbDevice* entry);
+    void Clear();
+    bool HasVendor(const std::string& vid);
+    bool Query(const std::string& key, PhoneSystemInfo& info);
+    std::string FileDigest();
+
+    std::string m_cloudPath;
+    std::vector<std::string> m_vendorIds;
+    std::map<std::string, UsbDevice*> m_entries;
+    UsbCLock m_lock;
+    std::string m_path;
+    std::string m_digest;
+};
+
+}  // namespace USB

@@ -1,0 +1,404 @@
+#include "service/USB_Service.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+#include "discovery/device_scan.h"
+#include "identification/phone_decision.h"
+#include "pipeline/driver_provisioning.h"
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
+namespace USB {
+
+ListenerPort* g_listener = nullptr;
+
+namespace {
+
+// Drops the "\\?\" prefix of a device path and upper-cases the rest.
+std::string DevicePathBody(const std::string& path)
+{
+    return path.size() > 4 ? ToUpperAscii(path.substr(4)) : std::string();
+}
+
+template <typename Fn>
+void StartDetached(Fn fn)
+{
+    try {
+        std::thread(fn).detach();
+    } catch (const std::exception&) {
+        USB_LOG("thread start fail\n");
+    }
+}
+
+}  // namespace
+
+UsbService::UsbService()
+{
+    m_cloud.m_baseUrl = m_config.DriverHost();
+    m_loopEnded = std::make_shared<UsbEvent>(false, false);
+}
+
+UsbService::~UsbService()
+{
+    delete m_listener;
+    m_listener = nullptr;
+    g_listener = nullptr;
+    for (auto& kv : m_adbDevices)
+        delete kv.second;
+}
+
+// ---- lifecycle -----------------------------------------------------------------------
+
+void UsbService::Start()
+{
+    USB_LOG("usbhelper start...........\n");
+    Ports& ports = GetPorts();
+    if (ports.library) {
+        if (void* relay = ports.library->Load("LogRelay.dll")) {
+            g_logRelay.dllInit = reinterpret_cast<void (*)(int)>(ports.library->Symbol(relay, "dllInit"));
+            g_logRelay.sendMsg = reinterpret_cast<void (*)(const char*)>(ports.library->Symbol(relay, "sendMsg"));
+            g_logRelay.dllExit = reinterpret_cast<void (*)()>(ports.library->Symbol(relay, "dllExit"));
+            if (g_logRelay.dllInit)
+                g_logRelay.dllInit(0);
+        }
+    }
+    if (ports.system)
+        ports.system->SocketsStartup();
+    StartAdbServer();
+
+    m_stop = false;
+    // A fresh end-of-loop event per start: a stopped loop may still hold the old one.
+    m_loopEnded = std::make_shared<UsbEvent>(false, false);
+    std::shared_ptr<UsbEvent> ended = m_loopEnded;
+    StartDetached([this, ended] {
+        EventLoop(this);
+        ended->Set();
+    });
+
+    m_cloud.m_baseUrl = m_config.DriverHost();
+
+    if (!g_listener && ports.createListener)
+        g_listener = ports.createListener();
+    m_listener = g_listener;
+    if (m_listener) {
+        m_listener->Start();
+        m_listener->SetSink(&UsbService::MessageSink, this);
+        if (!m_listener->HasConsumer())
+            m_listener->StartConsumer();
+    }
+}
+
+unsigned UsbService::InitThread(void*)
+{
+    TheService().Init();
+    return 0;
+}
+
+void UsbService::Init()
+{
+    UsbMutex guard(m_serviceLock);
+    USB_LOG("loading whitelist......\n");
+    m_whiteList.LoadBuiltInVendors();
+    m_whiteList.LoadWhiteListFromFile();
+    USB_LOG("loading whitelist completed......\n");
+    const bool found = ScanPresentPhones(*this, true);
+    StartDetached([this] { WhitelistCheckThread(this); });
+    if (!found) {
+        ClearVendorCache();
+        ScanPresentPhones(*this, false);
+    }
+}
+
+int UsbService::Stop()
+{
+    UsbMutex guard(m_serviceLock);
+    m_stop = true;
+    m_queueSignal.Set();
+    if (m_loopEnded && m_loopEnded->Wait(1000)) {
+        m_loopEnded->Reset();
+        USB_LOG("the usb service thread has exited\n");
+    }
+    m_loopEnded.reset();
+    if (GetPorts().system)
+        GetPorts().system->SocketsCleanup();
+    if (g_logRelay.dllExit)
+        g_logRelay.dllExit();
+    USB_LOG("the usb service thread has exited\n");
+    return 0;
+}
+
+unsigned UsbService::EventLoop(void* arg)
+{
+    if (!arg)
+        return 0;
+    UsbService* self = static_cast<UsbService*>(arg);
+    while (!self->m_stop) {
+        const std::string message = self->PopMessage();
+        if (!message.empty()) {
+            self->HandleMessage(message);
+            continue;
+        }
+        self->m_queueSignal.Wait();
+    }
+    return 0;
+}
+
+// ---- action messages -----------------------------------------------------------------
+
+void UsbService::PostMessage(const std::string& text)
+{
+    {
+        UsbMutex guard(m_queueLock);
+        m_messages.push_back(text);
+    }
+    m_queueSignal.Set();
+}
+
+size_t UsbService::QueuedMessages()
+{
+    UsbMutex guard(m_queueLock);
+    return m_messages.size();
+}
+
+void UsbService::MessageSink(const char* text, uint32_t, void* context)
+{
+    if (!context || !text)
+        return;
+    UsbService* self = static_cast<UsbService*>(context);
+    UsbMutex guard(self->m_deviceLock);
+    const std::string copy(text);
+    Json::Value root;
+    if (ParseJson(copy, root)) {
+        if (!HasMember(root, "action") || !root["action"].isString())
+            return;
+        if (root["action"].asString() == "DEVICE_OFFLINE") {
+            const InstanceIdParts parts = ParseInstanceId(DevicePathBody(MemberText(root, "device_info")), '#');
+            USB_LOG("stop all operation for the current device, %s\n", parts.serial.c_str());
+            self->m_deviceList.MarkStop(parts.serial);
+        }
+    }
+    self->PostMessage(copy);
+}
+
+std::string UsbService::PopMessage()
+{
+    UsbMutex guard(m_queueLock);
+    if (m_messages.empty())
+        return std::string();
+    std::string front = std::move(m_messages.front());
+    m_messages.pop_front();
+    return front;
+}
+
+void UsbService::RemoveMessages(const std::string& action)
+{
+    UsbMutex guard(m_queueLock);
+    for (auto it = m_messages.begin(); it != m_messages.end();) {
+        Json::Value root;
+        if (!ParseJson(*it, root)) {
+            ++it;
+            continue;
+        }
+        if (!HasMember(root, "action") || !root["action"].isString())
+            break;
+        if (root["action"].asString() == action)
+            it = m_messages.erase(it);
+        else
+            ++it;
+    }
+}
+
+void UsbService::HandleMessage(const std::string& text)
+{
+    UsbMutex guard(m_serviceLock);
+    USB_LOG("%s\n", text.c_str());
+    Json::Value root;
+    if (!ParseJson(text, root) || !HasMember(root, "action") || !root["action"].isString())
+        return;
+    const std::string action = root["action"].asString();
+    if (action == "DEVICE_ONLINE") {
+        HandleDeviceOnline(MemberText(root, "device_info"));
+    } else if (action == "DEVICE_OFFLINE") {
+        HandleDeviceOffline(MemberText(root, "device_info"));
+    } else if (action == "USB_RETRY") {
+        int command = 0;
+        if (HasMember(root, "command")) {
+            const Json::Value& c = root["command"];
+            if (c.isInt())
+                command = c.asInt();
+            else if (c.isString())
+                command = std::atoi(c.asCString());
+        }
+        HandleUsbRetry(text, MemberText(root, "device_sn"), command);
+    } else if (action == "DEVNODES_CHANGED") {
+        HandleDevnodesChanged();
+    } else if (action == "KILL-ADBSERVER") {
+        KillAdbServerCommand(MemberText(root, "device_sn"));
+    }
+}
+
+void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
+{
+    const std::string id = DevicePathBody(deviceInfo);
+    const InstanceIdParts parts = ParseInstanceId(id, '#');
+    if (m_deviceList.FindByVidPid(parts.key))
+        return;
+
+    m_trackRecord.clear();
+    PhoneSystemInfo info;
+    std::vector<PhoneSystemInfo*> interfaces;
+    bool accepted = false;
+
+    auto announce = [&] {
+        SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, parts.serial);
+        USB_LOG("step:0->notify ui to try connect the phone...\n");
+        USB_LOG("step:1->notify ui checking adbmode of the phone\n");
+        StartTrackRecord(parts.vid, parts.pid, parts.serial, WideToNarrow(info.m_description));
+        m_trackRecord += "checkadbdebug-->";
+        SendSerialToUi(USB_WM_CHECKING_ADBMODE, parts.serial);
+    };
+    auto addFromInfo = [&] {
+        if (CreateDeviceNode(*this, info, parts.vid, parts.pid) != 0)
+            USB_LOG("create devnode fail\n");
+    };
+
+    if (CheckExactFull(info, *this, id)) {
+        accepted = true;
+        announce();
+        WaitForWindowsDriverInstall(parts.key);
+        if (FindAdbInterfacesWithRetry(*this, NarrowToWide(parts.key), interfaces, 3, info))
+            RegisterAdbInterfaces(info, interfaces);
+        else
+            addFromInfo();
+    } else if (CheckNeighbourPids(info, *this, id, false)) {
+        accepted = true;
+        announce();
+        addFromInfo();
+    } else {
+        WaitForWindowsDriverInstall(parts.key);
+        if (CheckBySystem(*this, id, interfaces, 1)) {
+            accepted = true;
+            announce();
+            RegisterAdbInterfaces(info, interfaces);
+        }
+    }
+    for (PhoneSystemInfo* p : interfaces)
+        delete p;
+    interfaces.clear();
+
+    if (!accepted) {
+        USB_LOG("this device is not phone\n");
+    } else if (UsbDevice* device = m_deviceList.FindBySn(parts.serial)) {
+        CheckConnection(device);
+    }
+    RemoveMessages("DEVNODES_CHANGED");
+}
+
+void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
+{
+    USB_LOG("had a device remove\n");
+    const InstanceIdParts parts = ParseInstanceId(DevicePathBody(deviceInfo), '#');
+    USB_LOG("find a new device offline, %s\n", parts.serial.c_str());
+    if (UsbDevice* device = m_deviceList.FindBySn(parts.serial)) {
+        USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
+        SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
+        m_deviceList.Remove(parts.serial);
+    }
+    RemoveMessages("DEVNODES_CHANGED");
+}
+
+void UsbService::HandleUsbRetry(const std::string& text, const std::string& serial, int command)
+{
+    USB_LOG("USB_RETRY........\n");
+    USB_LOG("_msg is %s\n", text.c_str());
+    USB_LOG("adbcmd %d, cmd %d\n", static_cast<int>(USB_WM_ADB_OPEN), command);
+    if (command != USB_WM_ADB_OPEN) {
+        RetryDevice(serial);
+        return;
+    }
+    USB_LOG("the adb debug maybe do not open\n");
+    UsbDevice* device = m_deviceList.FindBySn(serial);
+    if (!device)
+        return;
+    if (device->m_adbOpenRetry == 0) {
+        device->m_adbOpenRetry = 1;
+        RetryDevice(serial);
+    } else if (device->m_adbOpenRetry == 1) {
+        device->m_adbOpenRetry = 0;
+        m_trackRecord.clear();
+        StartTrackRecord(device->m_vid, device->m_pid, device->m_pDeviceSn, device->m_description);
+        m_trackRecord += "retry-->";
+        SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, device->m_pDeviceSn);
+        USB_LOG("step:0->notify ui to retry connect the phone...\n");
+        m_trackRecord += "checkdriver-->";
+        if (CheckDriver(device) != 0)
+            return;
+        USB_LOG("this device's driver ok\n");
+        m_trackRecord += "driverok-->";
+        m_trackRecord += "checkadb-->";
+        CheckAdbConnection(device);
+    }
+}
+
+void UsbService::HandleDevnodesChanged()
+{
+    const int change = ClassifyDeviceChange(*this, false);
+    if (change == 0) {
+        USB_LOG("has a device arrive------------------\n");
+        ScanPresentPhones(*this, false);
+    } else if (change == -1) {
+        const std::map<std::string, UsbDevice*> records = m_deviceList.Snapshot();
+        if (records.empty())
+            return;
+        USB_LOG("has a device remove---------------------\n");
+        for (const auto& kv : records) {
+            UsbDevice* device = kv.second;
+            if (!IsPhonePresent(*this, device->m_vidPid)) {
+                USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
+                SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
+                m_deviceList.Remove(device->m_pDeviceSn);
+                break;
+            }
+        }
+    }
+}
+
+// ---- track record & negative cache ---------------------------------------------------
+
+void UsbService::StartTrackRecord(const std::string& vid, const std::string& pid, const std::string& serial,
+                                  const std::string& description)
+{
+    m_trackRecord = "date=" + FormatTrackTime() + "&platform=" + GetPlatformName() + "&os=" + GetOsName() +
+                    "&ver=" + m_config.BuildVersion() + "&vid=" + vid + "&pid=" + pid + "&sn=" + serial +
+                    "&desc=" + description + "&process=";
+}
+
+void UsbService::WriteTrackRecord(bool relay)
+{
+    WriteTrackLine(m_trackRecord, relay);
+}
+
+bool UsbService::VendorCacheHas(const std::string& key)
+{
+    UsbMutex guard(m_vendorCacheLock);
+    return std::find(m_vendorCache.begin(), m_vendorCache.end(), key) != m_vendorCache.end();
+}
+
+void UsbService::VendorCacheAdd(const std::string& key)
+{
+    UsbMutex guard(m_vendorCacheLock);
+    if (std::find(m_vendorCache.begin(), m_vendorCache.end(), key) == m_vendorCache.end())
+        m_vendorCache.push_back(key);
+}
+
+void UsbService::ClearVendorCache()
+{
+    UsbMutex guard(m_vendorCacheLock);
+    m_vendorCache.clear();
+}
+
+}  // namespace USB

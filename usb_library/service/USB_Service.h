@@ -1,0 +1,119 @@
+// The one service object: owns every piece of state and runs the event loop.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cloud/Usb_Cloud.h"
+#include "discovery/USB_DeviceList.h"
+#include "discovery/listener_port.h"
+#include "identification/USB_WriteList.h"
+#include "support/Usb_Config.h"
+#include "support/usb_event.h"
+#include "support/usb_lock.h"
+#include "usbhelper.h"
+
+namespace USB {
+
+class UsbService {
+public:
+    UsbService();
+    virtual ~UsbService();
+    UsbService(const UsbService&) = delete;
+    UsbService& operator=(const UsbService&) = delete;
+
+    // Lifecycle.
+    void Start();
+    static unsigned InitThread(void* unused);
+    void Init();
+    int Stop();
+    static unsigned EventLoop(void* service);
+
+    // Action messages.
+    void PostMessage(const std::string& text);
+    static void MessageSink(const char* text, uint32_t length, void* service);
+    std::string PopMessage();
+    void RemoveMessages(const std::string& action);
+    void HandleMessage(const std::string& text);
+    size_t QueuedMessages();
+
+    // Host notifications.
+    void SendToUi(int id, const std::string& json);
+    void SendDeviceToUi(UsbDevice* device, int id);
+    void SendSerialToUi(int id, const std::string& serial);
+    static std::string MessageName(int id);
+    static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* service);
+
+    // Track record.
+    void StartTrackRecord(const std::string& vid, const std::string& pid, const std::string& serial,
+                          const std::string& description);
+    void WriteTrackRecord(bool relay);
+
+    // ADB server.
+    void StartAdbServer();
+    int EnsureAdbServer();
+    int HandleAdbServerException(UsbDevice* device);
+    void KillAdbServerCommand(const std::string& serial);
+
+    // Connection pipeline.
+    int CheckConnection(UsbDevice* device);
+    int CheckAdbConnection(UsbDevice* device);
+    AdbDevice* FindAdbDevice(UsbDevice* device);
+    void RefreshAdbDevices();
+    void RetryDevice(const std::string& serial);
+    void RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces);
+
+    // Driver provisioning.
+    int CheckDriver(UsbDevice* device);
+    int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
+    int WaitForPendingDriverInstall(UsbDevice* device, int passes);
+
+    // Whitelist refresh.
+    static unsigned WhitelistCheckThread(void* service);
+    static unsigned WhitelistUpdateThread(void* service);
+    void WhitelistDigestStep();
+
+    // Negative cache of the phone decision.
+    bool VendorCacheHas(const std::string& key);
+    void VendorCacheAdd(const std::string& key);
+    void ClearVendorCache();
+
+    UsbRegistry m_registry;
+    WhiteList m_whiteList;
+    UsbDeviceList m_deviceList;
+    UsbCloud m_cloud;
+    std::deque<std::string> m_messages;
+    std::map<std::string, AdbDevice*> m_adbDevices;
+    UsbCLock m_serviceLock;
+    UsbCLock m_queueLock;
+    UsbCLock m_deviceLock;
+    std::atomic<UsbUiCallback> m_callback{nullptr};
+    ListenerPort* m_listener = nullptr;
+    std::atomic<bool> m_stop{false};
+    std::shared_ptr<UsbEvent> m_loopEnded;
+    UsbConfig m_config;
+    UsbDevice* m_downloadDevice = nullptr;
+    volatile bool m_bBorrowedAdbServer = false;
+    std::vector<std::string> m_vendorCache;
+    std::string m_trackRecord;
+
+    // Signalled by every push so the loop sleeps until there is work.
+    UsbEvent m_queueSignal;
+    UsbCLock m_vendorCacheLock;
+
+private:
+    void HandleDeviceOnline(const std::string& deviceInfo);
+    void HandleDeviceOffline(const std::string& deviceInfo);
+    void HandleUsbRetry(const std::string& text, const std::string& serial, int command);
+    void HandleDevnodesChanged();
+};
+
+// The process-wide listener (created by the first start) and the service object.
+extern ListenerPort* g_listener;
+UsbService& TheService();
+
+}  // namespace USB

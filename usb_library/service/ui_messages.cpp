@@ -1,0 +1,116 @@
+// Messages to the host: the one callback, the device payload and the progress notification.
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+
+namespace USB {
+
+namespace {
+
+const char* const kMessageNames[] = {
+    "WM_ADB_OPEN",                       // 11024
+    "WM_DRIVER_DOWNLOADING",
+    "WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL",
+    "WM_DRIVER_DOWNLOAD_PROGRESS",
+    "WM_DRIVER_DOWNLOAD_FAIL",
+    "WM_DRIVER_INSTALLING",
+    "WM_DRIVER_INSTALLING_FAIL",
+    "WM_APK_INSTALLING",
+    "WM_APK_INSTALLING_FAIL",
+    "WM_APK_INSTALLING_SUCCESS",
+    "WM_PHONE_ADBDEBUG_EXCEPTION",       // 11034
+    "WM_PHONE_VERSION_FORCE_UPGRADE",
+    "WM_DRIVER_CHECK_FAIL",
+    "WM_TRY_CONNECT_PHONE",
+    "WM_CONNECT_PHONE_SUCCESS",
+    "WM_CONNECT_PHONE_FAIL",
+    "WM_RESCAN_PHONE_BYADB",             // 11040
+    "WM_CHECK_PHONE_FAIL",
+    "WM_CHECK_PHONE_EXTRACT",
+    "WM_PC_VERSION_FORCE_UPGRADE",
+    "WM_PHONE_VERSION_UPGRADE",
+    "WM_PHONE_SN_CONFLICT",
+    "WM_PHONE_SN_ERROR",
+    "WM_USB_CHECKING",
+    "WM_USB_CHECK_COMPLETE",
+    "WM_CHECKING_ADBMODE",               // 11049
+    "WM_CHECKING_ADB_DRIVER",
+    "WM_CHECKING_ADB_CONNECTING",
+    "WM_CHECKING_ADB_DEVICE_STATUS",
+    "WM_CHECKING_APK_INSTALL",
+    "WM_CHECKING_APK_STARTING",
+    "WM_CHECKING_APK_VERSION",
+    "WM_INSTALLING_TARNIK_APK_VERSION",
+    "WM_INSTALLING_BRUMOTH_APK_VERSION",
+    "WM_WAIT_DRIVER_INSTALL",            // 11058
+    "WM_KILL_THIRDPARTY_ADBSERVER",
+    "WM_RESTART_ADBSERVER",
+    "WM_HIDE_ALLWINDOW",
+    "WM_DRIVER_DOWNLOAD_SUCCESS",
+    "WM_DRIVER_INSTALLING_SUCCESS",
+    "",                                  // 11064 has no name of its own
+    "WM_DEVICE_ONLINE",
+    "WM_DEVICE_OFFLINE",                 // 11066
+};
+constexpr int kFirstId = 11024;
+constexpr int kLastId = 11066;
+static_assert(sizeof(kMessageNames) / sizeof(kMessageNames[0]) == kLastId - kFirstId + 1, "one name per id");
+
+}  // namespace
+
+std::string UsbService::MessageName(int id)
+{
+    if (id < kFirstId || id > kLastId)
+        return std::string();
+    return kMessageNames[id - kFirstId];
+}
+
+void UsbService::SendToUi(int id, const std::string& json)
+{
+    UsbUiCallback callback = m_callback.load();
+    if (!callback)
+        return;
+    USB_LOG("send ui %s %s\n", MessageName(id).c_str(), json.c_str());
+    callback(id, json.c_str());
+}
+
+void UsbService::SendDeviceToUi(UsbDevice* device, int id)
+{
+    if (!device)
+        return;
+    Json::Value payload(Json::objectValue);
+    payload["device_sn"] = device->m_pDeviceSn;
+    payload["device_desc"] = device->m_description;
+    payload["b_adbopen"] = device->m_isAdbOpen;
+    payload["b_driver"] = device->m_isDriverOk;
+    SendToUi(id, WriteJson(payload));
+}
+
+void UsbService::SendSerialToUi(int id, const std::string& serial)
+{
+    Json::Value payload(Json::objectValue);
+    payload["device_sn"] = serial;
+    SendToUi(id, WriteJson(payload));
+}
+
+int32_t UsbService::OnDownloadProgress(int32_t percent, void* context)
+{
+    if (!context)
+        return 0;
+    UsbService* self = static_cast<UsbService*>(context);
+    Json::Value payload(Json::objectValue);
+    if (UsbDevice* device = self->m_downloadDevice) {
+        if (device->m_stop) {
+            USB_LOG("stop download the driver\n");
+            return -1;
+        }
+        payload["device_sn"] = device->m_pDeviceSn;
+        payload["device_desc"] = device->m_description;
+    }
+    payload["down_progress"] = percent;
+    USB_LOG("download progress is %d\n", percent);
+    self->SendToUi(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
+    return 0;
+}
+
+}  // namespace USB

@@ -1,0 +1,41 @@
+// The diagnostic log ("usb_log.txt") and the track file ("usb_track.txt") in the data directory.
+#pragma once
+
+#include <string>
+
+#include "support/usb_lock.h"
+
+#if defined(__GNUC__)
+#define USB_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
+#else
+#define USB_PRINTF_LIKE(f, a)
+#endif
+
+// One call per line; every message carries its own "\n".
+#define USB_LOG(...) ::USB::LogLine(__FILE__, __LINE__, __VA_ARGS__)
+
+namespace USB {
+
+constexpr long long kLogSizeLimit = 1048576;
+
+// Optional relay library entry points (all cdecl); null when absent.
+struct LogRelay {
+    void (*dllInit)(int) = nullptr;
+    void (*sendMsg)(const char*) = nullptr;
+    void (*dllExit)() = nullptr;
+};
+extern LogRelay g_logRelay;
+
+// Serialises every write to either file; innermost of all locks.
+UsbCLock& LogLock();
+
+// Roaming application data + "Ostrel" + "usb", created on demand, with its closing separator.
+std::string GetDataDirectory();
+
+void LogLine(const char* file, int line, const char* format, ...) USB_PRINTF_LIKE(3, 4);
+
+// Appends one record line to the track file; hands it to the relay when asked, even if the
+// file write failed.
+void WriteTrackLine(const std::string& record, bool relay);
+
+}  // namespace USB

@@ -1,0 +1,164 @@
+// The seven exports and the process-wide objects behind them. No exception leaves here.
+#define USBHELPER_BUILDING
+#include "usbhelper.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
+
+#include "discovery/device_scan.h"
+#include "identification/phone_decision.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/sys_utils.h"
+
+namespace USB {
+
+namespace {
+
+// Built at load, in this order, before any export can run.
+UsbService g_service;
+UsbCLock g_apiLock;
+std::atomic<bool> g_started{false};
+
+template <typename Fn>
+void Guarded(const char* name, Fn fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        USB_LOG("%s refused: %s\n", name, e.what());
+    } catch (...) {
+        USB_LOG("%s refused: unknown error\n", name);
+    }
+}
+
+void ReloadWhiteList(UsbService& service)
+{
+    service.m_whiteList.LoadBuiltInVendors();
+    service.m_whiteList.LoadWhiteListFromFile();
+}
+
+}  // namespace
+
+UsbService& TheService()
+{
+    return g_service;
+}
+
+}  // namespace USB
+
+using namespace USB;
+
+extern "C" {
+
+USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
+{
+    if (g_started)
+        return;
+    Guarded("IUSB_start", [&] {
+        UsbMutex guard(g_apiLock);
+        // Two racing first calls: only the one that gets the lock first starts the service.
+        if (g_started)
+            return;
+        g_service.Start();
+        g_service.m_callback = callback;
+        std::thread(&UsbService::InitThread, nullptr).detach();
+        g_started = true;
+    });
+}
+
+USBHELPER_API int32_t USB_CDECL IUSB_stop(void)
+{
+    int32_t result = -1;
+    Guarded("IUSB_stop", [&] {
+        UsbMutex guard(g_apiLock);
+        if (!g_started)
+            return;
+        result = g_service.Stop();
+        g_started = false;
+    });
+    return result;
+}
+
+USBHELPER_API void USB_CDECL IUSB_startAdbServer(void)
+{
+    Guarded("IUSB_startAdbServer", [&] {
+        UsbMutex guard(g_apiLock);
+        g_service.StartAdbServer();
+    });
+}
+
+USBHELPER_API uint8_t USB_CDECL IUSB_isPhone(const char* devicePath)
+{
+    bool phone = false;
+    Guarded("IUSB_isPhone", [&] {
+        UsbMutex guard(g_apiLock);
+        USB_LOG("start checking if this device is a phone?\n");
+        if (!devicePath || std::strlen(devicePath) < 4) {
+            USB_LOG("this device is not a phone\n");
+            return;
+        }
+        const std::string id = ToUpperAscii(std::string(devicePath).substr(4));
+        g_service.ClearVendorCache();
+        ReloadWhiteList(g_service);
+        phone = IsPhoneFull(g_service, id);
+        USB_LOG(phone ? "this device is a phone\n" : "this device is not a phone\n");
+    });
+    return phone ? 1 : 0;
+}
+
+USBHELPER_API uint8_t USB_CDECL IUSB_hasPhone(void)
+{
+    bool phone = false;
+    Guarded("IUSB_hasPhone", [&] {
+        UsbMutex guard(g_apiLock);
+        USB_LOG("checking if this device is a phone?\n");
+        g_service.ClearVendorCache();
+        ReloadWhiteList(g_service);
+        phone = HasPhoneDecision(g_service);
+        USB_LOG(phone ? "there is a phone is pluged into the pc\n" : "nothing phone is pluged into the pc\n");
+    });
+    return phone ? 1 : 0;
+}
+
+USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length)
+{
+    bool ok = false;
+    Guarded("IUSB_getPhoneList", [&] {
+        if (!length) {
+            USB_LOG("IUSB_getPhoneList refused: no length\n");
+            return;
+        }
+        std::string document;
+        if (!BuildPhoneList(g_service, document))
+            return;
+        const uint32_t size = static_cast<uint32_t>(document.size());
+        if (size >= *length) {
+            *length = size;
+        } else {
+            if (!buffer) {
+                USB_LOG("IUSB_getPhoneList refused: no buffer\n");
+                return;
+            }
+            std::memcpy(buffer, document.data(), size);
+        }
+        ok = true;
+    });
+    return ok ? 1 : 0;
+}
+
+USBHELPER_API void USB_CDECL IUSB_SendMessage(const char* message)
+{
+    Guarded("IUSB_SendMessage", [&] {
+        UsbMutex guard(g_apiLock);
+        if (!message) {
+            USB_LOG("IUSB_SendMessage refused: null text\n");
+            return;
+        }
+        g_service.PostMessage(message);
+    });
+}
+
+}  // extern "C"

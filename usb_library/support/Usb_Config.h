@@ -1,0 +1,54 @@
+// config_ini.txt beside the host executable: read once at load, never written.
+#pragma once
+
+#include <string>
+
+namespace USB {
+
+struct IniFile {
+    int m_size = -1;             // -1: nothing usable loaded; 0: empty file
+    char m_text[8192] = {};
+    char m_fileName[256] = {};
+};
+
+constexpr int kIniMaxText = 4095;   // bytes of text a load accepts
+constexpr int kIniValueBuffer = 128;
+
+void LoadIniFile(const char* path, IniFile& ini);
+// 1 when found (positions filled), else 0 with key and value positions -1.
+int FindIniEntry(const char* section, const char* key, const char* text,
+                 int* sectionStart, int* sectionBody, int* keyStart, int* keyEnd,
+                 int* valueStart, int* valueEnd);
+// Fills out (kIniValueBuffer bytes) with the value or the default; a null default leaves it.
+void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue,
+                   IniFile& ini);
+
+// Base URL of the cloud service when the file does not name one: our local emulator.
+constexpr const char* kDefaultDriverHost = "http://127.0.0.1:18089";
+
+class UsbConfig {
+public:
+    UsbConfig();                               // GetExeDirectory() + "config_ini.txt"
+    explicit UsbConfig(const std::string& path);
+    virtual ~UsbConfig() = default;
+
+    void Load(const std::string& path);
+
+    const std::string& TarnikVersion() const { return m_tarnikVersion; }
+    const std::string& BrumothVersion() const { return m_brumothVersion; }
+    const std::string& ProtocolVersion() const { return m_protocolVersion; }
+    const std::string& ParvelloAndroidVersion() const { return m_parvelloAndroidVersion; }
+    const std::string& DriverHost() const { return m_driverHost; }
+    const std::string& BuildVersion() const { return m_buildVersion; }
+
+private:
+    std::string m_tarnikVersion;
+    std::string m_brumothVersion;
+    std::string m_protocolVersion;
+    std::string m_parvelloAndroidVersion;
+    std::string m_driverHost;
+    std::string m_buildVersion;
+    IniFile m_iniFile;
+};
+
+}  // namespace USB

@@ -1,0 +1,77 @@
+// Platform ports: the few questions only Windows can answer. The core talks to these
+// interfaces; the shipped DLL plugs in Win32 adapters, tests plug in fakes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace USB {
+
+// Version facts as the OS reports them to the host process.
+struct OsVersionFacts {
+    bool ok = false;                   // false: the version could not be read
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint32_t platformId = 0;           // 1 = 9x family, 2 = NT family
+    uint8_t productType = 0;           // 1 = workstation
+    uint16_t processorArchitecture = 0; // 9 = AMD64
+    int serverR2 = 0;                  // the SM_SERVERR2 system metric
+};
+
+class SystemPort {
+public:
+    virtual ~SystemPort() = default;
+    virtual std::string ExecutablePath() = 0;  // full path of the host process image
+    virtual std::string AppDataFolder() = 0;   // roaming application data; "" when unavailable
+    virtual std::string TempFolder() = 0;      // system temporary folder, with its closing separator
+    virtual OsVersionFacts OsVersion() = 0;
+    virtual int Wow64State() = 0;              // 1 under WOW64, 0 not, -1 when the query does not exist
+    virtual bool NetworkAlive() = 0;
+    virtual bool SocketsStartup() = 0;
+    virtual void SocketsCleanup() = 0;
+    virtual std::wstring ErrorText(uint32_t code) = 0;
+    virtual void DebugOutput(const std::wstring& text) = 0;
+};
+
+// Every fixed wait goes through here so tests can run them instantly and count them.
+class ClockPort {
+public:
+    virtual ~ClockPort() = default;
+    virtual void SleepMs(uint32_t ms) = 0;
+    virtual uint64_t NowMs() = 0;
+};
+
+// Dynamic libraries loaded by name (the log relay, the ADB companion).
+class LibraryPort {
+public:
+    virtual ~LibraryPort() = default;
+    virtual void* Load(const char* name) = 0;  // null when it cannot be loaded
+    virtual void* Symbol(void* module, const char* name) = 0;
+    virtual void Free(void* module) = 0;
+};
+
+class DeviceTreePort;
+class RegistryPort;
+class HttpPort;
+class ProcessPort;
+class InstallServicePort;
+class ListenerPort;
+
+struct Ports {
+    SystemPort* system = nullptr;
+    ClockPort* clock = nullptr;
+    LibraryPort* library = nullptr;
+    DeviceTreePort* deviceTree = nullptr;
+    RegistryPort* registry = nullptr;
+    HttpPort* http = nullptr;
+    ProcessPort* process = nullptr;
+    InstallServicePort* installService = nullptr;
+    ListenerPort* (*createListener)() = nullptr;  // null: no device-change listener
+};
+
+// The process-wide bundle, made on first use from MakeDefaultPorts().
+Ports& GetPorts();
+// Provided by the build: Win32 adapters for the shipped DLL, fakes for native tests.
+Ports MakeDefaultPorts();
+
+}  // namespace USB

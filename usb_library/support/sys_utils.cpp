@@ -1,0 +1,201 @@
+#include "support/sys_utils.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace USB {
+
+std::wstring NarrowToWide(const std::string& text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    for (char c : text)
+        out.push_back(static_cast<wchar_t>(static_cast<uint16_t>(static_cast<int16_t>(static_cast<signed char>(c)))));
+    return out;
+}
+
+std::string WideToNarrow(const std::wstring& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text)
+        out.push_back(static_cast<char>(static_cast<uint32_t>(c) & 0xFF));
+    return out;
+}
+
+char* WideToMultiByte(const wchar_t* text)
+{
+    if (!text)
+        text = L"";
+    size_t units = 0;
+    while (text[units])
+        ++units;
+    const size_t size = units * 2 + 1;
+    char* out = new char[size]();
+#ifdef _WIN32
+    size_t converted = 0;
+    wcstombs_s(&converted, out, size, text, _TRUNCATE);
+#else
+    std::wcstombs(out, text, size - 1);
+    out[size - 1] = '\0';
+#endif
+    return out;
+}
+
+std::string GetExeDirectory()
+{
+    std::string path = GetPorts().system ? GetPorts().system->ExecutablePath() : std::string();
+    const size_t cut = path.find_last_of(kPathSep);
+    if (cut == std::string::npos)
+        return std::string(1, kPathSep);
+    return path.substr(0, cut + 1);
+}
+
+int64_t GetFileSize64(const std::string& path)
+{
+#ifdef _WIN32
+    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        return -1;
+    const int64_t size = _lseeki64(fd, 0, SEEK_END);
+    _close(fd);
+#else
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return -1;
+    const int64_t size = ::lseek(fd, 0, SEEK_END);
+    ::close(fd);
+#endif
+    return size;
+}
+
+bool FileExists(const std::string& path)
+{
+#ifdef _WIN32
+    return _access(path.c_str(), 6) != -1 || _access(path.c_str(), 0) != -1;
+#else
+    return ::access(path.c_str(), F_OK) == 0;
+#endif
+}
+
+void MakeDirectory(const std::string& path)
+{
+#ifdef _WIN32
+    _wmkdir(NarrowToWide(path).c_str());
+#else
+    ::mkdir(path.c_str(), 0755);
+#endif
+}
+
+std::string OsNameFromFacts(const OsVersionFacts& f)
+{
+    if (!f.ok)
+        return std::string();
+    constexpr uint32_t kWin32Windows = 1, kWin32Nt = 2;
+    constexpr uint8_t kWorkstation = 1;
+    constexpr uint16_t kAmd64 = 9;
+    const bool workstation = f.productType == kWorkstation;
+    switch (f.major) {
+    case 4:
+        if (f.minor == 0 && f.platformId == kWin32Nt) return "Microsoft Windows NT 4.0";
+        if (f.minor == 0 && f.platformId == kWin32Windows) return "Microsoft Windows 95";
+        if (f.minor == 10) return "Microsoft Windows 98";
+        if (f.minor == 90) return "Microsoft Windows Me";
+        return std::string();
+    case 5:
+        if (f.minor == 0) return "Microsoft Windows 2000";
+        if (f.minor == 1) return "xp";
+        if (f.minor == 2) {
+            if (workstation && f.processorArchitecture == kAmd64) return "xp";
+            return f.serverR2 == 0 ? "Microsoft Windows Server 2003" : "Microsoft Windows Server 2003 R2";
+        }
+        return std::string();
+    case 6:
+        if (f.minor == 0) return workstation ? "vista" : "Microsoft Windows Server 2008";
+        if (f.minor == 1) return workstation ? "win7" : "Microsoft Windows Server 2008 R2";
+        if (f.minor == 2) return "win8";
+        return std::string();
+    default:
+        return "xp";
+    }
+}
+
+std::string GetOsName()
+{
+    return GetPorts().system ? OsNameFromFacts(GetPorts().system->OsVersion()) : std::string();
+}
+
+std::string GetPlatformName()
+{
+    return GetPorts().system && GetPorts().system->Wow64State() == 1 ? "x64" : "x86";
+}
+
+namespace {
+
+std::string NeighbourId(const std::string& id, long delta)
+{
+    const unsigned long value = std::strtoul(id.c_str(), nullptr, 16);
+    if (value == 0)
+        return std::string();
+    char buffer[32];
+    std::snprintf(buffer, sizeof(buffer), "%04lx", value + delta);
+    return buffer;
+}
+
+}  // namespace
+
+std::string HexIdPlusOne(const std::string& id)
+{
+    return NeighbourId(id, 1);
+}
+
+std::string HexIdMinusOne(const std::string& id)
+{
+    return NeighbourId(id, -1);
+}
+
+std::string FormatTrackTime()
+{
+    char buffer[128] = {0};
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    std::strftime(buffer, sizeof(buffer), "%Y-%m-%d-%H:%M:%S", &local);
+    return buffer;
+}
+
+std::wstring GetWindowsErrorText(uint32_t code)
+{
+    return GetPorts().system ? GetPorts().system->ErrorText(code) : std::wstring();
+}
+
+std::string ToUpperAscii(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string ToLowerAscii(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace USB

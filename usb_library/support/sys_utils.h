@@ -1,0 +1,51 @@
+// Small shared helpers: text conversions, directories, file sizes, Windows version names,
+// neighbouring ids, the track time stamp and Windows error texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "support/ports.h"
+
+namespace USB {
+
+// Path separator of the platform the core runs on ('\\' on Windows).
+#ifdef _WIN32
+constexpr char kPathSep = '\\';
+#else
+constexpr char kPathSep = '/';
+#endif
+
+// Byte per unit, no code page: bytes 0x80..0xFF become 0xFF80..0xFFFF and back.
+std::wstring NarrowToWide(const std::string& text);
+std::string WideToNarrow(const std::wstring& text);
+// Locale conversion for log lines; the caller owns (delete[]) the returned buffer.
+char* WideToMultiByte(const wchar_t* text);
+
+// Directory of the host process's executable, with its closing separator.
+std::string GetExeDirectory();
+// Size of a file in bytes, -1 when it cannot be opened.
+int64_t GetFileSize64(const std::string& path);
+bool FileExists(const std::string& path);
+// Creates one directory level; the result is ignored by the callers.
+void MakeDirectory(const std::string& path);
+
+// Version name from the facts the OS reports (pure table, testable for every row).
+std::string OsNameFromFacts(const OsVersionFacts& facts);
+std::string GetOsName();
+// "x64" when the 32-bit library runs under WOW64, else "x86".
+std::string GetPlatformName();
+
+// Neighbouring hex ids, "%04x"-formatted (lower case); empty when the id is not above 0.
+std::string HexIdPlusOne(const std::string& id);
+std::string HexIdMinusOne(const std::string& id);
+
+// Local time as "%Y-%m-%d-%H:%M:%S".
+std::string FormatTrackTime();
+// The system's message text for a Windows error code.
+std::wstring GetWindowsErrorText(uint32_t code);
+
+std::string ToUpperAscii(std::string text);
+std::string ToLowerAscii(std::string text);
+
+}  // namespace USB

@@ -1,0 +1,16 @@
+// The shipped DLL's bundle: every port answered by its Win32 adapter.
+#include "support/ports.h"
+#include "support/win32/win32_system.h"
+
+namespace USB {
+
+Ports MakeDefaultPorts()
+{
+    Ports ports;
+    ports.system = &Win32System();
+    ports.clock = &Win32Clock();
+    ports.library = &Win32Library();
+    return ports;
+}
+
+}  // namespace USB

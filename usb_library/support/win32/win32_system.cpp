@@ -1,0 +1,142 @@
+#include "support/win32/win32_system.h"
+
+#include <windows.h>
+#include <comdef.h>
+#include <shlobj.h>
+#include <winsock2.h>
+
+namespace USB {
+
+namespace {
+
+class System : public SystemPort {
+public:
+    std::string ExecutablePath() override
+    {
+        char path[1024] = {0};
+        GetModuleFileNameA(nullptr, path, sizeof(path));
+        return path;
+    }
+
+    std::string AppDataFolder() override
+    {
+        char path[1024] = {0};
+        SHGetSpecialFolderPathA(nullptr, path, CSIDL_APPDATA, FALSE);
+        return path;
+    }
+
+    std::string TempFolder() override
+    {
+        char path[1025] = {0};
+        GetTempPathA(1024, path);
+        return path;
+    }
+
+    OsVersionFacts OsVersion() override
+    {
+        OsVersionFacts facts;
+        OSVERSIONINFOEXW info{};
+        info.dwOSVersionInfoSize = sizeof(info);
+        SYSTEM_INFO sys{};
+        GetSystemInfo(&sys);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)))
+            return facts;
+#pragma GCC diagnostic pop
+        facts.ok = true;
+        facts.major = info.dwMajorVersion;
+        facts.minor = info.dwMinorVersion;
+        facts.platformId = info.dwPlatformId;
+        facts.productType = info.wProductType;
+        facts.processorArchitecture = sys.wProcessorArchitecture;
+        facts.serverR2 = GetSystemMetrics(SM_SERVERR2);
+        return facts;
+    }
+
+    int Wow64State() override
+    {
+        using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+        static IsWow64Fn isWow64 = reinterpret_cast<IsWow64Fn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+        if (!isWow64)
+            return -1;
+        BOOL wow = FALSE;
+        if (!isWow64(GetCurrentProcess(), &wow))
+            return 0;
+        return wow ? 1 : 0;
+    }
+
+    bool NetworkAlive() override
+    {
+        // SensAPI has no import library in the cross toolchain: bind it at run time.
+        using IsNetworkAliveFn = BOOL(WINAPI*)(LPDWORD);
+        static IsNetworkAliveFn isAlive = [] {
+            HMODULE sens = LoadLibraryW(L"sensapi.dll");
+            return sens ? reinterpret_cast<IsNetworkAliveFn>(
+                              reinterpret_cast<void*>(GetProcAddress(sens, "IsNetworkAlive")))
+                        : nullptr;
+        }();
+        DWORD flags = 0;
+        return isAlive ? isAlive(&flags) != FALSE : true;
+    }
+
+    bool SocketsStartup() override
+    {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+
+    void SocketsCleanup() override { WSACleanup(); }
+
+    std::wstring ErrorText(uint32_t code) override
+    {
+        _com_error error(HRESULT_FROM_WIN32(code));
+        const wchar_t* text = error.ErrorMessage();
+        return text ? std::wstring(text) : std::wstring();
+    }
+
+    void DebugOutput(const std::wstring& text) override { OutputDebugStringW(text.c_str()); }
+};
+
+class Clock : public ClockPort {
+public:
+    void SleepMs(uint32_t ms) override { Sleep(ms); }
+    uint64_t NowMs() override { return GetTickCount64(); }
+};
+
+class Library : public LibraryPort {
+public:
+    void* Load(const char* name) override { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+    void* Symbol(void* module, const char* name) override
+    {
+        return module ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name)) : nullptr;
+    }
+    void Free(void* module) override
+    {
+        if (module)
+            FreeLibrary(static_cast<HMODULE>(module));
+    }
+};
+
+}  // namespace
+
+SystemPort& Win32System()
+{
+    static System system;
+    return system;
+}
+
+ClockPort& Win32Clock()
+{
+    static Clock clock;
+    return clock;
+}
+
+LibraryPort& Win32Library()
+{
+    static Library library;
+    return library;
+}
+
+}  // namespace USB
