@@ -48,8 +48,8 @@ const char* Name(int id)
 
 CRITICAL_SECTION g_print;
 CONDITION_VARIABLE g_arrived;
-std::map<int, int> g_unconsumed;
-bool g_failed = false;  // message id -> arrivals not yet waited for
+std::map<int, int> g_unconsumed;  // message id -> arrivals not yet waited for
+bool g_failed = false;
 
 void USB_CDECL OnMessage(int32_t id, const char* json)
 {
