@@ -10,7 +10,7 @@
 namespace adb {
 
 // Copies text into a caller's buffer, NUL-terminated, never past `size`.
-// With whole_lines it cuts after the last complete line that fits.
+// With whole_lines it never writes part of a line.
 // Returns bytes written, or IUSB_ERR_ARGUMENT for an unusable buffer.
 int CopyOut(const std::string& text, char* buf, int size, bool whole_lines);
 

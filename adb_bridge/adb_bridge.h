@@ -66,8 +66,8 @@ IUSB_API int IUSB_KillServer(void);
 IUSB_API int IUSB_Vesion(void);
 
 /* "serial\tstate\n" lines into buf. Returns the bytes written (without the
- * NUL), cut after the last whole line that fits; negative on error, with
- * buf then holding "". */
+ * NUL); when the listing does not fit, only the whole lines that do are
+ * written. Negative on error, with buf then holding "". */
 IUSB_API int IUSB_GetDevices(char* buf, int size);
 /* Runs `command` in the device shell and stores its output (truncated to
  * out_size - 1 bytes). Returns bytes written, or negative with out = "".

@@ -60,8 +60,8 @@ std::size_t FitOnLineBoundary(const std::string& text, std::size_t capacity) {
   std::size_t room = capacity - 1;
   if (room == 0) return 0;
   std::size_t last_newline = text.rfind('\n', room - 1);
-  if (last_newline != std::string::npos) return last_newline + 1;
-  return room;  // a single over-long line: keep what fits
+  // Half a line would read as a device with a wrong serial or state.
+  return last_newline == std::string::npos ? 0 : last_newline + 1;
 }
 
 int ParsePortOrDefault(const char* value) {

@@ -27,7 +27,7 @@ Status ParseStatus(const char* four);
 bool ParseVersion(const std::string& payload, int* version);
 
 // Bytes of `text` to keep so that they plus a terminating NUL fit in
-// `capacity`; cuts after the last complete line when it has to cut.
+// `capacity`; when it has to cut, it keeps only complete lines.
 std::size_t FitOnLineBoundary(const std::string& text, std::size_t capacity);
 
 // Value of ANDROID_ADB_SERVER_PORT (may be null) or the default port.

@@ -35,7 +35,7 @@ TEST(Listing, FitsOnLineBoundaryAndLeavesRoomForTheTerminator) {
   EXPECT_EQ(FitOnLineBoundary(text, 23), 22u);
   EXPECT_EQ(FitOnLineBoundary(text, 22), 11u);  // no room for NUL: drop a line
   EXPECT_EQ(FitOnLineBoundary(text, 12), 11u);
-  EXPECT_EQ(FitOnLineBoundary(text, 11), 10u);  // first line alone too long: cut it
+  EXPECT_EQ(FitOnLineBoundary(text, 11), 0u);  // no partial lines, ever
   EXPECT_EQ(FitOnLineBoundary(text, 1), 0u);
   EXPECT_EQ(FitOnLineBoundary(text, 0), 0u);
   EXPECT_EQ(FitOnLineBoundary("", 1), 0u);
