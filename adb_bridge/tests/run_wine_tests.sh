@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the AdbBridge.dll test exe under Wine against the fake ADB server.
 # Usage: run_wine_tests.sh DIR   (DIR holds AdbBridge.dll and adb_bridge_wine_test.exe)
-# Exit code: the test exe's, or 2 when the setup itself failed.
+# Exit code: the test exe's, 2 when the setup failed, 77 when Wine cannot run
+# programs here at all (ctest reports that as skipped).
 set -u
 dir=${1:?usage: run_wine_tests.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,6 +13,8 @@ export WINEPREFIX WINEDEBUG=-all
 for f in AdbBridge.dll adb_bridge_wine_test.exe; do
   [ -f "$dir/$f" ] || { echo "missing $dir/$f" >&2; exit 2; }
 done
+
+${WINE:-wine} cmd /c exit 0 >/dev/null 2>&1 || { echo "wine cannot run programs here" >&2; exit 77; }
 
 work=$(mktemp -d /tmp/adb-wine-XXXXXX)
 fake_pid=
