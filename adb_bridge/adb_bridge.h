@@ -44,7 +44,7 @@ extern "C" {
 #define IUSB_ERR_INTERNAL (-99)       /* out of memory or another internal fault */
 
 /* Limits on what callers pass in. */
-#define IUSB_MAX_TEXT 4096           /* serial, paths, forward specs, package */
+#define IUSB_MAX_TEXT 4096           /* serial, paths, forward addresses, package */
 #define IUSB_MAX_COMMAND 32768       /* shell command */
 #define IUSB_MAX_BUFFER (16 << 20)   /* larger sizes are taken for a caller bug */
 

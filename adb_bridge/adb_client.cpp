@@ -127,7 +127,7 @@ int Client::Forward(const std::string& serial, const std::string& local,
   if (!ValidSerial(serial) || !IsPlainToken(local, ";") || !IsPlainToken(remote, ";"))
     return Fail(kErrArgument, "invalid forward arguments");
   std::string request = ForwardRequest(serial, local, remote);
-  if (request.size() > kMaxRequestLength) return Fail(kErrArgument, "forward spec too long");
+  if (request.size() > kMaxRequestLength) return Fail(kErrArgument, "forward request too long");
   Socket socket;
   int rc = Open(&socket, options_.io_ms);
   // The first OKAY accepts the request, the second confirms the listener.

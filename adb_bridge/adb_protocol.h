@@ -48,7 +48,7 @@ std::string RemoteInstallPath(const std::string& local_path);
 std::string ShellQuote(const std::string& arg);
 // Package names are dotted identifiers; anything else never reaches a shell.
 bool IsValidPackageName(const std::string& name);
-// Serials, forward specs: printable, no separators the server would split on.
+// Serials, forward addresses: printable, no separators the server would split on.
 bool IsPlainToken(const std::string& text, const char* forbidden);
 // pm prints "Success" on its own line when it did the job.
 bool PackageManagerSucceeded(const std::string& output);

@@ -149,14 +149,14 @@ class Handler(socketserver.BaseRequestHandler):
         return None
 
     def forward(self, fake, req):
-        head, _, spec = req.partition(":forward:")
+        head, _, target = req.partition(":forward:")
         serial = head[len("host-serial:"):] if head.startswith("host-serial:") else None
         online = [s for s, state in fake.devices() if state == "device"]
-        local, sep, remote = spec.partition(";")
+        local, sep, remote = target.partition(";")
         if (serial is not None and serial not in online) or (serial is None and len(online) != 1):
             self.fail("device not found")
         elif not sep or not local.startswith("tcp:") or not remote:
-            self.fail("cannot bind listener: bad spec")
+            self.fail("cannot bind listener: bad address")
         else:
             fake.forwards.append((serial, local, remote))
             self.request.sendall(b"OKAYOKAY")
