@@ -201,16 +201,21 @@ int main(int argc, char** argv)
     InitializeConditionVariable(&g_arrived);
     const char* dll = "usbhelper.dll";
     int runMs = -1;
+    std::vector<std::string> before;  // commands run before the service starts
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
             dll = argv[++i];
         else if (!std::strcmp(argv[i], "--run-ms") && i + 1 < argc)
             runMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--before") && i + 1 < argc)
+            before.push_back(argv[++i]);
     }
     if (!Load(dll)) {
         std::fprintf(stderr, "usbmon: cannot load %s (error %lu)\n", dll, GetLastError());
         return 2;
     }
+    for (const std::string& command : before)
+        Command(command);
     api.start(&OnMessage);
     Say("usbmon: started; type 'help' for commands\n");
     if (runMs >= 0) {
