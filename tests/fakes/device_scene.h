@@ -31,7 +31,11 @@ public:
     // How many log lines end with this text (texts carry their own "\n").
     size_t LogCount(const std::string& text) const
     {
-        const std::string log = platform.LogText();
+        // The log is written in text mode: CR LF on Windows.
+        std::string log;
+        for (char c : platform.LogText())
+            if (c != '\r')
+                log.push_back(c);
         size_t n = 0;
         for (size_t pos = log.find(text); pos != std::string::npos; pos = log.find(text, pos + 1))
             ++n;
