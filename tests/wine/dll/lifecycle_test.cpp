@@ -56,11 +56,34 @@ private:
 
 void USB_CDECL IgnoreMessages(int32_t, const char*) {}
 
+// Other programs in this folder may keep a configuration of their own: put it back after.
+class ConfigKeeper {
+public:
+    explicit ConfigKeeper(const std::string& path) : m_path(path)
+    {
+        m_had = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (m_had)
+            m_saved = ReadAll(path);
+        std::remove(path.c_str());
+    }
+    ~ConfigKeeper()
+    {
+        std::remove(m_path.c_str());
+        if (m_had)
+            std::ofstream(m_path, std::ios::binary) << m_saved;
+    }
+
+private:
+    std::string m_path;
+    bool m_had = false;
+    std::string m_saved;
+};
+
 TEST(RealDll, ConfigBesideTheHostStartAndStop)
 {
     const std::string dllPath = ExeDirectory() + "usbhelper.dll";
     const std::string configPath = ExeDirectory() + "config_ini.txt";
-    std::remove(configPath.c_str());
+    ConfigKeeper keeper(configPath);
 
     // Without a configuration file the load says where it looked: the host's folder.
     {
@@ -73,8 +96,7 @@ TEST(RealDll, ConfigBesideTheHostStartAndStop)
         FreeLibrary(dll);  // nothing was started, so no thread runs in it
     }
 
-    // With one, the file is read while the library loads; it is removed again at once so that
-    // other programs in this folder load with their own setup.
+    // With one, the file is read while the library loads (and only then).
     {
         std::ofstream(configPath, std::ios::binary) << "[version]\r\nbuild_version=9.9.9\r\n";
     }
