@@ -67,7 +67,7 @@ USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
         // The service runs from here on: a failed init thread must not leave it unstoppable.
         g_started = true;
         try {
-            std::thread(&UsbService::InitThread, nullptr).detach();
+            std::thread(&UsbService::InitThread, &g_service).detach();
         } catch (const std::exception&) {
             USB_LOG("thread start fail\n");
         }
