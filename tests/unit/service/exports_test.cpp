@@ -48,6 +48,15 @@ bool WaitForEmptyQueue()
     return false;
 }
 
+// The init thread of each start works through the ports this test installed: let it finish
+// before they go. It holds the service lock from its first log line to its end.
+void SettleInitThreads(const Fake::Platform& platform, size_t starts)
+{
+    for (int i = 0; i < 5000 && Count(PlainLog(platform), "]: loading whitelist......\n") < starts; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    UsbMutex wait(TheService().m_serviceLock);
+}
+
 std::vector<int> g_firstIds, g_secondIds;
 void USB_CDECL FirstCallback(int32_t id, const char*) { g_firstIds.push_back(id); }
 void USB_CDECL SecondCallback(int32_t id, const char*) { g_secondIds.push_back(id); }
@@ -78,6 +87,7 @@ TEST(Exports, StartThenStopThenStopAgain)
     IUSB_start(nullptr);
     EXPECT_EQ(IUSB_stop(), 0);
     EXPECT_EQ(IUSB_stop(), -1);
+    SettleInitThreads(platform, 1);
     const std::string log = PlainLog(platform);
     EXPECT_EQ(Count(log, "]: usbhelper start...........\n"), 1u) << log;
     EXPECT_GE(Count(log, "]: the usb service thread has exited\n"), 1u) << log;
@@ -92,6 +102,7 @@ TEST(Exports, RestartAfterStopRunsAgain)
     EXPECT_EQ(IUSB_stop(), 0);
     IUSB_start(nullptr);
     EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 2);
     EXPECT_EQ(Count(PlainLog(platform), "]: usbhelper start...........\n"), 2u);
 }
 
@@ -104,6 +115,7 @@ TEST(Exports, SecondStartKeepsTheFirstCallback)
     IUSB_start(&SecondCallback);
     TheService().SendToUi(USB_WM_DEVICE_ONLINE, "{}\n");
     EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 1);
     EXPECT_EQ(g_firstIds, std::vector<int>{USB_WM_DEVICE_ONLINE});
     EXPECT_TRUE(g_secondIds.empty());
     EXPECT_EQ(Count(PlainLog(platform), "]: usbhelper start...........\n"), 1u);
@@ -121,6 +133,7 @@ TEST(Exports, MessagesSentBeforeStartWaitForTheLoop)
     IUSB_start(nullptr);
     EXPECT_TRUE(WaitForEmptyQueue());
     EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 1);
 }
 
 TEST(Exports, LogRelayEntryPoints)
@@ -142,6 +155,7 @@ TEST(Exports, LogRelayEntryPoints)
 
     EXPECT_EQ(IUSB_stop(), 0);
     EXPECT_EQ(g_relay.exitCalls, 1);
+    SettleInitThreads(platform, 1);
     g_logRelay = LogRelay{};
 }
 
@@ -156,6 +170,7 @@ TEST(Exports, NoRelayLibraryMeansNoRelayCalls)
     EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), "LogRelay.dll"), 1);
     WriteTrackLine("dmfail-->", true);
     EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 1);
     EXPECT_EQ(g_relay.exitCalls, 0);
     EXPECT_TRUE(g_relay.sent.empty());
     EXPECT_EQ(platform.TrackText().substr(0, 9), "dmfail-->");
