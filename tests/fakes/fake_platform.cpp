@@ -1,5 +1,6 @@
 #include "fakes/fake_platform.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <atomic>
 #include <cstdlib>
@@ -71,8 +72,11 @@ std::string MakeTempDir()
 #ifdef _WIN32
     std::string dir = std::string(tmp ? tmp : "C:\\windows\\temp") + "\\usbfake";
     _mkdir(dir.c_str());
-    dir += "\\" + std::to_string(_getpid()) + "-" + std::to_string(counter++);
-    _mkdir(dir.c_str());
+    // Wine reuses process ids across runs: skip folders an earlier run left behind.
+    const std::string base = dir + "\\" + std::to_string(_getpid()) + "-";
+    do {
+        dir = base + std::to_string(counter++);
+    } while (_mkdir(dir.c_str()) != 0 && errno == EEXIST);
 #else
     std::string pattern = std::string(tmp ? tmp : "/tmp") + "/usbfake-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());

@@ -57,6 +57,8 @@ void UsbService::Start()
 {
     USB_LOG("usbhelper start...........\n");
     Ports& ports = GetPorts();
+    // Entry points are those of this start's relay only; none when it does not load.
+    g_logRelay = LogRelay{};
     if (ports.library) {
         if (void* relay = ports.library->Load("LogRelay.dll")) {
             g_logRelay.dllInit = reinterpret_cast<void (*)(int)>(ports.library->Symbol(relay, "dllInit"));

@@ -59,6 +59,8 @@ std::string GetDataDirectory()
 
 void LogLine(const char* file, int line, const char* format, ...)
 {
+    if (!format)
+        return;
     UsbMutex guard(LogLock());
     const std::string path = GetDataDirectory() + "usb_log.txt";
     if (!RotateIfLarge(path))

@@ -64,8 +64,13 @@ USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
             return;
         g_service.Start();
         g_service.m_callback = callback;
-        std::thread(&UsbService::InitThread, &g_service).detach();
+        // The service runs from here on: a failed init thread must not leave it unstoppable.
         g_started = true;
+        try {
+            std::thread(&UsbService::InitThread, &g_service).detach();
+        } catch (const std::exception&) {
+            USB_LOG("thread start fail\n");
+        }
     });
 }
 

@@ -143,13 +143,30 @@ std::string GetPlatformName()
 
 namespace {
 
-std::string NeighbourId(const std::string& id, long delta)
+// Reads like "%x": optional blanks, optional 0x, digits up to the first non-hex character.
+// Kept to 32 bits on every platform so both builds agree on long ids.
+uint32_t ReadHexId(const std::string& id)
 {
-    const unsigned long value = std::strtoul(id.c_str(), nullptr, 16);
+    size_t i = 0;
+    while (i < id.size() && std::isspace(static_cast<unsigned char>(id[i])))
+        ++i;
+    if (i + 1 < id.size() && id[i] == '0' && (id[i + 1] == 'x' || id[i + 1] == 'X'))
+        i += 2;
+    uint32_t value = 0;
+    for (; i < id.size() && std::isxdigit(static_cast<unsigned char>(id[i])); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(id[i])));
+        value = value * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    return value;
+}
+
+std::string NeighbourId(const std::string& id, int delta)
+{
+    const uint32_t value = ReadHexId(id);
     if (value == 0)
         return std::string();
     char buffer[32];
-    std::snprintf(buffer, sizeof(buffer), "%04lx", value + delta);
+    std::snprintf(buffer, sizeof(buffer), "%04x", static_cast<unsigned>(value + static_cast<uint32_t>(delta)));
     return buffer;
 }
 

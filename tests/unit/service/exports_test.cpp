@@ -1,24 +1,179 @@
 // What a host sees of the exports before, during and after a run of the service.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "fakes/fake_platform.h"
 #include "service/USB_Service.h"
+#include "service/usb_log.h"
 #include "usbhelper.h"
 
 namespace {
 
+using namespace USB;
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+std::string PlainLog(const Fake::Platform& platform)
+{
+    std::string text = platform.LogText();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+void DrainQueue()
+{
+    while (!TheService().PopMessage().empty()) {
+    }
+}
+
+// Waits for the event-loop thread; a bounded number of short real pauses, nothing asserted on time.
+bool WaitForEmptyQueue()
+{
+    for (int i = 0; i < 5000; ++i) {
+        if (TheService().QueuedMessages() == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// The init thread of each start works through the ports this test installed: let it finish
+// before they go. It holds the service lock from its first log line to its end.
+void SettleInitThreads(const Fake::Platform& platform, size_t starts)
+{
+    for (int i = 0; i < 5000 && Count(PlainLog(platform), "]: loading whitelist......\n") < starts; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    UsbMutex wait(TheService().m_serviceLock);
+}
+
+std::vector<int> g_firstIds, g_secondIds;
+void USB_CDECL FirstCallback(int32_t id, const char*) { g_firstIds.push_back(id); }
+void USB_CDECL SecondCallback(int32_t id, const char*) { g_secondIds.push_back(id); }
+
+struct RelayCalls {
+    int initCalls = 0;
+    int initArgument = -1;
+    int exitCalls = 0;
+    std::vector<std::string> sent;
+} g_relay;
+void RelayInit(int argument)
+{
+    ++g_relay.initCalls;
+    g_relay.initArgument = argument;
+}
+void RelaySend(const char* text) { g_relay.sent.push_back(text); }
+void RelayExit() { ++g_relay.exitCalls; }
+
 TEST(Exports, StopWithoutStartIsRefused)
 {
-    USB::Fake::Platform platform;
+    Fake::Platform platform;
     EXPECT_EQ(IUSB_stop(), -1);
 }
 
 TEST(Exports, StartThenStopThenStopAgain)
 {
-    USB::Fake::Platform platform;
+    Fake::Platform platform;
     IUSB_start(nullptr);
     EXPECT_EQ(IUSB_stop(), 0);
     EXPECT_EQ(IUSB_stop(), -1);
+    SettleInitThreads(platform, 1);
+    const std::string log = PlainLog(platform);
+    EXPECT_EQ(Count(log, "]: usbhelper start...........\n"), 1u) << log;
+    EXPECT_GE(Count(log, "]: the usb service thread has exited\n"), 1u) << log;
+    EXPECT_EQ(platform.system.socketStartups, 1);
+    EXPECT_EQ(platform.system.socketCleanups, 1);
+}
+
+TEST(Exports, RestartAfterStopRunsAgain)
+{
+    Fake::Platform platform;
+    IUSB_start(nullptr);
+    EXPECT_EQ(IUSB_stop(), 0);
+    IUSB_start(nullptr);
+    EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 2);
+    EXPECT_EQ(Count(PlainLog(platform), "]: usbhelper start...........\n"), 2u);
+}
+
+TEST(Exports, SecondStartKeepsTheFirstCallback)
+{
+    Fake::Platform platform;
+    g_firstIds.clear();
+    g_secondIds.clear();
+    IUSB_start(&FirstCallback);
+    IUSB_start(&SecondCallback);
+    TheService().SendToUi(USB_WM_DEVICE_ONLINE, "{}\n");
+    EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 1);
+    EXPECT_EQ(g_firstIds, std::vector<int>{USB_WM_DEVICE_ONLINE});
+    EXPECT_TRUE(g_secondIds.empty());
+    EXPECT_EQ(Count(PlainLog(platform), "]: usbhelper start...........\n"), 1u);
+}
+
+TEST(Exports, MessagesSentBeforeStartWaitForTheLoop)
+{
+    Fake::Platform platform;
+    DrainQueue();
+    IUSB_SendMessage("{\"action\":\"NO_SUCH_ACTION\"}");
+    IUSB_SendMessage("not even json");
+    IUSB_SendMessage(nullptr);  // refused, nothing queued
+    EXPECT_EQ(TheService().QueuedMessages(), 2u);
+
+    IUSB_start(nullptr);
+    EXPECT_TRUE(WaitForEmptyQueue());
+    EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 1);
+}
+
+TEST(Exports, LogRelayEntryPoints)
+{
+    Fake::Platform platform;
+    g_relay = RelayCalls{};
+    platform.library.libraries["LogRelay.dll"] = {
+        {"dllInit", reinterpret_cast<void*>(&RelayInit)},
+        {"sendMsg", reinterpret_cast<void*>(&RelaySend)},
+        {"dllExit", reinterpret_cast<void*>(&RelayExit)},
+    };
+    IUSB_start(nullptr);
+    EXPECT_EQ(g_relay.initCalls, 1);
+    EXPECT_EQ(g_relay.initArgument, 0);
+    EXPECT_EQ(g_relay.exitCalls, 0);
+
+    WriteTrackLine("checkadbdebug-->dmfail-->", true);
+    EXPECT_EQ(g_relay.sent, std::vector<std::string>{"checkadbdebug-->dmfail-->"});
+
+    EXPECT_EQ(IUSB_stop(), 0);
+    EXPECT_EQ(g_relay.exitCalls, 1);
+    SettleInitThreads(platform, 1);
+    g_logRelay = LogRelay{};
+}
+
+TEST(Exports, NoRelayLibraryMeansNoRelayCalls)
+{
+    Fake::Platform platform;
+    g_relay = RelayCalls{};
+    // Entry points left over from an earlier run must not be used by this one.
+    g_logRelay.dllExit = &RelayExit;
+    g_logRelay.sendMsg = &RelaySend;
+    IUSB_start(nullptr);
+    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), "LogRelay.dll"), 1);
+    WriteTrackLine("dmfail-->", true);
+    EXPECT_EQ(IUSB_stop(), 0);
+    SettleInitThreads(platform, 1);
+    EXPECT_EQ(g_relay.exitCalls, 0);
+    EXPECT_TRUE(g_relay.sent.empty());
+    EXPECT_EQ(platform.TrackText().substr(0, 9), "dmfail-->");
 }
 
 }  // namespace

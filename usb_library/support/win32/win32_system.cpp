@@ -91,7 +91,8 @@ public:
 
     std::wstring ErrorText(uint32_t code) override
     {
-        _com_error error(HRESULT_FROM_WIN32(code));
+        // The code goes in as it is, the way the enumeration reports it.
+        _com_error error(static_cast<HRESULT>(code));
         const wchar_t* text = error.ErrorMessage();
         return text ? std::wstring(text) : std::wstring();
     }
