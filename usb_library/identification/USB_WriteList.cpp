@@ -23,5 +23,4 @@ void WhiteList::Clear()
 }
 bool WhiteList::HasVendor(const std::string&) { return false; }
 bool WhiteList::Query(const std::string&, PhoneSystemInfo&) { return false; }
-std::string WhiteList::FileDigest() { return m_digest; }
 }  // namespace USB
