@@ -41,9 +41,7 @@ void InstallService::SetEvent(Handle event)
 {
     std::lock_guard<std::recursive_mutex> g(m_mutex);
     auto it = m_objects.find(reinterpret_cast<uintptr_t>(event));
-    if (it == m_objects.end())
-        return;
-    if (it->second.kind == 1) {
+    if (it == m_objects.end() || it->second.kind == 1) {
         m_replySignalled = true;
         return;
     }
@@ -65,8 +63,9 @@ void InstallService::SetEvent(Handle event)
 void InstallService::ResetEvent(Handle event)
 {
     std::lock_guard<std::recursive_mutex> g(m_mutex);
+    // The reply event is process-wide: a handle made by an earlier fake still names it.
     auto it = m_objects.find(reinterpret_cast<uintptr_t>(event));
-    if (it != m_objects.end() && it->second.kind == 1)
+    if (it == m_objects.end() || it->second.kind == 1)
         m_replySignalled = false;
 }
 

@@ -438,19 +438,23 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
     if (!StartInstallThread(copy))
         g_installingService = nullptr;
 
-    do {
+    for (;;) {
         if (device->m_stop) {
             device->m_stop = false;
             USB_LOG("this device had been pluged out\n");
             return kPhoneLeft;
         }
+        // Read before the probe, so that the probe after the installer's end is never skipped.
+        const bool installing = g_installingService != nullptr;
         if (HasAdbDriverInterface(device->m_vidPid)) {
             USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
             device->m_isDriverOk = true;
             break;
         }
+        if (!installing)
+            break;
         Sleep(kPollMs);
-    } while (g_installingService);
+    }
 
     if (!device->m_isDriverOk) {
         m_cloud.ReportInstallError(device->m_vid, device->m_pid);
