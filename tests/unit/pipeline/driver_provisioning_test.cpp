@@ -62,9 +62,11 @@ protected:
         device.m_vidPid = "VID_18D1&PID_4EE2";
         device.m_description = "Pixel";
     }
-    ~DriverStage() override
+    ~DriverStage() override { InstallThreadEnded(); }
+
+    // The install thread uses the fakes and may outlast the poll that found the driver.
+    static void InstallThreadEnded()
     {
-        // The install thread uses the fakes: let it end before they go.
         while (USB::g_installingService)
             std::this_thread::yield();
     }
@@ -139,6 +141,7 @@ TEST_F(DriverStage, ZipOnX64RunsTheX64InstallerLocallyWithQuotedPathAndIds)
     ServePackage("/download/driver/pkg.zip");
     InstallerBindsDriver();
     EXPECT_EQ(service.CheckDriver(&device), 0);
+    InstallThreadEnded();
 
     const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE2.zip";
     EXPECT_EQ(device.m_driverFile, package);
