@@ -1,4 +1,6 @@
 // The shipped DLL's bundle: every port answered by its Win32 adapter.
+#include "cloud/win32/wininet_adapter.h"
+#include "pipeline/win32/install_service_adapter.h"
 #include "support/ports.h"
 #include "support/win32/win32_system.h"
 
@@ -10,6 +12,8 @@ Ports MakeDefaultPorts()
     ports.system = &Win32System();
     ports.clock = &Win32Clock();
     ports.library = &Win32Library();
+    ports.http = &Win32Http();
+    ports.installService = &Win32InstallService();
     return ports;
 }
 
