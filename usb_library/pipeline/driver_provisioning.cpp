@@ -15,7 +15,7 @@
 
 namespace USB {
 
-UsbService* volatile g_installingService = nullptr;
+std::atomic<UsbService*> g_installingService{nullptr};
 
 namespace {
 
@@ -50,6 +50,16 @@ std::string InstallerResultPath()
 {
     // The data directory already ends with a separator; the doubled one is harmless.
     return GetDataDirectory() + kPathSep + "insret.txt";
+}
+
+// The message sink marks a leaving phone under the device lock; read and clear it the same way.
+bool TakeStop(UsbCLock& deviceLock, UsbDevice& device)
+{
+    UsbMutex guard(deviceLock);
+    if (!device.m_stop)
+        return false;
+    device.m_stop = false;
+    return true;
 }
 
 bool StartInstallThread(UsbDevice* copy)
@@ -324,8 +334,7 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
         g_installingService = nullptr;
 
     for (;;) {
-        if (device->m_stop) {
-            device->m_stop = false;
+        if (TakeStop(m_deviceLock, *device)) {
             USB_LOG("this device had been pluged out\n");
             return kPhoneLeft;
         }

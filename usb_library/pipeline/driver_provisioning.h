@@ -1,6 +1,7 @@
 // Step 2 of the pipeline: make sure Windows has an ADB driver bound to the phone.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +18,7 @@ std::string GetPackageExtension(const std::string& url);
 int InstallThroughHostService(const std::string& command);
 
 // Non-null while a driver install thread runs.
-extern UsbService* volatile g_installingService;
+extern std::atomic<UsbService*> g_installingService;
 
 // Bounds of the waits the host gives no limit for: a hung service or installer must not hold
 // step 2 (and with it the event loop) for ever.

@@ -276,10 +276,18 @@ TEST_F(DriverStage, UnplugDuringTheInstallPollEndsWithoutSuccess)
                R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe"})");
     ServePackage("/download/driver/pkg.exe");
     USB::UsbDevice* record = &device;
-    installer.onRun = [record](const USB::Fake::InstallService::Run&) {
-        record->m_stop = true;
+    USB::UsbCLock* lock = &service.m_deviceLock;
+    installer.onRun = [record, lock](const USB::Fake::InstallService::Run&) {
+        auto stopped = [record, lock] {
+            USB::UsbMutex guard(*lock);
+            return static_cast<bool>(record->m_stop);
+        };
+        {
+            USB::UsbMutex guard(*lock);  // as the message sink marks a phone that left
+            record->m_stop = true;
+        }
         // Hold the installer until the poll has seen the phone leave.
-        for (long i = 0; i < 200000000L && record->m_stop; ++i)
+        for (long i = 0; i < 200000000L && stopped(); ++i)
             std::this_thread::yield();
     };
     EXPECT_EQ(service.CheckDriver(&device), -1);
