@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "cloud/USB_Helper.h"
 #include "discovery/USB_DeviceList.h"
 
 namespace USB {
@@ -18,9 +19,17 @@ public:
     bool ReportInstallError(const std::string& vid, const std::string& pid);
     std::string MakeToken(const std::string& vid, const std::string& pid) const;
 
+    // Driver packages (pipeline/driver_provisioning.cpp).
+    int DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
+                       DownloadProgressFn progress, void* context);
+    int InstallDriver(UsbDevice* device);
+
     std::string m_baseUrl;
     std::string m_key;
     volatile bool m_whitelistIsLatest = false;
 };
+
+// Puts a backslash before every "\u" so JSON escapes reach the caller as literal text.
+std::string ProtectUnicodeEscapes(const std::string& body);
 
 }  // namespace USB

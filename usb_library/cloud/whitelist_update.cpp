@@ -1,8 +1,126 @@
-#include "service/USB_Service.h"
+// Keeps the cloud copy of the vendor whitelist current and tells the cloud client when the
+// local copy is the latest.
+#include <cstdio>
+#include <thread>
+#include <vector>
 
-// Placeholder whitelist refresh.
+#include "cloud/USB_Helper.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/Usb_MD5.h"
+#include "support/sys_utils.h"
+
 namespace USB {
-unsigned UsbService::WhitelistCheckThread(void*) { return 0; }
-unsigned UsbService::WhitelistUpdateThread(void*) { return 0; }
-void UsbService::WhitelistDigestStep() {}
+
+namespace {
+
+std::string DigestUrl(UsbService& service)
+{
+    return service.m_config.DriverHost() + "/download/device/device.md5";
+}
+
+std::string DocumentUrl(UsbService& service)
+{
+    return service.m_config.DriverHost() + "/download/device/device.json";
+}
+
+// An empty fetched digest (no network, failed fetch) never counts: it would otherwise equal
+// the empty digest of a whitelist never read and switch the device query off.
+bool SameDigest(const std::string& fetched, const std::string& local)
+{
+    return !fetched.empty() && fetched == local;
+}
+
+bool WhitelistIsLatest(UsbService& service)
+{
+    const std::string local = service.m_whiteList.FileDigest();
+    return SameDigest(HttpGet(DigestUrl(service)), local);
+}
+
+}  // namespace
+
+std::string WhiteList::FileDigest()
+{
+    m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
+    m_path = FileExists(m_cloudPath) ? m_cloudPath : GetExeDirectory() + "whitelist.json";
+    FILE* f = std::fopen(m_path.c_str(), "rb");
+    if (!f) {
+        std::printf("cant open file %s\n", m_path.c_str());
+        return m_digest;
+    }
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    if (size <= 0) {
+        std::fclose(f);
+        return m_digest;
+    }
+    std::fseek(f, 0, SEEK_SET);
+    std::vector<char> buffer(static_cast<size_t>(size) + 1, 0);
+    const size_t got = std::fread(buffer.data(), 1, static_cast<size_t>(size), f);
+    std::fclose(f);
+    MD5 digest;
+    digest.Update(buffer.data(), got);
+    digest.Finalize();
+    m_digest = digest.HexDigest();
+    return m_digest;
+}
+
+unsigned UsbService::WhitelistCheckThread(void* arg)
+{
+    if (!arg)
+        return 0;
+    UsbService* self = static_cast<UsbService*>(arg);
+    if (WhitelistIsLatest(*self)) {
+        USB_LOG("whitelist had already lastest\n");
+        self->m_cloud.m_whitelistIsLatest = true;
+        return 0;
+    }
+    if (IsNetworkAlive()) {
+        try {
+            std::thread([self] { WhitelistUpdateThread(self); }).detach();
+        } catch (const std::exception&) {
+            USB_LOG("thread start fail\n");
+        }
+    }
+    return 0;
+}
+
+unsigned UsbService::WhitelistUpdateThread(void* arg)
+{
+    if (!arg)
+        return 0;
+    UsbService* self = static_cast<UsbService*>(arg);
+    USB_LOG("start update whitelist...\n");
+    const std::string fetched = HttpGet(DigestUrl(*self));
+    WhiteList& list = self->m_whiteList;
+    if (list.m_cloudPath.empty())
+        list.m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
+    const std::string temp = list.m_cloudPath + ".tmp";
+    if (!DownFile(NarrowToWide(DocumentUrl(*self)), temp))
+        return 0;
+
+    UsbMutex guard(self->m_serviceLock);
+    list.m_path = list.m_cloudPath;
+    std::remove(list.m_cloudPath.c_str());
+    std::rename(temp.c_str(), list.m_cloudPath.c_str());
+    list.LoadWhiteListFromFile();
+    const std::string digest = list.FileDigest();
+    if (SameDigest(fetched, digest)) {
+        self->m_cloud.m_whitelistIsLatest = true;
+        self->ClearVendorCache();
+    } else {
+        self->m_cloud.m_whitelistIsLatest = false;
+    }
+    return 0;
+}
+
+void UsbService::WhitelistDigestStep()
+{
+    if (WhitelistIsLatest(*this)) {
+        USB_LOG("whitelist had already lastest\n");
+        m_cloud.m_whitelistIsLatest = true;
+    }
+    ClearVendorCache();
+}
+
 }  // namespace USB

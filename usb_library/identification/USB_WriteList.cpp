@@ -170,6 +170,4 @@ bool WhiteList::Query(const std::string& key, PhoneSystemInfo& info)
     info.m_description = NarrowToWide(it->second->m_description);
     return it->second->m_fromList;
 }
-
-std::string WhiteList::FileDigest() { return m_digest; }
 }  // namespace USB

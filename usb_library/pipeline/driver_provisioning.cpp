@@ -1,16 +1,360 @@
 #include "pipeline/driver_provisioning.h"
 
-#include "service/USB_Service.h"
+#include <cstdio>
+#include <cstring>
+#include <thread>
 
-// Placeholder driver provisioning.
+#include "cloud/USB_Helper.h"
+#include "discovery/device_scan.h"
+#include "discovery/device_tree_port.h"
+#include "pipeline/install_service_port.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
 namespace USB {
-UsbService* volatile g_installingService = nullptr;
-void WaitForWindowsDriverInstall(const std::string&) {}
-unsigned DriverInstallThread(void*) { return 0; }
-std::string GetTempDirectory() { return std::string(); }
-std::string GetPackageExtension(const std::string&) { return std::string(); }
-int InstallThroughHostService(const std::string&) { return 0; }
-int UsbService::CheckDriver(UsbDevice*) { return -1; }
-int UsbService::DownloadAndInstallDriver(UsbDevice*, const std::string&, const std::string&, bool) { return -1; }
-int UsbService::WaitForPendingDriverInstall(UsbDevice*, int) { return -2; }
+
+std::atomic<UsbService*> g_installingService{nullptr};
+
+namespace {
+
+constexpr int kPresenceChecks = 10;
+constexpr uint32_t kPollMs = 200;
+constexpr uint32_t kPendingSleepMs = 50;
+constexpr int kStepPendingPasses = 20;
+constexpr int kDownloadPendingPasses = 3600;
+// Internal result of DownloadAndInstallDriver: the phone left, step 2 ends without a message.
+constexpr int kPhoneLeft = -2;
+
+void Sleep(uint32_t ms)
+{
+    if (ClockPort* clock = GetPorts().clock)
+        clock->SleepMs(ms);
+}
+
+// True when nothing is pending (also when the tree cannot be asked).
+bool NoPendingInstall(uint32_t timeoutMs)
+{
+    DeviceTreePort* tree = GetPorts().deviceTree;
+    return !tree || tree->WaitNoPendingInstallEvents(timeoutMs);
+}
+
+void DeleteFile(const std::string& path)
+{
+    if (!path.empty())
+        std::remove(path.c_str());
+}
+
+std::string InstallerResultPath()
+{
+    // The data directory already ends with a separator; the doubled one is harmless.
+    return GetDataDirectory() + kPathSep + "insret.txt";
+}
+
+// The message sink marks a leaving phone under the device lock; read and clear it the same way.
+bool TakeStop(UsbCLock& deviceLock, UsbDevice& device)
+{
+    UsbMutex guard(deviceLock);
+    if (!device.m_stop)
+        return false;
+    device.m_stop = false;
+    return true;
+}
+
+bool StartInstallThread(UsbDevice* copy)
+{
+    try {
+        std::thread([copy] { DriverInstallThread(copy); }).detach();
+        return true;
+    } catch (const std::exception&) {
+        USB_LOG("thread start fail\n");
+        delete copy;
+        return false;
+    }
+}
+
+}  // namespace
+
+// ---- cloud client: package download and install ----------------------------------------
+
+int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
+                             DownloadProgressFn progress, void* context)
+{
+    if (FileExists(path)) {
+        USB_LOG("this driver had downloaded\n");
+        return 0;
+    }
+    if (!IsNetworkAlive()) {
+        USB_LOG("network disconneted\n");
+        return -1;
+    }
+    const std::string temp = path + ".tmp";
+    if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
+        return -1;
+    std::rename(temp.c_str(), path.c_str());
+    return 0;
+}
+
+int UsbCloud::InstallDriver(UsbDevice* device)
+{
+    if (!device)
+        return -1;
+    const std::string& file = device->m_driverFile;
+    std::string program;
+    std::string parameters;
+    if (file.find(".msi") != std::string::npos) {
+        USB_LOG("msi.........\n");
+        program = "msiexec";
+        parameters = "/i \"" + file + "\"";
+    } else if (file.find(".exe") != std::string::npos) {
+        USB_LOG("exe.........\n");
+        program = file;
+    } else if (file.find(".zip") != std::string::npos) {
+        USB_LOG("zip.........\n");
+        const std::string platform = GetPlatformName();
+        program = GetExeDirectory() + "\\" + (platform == "x64" ? "zordrvinstx64.exe" : "zordrvinst.exe");
+        parameters = "\"" + file + "\" vid=" + device->m_vid + " pid=" + device->m_pid;
+    } else {
+        USB_LOG("install fail\n");
+        device->m_isDriverOk = false;
+        return -1;
+    }
+    USB_LOG("before exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
+    if (InstallThroughHostService(program + "\r\n" + parameters) != 0) {
+        USB_LOG("the driver installed by the parvello_helper.exe\n");
+        return 0;
+    }
+
+    USB_LOG("exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
+    if (InstallServicePort* port = GetPorts().installService) {
+        if (port->RunHidden(program, parameters, kLocalInstallerTimeoutMs) == InstallServicePort::RunResult::TimedOut)
+            USB_LOG("the installer did not end in %u ms\n", static_cast<unsigned>(kLocalInstallerTimeoutMs));
+    }
+
+    const std::string resultPath = InstallerResultPath();
+    if (!FileExists(resultPath)) {
+        USB_LOG("the insret.txt is not exist\n");
+        return -1;
+    }
+    FILE* f = std::fopen(resultPath.c_str(), "rt");
+    if (!f)
+        return -1;
+    char text[257] = {0};
+    const size_t got = std::fread(text, 1, 256, f);
+    text[got] = 0;
+    USB_LOG("the return string of the install's program is %s\n", text);
+    const int decision = std::strstr(text, "success:") ? 0 : -1;
+    std::fclose(f);
+    std::remove(resultPath.c_str());
+    return decision;
+}
+
+unsigned DriverInstallThread(void* arg)
+{
+    // The record is the thread's own copy: the phone's record may go away while it runs.
+    UsbDevice* device = static_cast<UsbDevice*>(arg);
+    USB_LOG("notify ui install this driver....\n");
+    if (UsbService* service = g_installingService) {
+        const int result = device ? service->m_cloud.InstallDriver(device) : -1;
+        if (result == 0)
+            USB_LOG("the driver install successfully\n");
+        else
+            USB_LOG("the driver install fail\n");
+    }
+    delete device;
+    g_installingService = nullptr;
+    return 0;
+}
+
+// ---- Windows' own installation ---------------------------------------------------------
+
+void WaitForWindowsDriverInstall(const std::string& key)
+{
+    if (HasAdbDriverInterface(key) || NoPendingInstall(500))
+        return;
+    if (HasAdbDriverInterface(key))
+        return;
+    USB_LOG("notify ui the window system install the driver.........\n");
+    for (int pass = 0; pass < 5; ++pass) {
+        if (NoPendingInstall(1000)) {
+            USB_LOG("windows install the driver successfully\n");
+            return;
+        }
+        USB_LOG("wait windows install the driver %d\n", pass);
+        if (HasAdbDriverInterface(key))
+            return;
+    }
+}
+
+int UsbService::WaitForPendingDriverInstall(UsbDevice* device, int passes)
+{
+    if (!device)
+        return -1;
+    if (NoPendingInstall(500))
+        return -2;
+    SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_pDeviceSn);
+    Sleep(kPendingSleepMs);
+    m_deviceLock.Enter();
+    int counter = passes;
+    while (!device->m_stop) {
+        if (NoPendingInstall(1000)) {
+            USB_LOG("windows install the driver successfully\n");
+            m_deviceLock.Leave();
+            return 0;
+        }
+        USB_LOG("wait windows install the driver\n");
+        if (--counter < 0) {
+            m_deviceLock.Leave();
+            return 0;
+        }
+        if (HasAdbDriverInterface(device->m_vidPid)) {
+            device->m_isDriverOk = true;
+            m_deviceLock.Leave();
+            return 0;
+        }
+        m_deviceLock.Leave();
+        Sleep(kPendingSleepMs);
+        m_deviceLock.Enter();
+    }
+    USB_LOG("this device had been pluged out\n");
+    device->m_stop = false;
+    m_deviceLock.Leave();
+    return -1;
+}
+
+// ---- step 2 ----------------------------------------------------------------------------
+
+int UsbService::CheckDriver(UsbDevice* device)
+{
+    if (!device) {
+        USB_LOG("dev param is null\n");
+        return -1;
+    }
+    USB_LOG("step:2->notify ui checking the driver of the phone?\n");
+    SendDeviceToUi(device, USB_WM_CHECKING_ADB_DRIVER);
+    for (int i = 0; i < kPresenceChecks; ++i) {
+        if (HasAdbDriverInterface(device->m_vidPid)) {
+            device->m_isDriverOk = true;
+            break;
+        }
+        Sleep(kPollMs);
+    }
+    if (device->m_isDriverOk)
+        return 0;
+
+    const int pending = WaitForPendingDriverInstall(device, kStepPendingPasses);
+    if (pending == -1)
+        return -1;
+    const bool notify = pending != 0;
+    if (device->m_isDriverOk)
+        return 0;
+
+    USB_LOG("notify ui driver installing...\n");
+    if (notify)
+        SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
+    if (!m_cloud.QueryDriver(device)) {
+        USB_LOG("get driver url fail\n");
+        USB_LOG("notify ui driver access url fail\n");
+        SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
+        m_trackRecord += "DRIVER_CHECK_URL_FAIL";
+        WriteTrackRecord(true);
+        return -1;
+    }
+
+    int result = -1;
+    bool tried = false;
+    if (!device->m_deviceUrl.empty()) {
+        tried = true;
+        device->m_driverFile = GetTempDirectory() + device->m_vidPid + GetPackageExtension(device->m_deviceUrl);
+        result = DownloadAndInstallDriver(device, device->m_deviceUrl, device->m_fileMd5, notify);
+    } else if (!device->m_vidDriverUrl.empty()) {
+        tried = true;
+        device->m_driverFile = GetTempDirectory() + device->m_vidPid + GetPackageExtension(device->m_vidDriverUrl);
+        result = DownloadAndInstallDriver(device, device->m_vidDriverUrl, device->m_vidDriverMd5, notify);
+    }
+    if (result == kPhoneLeft)
+        return -1;
+    if ((!tried || result != 0) && !device->m_generalDriverUrl.empty()) {
+        device->m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(device->m_generalDriverUrl);
+        result = DownloadAndInstallDriver(device, device->m_generalDriverUrl, device->m_generalDriverMd5, notify);
+        if (result == kPhoneLeft)
+            return -1;
+    }
+    if (result == 0) {
+        USB_LOG("notify ui driver install success\n");
+        SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_SUCCESS);
+        return 0;
+    }
+    USB_LOG("notify ui check the driver install fail..\n");
+    m_trackRecord += "DRIVER_CHECK_INSTALL_FAIL";
+    WriteTrackRecord(true);
+    DeleteFile(device->m_driverFile);
+    SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_FAIL);
+    return -1;
+}
+
+int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5,
+                                         bool notify)
+{
+    if (!device)
+        return -1;
+    if (notify)
+        SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOADING);
+    m_downloadDevice = device;
+    const int downloaded = m_cloud.DownloadDriver(url, device->m_driverFile, md5,
+                                                  notify ? &UsbService::OnDownloadProgress : nullptr, this);
+    m_downloadDevice = nullptr;
+    if (downloaded != 0) {
+        USB_LOG("notify ui driver download fail\n");
+        if (notify)
+            SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_FAIL);
+        return -1;
+    }
+    if (notify)
+        SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_SUCCESS);
+
+    if (WaitForPendingDriverInstall(device, kDownloadPendingPasses) == -1)
+        return kPhoneLeft;
+    if (device->m_isDriverOk) {
+        USB_LOG("the windows system had installed this driver\n");
+        DeleteFile(device->m_driverFile);
+        return 0;
+    }
+
+    SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
+    UsbDevice* copy = new UsbDevice();
+    copy->m_pDeviceSn = device->m_pDeviceSn;
+    copy->m_vid = device->m_vid;
+    copy->m_pid = device->m_pid;
+    copy->m_vidPid = device->m_vidPid;
+    copy->m_driverFile = device->m_driverFile;
+    g_installingService = this;
+    if (!StartInstallThread(copy))
+        g_installingService = nullptr;
+
+    for (;;) {
+        if (TakeStop(m_deviceLock, *device)) {
+            USB_LOG("this device had been pluged out\n");
+            return kPhoneLeft;
+        }
+        // Read before the probe, so that the probe after the installer's end is never skipped.
+        const bool installing = g_installingService != nullptr;
+        if (HasAdbDriverInterface(device->m_vidPid)) {
+            USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
+            device->m_isDriverOk = true;
+            break;
+        }
+        if (!installing)
+            break;
+        Sleep(kPollMs);
+    }
+
+    if (!device->m_isDriverOk) {
+        m_cloud.ReportInstallError(device->m_vid, device->m_pid);
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace USB

@@ -1,6 +1,8 @@
 // The shipped DLL's bundle: every port answered by its Win32 adapter.
 #include "discovery/win32/setupapi_tree.h"
 #include "identification/win32/registry_adapter.h"
+#include "cloud/win32/wininet_adapter.h"
+#include "pipeline/win32/install_service_adapter.h"
 #include "support/ports.h"
 #include "support/win32/win32_system.h"
 
@@ -14,6 +16,8 @@ Ports MakeDefaultPorts()
     ports.library = &Win32Library();
     ports.deviceTree = &Win32DeviceTree();
     ports.registry = &Win32Registry();
+    ports.http = &Win32Http();
+    ports.installService = &Win32InstallService();
     return ports;
 }
 

@@ -1,0 +1,177 @@
+// The cloud copy of the whitelist: when the local file counts as the latest, and the swap.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_http.h"
+#include "fakes/fake_platform.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/Usb_MD5.h"
+#include "support/sys_utils.h"
+
+namespace {
+
+const char* const kShipped = "{\"vendors\":[\"18D1\"]}\r\n{\"more\":1}\r\n";
+const char* const kCloud = "{\"vendors\":[\"18D1\",\"2717\"]}\n";
+
+class WhitelistUpdate : public ::testing::Test {
+protected:
+    WhitelistUpdate()
+    {
+        platform.ports.http = &http;
+        shipped = USB::GetExeDirectory() + "whitelist.json";
+        cloudCopy = USB::GetDataDirectory() + "cloudwhitelist.json";
+    }
+
+    void ServeDigest(const std::string& body)
+    {
+        USB::Fake::HttpAnswer a;
+        a.body = body;
+        http.Serve("/download/device/device.md5", a);
+    }
+    void ServeDocument(const std::string& body)
+    {
+        USB::Fake::HttpAnswer a;
+        a.body = body;
+        http.Serve("/download/device/device.json", a);
+    }
+    bool Logged(const std::string& text) const { return platform.LogText().find(text) != std::string::npos; }
+    bool Requested(const std::string& path)
+    {
+        for (const auto& r : http.Records())
+            if (r.path == path)
+                return true;
+        return false;
+    }
+
+    USB::Fake::Platform platform;
+    USB::Fake::Http http;
+    USB::UsbService service;
+    std::string shipped;
+    std::string cloudCopy;
+};
+
+TEST_F(WhitelistUpdate, DigestIsOverTheBytesAsStoredCrLfIncluded)
+{
+    USB::Fake::WriteFile(shipped, kShipped);
+    // RFC 1321 digest of the file's exact bytes.
+    EXPECT_EQ(service.m_whiteList.FileDigest(), "daecea03e38de46a4c4cb94954a26644");
+    EXPECT_EQ(service.m_whiteList.m_digest, "daecea03e38de46a4c4cb94954a26644");
+    EXPECT_EQ(service.m_whiteList.m_path, shipped);
+    EXPECT_EQ(service.m_whiteList.m_cloudPath, cloudCopy);
+}
+
+TEST_F(WhitelistUpdate, CloudCopyWinsOverTheShippedFile)
+{
+    USB::Fake::WriteFile(shipped, kShipped);
+    USB::Fake::WriteFile(cloudCopy, kCloud);
+    EXPECT_EQ(service.m_whiteList.FileDigest(), USB::MD5::Of(kCloud));
+    EXPECT_EQ(service.m_whiteList.m_path, cloudCopy);
+}
+
+TEST_F(WhitelistUpdate, MissingOrEmptyFileKeepsTheLastDigest)
+{
+    service.m_whiteList.m_digest = "previous";
+    EXPECT_EQ(service.m_whiteList.FileDigest(), "previous");
+    USB::Fake::WriteFile(shipped, "");
+    EXPECT_EQ(service.m_whiteList.FileDigest(), "previous");
+}
+
+TEST_F(WhitelistUpdate, EqualDigestMarksLatestWithoutDownloadAndSkipsTheDeviceQuery)
+{
+    USB::Fake::WriteFile(shipped, kShipped);
+    ServeDigest(USB::MD5::Of(kShipped));
+    ServeDocument(kCloud);
+    EXPECT_EQ(USB::UsbService::WhitelistCheckThread(&service), 0u);
+    EXPECT_TRUE(Logged("whitelist had already lastest\n"));
+    EXPECT_TRUE(service.m_cloud.m_whitelistIsLatest);
+    EXPECT_TRUE(Requested("/download/device/device.md5"));
+    EXPECT_FALSE(Requested("/download/device/device.json"));
+
+    USB::PhoneSystemInfo info;
+    EXPECT_FALSE(service.m_cloud.QueryDevice(info, "18D1", "4EE2"));
+    EXPECT_TRUE(Logged("the local whitelist is the same as the cloud list\n"));
+    EXPECT_EQ(http.Records().size(), 1u);
+}
+
+TEST_F(WhitelistUpdate, TrailingLineFeedOrUpperCaseNeverMatches)
+{
+    USB::Fake::WriteFile(shipped, kShipped);
+    service.VendorCacheAdd("VID_1234&PID_0001");
+    ServeDigest(USB::MD5::Of(kShipped) + "\n");
+    service.WhitelistDigestStep();
+    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    EXPECT_FALSE(service.VendorCacheHas("VID_1234&PID_0001"));  // emptied whatever the outcome
+
+    ServeDigest(USB::ToUpperAscii(USB::MD5::Of(kShipped)));
+    service.WhitelistDigestStep();
+    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    EXPECT_FALSE(Logged("whitelist had already lastest"));
+
+    ServeDigest(USB::MD5::Of(kShipped));
+    service.WhitelistDigestStep();
+    EXPECT_TRUE(service.m_cloud.m_whitelistIsLatest);
+}
+
+TEST_F(WhitelistUpdate, EmptyFetchedDigestNeverCountsAsLatest)
+{
+    // No whitelist file was ever digested and the digest cannot be fetched: both are empty.
+    USB::Fake::HttpAnswer empty;
+    http.Serve("/download/device/device.md5", empty);
+    service.WhitelistDigestStep();
+    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    platform.system.networkAlive = false;
+    EXPECT_EQ(USB::UsbService::WhitelistCheckThread(&service), 0u);
+    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    EXPECT_FALSE(Logged("whitelist had already lastest"));
+}
+
+TEST_F(WhitelistUpdate, UpdateSwapsInTheCloudCopyAndMarksLatest)
+{
+    USB::Fake::WriteFile(shipped, kShipped);
+    USB::Fake::WriteFile(cloudCopy, "old cloud copy");
+    service.VendorCacheAdd("VID_1234&PID_0001");
+    ServeDigest(USB::MD5::Of(kCloud));
+    ServeDocument(kCloud);
+    EXPECT_EQ(USB::UsbService::WhitelistUpdateThread(&service), 0u);
+    EXPECT_TRUE(Logged("start update whitelist...\n"));
+    EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), kCloud);
+    EXPECT_FALSE(USB::FileExists(cloudCopy + ".tmp"));
+    EXPECT_EQ(service.m_whiteList.m_path, cloudCopy);
+    EXPECT_EQ(service.m_whiteList.m_digest, USB::MD5::Of(kCloud));
+    EXPECT_TRUE(service.m_cloud.m_whitelistIsLatest);
+    EXPECT_FALSE(service.VendorCacheHas("VID_1234&PID_0001"));
+    EXPECT_EQ(http.Records().at(1).agent, "DownFile");
+}
+
+TEST_F(WhitelistUpdate, CloudChangedBetweenFetchesStillSwapsButClearsTheFlag)
+{
+    service.m_cloud.m_whitelistIsLatest = true;
+    ServeDigest("0123456789abcdef0123456789abcdef");
+    ServeDocument(kCloud);
+    USB::UsbService::WhitelistUpdateThread(&service);
+    EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), kCloud);
+    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+}
+
+TEST_F(WhitelistUpdate, FailedDownloadChangesNothing)
+{
+    USB::Fake::WriteFile(cloudCopy, "kept");
+    ServeDigest(USB::MD5::Of(kCloud));
+    USB::Fake::HttpAnswer cut;
+    cut.body = kCloud;
+    cut.closeAfter = 5;
+    http.Serve("/download/device/device.json", cut);
+    service.m_cloud.m_whitelistIsLatest = false;
+    USB::UsbService::WhitelistUpdateThread(&service);
+    EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), "kept");
+    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+}
+
+TEST_F(WhitelistUpdate, NullServiceEndsAtOnce)
+{
+    EXPECT_EQ(USB::UsbService::WhitelistCheckThread(nullptr), 0u);
+    EXPECT_EQ(USB::UsbService::WhitelistUpdateThread(nullptr), 0u);
+    EXPECT_TRUE(http.Records().empty());
+}
+
+}  // namespace

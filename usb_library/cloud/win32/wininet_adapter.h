@@ -1,0 +1,10 @@
+// WinInet behind the HTTP session port.
+#pragma once
+
+#include "cloud/http_port.h"
+
+namespace USB {
+
+HttpPort& Win32Http();
+
+}  // namespace USB

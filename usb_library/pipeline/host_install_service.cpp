@@ -1,0 +1,127 @@
+// The host's driver-install service (named event + shared page) and the small path helpers
+// of driver provisioning; kept apart from the service object so adapter tests link them alone.
+#include <cstring>
+
+#include "pipeline/driver_provisioning.h"
+#include "pipeline/install_service_port.h"
+#include "service/usb_log.h"
+#include "support/ports.h"
+
+namespace USB {
+
+// ---- small helpers ---------------------------------------------------------------------
+
+std::string GetTempDirectory()
+{
+    std::string dir = GetPorts().system ? GetPorts().system->TempFolder() : std::string();
+    if (dir.size() > 1024)
+        dir.resize(1024);
+    return dir;
+}
+
+std::string GetPackageExtension(const std::string& url)
+{
+    if (url.find(".msi") != std::string::npos)
+        return ".msi";
+    if (url.find(".exe") != std::string::npos)
+        return ".exe";
+    if (url.find(".zip") != std::string::npos)
+        return ".zip";
+    return std::string();
+}
+
+// ---- the host's driver-install service -------------------------------------------------
+
+CMyRpcCall::~CMyRpcCall()
+{
+    InstallServicePort* port = GetPorts().installService;
+    if (port && m_hReplyEvent)
+        port->CloseHandle(m_hReplyEvent);
+}
+
+CMyRpcCall* CMyRpcCall::Instance()
+{
+    static CMyRpcCall* instance = new CMyRpcCall();
+    static InstallServicePort* madeWith = nullptr;
+    InstallServicePort* port = GetPorts().installService;
+    // The reply event belongs to the port it was made with (tests swap ports per case).
+    if (port && (!instance->m_hReplyEvent || madeWith != port)) {
+        instance->m_hReplyEvent = port->CreateReplyEvent(kReplyEventName);
+        instance->m_hMapping = nullptr;
+        madeWith = port;
+    }
+    return instance;
+}
+
+int CMyRpcCall::Request(const std::wstring& command)
+{
+    InstallServicePort* port = GetPorts().installService;
+    if (!port)
+        return 0;
+    if (m_hReplyEvent)
+        port->ResetEvent(m_hReplyEvent);
+    // A request already in flight owns the page.
+    if (m_hMapping)
+        return 0;
+    if (command.size() > kMaxServiceCommandUnits) {
+        USB_LOG("the install command is too long for the service, %u units\n", static_cast<unsigned>(command.size()));
+        return 0;
+    }
+    InstallServicePort::Handle serviceEvent = port->OpenServiceEvent(kServiceEventName);
+    if (!serviceEvent)
+        return 0;
+    m_hMapping = port->CreateMapping(kRequestMappingName, kRequestPageSize);
+    if (!m_hMapping) {
+        port->CloseHandle(serviceEvent);
+        return 0;
+    }
+    void* view = port->MapView(m_hMapping, kRequestPageSize);
+    if (!view) {
+        port->CloseHandle(m_hMapping);
+        m_hMapping = nullptr;
+        port->CloseHandle(serviceEvent);
+        return 0;
+    }
+    // The page is UTF-16 whatever wchar_t is on the build platform.
+    uint16_t* page = static_cast<uint16_t*>(view);
+    std::memset(page, 0, kRequestPageSize);
+    for (size_t i = 0; i < command.size(); ++i)
+        page[i] = static_cast<uint16_t>(command[i]);
+
+    port->SetEvent(serviceEvent);
+    int result = 0;
+    if (port->WaitEvent(m_hReplyEvent, kHostServiceReplyTimeoutMs)) {
+        static const char kSuccess[] = "success";
+        const size_t units = kRequestPageSize / 2;
+        size_t i = 0;
+        bool same = true;
+        for (; i < units && page[i] != 0; ++i) {
+            uint16_t c = page[i];
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<uint16_t>(c - 'A' + 'a');
+            if (i >= sizeof(kSuccess) - 1 || c != static_cast<uint16_t>(kSuccess[i])) {
+                same = false;
+                break;
+            }
+        }
+        result = same && i == sizeof(kSuccess) - 1 ? 1 : 0;
+    } else {
+        USB_LOG("the install service did not answer in %u ms\n", static_cast<unsigned>(kHostServiceReplyTimeoutMs));
+    }
+    port->UnmapView(view);
+    port->CloseHandle(m_hMapping);
+    // Forgotten once closed, so that the next request reaches the service too.
+    m_hMapping = nullptr;
+    port->CloseHandle(serviceEvent);
+    return result;
+}
+
+int InstallThroughHostService(const std::string& command)
+{
+    InstallServicePort* port = GetPorts().installService;
+    if (!port)
+        return 0;
+    return CMyRpcCall::Instance()->Request(port->AnsiToWide(command));
+}
+
+}  // namespace USB

@@ -1,0 +1,10 @@
+// Named events, the shared request page and hidden installer runs behind the install port.
+#pragma once
+
+#include "pipeline/install_service_port.h"
+
+namespace USB {
+
+InstallServicePort& Win32InstallService();
+
+}  // namespace USB
