@@ -1,5 +1,4 @@
 #include "fakes/host_recorder.h"
-#include "fakes/fake_listener.h"
 
 #include <mutex>
 
@@ -41,18 +40,14 @@ void HostRecorder::Clear()
     g_messages.clear();
 }
 
-Listener* Listener::last = nullptr;
-
-Listener::~Listener()
+std::string UnixLines(const std::string& text)
 {
-    if (last == this)
-        last = nullptr;
-}
-
-ListenerPort* Listener::Create()
-{
-    last = new Listener();
-    return last;
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
 }
 
 }  // namespace Fake

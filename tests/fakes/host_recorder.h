@@ -31,5 +31,8 @@ public:
     void Clear();
 };
 
+// A log or data file as text with "\n" line ends (Windows builds write "\r\n").
+std::string UnixLines(const std::string& text);
+
 }  // namespace Fake
 }  // namespace USB

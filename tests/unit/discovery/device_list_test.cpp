@@ -3,6 +3,7 @@
 
 #include "discovery/USB_DeviceList.h"
 #include "fakes/fake_platform.h"
+#include "fakes/host_recorder.h"
 #include "service/USB_Service.h"
 
 namespace {
@@ -55,7 +56,7 @@ TEST(DeviceList, ExactWalkOnlyInAListOfOne)
     EXPECT_NE(list.FindBySn("MiXed"), nullptr);
     EXPECT_EQ(list.FindBySn("mixED"), nullptr);
     EXPECT_EQ(list.FindBySn(""), nullptr);
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("m_pDeviceSn is MiXed\n"), std::string::npos);
     EXPECT_NE(log.find("_id is mixED\n"), std::string::npos);
 }
@@ -129,7 +130,7 @@ TEST(RecordMakers, InterfacePathSplitsTheParentInstanceId)
     info._phone_sn_instance_id = L"USB#VID_18D1&PID_4EE7#0123ABC";
     USB::UpdateDeviceFromInterface(*d, info);
     EXPECT_EQ(d->m_pid, "4EE7");
-    EXPECT_NE(platform.LogText().find("phoneInfo->_phone_sn_instance_id is USB#VID_18D1&PID_4EE7#0123ABC\n"),
+    EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("phoneInfo->_phone_sn_instance_id is USB#VID_18D1&PID_4EE7#0123ABC\n"),
               std::string::npos);
 }
 
@@ -151,7 +152,7 @@ TEST(RecordMakers, WhitelistPathTakesTheCallersIds)
     EXPECT_TRUE(d->m_fromList);
     EXPECT_EQ(USB::CreateDeviceNode(service, info, "2717", "FF48"), -1);
     EXPECT_EQ(service.m_deviceList.Size(), 1u);
-    EXPECT_NE(platform.LogText().find("this device is a phone by quering the whitelist\n"), std::string::npos);
+    EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("this device is a phone by quering the whitelist\n"), std::string::npos);
 }
 
 }  // namespace

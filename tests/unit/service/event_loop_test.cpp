@@ -115,7 +115,7 @@ protected:
     bool WaitDispatched(const std::string& text)
     {
         for (int i = 0; i < 5000; ++i) {
-            if (platform.LogText().find("]: " + text + "\n") != std::string::npos)
+            if (USB::Fake::UnixLines(platform.LogText()).find("]: " + text + "\n") != std::string::npos)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -141,7 +141,7 @@ TEST_F(EventLoopTest, ArrivalForAVendorProductAlreadyHandledDoesNothing)
     EXPECT_EQ(service.m_trackRecord, "earlier-->");
     EXPECT_EQ(service.m_deviceList.Size(), 1u);
     EXPECT_EQ(Queue(), std::vector<std::string>{kDevnodes});
-    EXPECT_EQ(platform.LogText().find("this device is not phone"), std::string::npos);
+    EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("this device is not phone"), std::string::npos);
 }
 
 TEST_F(EventLoopTest, ArrivalOrRemovalDropsTreeChangesQueuedBehindItUpToAMessageWithoutAction)
@@ -178,7 +178,7 @@ TEST_F(EventLoopTest, LoopHandlesQueuedMessagesInOrderAndTheArrivalSwallowsLater
     ASSERT_TRUE(WaitDispatched(sentinel));
     loop.End();
 
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     const size_t a = log.find("]: " + first + "\n");
     const size_t b = log.find("]: " + online + "\n");
     ASSERT_NE(a, std::string::npos);
@@ -207,7 +207,7 @@ TEST_F(EventLoopTest, SinkStopsTheDeviceAtOnceWhileTheLoopIsBusyButAHostMessageD
 
         service.PostMessage(Offline("VID_18D1&PID_4EE3", "ser2"));
         EXPECT_FALSE(fromHost->m_stop);
-        EXPECT_NE(platform.LogText().find("stop all operation for the current device, SER1\n"), std::string::npos);
+        EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("stop all operation for the current device, SER1\n"), std::string::npos);
     }
     const std::string sentinel = Action("SENTINEL");
     service.PostMessage(sentinel);
@@ -220,7 +220,7 @@ TEST_F(EventLoopTest, SinkStopsTheDeviceAtOnceWhileTheLoopIsBusyButAHostMessageD
     EXPECT_EQ(offline[0].json, "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Pixel\",\"device_sn\":\"SER1\"}\n");
     EXPECT_EQ(offline[1].json, "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Pixel\",\"device_sn\":\"SER2\"}\n");
     EXPECT_EQ(service.m_deviceList.Size(), 0u);
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("had a device remove\n"), std::string::npos);
     EXPECT_NE(log.find("find a new device offline, SER1\n"), std::string::npos);
     EXPECT_EQ(Count(log, "usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n"), 2u);
@@ -255,12 +255,12 @@ TEST_F(EventLoopTest, AdbOpenAnswerAlternatesPerDeviceBetweenRetryAndDriverRerun
 
     service.HandleMessage(Retry("sera", 11024));  // first answer: the retry operation
     EXPECT_EQ(a->m_adbOpenRetry, 1);
-    EXPECT_EQ(Count(platform.LogText(), rerunLog), 0u);
+    EXPECT_EQ(Count(USB::Fake::UnixLines(platform.LogText()), rerunLog), 0u);
     EXPECT_TRUE(host.WithId(USB_WM_TRY_CONNECT_PHONE).empty());
 
     service.HandleMessage(Retry("sera", 11024));  // second: re-run from the driver check
     EXPECT_EQ(a->m_adbOpenRetry, 0);
-    EXPECT_EQ(Count(platform.LogText(), rerunLog), 1u);
+    EXPECT_EQ(Count(USB::Fake::UnixLines(platform.LogText()), rerunLog), 1u);
     const auto tries = host.WithId(USB_WM_TRY_CONNECT_PHONE);
     ASSERT_EQ(tries.size(), 1u);
     EXPECT_EQ(tries[0].json, "{\"device_sn\":\"SERA\"}\n");
@@ -274,8 +274,8 @@ TEST_F(EventLoopTest, AdbOpenAnswerAlternatesPerDeviceBetweenRetryAndDriverRerun
     EXPECT_EQ(a->m_adbOpenRetry, 0);
     service.HandleMessage(Retry("SERA", "11024"));
     EXPECT_EQ(a->m_adbOpenRetry, 1);
-    EXPECT_EQ(Count(platform.LogText(), "adbcmd 11024, cmd 11024\n"), 4u);
-    EXPECT_EQ(Count(platform.LogText(), "the adb debug maybe do not open\n"), 4u);
+    EXPECT_EQ(Count(USB::Fake::UnixLines(platform.LogText()), "adbcmd 11024, cmd 11024\n"), 4u);
+    EXPECT_EQ(Count(USB::Fake::UnixLines(platform.LogText()), "the adb debug maybe do not open\n"), 4u);
 }
 
 TEST_F(EventLoopTest, OtherRetryCommandsLeaveTheToggleAlone)
@@ -286,7 +286,7 @@ TEST_F(EventLoopTest, OtherRetryCommandsLeaveTheToggleAlone)
     service.HandleMessage(Retry("SERA", "abc"));
     service.HandleMessage(Retry("SERA", 11024.5));
     EXPECT_EQ(a->m_adbOpenRetry, 0);
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_EQ(Count(log, "USB_RETRY........\n"), 4u);
     EXPECT_EQ(Count(log, "adbcmd 11024, cmd 11040\n"), 1u);
     EXPECT_EQ(Count(log, "adbcmd 11024, cmd 0\n"), 3u);
@@ -301,7 +301,7 @@ TEST_F(EventLoopTest, UnknownActionsAndBrokenTextsAreLoggedAndIgnored)
     for (const std::string& text : {Action("REBOOT_PC", "device_sn", "SER1"), std::string("{\"action\":null}"),
                                     std::string("garbage{")})
         service.HandleMessage(text);
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("]: " + Action("REBOOT_PC", "device_sn", "SER1") + "\n"), std::string::npos);
     EXPECT_NE(log.find("]: garbage{\n"), std::string::npos);
     EXPECT_TRUE(host.Messages().empty());
@@ -324,7 +324,7 @@ TEST_F(EventLoopTest, AfterStopQueuedMessagesStayQueued)
     loop.End();
 
     EXPECT_EQ(Queue(), (std::vector<std::string>{Action("AFTER_1"), Action("AFTER_2")}));
-    EXPECT_EQ(platform.LogText().find("AFTER_"), std::string::npos);
+    EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("AFTER_"), std::string::npos);
 }
 
 TEST_F(EventLoopTest, AMessageTakenJustBeforeAStopGoesBackToTheFrontOfTheQueue)
@@ -341,7 +341,7 @@ TEST_F(EventLoopTest, AMessageTakenJustBeforeAStopGoesBackToTheFrontOfTheQueue)
     }
     loop.End();
     EXPECT_EQ(Queue(), (std::vector<std::string>{Action("TAKEN"), Action("NEXT")}));
-    EXPECT_EQ(platform.LogText().find("TAKEN"), std::string::npos);
+    EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("TAKEN"), std::string::npos);
 }
 
 // ---- wiring of the listener -------------------------------------------------------------

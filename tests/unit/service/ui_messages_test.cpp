@@ -34,7 +34,7 @@ TEST_F(UiMessagesTest, NothingIsDeliveredOrLoggedBeforeTheCallbackIsStored)
     service.SendDeviceToUi(Phone(), USB_WM_DEVICE_ONLINE);
     service.SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, "A");
     EXPECT_TRUE(host.Messages().empty());
-    EXPECT_EQ(platform.LogText().find("send ui"), std::string::npos);
+    EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("send ui"), std::string::npos);
 }
 
 TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
@@ -49,7 +49,7 @@ TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
     EXPECT_EQ(sent[0].json, "{\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Pixel 7\",\"device_sn\":\"0123ABC\"}\n");
     EXPECT_EQ(sent[1].id, 11037);
     EXPECT_EQ(sent[1].json, "{\"device_sn\":\"0123ABC\"}\n");
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("]: send ui WM_DEVICE_ONLINE " + sent[0].json + "\n"), std::string::npos);
     EXPECT_NE(log.find("]: send ui WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n\n"), std::string::npos);
 }
@@ -61,7 +61,7 @@ TEST_F(UiMessagesTest, UnnamedIdIsDeliveredByNumberAndLoggedWithEmptyName)
     service.SendToUi(11064, payload);
     ASSERT_EQ(host.Messages().size(), 1u);
     EXPECT_EQ(host.Messages()[0].id, 11064);
-    EXPECT_NE(platform.LogText().find("]: send ui  " + payload + "\n"), std::string::npos);
+    EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("]: send ui  " + payload + "\n"), std::string::npos);
 }
 
 TEST_F(UiMessagesTest, MessageNamesCoverTheTableEdges)
@@ -91,7 +91,7 @@ TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAlone)
     EXPECT_EQ(sent[0].id, USB_WM_DRIVER_DOWNLOAD_PROGRESS);
     EXPECT_EQ(sent[0].json, "{\"down_progress\":7}\n");
     EXPECT_EQ(sent[1].json, "{\"device_desc\":\"Pixel 7\",\"device_sn\":\"0123ABC\",\"down_progress\":42}\n");
-    EXPECT_NE(platform.LogText().find("download progress is 42\n"), std::string::npos);
+    EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("download progress is 42\n"), std::string::npos);
 }
 
 TEST_F(UiMessagesTest, ProgressForAStoppedDeviceAbortsAndSendsNothing)
@@ -101,7 +101,7 @@ TEST_F(UiMessagesTest, ProgressForAStoppedDeviceAbortsAndSendsNothing)
     device.m_stop = true;
     EXPECT_EQ(UsbService::OnDownloadProgress(50, &service), -1);
     EXPECT_TRUE(host.Messages().empty());
-    const std::string log = platform.LogText();
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("stop download the driver\n"), std::string::npos);
     EXPECT_EQ(log.find("download progress is"), std::string::npos);
 }
