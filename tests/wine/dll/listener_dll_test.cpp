@@ -117,15 +117,14 @@ protected:
     static void SetUpTestSuite()
     {
         s_module = LoadLibraryW((ExeDirectory() + L"usbhelper.dll").c_str());
-        ASSERT_NE(s_module, nullptr);
-        auto start = reinterpret_cast<StartFn>(reinterpret_cast<void*>(GetProcAddress(s_module, "IUSB_start")));
-        ASSERT_NE(start, nullptr);
-        start(&IgnoreHost);  // does nothing if an earlier test already started the service
     }
 
     void SetUp() override
     {
         ASSERT_NE(s_module, nullptr);
+        auto start = reinterpret_cast<StartFn>(reinterpret_cast<void*>(GetProcAddress(s_module, "IUSB_start")));
+        ASSERT_NE(start, nullptr);
+        start(&IgnoreHost);  // does nothing while the service runs; restarts it after another test's stop
         for (int i = 0; i < 500 && !window; ++i) {
             window = FindWindowW(L"lolclass", nullptr);
             if (!window)
