@@ -140,12 +140,23 @@ unsigned UsbService::EventLoop(void* arg)
         return 0;
     UsbService* self = static_cast<UsbService*>(arg);
     while (!self->m_stop) {
-        const std::string message = self->PopMessage();
-        if (!message.empty()) {
-            self->HandleMessage(message);
+        // Every push signals the event, so an idle loop sleeps until there is work; a push
+        // after the emptiness test leaves the event set and the wait returns at once.
+        if (self->QueuedMessages() == 0) {
+            self->m_queueSignal.Wait();
             continue;
         }
-        self->m_queueSignal.Wait();
+        const std::string message = self->PopMessage();
+        if (message.empty())
+            continue;
+        UsbMutex guard(self->m_serviceLock);
+        if (self->m_stop) {
+            // A stop that came while this message waited for the service lock: it stays queued.
+            UsbMutex queueGuard(self->m_queueLock);
+            self->m_messages.push_front(message);
+            break;
+        }
+        self->HandleMessage(message);
     }
     return 0;
 }

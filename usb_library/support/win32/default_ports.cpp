@@ -1,7 +1,8 @@
 // The shipped DLL's bundle: every port answered by its Win32 adapter.
+#include "cloud/win32/wininet_adapter.h"
+#include "discovery/win32/Usb_WMessage.h"
 #include "discovery/win32/setupapi_tree.h"
 #include "identification/win32/registry_adapter.h"
-#include "cloud/win32/wininet_adapter.h"
 #include "pipeline/win32/install_service_adapter.h"
 #include "support/ports.h"
 #include "support/win32/win32_system.h"
@@ -18,6 +19,7 @@ Ports MakeDefaultPorts()
     ports.registry = &Win32Registry();
     ports.http = &Win32Http();
     ports.installService = &Win32InstallService();
+    ports.createListener = &CreateWin32Listener;
     return ports;
 }
 

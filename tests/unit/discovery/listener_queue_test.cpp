@@ -1,0 +1,163 @@
+// The listener's queue between the window and the service's sink, and the texts the window
+// makes of device notifications and copied data.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "discovery/listener_queue.h"
+
+namespace {
+
+using USB::ListenerQueue;
+
+// A sink that records texts and can hold the consumer inside a call.
+struct Sink {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> texts;
+    std::vector<uint32_t> lengths;
+    bool hold = false;
+    bool inside = false;
+
+    static void Call(const char* text, uint32_t length, void* context)
+    {
+        Sink* self = static_cast<Sink*>(context);
+        std::unique_lock<std::mutex> g(self->mutex);
+        self->texts.emplace_back(text);
+        self->lengths.push_back(length);
+        self->inside = true;
+        self->changed.notify_all();
+        self->changed.wait(g, [self] { return !self->hold; });
+        self->inside = false;
+    }
+
+    bool WaitFor(size_t count)
+    {
+        std::unique_lock<std::mutex> g(mutex);
+        return changed.wait_for(g, std::chrono::seconds(5), [&] { return texts.size() >= count; });
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        hold = false;
+        changed.notify_all();
+    }
+};
+
+class Consumer {
+public:
+    explicit Consumer(ListenerQueue& q) : m_queue(q)
+    {
+        q.m_consumerRunning = 1;
+        m_thread = std::thread([&q] { q.ConsumeLoop(); });
+    }
+    ~Consumer()
+    {
+        m_queue.StopConsumer();
+        m_thread.join();
+    }
+
+private:
+    ListenerQueue& m_queue;
+    std::thread m_thread;
+};
+
+TEST(ListenerQueue, TextsReachTheSinkAsPostedAndShortOnesAreDropped)
+{
+    ListenerQueue queue;
+    Sink sink;
+    queue.SetSink(&Sink::Call, &sink);
+    for (const char* text : {"", "x", "ok", "{\"action\":\"PING\"}", "plain text, not JSON"})
+        queue.Post(text);
+    queue.Post(nullptr);
+    while (queue.DeliverOne()) {
+    }
+    EXPECT_EQ(sink.texts, (std::vector<std::string>{"ok", "{\"action\":\"PING\"}", "plain text, not JSON"}));
+    EXPECT_EQ(sink.lengths, (std::vector<uint32_t>{2, 17, 20}));
+    EXPECT_EQ(queue.Pending(), 0u);
+}
+
+TEST(ListenerQueue, PostsMadeWhileTheSinkRunsArriveAfterItInOrder)
+{
+    ListenerQueue queue;
+    Sink sink;
+    sink.hold = true;
+    queue.SetSink(&Sink::Call, &sink);
+    Consumer consumer(queue);
+
+    queue.Post("first");
+    ASSERT_TRUE(sink.WaitFor(1));
+    std::thread poster([&] {
+        for (const char* text : {"second", "third", "fourth"})
+            queue.Post(text);
+    });
+    // The poster waits for the sink in progress: nothing else is delivered meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    {
+        std::lock_guard<std::mutex> g(sink.mutex);
+        EXPECT_EQ(sink.texts.size(), 1u);
+    }
+    sink.Release();
+    poster.join();
+    ASSERT_TRUE(sink.WaitFor(4));
+    EXPECT_EQ(sink.texts, (std::vector<std::string>{"first", "second", "third", "fourth"}));
+}
+
+TEST(ListenerQueue, APostAfterTheQueueWasDrainedWakesTheConsumerAtOnce)
+{
+    ListenerQueue queue;
+    Sink sink;
+    queue.SetSink(&Sink::Call, &sink);
+    Consumer consumer(queue);
+    for (int i = 0; i < 200; ++i) {
+        const std::string text = "text-" + std::to_string(i);
+        queue.Post(text.c_str());
+        ASSERT_TRUE(sink.WaitFor(static_cast<size_t>(i) + 1)) << "lost wakeup at " << i;
+    }
+}
+
+TEST(ListenerQueue, SinkSetLaterStillGetsTheTextsQueuedBeforeIt)
+{
+    ListenerQueue queue;
+    queue.Post("early");
+    Sink sink;
+    queue.SetSink(&Sink::Call, &sink);
+    Consumer consumer(queue);
+    ASSERT_TRUE(sink.WaitFor(1));
+    EXPECT_EQ(sink.texts[0], "early");
+}
+
+TEST(ListenerTexts, DeviceChangesCarryThePathUnchanged)
+{
+    const std::string path = R"(\\?\USB#VID_18D1&PID_4EE2#0123ABC#{a5dcbf10-6530-11d2-901f-00c04fb951ed})";
+    EXPECT_EQ(USB::DeviceChangeText(true, path),
+              R"({"action":"DEVICE_ONLINE","device_info":"\\\\?\\USB#VID_18D1&PID_4EE2#0123ABC#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"})"
+              "\n");
+    EXPECT_EQ(USB::DeviceChangeText(false, "p"), "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"p\"}\n");
+    EXPECT_EQ(USB::DevnodesChangedText(), "{\"action\":\"DEVNODES_CHANGED\"}\n");
+}
+
+void* NoMemory(size_t) { return nullptr; }
+
+TEST(ListenerTexts, CopiedDataIsCutAtItsFirstZeroAndDroppedWhenItCannotBeCopied)
+{
+    std::string out = "stale";
+    const char withZero[] = {'a', 'b', 'c', '\0', 'd', 'e'};
+    ASSERT_TRUE(USB::CopyDataText(withZero, sizeof(withZero), out));
+    EXPECT_EQ(out, "abc");
+    const char noZero[] = {'{', '}'};
+    ASSERT_TRUE(USB::CopyDataText(noZero, sizeof(noZero), out));
+    EXPECT_EQ(out, "{}");
+    ASSERT_TRUE(USB::CopyDataText(nullptr, 0, out));
+    EXPECT_EQ(out, "");
+
+    EXPECT_FALSE(USB::CopyDataText(nullptr, 12, out));
+    EXPECT_FALSE(USB::CopyDataText(noZero, sizeof(noZero), out, &NoMemory));
+    EXPECT_EQ(out, "");
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// What the host receives through its callback: ids, exact payload texts, the log line of each
+// message, and the download-progress notification.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_platform.h"
+#include "fakes/host_recorder.h"
+#include "service/USB_Service.h"
+
+namespace {
+
+using USB::UsbDevice;
+using USB::UsbService;
+
+class UiMessagesTest : public ::testing::Test {
+protected:
+    UsbDevice* Phone()
+    {
+        device.m_pDeviceSn = "0123ABC";
+        device.m_description = "Pixel 7";
+        device.m_isAdbOpen = true;
+        device.m_isDriverOk = false;
+        return &device;
+    }
+
+    USB::Fake::Platform platform;
+    USB::Fake::HostRecorder host;
+    UsbService service;
+    UsbDevice device;
+};
+
+TEST_F(UiMessagesTest, NothingIsDeliveredOrLoggedBeforeTheCallbackIsStored)
+{
+    service.SendToUi(USB_WM_CHECKING_ADBMODE, "{\"device_sn\":\"A\"}\n");
+    service.SendDeviceToUi(Phone(), USB_WM_DEVICE_ONLINE);
+    service.SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, "A");
+    EXPECT_TRUE(host.Messages().empty());
+    EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("send ui"), std::string::npos);
+}
+
+TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
+{
+    service.m_callback = host.callback();
+    service.SendDeviceToUi(Phone(), USB_WM_DEVICE_ONLINE);
+    service.SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, "0123ABC");
+
+    const auto sent = host.Messages();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].id, 11065);
+    EXPECT_EQ(sent[0].json, "{\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Pixel 7\",\"device_sn\":\"0123ABC\"}\n");
+    EXPECT_EQ(sent[1].id, 11037);
+    EXPECT_EQ(sent[1].json, "{\"device_sn\":\"0123ABC\"}\n");
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
+    EXPECT_NE(log.find("]: send ui WM_DEVICE_ONLINE " + sent[0].json + "\n"), std::string::npos);
+    EXPECT_NE(log.find("]: send ui WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n\n"), std::string::npos);
+}
+
+TEST_F(UiMessagesTest, UnnamedIdIsDeliveredByNumberAndLoggedWithEmptyName)
+{
+    service.m_callback = host.callback();
+    const std::string payload = "{\"device_desc\":\"Pixel 7\",\"device_sn\":\"A\",\"kill-name\":\"os\"}\n";
+    service.SendToUi(11064, payload);
+    ASSERT_EQ(host.Messages().size(), 1u);
+    EXPECT_EQ(host.Messages()[0].id, 11064);
+    EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("]: send ui  " + payload + "\n"), std::string::npos);
+}
+
+TEST_F(UiMessagesTest, MessageNamesCoverTheTableEdges)
+{
+    EXPECT_EQ(UsbService::MessageName(11023), "");
+    EXPECT_EQ(UsbService::MessageName(11024), "WM_ADB_OPEN");
+    EXPECT_EQ(UsbService::MessageName(11027), "WM_DRIVER_DOWNLOAD_PROGRESS");
+    EXPECT_EQ(UsbService::MessageName(11049), "WM_CHECKING_ADBMODE");
+    EXPECT_EQ(UsbService::MessageName(11063), "WM_DRIVER_INSTALLING_SUCCESS");
+    EXPECT_EQ(UsbService::MessageName(11064), "");
+    EXPECT_EQ(UsbService::MessageName(11065), "WM_DEVICE_ONLINE");
+    EXPECT_EQ(UsbService::MessageName(11066), "WM_DEVICE_OFFLINE");
+    EXPECT_EQ(UsbService::MessageName(11067), "");
+    EXPECT_EQ(UsbService::MessageName(-1), "");
+}
+
+TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAlone)
+{
+    service.m_callback = host.callback();
+    EXPECT_EQ(UsbService::OnDownloadProgress(7, &service), 0);
+    service.m_downloadDevice = Phone();
+    EXPECT_EQ(UsbService::OnDownloadProgress(42, &service), 0);
+    EXPECT_EQ(UsbService::OnDownloadProgress(42, nullptr), 0);
+
+    const auto sent = host.Messages();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].id, USB_WM_DRIVER_DOWNLOAD_PROGRESS);
+    EXPECT_EQ(sent[0].json, "{\"down_progress\":7}\n");
+    EXPECT_EQ(sent[1].json, "{\"device_desc\":\"Pixel 7\",\"device_sn\":\"0123ABC\",\"down_progress\":42}\n");
+    EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("download progress is 42\n"), std::string::npos);
+}
+
+TEST_F(UiMessagesTest, ProgressForAStoppedDeviceAbortsAndSendsNothing)
+{
+    service.m_callback = host.callback();
+    service.m_downloadDevice = Phone();
+    device.m_stop = true;
+    EXPECT_EQ(UsbService::OnDownloadProgress(50, &service), -1);
+    EXPECT_TRUE(host.Messages().empty());
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
+    EXPECT_NE(log.find("stop download the driver\n"), std::string::npos);
+    EXPECT_EQ(log.find("download progress is"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include "discovery/listener_queue.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+
+namespace USB {
+
+void ListenerQueue::Post(const char* text)
+{
+    if (!text)
+        return;
+    try {
+        UsbMutex guard(m_queueLock);
+        m_queue.emplace_back(text);
+        m_queueEvent.Set();
+    } catch (const std::exception&) {
+        USB_LOG("listener post dropped: out of memory\n");
+    }
+}
+
+void ListenerQueue::SetSink(ListenerSink sink, void* context)
+{
+    UsbMutex guard(m_queueLock);
+    m_sink = sink;
+    m_sinkContext = context;
+}
+
+bool ListenerQueue::DeliverOne()
+{
+    UsbMutex guard(m_queueLock);
+    if (m_queue.empty())
+        return false;
+    const std::string text = std::move(m_queue.front());
+    m_queue.pop_front();
+    if (text.size() > 1 && m_sink) {
+        try {
+            m_sink(text.c_str(), static_cast<uint32_t>(text.size()), m_sinkContext);
+        } catch (...) {
+            USB_LOG("listener sink failed\n");
+        }
+    }
+    return true;
+}
+
+void ListenerQueue::ConsumeLoop()
+{
+    while (m_consumerRunning) {
+        if (!m_queueEvent.Wait())
+            continue;
+        while (m_consumerRunning && DeliverOne()) {
+        }
+    }
+}
+
+void ListenerQueue::StopConsumer()
+{
+    m_consumerRunning = 0;
+    m_queueEvent.Set();
+}
+
+size_t ListenerQueue::Pending()
+{
+    UsbMutex guard(m_queueLock);
+    return m_queue.size();
+}
+
+std::string DeviceChangeText(bool arrival, const std::string& devicePath)
+{
+    Json::Value message(Json::objectValue);
+    message["action"] = arrival ? "DEVICE_ONLINE" : "DEVICE_OFFLINE";
+    message["device_info"] = devicePath;
+    return WriteJson(message);
+}
+
+std::string DevnodesChangedText()
+{
+    Json::Value message(Json::objectValue);
+    message["action"] = "DEVNODES_CHANGED";
+    return WriteJson(message);
+}
+
+bool CopyDataText(const void* data, uint64_t size, std::string& out, void* (*allocate)(size_t))
+{
+    out.clear();
+    if (size == 0)
+        return true;
+    if (!data || size >= std::numeric_limits<size_t>::max())
+        return false;
+    const size_t bytes = static_cast<size_t>(size);
+    const void* zero = std::memchr(data, 0, bytes);
+    const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - static_cast<const char*>(data))
+                               : bytes;
+    char* copy = static_cast<char*>(allocate ? allocate(length + 1) : std::malloc(length + 1));
+    if (!copy)
+        return false;
+    std::memcpy(copy, data, length);
+    copy[length] = '\0';
+    bool ok = true;
+    try {
+        out.assign(copy, length);
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    std::free(copy);
+    return ok;
+}
+
+}  // namespace USB

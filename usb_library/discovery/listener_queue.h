@@ -1,0 +1,59 @@
+// The listener's side of the device-change path that does not need Windows: the queue between
+// the window (and the debounce timer) and the service's sink, and the texts the window posts.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "discovery/listener_port.h"
+#include "support/usb_event.h"
+#include "support/usb_lock.h"
+
+namespace USB {
+
+// Texts wait here until the consumer thread hands them to the sink, one at a time and in
+// posting order. The lock is held across the sink call, so a post made while the sink runs
+// waits for it and is delivered after it.
+class ListenerQueue {
+public:
+    ListenerQueue() = default;
+    virtual ~ListenerQueue() = default;
+    ListenerQueue(const ListenerQueue&) = delete;
+    ListenerQueue& operator=(const ListenerQueue&) = delete;
+
+    // Queues a copy of a NUL-terminated text and wakes the consumer.
+    void Post(const char* text);
+    void SetSink(ListenerSink sink, void* context);
+
+    // Consumer thread body: returns once StopConsumer has been called.
+    void ConsumeLoop();
+    void StopConsumer();
+    // Takes the oldest text off the queue and hands it to the sink (texts of zero or one byte
+    // are dropped); false when the queue was empty.
+    bool DeliverOne();
+    size_t Pending();
+
+    UsbCLock m_queueLock;
+    // Auto-reset and never reset by hand: a post made after the consumer found the queue
+    // empty leaves it set, so the next wait returns at once.
+    UsbEvent m_queueEvent{false, false};
+    std::deque<std::string> m_queue;
+    ListenerSink m_sink = nullptr;
+    void* m_sinkContext = nullptr;
+    std::atomic<int> m_consumerRunning{0};
+};
+
+// {"action":"DEVICE_ONLINE"|"DEVICE_OFFLINE","device_info":path} in the compact form.
+std::string DeviceChangeText(bool arrival, const std::string& devicePath);
+// {"action":"DEVNODES_CHANGED"} in the compact form.
+std::string DevnodesChangedText();
+
+// The text carried by a WM_COPYDATA block: its bytes up to the first zero. False, with
+// nothing to post, when there are bytes but no data pointer or the copy cannot be allocated;
+// `allocate` stands in for malloc.
+bool CopyDataText(const void* data, uint64_t size, std::string& out, void* (*allocate)(size_t) = nullptr);
+
+}  // namespace USB
