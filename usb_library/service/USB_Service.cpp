@@ -73,11 +73,12 @@ void UsbService::Start()
     StartAdbServer();
 
     m_stop = false;
+    const unsigned generation = ++m_loopGeneration;
     // A fresh end-of-loop event per start: a stopped loop may still hold the old one.
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
     std::shared_ptr<UsbEvent> ended = m_loopEnded;
-    StartDetached([this, ended] {
-        EventLoop(this);
+    StartDetached([this, ended, generation] {
+        RunLoop(generation);
         ended->Set();
     });
 
@@ -139,26 +140,36 @@ unsigned UsbService::EventLoop(void* arg)
     if (!arg)
         return 0;
     UsbService* self = static_cast<UsbService*>(arg);
-    while (!self->m_stop) {
+    self->RunLoop(self->m_loopGeneration);
+    return 0;
+}
+
+void UsbService::RunLoop(unsigned generation)
+{
+    // A loop whose stop timed out must not come back to life when a restart clears m_stop:
+    // it also ends once a newer start has begun a loop of its own.
+    auto stopped = [&] { return m_stop || generation != m_loopGeneration; };
+    while (!stopped()) {
         // Every push signals the event, so an idle loop sleeps until there is work; a push
         // after the emptiness test leaves the event set and the wait returns at once.
-        if (self->QueuedMessages() == 0) {
-            self->m_queueSignal.Wait();
+        if (QueuedMessages() == 0) {
+            m_queueSignal.Wait();
             continue;
         }
-        const std::string message = self->PopMessage();
+        const std::string message = PopMessage();
         if (message.empty())
             continue;
-        UsbMutex guard(self->m_serviceLock);
-        if (self->m_stop) {
+        UsbMutex guard(m_serviceLock);
+        if (stopped()) {
             // A stop that came while this message waited for the service lock: it stays queued.
-            UsbMutex queueGuard(self->m_queueLock);
-            self->m_messages.push_front(message);
+            UsbMutex queueGuard(m_queueLock);
+            m_messages.push_front(message);
             break;
         }
-        self->HandleMessage(message);
+        HandleMessage(message);
     }
-    return 0;
+    // A wakeup this loop took may have been meant for the loop of a newer start.
+    m_queueSignal.Set();
 }
 
 // ---- action messages -----------------------------------------------------------------

@@ -103,9 +103,11 @@ public:
 
     // Signalled by every push so the loop sleeps until there is work.
     UsbEvent m_queueSignal;
+    std::atomic<unsigned> m_loopGeneration{0};
     UsbCLock m_vendorCacheLock;
 
 private:
+    void RunLoop(unsigned generation);
     void HandleDeviceOnline(const std::string& deviceInfo);
     void HandleDeviceOffline(const std::string& deviceInfo);
     void HandleUsbRetry(const std::string& text, const std::string& serial, int command);

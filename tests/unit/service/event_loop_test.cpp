@@ -344,6 +344,25 @@ TEST_F(EventLoopTest, AMessageTakenJustBeforeAStopGoesBackToTheFrontOfTheQueue)
     EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("TAKEN"), std::string::npos);
 }
 
+TEST_F(EventLoopTest, ALoopWhoseStopTimedOutEndsWhenTheServiceRestarts)
+{
+    service.Start();
+    std::shared_ptr<USB::UsbEvent> firstLoopEnded = service.m_loopEnded;
+    {
+        USB::UsbMutex busy(service.m_serviceLock);
+        service.PostMessage(Action("TAKEN"));
+        for (int i = 0; i < 5000 && service.QueuedMessages() != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(service.QueuedMessages(), 0u);  // the first loop holds TAKEN and waits for the lock
+        EXPECT_EQ(service.Stop(), 0);             // its bounded wait runs out
+        service.Start();
+    }
+    EXPECT_TRUE(firstLoopEnded->Wait(5000));  // the old loop gave up instead of running on
+    ASSERT_TRUE(WaitDispatched(Action("TAKEN")));
+    EXPECT_EQ(Count(USB::Fake::UnixLines(platform.LogText()), "]: " + Action("TAKEN")), 1u);
+    service.Stop();
+}
+
 // ---- wiring of the listener -------------------------------------------------------------
 
 TEST_F(EventLoopTest, StartWiresTheListenerOnceAndItsSinkReachesTheService)
