@@ -1,6 +1,7 @@
 // The shipped DLL's bundle: every port answered by its Win32 adapter.
 #include "support/ports.h"
 #include "support/win32/win32_system.h"
+#include "pipeline/win32/process_adapter.h"
 
 namespace USB {
 
@@ -10,6 +11,7 @@ Ports MakeDefaultPorts()
     ports.system = &Win32System();
     ports.clock = &Win32Clock();
     ports.library = &Win32Library();
+    ports.process = &Win32Process();
     return ports;
 }
 
