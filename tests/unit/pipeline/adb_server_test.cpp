@@ -285,6 +285,7 @@ TEST_F(PresentPhoneTest, UnlistedPhoneBehindTheHelperIsRescannedAfterItsRestart)
     Fake::RelayRecorder relay;
     UsbDevice* phone = AddPhone("ABC123");
     service.m_bBorrowedAdbServer = true;
+    bridge.StartResults({-1});  // every listing finds the borrowed server still running
     service.m_trackRecord = "head&process=checkadb-->";
     processes.Add(77, L"Parvello_helper.exe");
     processes.Listen(77);
