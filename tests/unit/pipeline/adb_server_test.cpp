@@ -21,7 +21,7 @@ TEST_F(AdbServerTest, RunningServerThatAnswersIsBorrowedUntilWeStartOurOwn)
     EXPECT_TRUE(service.m_bBorrowedAdbServer);
     EXPECT_EQ(bridge.inits, 1);
     EXPECT_EQ(processes.connectTimeouts, std::vector<uint32_t>{2000});
-    std::string log = platform.LogText();
+    std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("the adb server had been started.\n"), std::string::npos);
     EXPECT_NE(log.find("connect 5037 success\n"), std::string::npos);
     EXPECT_NE(log.find("borrow the thirdy party adbserver\n"), std::string::npos);
@@ -32,7 +32,7 @@ TEST_F(AdbServerTest, RunningServerThatAnswersIsBorrowedUntilWeStartOurOwn)
 
     service.RefreshAdbDevices();  // that server went away and the bridge started ours
     EXPECT_FALSE(service.m_bBorrowedAdbServer);
-    log = platform.LogText();
+    log = WithoutCr(platform.LogText());
     ASSERT_NE(log.find("use the self adbserver\n"), std::string::npos);
     EXPECT_LT(log.find("use the self adbserver\n"), log.rfind("the adb server starts successfully\n"));
 }
@@ -44,7 +44,7 @@ TEST_F(AdbServerTest, RunningServerThatDoesNotAnswerIsFatal)
     processes.connectResult = ConnectResult::Failed;
     service.StartAdbServer();
     EXPECT_FALSE(service.m_bBorrowedAdbServer);
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("connect 5037 failed\n"), std::string::npos);
     EXPECT_NE(log.find("FATAL error............................\n"), std::string::npos);
 }
@@ -55,7 +55,7 @@ TEST_F(AdbServerTest, ServerStartedByUsIsOurOwn)
     bridge.StartResults({0});
     service.StartAdbServer();
     EXPECT_FALSE(service.m_bBorrowedAdbServer);
-    EXPECT_NE(platform.LogText().find("the adb server starts successfully\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("the adb server starts successfully\n"), std::string::npos);
     EXPECT_TRUE(processes.connectTimeouts.empty());
 }
 
@@ -64,7 +64,7 @@ TEST_F(AdbServerTest, ServerTheBridgeCouldNotStartIsNotReportedAsStarted)
     bridge.StartResults({-2});
     service.StartAdbServer();
     EXPECT_FALSE(service.m_bBorrowedAdbServer);
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_EQ(log.find("the adb server starts successfully\n"), std::string::npos);
     EXPECT_NE(log.find("the adb server could not be started: -2\n"), std::string::npos);
 }
@@ -76,7 +76,7 @@ TEST(AdbServerWithoutInit, MissingInitEntryStopsTheStart)
     UsbService service;
     service.StartAdbServer();
     EXPECT_EQ(bridge.starts, 0);
-    EXPECT_NE(platform.LogText().find("_IUSB_Init error............................\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
 }
 
 TEST(AdbServerWithoutInit, MissingLibraryIsLoggedOnceAndLoadedOnce)
@@ -87,7 +87,7 @@ TEST(AdbServerWithoutInit, MissingLibraryIsLoggedOnceAndLoadedOnce)
     service.StartAdbServer();
     service.RefreshAdbDevices();
     EXPECT_EQ(platform.library.loads, std::vector<std::string>{"AdbBridge.dll"});
-    EXPECT_NE(platform.LogText().find("_IUSB_Init error............................\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
     ResetAdbForTests();
 }
 
@@ -121,7 +121,7 @@ TEST_F(AdbServerTest, ProcessNameComesFromTheProcessImage)
     processes.Add(40, L"adb.exe");
     processes.Add(41, L"locked.exe", /*inspectable=*/false);
     EXPECT_EQ(GetProcessName(40), "adb.exe");
-    EXPECT_NE(platform.LogText().find("szPName is adb.exe, szPath is C:\\Programs\\adb.exe\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("szPName is adb.exe, szPath is C:\\Programs\\adb.exe\n"), std::string::npos);
     EXPECT_EQ(GetProcessName(41), "");
     EXPECT_EQ(GetProcessName(42), "");
     EXPECT_EQ(GetProcessName(0xFFFFFFFFu), "");
@@ -136,7 +136,7 @@ TEST_F(AdbServerTest, KillByNameEndsOnlyTheFirstExactMatch)
     EXPECT_TRUE(processes.terminated.empty());
     KillProcessByName("adb.exe");
     EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{5, 259}}));
-    EXPECT_NE(platform.LogText().find("dwExitCode is 259, 0\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("dwExitCode is 259, 0\n"), std::string::npos);
     EXPECT_EQ(processes.openHandles, 0);
 }
 
@@ -192,7 +192,7 @@ TEST_F(AdbServerTest, NobodyOnThePortAsksForAnOsRestart)
     EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_RESTART_OS, OwnerPayload("ABC123", "Pixel", "os")}}));
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_LT(log.find("this device still exist in the windows system\n"),
               log.find("but we can not find this device in the adbserver\n"));
     EXPECT_NE(log.find("but we can not find this device in the adbserver\n"), std::string::npos);
@@ -209,7 +209,7 @@ TEST_F(AdbServerTest, OurOwnServerIsToBeRestartedByTheHost)
     EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_RESTART_ADBSERVER, OwnerPayload("ABC123", "Pixel", "adb.exe")}}));
-    EXPECT_NE(platform.LogText().find("notify ui restart adb.exe\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui restart adb.exe\n"), std::string::npos);
     EXPECT_TRUE(processes.terminated.empty());
 }
 
@@ -231,7 +231,7 @@ TEST_F(AdbServerTest, ForeignBorrowedServerIsLeftToTheHostToKill)
     EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload("ABC123", "Pixel", "tool_adb.exe")}}));
-    EXPECT_NE(platform.LogText().find("notify ui kill this adbserver tool_adb.exe\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui kill this adbserver tool_adb.exe\n"), std::string::npos);
     EXPECT_TRUE(processes.terminated.empty());
 }
 
@@ -253,7 +253,7 @@ TEST_F(AdbServerTest, PhoneGoneFromWindowsIsNotAServerProblem)
     UsbDevice* phone = AddPhone("ABC123");
     EXPECT_EQ(service.HandleAdbServerException(nullptr), 0);
     EXPECT_EQ(service.HandleAdbServerException(phone), 0);
-    EXPECT_NE(platform.LogText().find("phone is not exist\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("phone is not exist\n"), std::string::npos);
     EXPECT_TRUE(ui.Messages().empty());
 }
 
@@ -307,7 +307,7 @@ TEST_F(AdbServerTest, KillCommandEndsThePortOwnerThenRetriesThePhone)
     processes.Listen(40);
     service.HandleMessage("{\"action\":\"KILL-ADBSERVER\",\"device_sn\":\"ABC123\"}");
     EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{40, 259}}));
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_LT(log.find("KILL-ADBSERVER........\n"), log.find("current adbserver pid is 40\n"));
     EXPECT_LT(log.find("current adbserver name is adb.exe\n"), log.find("USB_RETRY........\n"));
     EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});

@@ -16,7 +16,7 @@ TEST_F(ConnectionTest, ListedPhoneGoesOnline)
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{{USB_WM_CHECKING_ADB_CONNECTING, d},
                                                                        {USB_WM_CHECKING_ADB_DEVICE_STATUS, d},
                                                                        {USB_WM_DEVICE_ONLINE, d}}));
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     const size_t step3 = log.find("step:3->notify ui to check the adb CONNECTING...\n");
     const size_t step4 = log.find("step:4->check if the apk was installed?\n");
     ASSERT_NE(step3, std::string::npos);
@@ -37,7 +37,7 @@ TEST_F(ConnectionTest, MadeUpSerialIsReplacedByTheOnlyListedPhone)
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS,
                                           USB_WM_DEVICE_ONLINE}));
     EXPECT_EQ(ui.Messages().back().second, d);
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("this system sn has error\n"), std::string::npos);
     EXPECT_NE(log.find("the system is not the same serial number as the adbserver, we need to change it according "
                        "to the adbserver\n"),
@@ -52,7 +52,7 @@ TEST_F(ConnectionTest, MadeUpSerialWithTwoListedPhonesGivesUpAfterFiveSeconds)
     EXPECT_EQ(bridge.listings, 5);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 5u);
     EXPECT_EQ(phone->m_pDeviceSn, "6&2A1B3C4D&0&1");
-    EXPECT_NE(platform.LogText().find("wait 15 soconds, no find 6&2A1B3C4D&0&1\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("wait 15 soconds, no find 6&2A1B3C4D&0&1\n"), std::string::npos);
 }
 
 TEST_F(ConnectionTest, UnknownStateIsAskedTenTimesWithoutWaiting)
@@ -63,7 +63,7 @@ TEST_F(ConnectionTest, UnknownStateIsAskedTenTimesWithoutWaiting)
     EXPECT_EQ(bridge.listings, 10);
     EXPECT_TRUE(platform.clock.Sleeps().empty());
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS}));
-    EXPECT_EQ(Occurrences(platform.LogText(), "unkown status..\n"), 1u);
+    EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "unkown status..\n"), 1u);
     EXPECT_TRUE(platform.TrackText().empty());
 }
 
@@ -76,8 +76,8 @@ TEST_F(ConnectionTest, OfflinePhoneIsRecheckedThenReportedToTheFileOnly)
     service.CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 10);
     EXPECT_EQ(platform.clock.Sleeps(), std::vector<uint32_t>(10, 200));
-    EXPECT_EQ(Occurrences(platform.LogText(), "the device status is offline, recheck...\n"), 10u);
-    EXPECT_NE(platform.LogText().find("notify ui this device is offline, need to restart the adbd of the phone\n"),
+    EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "the device status is offline, recheck...\n"), 10u);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui this device is offline, need to restart the adbd of the phone\n"),
               std::string::npos);
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS,
                                           USB_WM_PHONE_ADBDEBUG_EXCEPTION}));
@@ -111,7 +111,7 @@ TEST_F(ConnectionTest, UnplugWhileWaitingAsksTheHostToRescan)
     EXPECT_EQ(bridge.listings, 2);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 2u);
     EXPECT_FALSE(phone->m_stop);
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("this device had been pluged out\n"), std::string::npos);
     EXPECT_NE(log.find("wait 15 soconds, no find ABC123\n"), std::string::npos);
     EXPECT_NE(log.find("phone is not exist\n"), std::string::npos);
@@ -130,7 +130,7 @@ TEST_F(ConnectionTest, TwoOtherPhonesEndInTheNotFoundPathAfterFifteenSeconds)
     service.CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 15);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 15u);
-    EXPECT_NE(platform.LogText().find("wait 15 soconds, no find ABC123\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("wait 15 soconds, no find ABC123\n"), std::string::npos);
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_RESCAN_PHONE_BYADB}));
 }
 
@@ -149,7 +149,7 @@ TEST_F(ConnectionTest, AdbDebugOffIsRecordedAndRelayedBeforeTheHostIsAsked)
     EXPECT_EQ(messagesWhenRelayed, 0u);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_ADB_OPEN, DevicePayload("ABC123", "Pixel", false, false)}}));
-    EXPECT_NE(platform.LogText().find("notify ui the adb debug do not open\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui the adb debug do not open\n"), std::string::npos);
     EXPECT_EQ(service.m_downloadDevice, nullptr);
     EXPECT_EQ(bridge.listings, 0);
 }
@@ -158,7 +158,7 @@ TEST_F(ConnectionTest, RetryOfUnknownSerialDoesNothing)
 {
     service.RetryDevice("NOPE");
     EXPECT_TRUE(ui.Messages().empty());
-    EXPECT_NE(platform.LogText().find("USB_RETRY........\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("USB_RETRY........\n"), std::string::npos);
 }
 
 TEST_F(ConnectionTest, RetryStartsAFreshTrailAndRunsTheChecks)
@@ -216,7 +216,7 @@ TEST_F(ConnectionTest, ArrivalChainReachesOnlineWithItsTrackTrail)
     ASSERT_EQ(trail.compare(0, header.size(), header), 0);
     EXPECT_EQ(trail.substr(header.size(), std::string("dmok-->checkdriver-->").size()), "dmok-->checkdriver-->");
     EXPECT_EQ(trail.substr(trail.size() - std::string("driverok-->checkadb-->").size()), "driverok-->checkadb-->");
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_LT(log.find("this device's adbdebug ok\n"), log.find("this device's driver ok\n"));
     EXPECT_EQ(service.m_downloadDevice, nullptr);
 }

@@ -31,7 +31,7 @@ TEST_F(ListingTest, HeaderAndEmptyLinesAreIgnored)
     EXPECT_EQ(service.m_adbDevices.at("ABC123")->m_serial, "ABC123");
     EXPECT_EQ(service.m_adbDevices.at("ABC123")->m_state, "device");
     EXPECT_EQ(bridge.sizesPassed, std::vector<int>{4096});
-    EXPECT_NE(platform.LogText().find("adbdevices: List of devices attached\nABC123\tdevice\n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("adbdevices: List of devices attached\nABC123\tdevice\n"), std::string::npos);
     EXPECT_TRUE(ui.Messages().empty());
 }
 
@@ -53,7 +53,7 @@ TEST_F(ListingTest, DuplicateSerialKeepsFirstLineAndTellsTheHostOnce)
     EXPECT_EQ(service.m_adbDevices.at("ABC123")->m_state, "device");
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0], std::make_pair(int(USB_WM_PHONE_SN_CONFLICT), std::string("{\"device_sn\":\"ABC123\"}\n")));
-    EXPECT_EQ(Occurrences(platform.LogText(), "this device sn had already existed in the list\n"), 1u);
+    EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "this device sn had already existed in the list\n"), 1u);
 }
 
 TEST_F(ListingTest, EachRefreshReplacesThePreviousListing)
@@ -84,7 +84,7 @@ TEST(ListingWithoutBridge, AbsentLibraryGivesAnEmptyListing)
     EXPECT_EQ(service.EnsureAdbServer(), -1);
     service.RefreshAdbDevices();
     EXPECT_TRUE(service.m_adbDevices.empty());
-    EXPECT_NE(platform.LogText().find("adbdevices: \n"), std::string::npos);
+    EXPECT_NE(WithoutCr(platform.LogText()).find("adbdevices: \n"), std::string::npos);
     ResetAdbForTests();
 }
 
@@ -98,7 +98,7 @@ TEST_F(ListingTest, WindowsUpperCaseSerialMatchesAdbLowerCase)
     EXPECT_EQ(phone->m_pDeviceSn, "abc123");
     EXPECT_EQ(service.m_deviceList.FindBySn("abc123"), phone);
     EXPECT_EQ(bridge.listings, 1);
-    const std::string log = platform.LogText();
+    const std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("system dev_sn is ABC123\n"), std::string::npos);
     EXPECT_NE(log.find("adb phone dev_sn is abc123\n"), std::string::npos);
 }

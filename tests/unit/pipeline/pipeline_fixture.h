@@ -17,6 +17,16 @@ namespace PipelineTesting {
 
 constexpr const char* kPhoneVidPid = "VID_18D1&PID_4EE7";
 
+// The log and track files are written in text mode: "\r\n" on Windows.
+inline std::string WithoutCr(std::string text)
+{
+    std::string out;
+    for (char c : text)
+        if (c != '\r')
+            out += c;
+    return out;
+}
+
 class PipelineTest : public ::testing::Test {
 protected:
     PipelineTest()
@@ -67,7 +77,7 @@ protected:
 
     std::string LastTrackLine() const
     {
-        std::string text = platform.TrackText();
+        std::string text = WithoutCr(platform.TrackText());
         if (!text.empty() && text.back() == '\n')
             text.pop_back();
         const size_t nl = text.rfind('\n');
