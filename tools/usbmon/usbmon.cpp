@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
+#include <map>
 #include <string>
 
+#include "sim_device.h"
 #include "usbhelper.h"
 
 namespace {
@@ -44,6 +47,9 @@ const char* Name(int id)
 }
 
 CRITICAL_SECTION g_print;
+CONDITION_VARIABLE g_arrived;
+std::map<int, int> g_unconsumed;  // message id -> arrivals not yet waited for
+bool g_failed = false;
 
 void USB_CDECL OnMessage(int32_t id, const char* json)
 {
@@ -56,7 +62,36 @@ void USB_CDECL OnMessage(int32_t id, const char* json)
     std::printf("%02d:%02d:%02d.%03d %d %s %s\n", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, id, Name(id),
                 text.c_str());
     std::fflush(stdout);
+    ++g_unconsumed[id];
     LeaveCriticalSection(&g_print);
+    WakeAllConditionVariable(&g_arrived);
+}
+
+int IdOf(const std::string& name)
+{
+    for (int id = 11024; id <= 11066; ++id)
+        if (name == Name(id) || name == std::to_string(id))
+            return id;
+    return -1;
+}
+
+// Waits for the next arrival of a message not waited for yet; false on time-out.
+bool WaitFor(int id, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    EnterCriticalSection(&g_print);
+    while (g_unconsumed[id] == 0) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end || !SleepConditionVariableCS(&g_arrived, &g_print, static_cast<DWORD>(end - now))) {
+            if (g_unconsumed[id] == 0) {
+                LeaveCriticalSection(&g_print);
+                return false;
+            }
+        }
+    }
+    --g_unconsumed[id];
+    LeaveCriticalSection(&g_print);
+    return true;
 }
 
 void Say(const char* format, const char* arg = "")
@@ -134,11 +169,26 @@ bool Command(const std::string& line)
     } else if (v == "adb") {
         api.startAdbServer();
         Say("adb: started\n");
+    } else if (v == "plug" || v == "unplug" || v == "driver") {
+        const sim::Phone phone = sim::Parse(line.substr(v.size()));
+        const bool ok = v == "plug" ? sim::Plug(phone) : v == "unplug" ? sim::Unplug(phone) : sim::AddDriver(phone);
+        Say((v + ": %s\n").c_str(), ok ? "ok" : "failed");
+    } else if (v == "wait") {
+        const int id = IdOf(a);
+        const DWORD ms = *b ? static_cast<DWORD>(std::atoi(b)) : 30000;
+        if (id < 0 || !WaitFor(id, ms)) {
+            Say("wait: %s timed out\n", a);
+            g_failed = true;
+            return false;
+        }
+    } else if (v == "echo") {
+        Say("%s\n", line.size() > 5 ? line.substr(5).c_str() : "");
     } else if (v == "sleep") {
         Sleep(static_cast<DWORD>(std::atoi(a)));
     } else if (!v.empty()) {
         Say("commands: retry SN CMD | kill-adb SN | send JSON | isphone PATH | hasphone | list | adb | "
-            "sleep MS | stop | quit\n");
+            "sleep MS | plug VID PID SN [noadb] [nodriver] [keyboard] | unplug VID PID SN | "
+            "driver VID PID SN | wait NAME [MS] | echo TEXT | stop | quit\n");
     }
     return true;
 }
@@ -148,18 +198,24 @@ bool Command(const std::string& line)
 int main(int argc, char** argv)
 {
     InitializeCriticalSection(&g_print);
+    InitializeConditionVariable(&g_arrived);
     const char* dll = "usbhelper.dll";
     int runMs = -1;
+    std::vector<std::string> before;  // commands run before the service starts
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
             dll = argv[++i];
         else if (!std::strcmp(argv[i], "--run-ms") && i + 1 < argc)
             runMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--before") && i + 1 < argc)
+            before.push_back(argv[++i]);
     }
     if (!Load(dll)) {
         std::fprintf(stderr, "usbmon: cannot load %s (error %lu)\n", dll, GetLastError());
         return 2;
     }
+    for (const std::string& command : before)
+        Command(command);
     api.start(&OnMessage);
     Say("usbmon: started; type 'help' for commands\n");
     if (runMs >= 0) {
@@ -175,5 +231,5 @@ int main(int argc, char** argv)
         }
     }
     Say("usbmon: stop %s\n", std::to_string(api.stop()).c_str());
-    return 0;
+    return g_failed ? 1 : 0;
 }

@@ -1,7 +1,92 @@
 #include "discovery/device_scan.h"
 
-// Placeholder scans: no device tree yet, so nothing is ever found.
+#include "discovery/device_tree_port.h"
+#include "identification/phone_decision.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
 namespace USB {
+
+namespace {
+
+const char kHidClassUpper[] = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+const char kHidClassLower[] = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
+const wchar_t kAdbClassLower[] = L"Class_ff&SubClass_42";
+const wchar_t kAdbClassUpper[] = L"Class_FF&SubClass_42";
+const uint32_t kRetryPauseMs = 1000;
+
+bool Contains(const std::string& text, const char* part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string HashForm(std::string id)
+{
+    for (char& c : id)
+        if (c == '\\')
+            c = '#';
+    return id;
+}
+
+void LogOpenFailure(uint32_t error)
+{
+    std::string text = WideToNarrow(GetWindowsErrorText(error));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    USB_LOG("SetupDiGetClassDevs fail, error %u: %s\n", static_cast<unsigned>(error), text.c_str());
+}
+
+// A device set that cannot be opened counts as an empty tree; the reason goes to the log.
+std::vector<UsbNode> ListUsb()
+{
+    std::vector<UsbNode> nodes;
+    DeviceTreePort* tree = GetPorts().deviceTree;
+    if (!tree)
+        return nodes;
+    uint32_t error = 0;
+    if (!tree->ListUsbDevices(nodes, error)) {
+        LogOpenFailure(error);
+        nodes.clear();
+    }
+    return nodes;
+}
+
+// One present USB device that passed the common filters of the phone scans.
+struct Candidate {
+    std::string id;        // upper case, as Windows separates it
+    std::string hashForm;  // '\' replaced by '#'
+    InstanceIdParts parts; // split at '\'
+};
+
+// Steps shared by the phone scans: upper-case id with a VID and a PID, not of the HID class.
+bool TakeCandidate(const UsbNode& node, Candidate& out)
+{
+    out.id = ToUpperAscii(WideToNarrow(node.instanceId));
+    out.parts = ParseInstanceId(out.id, '\\');
+    if (!Contains(out.parts.key, "VID_") || !Contains(out.parts.key, "PID_"))
+        return false;
+    const std::string classGuid = WideToNarrow(node.classGuid);
+    if (Contains(classGuid, kHidClassUpper) || Contains(classGuid, kHidClassLower))
+        return false;
+    out.hashForm = HashForm(out.id);
+    return true;
+}
+
+bool IsPhone(UsbService& service, const std::string& hashForm, bool shortDecision)
+{
+    return shortDecision ? IsPhoneShort(service, hashForm) : IsPhoneFull(service, hashForm);
+}
+
+std::string PhonePath(const std::string& hashForm)
+{
+    return "\\\\?\\" + hashForm;
+}
+
+}  // namespace
+
 InstanceIdParts ParseInstanceId(const std::string& id, char separator)
 {
     InstanceIdParts parts;
@@ -15,6 +100,7 @@ InstanceIdParts ParseInstanceId(const std::string& id, char separator)
         start = pos + 1;
     }
     const std::string& hw = segs[1];
+    // Halves shorter than "VID_"/"PID_" carry no id: the key stays empty.
     size_t amp = hw.find('&');
     if (amp != std::string::npos && amp >= 4) {
         size_t amp2 = hw.find('&', amp + 1);
@@ -28,17 +114,186 @@ InstanceIdParts ParseInstanceId(const std::string& id, char separator)
     parts.serial = segs[2];
     return parts;
 }
-bool ScanPresentPhones(UsbService&, bool) { return false; }
-bool BuildPhoneList(UsbService&, std::string&) { return false; }
-int ClassifyDeviceChange(UsbService&, bool) { return 1; }
-bool IsPhonePresent(UsbService&, const std::string&) { return true; }
-bool FindAdbInterfaces(UsbService&, const std::wstring&, std::vector<PhoneSystemInfo*>&) { return false; }
-bool FindAdbInterfacesWithRetry(UsbService&, const std::wstring&, std::vector<PhoneSystemInfo*>&, int) { return false; }
-bool FindAdbInterfacesWithRetry(UsbService&, const std::wstring&, std::vector<PhoneSystemInfo*>&, int, PhoneSystemInfo& info)
+
+bool ScanPresentPhones(UsbService& service, bool shortDecision)
 {
-    info.m_isAdbOpen = false;
+    bool found = false;
+    for (const UsbNode& node : ListUsb()) {
+        Candidate c;
+        if (!TakeCandidate(node, c))
+            continue;
+        if (service.m_deviceList.FindByVidPid(c.parts.key))
+            continue;
+        if (!IsPhone(service, c.hashForm, shortDecision))
+            continue;
+        found = true;
+        if (Contains(c.id, "MI_"))
+            continue;
+        USB_LOG("find a usb phone is %s\n", c.hashForm.c_str());
+        Json::Value message(Json::objectValue);
+        message["action"] = "DEVICE_ONLINE";
+        message["device_info"] = PhonePath(c.hashForm);
+        service.PostMessage(WriteJson(message));
+    }
+    return found;
+}
+
+bool BuildPhoneList(UsbService& service, std::string& out)
+{
+    bool found = false;
+    Json::Value list(Json::arrayValue);
+    for (const UsbNode& node : ListUsb()) {
+        Candidate c;
+        if (!TakeCandidate(node, c))
+            continue;
+        if (!IsPhoneFull(service, c.hashForm))
+            continue;
+        found = true;
+        if (Contains(c.id, "MI_"))
+            continue;
+        USB_LOG("find a usb phone is %s\n", c.hashForm.c_str());
+        Json::Value phone(Json::objectValue);
+        phone["phone"] = PhonePath(c.hashForm);
+        list.append(phone);
+    }
+    out = WriteJson(list);
+    return found;
+}
+
+int ClassifyDeviceChange(UsbService& service, bool shortDecision)
+{
+    bool seen = false;
+    for (const UsbNode& node : ListUsb()) {
+        Candidate c;
+        if (!TakeCandidate(node, c))
+            continue;
+        if (!IsPhone(service, c.hashForm, shortDecision))
+            continue;
+        seen = true;
+        const InstanceIdParts parts = ParseInstanceId(c.hashForm, '#');
+        if (!service.m_deviceList.FindByVidPid(parts.key)) {
+            USB_LOG("there is a new device plug in\n");
+            return 0;
+        }
+    }
+    return seen ? 1 : -1;
+}
+
+bool IsPhonePresent(UsbService& service, const std::string& vidPid)
+{
+    for (const UsbNode& node : ListUsb()) {
+        Candidate c;
+        if (!TakeCandidate(node, c))
+            continue;
+        if (!IsPhoneFull(service, c.hashForm))
+            continue;
+        if (ParseInstanceId(c.hashForm, '#').key == vidPid)
+            return true;
+    }
     return false;
 }
-bool HasNoChild(const std::wstring&) { return false; }
-bool HasAdbDriverInterface(const std::string&) { return false; }
+
+bool FindAdbInterfaces(UsbService&, const std::wstring& target, std::vector<PhoneSystemInfo*>& out)
+{
+    const std::string wanted = WideToNarrow(target);
+    bool realSerialSeen = false;
+    bool interfaceFound = false;
+    std::string realParent;
+    std::string fallbackParent;
+    for (const UsbNode& node : ListUsb()) {
+        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        if (id.find(wanted) == std::string::npos)
+            continue;
+        if (!Contains(id, "MI_")) {
+            const InstanceIdParts parts = ParseInstanceId(id, '\\');
+            // An instance part with '&' was made up by Windows: the device reports no serial.
+            if (parts.serial.find('&') == std::string::npos) {
+                realParent = HashForm(id);
+                realSerialSeen = true;
+            } else {
+                fallbackParent = HashForm(id);
+            }
+            if (node.noChild)
+                USB_LOG("this device no child\n");
+            continue;
+        }
+        if (node.compatibleIds.find(kAdbClassLower) == std::wstring::npos &&
+            node.compatibleIds.find(kAdbClassUpper) == std::wstring::npos)
+            continue;
+        PhoneSystemInfo* info = new PhoneSystemInfo();
+        info->m_isAdbOpen = true;
+        info->m_interfaceId = NarrowToWide(HashForm(id));
+        info->m_compatibleId = node.compatibleIds;
+        if (info->m_description.empty())
+            info->m_description = node.description;
+        info->m_hardwareId = node.hardwareId;
+        USB_LOG("find a new phone is %s \n", HashForm(id).c_str());
+        out.push_back(info);
+        interfaceFound = true;
+    }
+    if (realSerialSeen) {
+        for (PhoneSystemInfo* info : out)
+            info->_phone_sn_instance_id = NarrowToWide(realParent);
+    } else if (interfaceFound && !fallbackParent.empty()) {
+        USB_LOG("use back sn %s\n", fallbackParent.c_str());
+        for (PhoneSystemInfo* info : out)
+            info->_phone_sn_instance_id = NarrowToWide(fallbackParent);
+    }
+    return interfaceFound;
+}
+
+bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
+                                std::vector<PhoneSystemInfo*>& out, int retries)
+{
+    bool found = FindAdbInterfaces(service, target, out);
+    for (int made = 0; !found && made < retries; ++made) {
+        if (GetPorts().clock)
+            GetPorts().clock->SleepMs(kRetryPauseMs);
+        found = FindAdbInterfaces(service, target, out);
+    }
+    return found;
+}
+
+bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
+                                std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info)
+{
+    const bool found = FindAdbInterfacesWithRetry(service, target, out, retries);
+    info.m_isAdbOpen = found;
+    return found;
+}
+
+bool HasNoChild(const std::wstring& target)
+{
+    const std::string wanted = WideToNarrow(target);
+    for (const UsbNode& node : ListUsb()) {
+        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        if (Contains(id, "MI_") || id.find(wanted) == std::string::npos)
+            continue;
+        if (node.noChild) {
+            USB_LOG("this device no child\n");
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasAdbDriverInterface(const std::string& vidPid)
+{
+    DeviceTreePort* tree = GetPorts().deviceTree;
+    if (!tree)
+        return false;
+    std::vector<std::wstring> instanceIds;
+    uint32_t error = 0;
+    if (!tree->ListAdbDriverInterfaces(instanceIds, error)) {
+        LogOpenFailure(error);
+        return false;
+    }
+    for (const std::wstring& instanceId : instanceIds) {
+        const std::string id = ToUpperAscii(WideToNarrow(instanceId));
+        if (ParseInstanceId(id, '\\').key == vidPid)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace USB

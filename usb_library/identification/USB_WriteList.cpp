@@ -1,11 +1,141 @@
 #include "identification/USB_WriteList.h"
 
-// Placeholder whitelist: empty.
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "identification/registry_port.h"
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
 namespace USB {
-WhiteList::~WhiteList() { Clear(); }
-void WhiteList::LoadBuiltInVendors() {}
-int WhiteList::LoadWhiteListFromFile() { return 0; }
-int WhiteList::LoadWhiteListFromRegistry() { return 0; }
+
+namespace {
+
+const char* const kBuiltInVendors[] = {
+    "2006", "03F0", "040D", "0451", "0471", "047C", "0489", "04CC", "04DD", "04E8",
+    "0502", "0533", "0534", "05C6", "0955", "0967", "09D9", "0A51", "0A5C", "0B05",
+    "0BB4", "0C44", "0E8D", "0FCE", "1004", "109B", "109C", "12D1", "15A2", "1782",
+    "17EF", "183D", "18D1", "19D2", "1C9E", "1D91", "1E0E", "1EBF", "201E", "2047",
+    "22B8", "22D9", "24E3", "2717", "413C", "8086", "8087", "9BB5", "267A", "0456",
+    "0525", "1286", "054C", "0B57", "15EB", "230B", "10A9", "1949",
+};
+
+// An entry as the file and the registry value write it; missing members read as "".
+UsbDevice* MakeEntry(const Json::Value& element)
+{
+    UsbDevice* entry = new UsbDevice();
+    entry->m_vid = MemberText(element, "vid");
+    entry->m_pid = MemberText(element, "pid");
+    entry->m_vidPid = "VID_" + entry->m_vid + "&" + "PID_" + entry->m_pid;
+    entry->m_description = MemberText(element, "description");
+    entry->m_isAdbOpen = MemberText(element, "isadbopen") == "yes";
+    entry->m_fromList = true;
+    return entry;
+}
+
+// The whole file as text; false when it cannot be opened.
+bool ReadTextFile(const std::string& path, std::string& out)
+{
+    FILE* f = std::fopen(path.c_str(), "rt");
+    if (!f)
+        return false;
+    long size = 0;
+    if (std::fseek(f, 0, SEEK_END) == 0)
+        size = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    if (size < 0)
+        size = 0;
+    std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
+    // Text mode may hand back fewer bytes than the file holds (CR LF becomes LF).
+    const size_t got = size > 0 ? std::fread(buffer.data(), 1, static_cast<size_t>(size), f) : 0;
+    std::fclose(f);
+    out.assign(buffer.data(), got);
+    return true;
+}
+
+}  // namespace
+
+WhiteList::~WhiteList()
+{
+    Clear();
+}
+
+void WhiteList::LoadBuiltInVendors()
+{
+    UsbMutex guard(m_lock);
+    if (!m_vendorIds.empty())
+        return;
+    for (const char* vid : kBuiltInVendors)
+        m_vendorIds.push_back(vid);
+}
+
+int WhiteList::LoadWhiteListFromFile()
+{
+    // The whole reload is one step for readers: nobody sees the list half rebuilt.
+    UsbMutex guard(m_lock);
+    Clear();
+    LoadWhiteListFromRegistry();
+
+    m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
+    m_path = FileExists(m_cloudPath) ? m_cloudPath : GetExeDirectory() + "whitelist.json";
+
+    std::string text;
+    if (!ReadTextFile(m_path, text)) {
+        std::printf("cant open file %s\n", m_path.c_str());
+        return -1;
+    }
+    Json::Value root;
+    if (text.empty() || !ParseJson(text, root) || !root.isObject())
+        return 0;
+    const Json::Value& data = root["data"];
+    if (!data.isArray())
+        return 0;
+    for (const Json::Value& element : data) {
+        if (!element.isObject())
+            continue;
+        UsbDevice* entry = MakeEntry(element);
+        if (!entry->m_vid.empty() &&
+            std::find(m_vendorIds.begin(), m_vendorIds.end(), entry->m_vid) == m_vendorIds.end())
+            m_vendorIds.push_back(entry->m_vid);
+        if (Add(entry) != 0)
+            delete entry;
+    }
+    return 0;
+}
+
+int WhiteList::LoadWhiteListFromRegistry()
+{
+    RegistryPort* registry = GetPorts().registry;
+    if (!registry)
+        return 0;
+    std::string value;
+    const int read = registry->ReadWhiteListValue(value);
+    if (read == -2)
+        return 0;
+    if (read != 0) {
+        USB_LOG("LoadWhiteListFromFile read register faild\n");
+        return -1;
+    }
+    // The value is read into a fixed buffer: never more than its 10240 bytes.
+    if (value.size() > 10240)
+        value.resize(10240);
+    Json::Value root;
+    if (!ParseJson(value, root) || !root.isArray())
+        return 0;
+    UsbMutex guard(m_lock);
+    for (const Json::Value& element : root) {
+        if (!element.isObject())
+            continue;
+        UsbDevice* entry = MakeEntry(element);
+        if (Add(entry) != 0)
+            delete entry;
+    }
+    return 0;
+}
+
 int WhiteList::Add(UsbDevice* entry)
 {
     UsbMutex guard(m_lock);
@@ -14,6 +144,7 @@ int WhiteList::Add(UsbDevice* entry)
     m_entries.emplace(entry->m_vidPid, entry);
     return 0;
 }
+
 void WhiteList::Clear()
 {
     UsbMutex guard(m_lock);
@@ -21,7 +152,24 @@ void WhiteList::Clear()
         delete kv.second;
     m_entries.clear();
 }
-bool WhiteList::HasVendor(const std::string&) { return false; }
-bool WhiteList::Query(const std::string&, PhoneSystemInfo&) { return false; }
+
+bool WhiteList::HasVendor(const std::string& vid)
+{
+    UsbMutex guard(m_lock);
+    return std::find(m_vendorIds.begin(), m_vendorIds.end(), vid) != m_vendorIds.end();
+}
+
+bool WhiteList::Query(const std::string& key, PhoneSystemInfo& info)
+{
+    // Under the lock: a reload on another thread deletes the entries.
+    UsbMutex guard(m_lock);
+    auto it = m_entries.find(key);
+    if (it == m_entries.end())
+        return false;
+    info.m_isAdbOpen = it->second->m_isAdbOpen;
+    info.m_description = NarrowToWide(it->second->m_description);
+    return it->second->m_fromList;
+}
+
 std::string WhiteList::FileDigest() { return m_digest; }
 }  // namespace USB

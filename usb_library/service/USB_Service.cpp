@@ -92,9 +92,10 @@ void UsbService::Start()
     }
 }
 
-unsigned UsbService::InitThread(void*)
+unsigned UsbService::InitThread(void* service)
 {
-    TheService().Init();
+    if (service)
+        static_cast<UsbService*>(service)->Init();
     return 0;
 }
 

@@ -28,7 +28,7 @@ public:
 
     // Lifecycle.
     void Start();
-    static unsigned InitThread(void* unused);
+    static unsigned InitThread(void* service);
     void Init();
     int Stop();
     static unsigned EventLoop(void* service);

@@ -64,7 +64,7 @@ USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
             return;
         g_service.Start();
         g_service.m_callback = callback;
-        std::thread(&UsbService::InitThread, nullptr).detach();
+        std::thread(&UsbService::InitThread, &g_service).detach();
         g_started = true;
     });
 }

@@ -1,0 +1,32 @@
+// What the exported functions do, minus Windows: argument checks, client
+// calls, copying into caller buffers. Results are the IUSB_* codes of
+// adb_bridge.h, and nothing here lets an exception out.
+#pragma once
+
+#include <string>
+
+#include "adb_client.h"
+
+namespace adb {
+
+// Copies text into a caller's buffer, NUL-terminated, never past `size`.
+// With whole_lines it never writes part of a line.
+// Returns bytes written, or IUSB_ERR_ARGUMENT for an unusable buffer.
+int CopyOut(const std::string& text, char* buf, int size, bool whole_lines);
+
+bool ServerAnswers(const ClientOptions& options);
+int ApiVersion(const ClientOptions& options);
+int ApiKill(const ClientOptions& options);
+int ApiGetDevices(const ClientOptions& options, char* buf, int size);
+int ApiShell(const ClientOptions& options, const char* serial, const char* command, char* out,
+             int out_size);
+int ApiForward(const ClientOptions& options, const char* serial, const char* local,
+               const char* remote);
+int ApiInstall(const ClientOptions& options, const char* serial, const char* apk_path, char* out,
+               int out_size);
+int ApiUninstall(const ClientOptions& options, const char* serial, const char* package,
+                 char* out, int out_size);
+int ApiPull(const ClientOptions& options, const char* serial, const char* remote_path,
+            const char* local_path);
+
+}  // namespace adb

@@ -1,0 +1,159 @@
+// The DLL's exports: Winsock lifetime, server start/stop bookkeeping, and a
+// catch-all so nothing thrown ever reaches the caller.
+#define ADB_BRIDGE_BUILDING
+#include "adb_bridge.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "adb_api.h"
+#include "adb_protocol.h"
+#include "adb_server_launch.h"
+
+namespace {
+
+std::mutex g_mutex;
+int g_init_count = 0;
+bool g_started_server = false;  // by IUSB_AdbServerStart, so ours to stop
+
+adb::ClientOptions Options() {
+  adb::ClientOptions o;
+  o.port = adb::ParsePortOrDefault(std::getenv("ANDROID_ADB_SERVER_PORT"));
+  return o;
+}
+
+// Each call holds its own Winsock reference, so the exports also work for a
+// caller that skipped IUSB_Init; Windows counts these itself.
+template <typename F>
+int WithWinsock(F body) {
+  try {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return IUSB_ERR_WINSOCK;
+    int rc;
+    try {
+      rc = body(Options());
+    } catch (...) {
+      rc = IUSB_ERR_INTERNAL;
+    }
+    WSACleanup();
+    return rc;
+  } catch (...) {
+    return IUSB_ERR_INTERNAL;
+  }
+}
+
+template <typename F>
+int Guarded(F body) {
+  try {
+    return body();
+  } catch (...) {
+    return IUSB_ERR_INTERNAL;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+IUSB_API int IUSB_Init(void) {
+  return Guarded([] {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return IUSB_ERR_WINSOCK;
+    ++g_init_count;
+    return IUSB_OK;
+  });
+}
+
+IUSB_API int IUSB_Exit(void) {
+  return Guarded([] {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_init_count == 0) return IUSB_ERR_NOT_INITIALIZED;
+    --g_init_count;
+    WSACleanup();
+    return IUSB_OK;
+  });
+}
+
+IUSB_API int IUSB_AdbServerStart(void) {
+  return WithWinsock([](const adb::ClientOptions& o) {
+    if (adb::ServerAnswers(o)) return IUSB_SERVER_RUNNING;
+    if (!adb::LaunchAdbStartServer()) return IUSB_ERR_NO_ADB;
+    for (int i = 0; i < 100; ++i) {  // up to about 10 s
+      if (adb::ServerAnswers(o)) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_started_server = true;
+        return IUSB_OK;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return IUSB_ERR_START_TIMEOUT;
+  });
+}
+
+IUSB_API int IUSB_AdbServerExit(void) {
+  return WithWinsock([](const adb::ClientOptions& o) {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (!g_started_server) return 1;
+      g_started_server = false;
+    }
+    return adb::ApiKill(o);
+  });
+}
+
+IUSB_API int IUSB_KillServer(void) {
+  return WithWinsock([](const adb::ClientOptions& o) {
+    int rc = adb::ApiKill(o);
+    if (rc == IUSB_OK) {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_started_server = false;
+    }
+    return rc;
+  });
+}
+
+IUSB_API int IUSB_Vesion(void) {
+  return WithWinsock([](const adb::ClientOptions& o) { return adb::ApiVersion(o); });
+}
+
+IUSB_API int IUSB_GetDevices(char* buf, int size) {
+  return WithWinsock([=](const adb::ClientOptions& o) { return adb::ApiGetDevices(o, buf, size); });
+}
+
+IUSB_API int IUSB_Shell(const char* serial, const char* command, char* out, int out_size) {
+  return WithWinsock([=](const adb::ClientOptions& o) {
+    return adb::ApiShell(o, serial, command, out, out_size);
+  });
+}
+
+IUSB_API int IUSB_Forward(const char* serial, const char* local, const char* remote) {
+  return WithWinsock([=](const adb::ClientOptions& o) {
+    return adb::ApiForward(o, serial, local, remote);
+  });
+}
+
+IUSB_API int IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size) {
+  return WithWinsock([=](const adb::ClientOptions& o) {
+    return adb::ApiInstall(o, serial, apk_path, out, out_size);
+  });
+}
+
+IUSB_API int IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size) {
+  return WithWinsock([=](const adb::ClientOptions& o) {
+    return adb::ApiUninstall(o, serial, package, out, out_size);
+  });
+}
+
+IUSB_API int IUSB_Pull(const char* serial, const char* remote_path, const char* local_path) {
+  return WithWinsock([=](const adb::ClientOptions& o) {
+    return adb::ApiPull(o, serial, remote_path, local_path);
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,92 @@
+/*
+ * AdbBridge.dll: talks to the ADB server on 127.0.0.1 (port 5037, or the
+ * value of ANDROID_ADB_SERVER_PORT when set). All functions are cdecl, never
+ * throw, never write past the sizes they are given, and always NUL-terminate
+ * text they write.
+ *
+ *   IUSB_Init();
+ *   int started = IUSB_AdbServerStart();      // -1: one was already running
+ *   char list[4096] = {0};
+ *   if (IUSB_GetDevices(list, sizeof list) >= 0) { ... "serial\tstate\n" ... }
+ *   IUSB_Shell("SER1", "getprop ro.product.model", out, sizeof out);
+ *   if (started != -1) IUSB_AdbServerExit();
+ *   IUSB_Exit();
+ *
+ * A null or empty `serial` means "the only connected device".
+ */
+#ifndef ADB_BRIDGE_H
+#define ADB_BRIDGE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32) && defined(ADB_BRIDGE_BUILDING)
+#define IUSB_API __declspec(dllexport)
+#else
+#define IUSB_API
+#endif
+
+/* Results. Every failure is negative. */
+#define IUSB_OK 0
+#define IUSB_SERVER_RUNNING (-1)      /* IUSB_AdbServerStart: a server already answers */
+#define IUSB_ERR_NO_ADB (-2)          /* IUSB_AdbServerStart: no adb executable could be run */
+#define IUSB_ERR_START_TIMEOUT (-3)   /* IUSB_AdbServerStart: adb ran, no answer within 10 s */
+#define IUSB_ERR_ARGUMENT (-10)       /* null, empty, oversized or unsafe argument */
+#define IUSB_ERR_CONNECT (-11)        /* no server answered on the port */
+#define IUSB_ERR_IO (-12)             /* connection dropped or timed out */
+#define IUSB_ERR_PROTOCOL (-13)       /* malformed answer */
+#define IUSB_ERR_SERVER_FAIL (-14)    /* server or device answered FAIL */
+#define IUSB_ERR_LOCAL_FILE (-15)     /* local file could not be read or written */
+#define IUSB_ERR_COMMAND_FAILED (-16) /* pm ran and did not print "Success" */
+#define IUSB_ERR_WINSOCK (-20)        /* WSAStartup failed */
+#define IUSB_ERR_NOT_INITIALIZED (-21) /* IUSB_Exit without a matching IUSB_Init */
+#define IUSB_ERR_INTERNAL (-99)       /* out of memory or another internal fault */
+
+/* Limits on what callers pass in. */
+#define IUSB_MAX_TEXT 4096           /* serial, paths, forward addresses, package */
+#define IUSB_MAX_COMMAND 32768       /* shell command */
+#define IUSB_MAX_BUFFER (16 << 20)   /* larger sizes are taken for a caller bug */
+
+/* Ref-counted WSAStartup / WSACleanup. 0 on success. */
+IUSB_API int IUSB_Init(void);
+IUSB_API int IUSB_Exit(void);
+
+/* -1 when a server already answers; 0 when this call started one that now
+ * answers; IUSB_ERR_NO_ADB or IUSB_ERR_START_TIMEOUT when it could not.
+ * Looks for adb.exe beside the host executable, then adb.exe / adb on PATH. */
+IUSB_API int IUSB_AdbServerStart(void);
+/* Stops the server only if IUSB_AdbServerStart started it: 0 stopped,
+ * 1 nothing to stop, negative on error. */
+IUSB_API int IUSB_AdbServerExit(void);
+/* Asks whichever server answers to exit ("host:kill") and waits up to about
+ * 2 s for its port to close. 0, or negative (IUSB_ERR_CONNECT: none ran). */
+IUSB_API int IUSB_KillServer(void);
+/* The server's protocol version (e.g. 41), or negative. */
+IUSB_API int IUSB_Vesion(void);
+
+/* "serial\tstate\n" lines into buf. Returns the bytes written (without the
+ * NUL); when the listing does not fit, only the whole lines that do are
+ * written. Negative on error, with buf then holding "". */
+IUSB_API int IUSB_GetDevices(char* buf, int size);
+/* Runs `command` in the device shell and stores its output (truncated to
+ * out_size - 1 bytes). Returns bytes written, or negative with out = "".
+ * out may be null only when out_size is 0. */
+IUSB_API int IUSB_Shell(const char* serial, const char* command, char* out, int out_size);
+/* e.g. IUSB_Forward("SER1", "tcp:6100", "tcp:7100"). 0 or negative. */
+IUSB_API int IUSB_Forward(const char* serial, const char* local, const char* remote);
+/* Pushes the local .apk to /data/local/tmp/, runs "pm install -r" on it and
+ * removes it again. 0 on "Success"; out (optional, as for IUSB_Shell)
+ * receives pm's output or, on other failures, a description. */
+IUSB_API int IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size);
+/* "pm uninstall PACKAGE"; same results and out rules as IUSB_Install. */
+IUSB_API int IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size);
+/* Copies a device file to local_path. 0 or negative; a failed pull leaves no
+ * partial file behind. */
+IUSB_API int IUSB_Pull(const char* serial, const char* remote_path, const char* local_path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ADB_BRIDGE_H */

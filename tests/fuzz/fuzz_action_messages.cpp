@@ -1,0 +1,20 @@
+// The action-message path with fake ports: sink, queue and dispatcher take any text.
+#include <cstdint>
+#include <string>
+
+#include "fakes/fake_platform.h"
+#include "service/USB_Service.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static USB::Fake::Platform* platform = new USB::Fake::Platform();
+    static USB::UsbService* service = new USB::UsbService();
+    (void)platform;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    USB::UsbService::MessageSink(text.c_str(), static_cast<uint32_t>(text.size()), service);
+    service->PostMessage(text);
+    for (std::string m = service->PopMessage(); !m.empty(); m = service->PopMessage())
+        service->HandleMessage(m);
+    service->RemoveMessages("DEVNODES_CHANGED");
+    return 0;
+}

@@ -1,0 +1,257 @@
+// Scans of the device tree: which devices are posted as phones, the phone list, the ADB
+// interfaces of a phone and the serial they belong to.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "discovery/device_scan.h"
+#include "fakes/device_scene.h"
+#include "service/USB_Service.h"
+
+namespace {
+
+using USB::Fake::Entry;
+using USB::Fake::FileOf;
+
+const char kNexus[] = "USB#VID_18D1&PID_4EE2#0123456789ABCDEF";
+
+USB::UsbNode Keyboard(const std::wstring& vid, const std::wstring& pid, const std::wstring& classGuid)
+{
+    USB::UsbNode node;
+    node.instanceId = L"USB\\VID_" + vid + L"&PID_" + pid + L"\\7&2B3C4D5E&0&1";
+    node.classGuid = classGuid;
+    node.hardwareId = L"USB\\VID_" + vid + L"&PID_" + pid;
+    node.description = L"USB Input Device";
+    return node;
+}
+
+class DeviceScanTest : public ::testing::Test {
+protected:
+    DeviceScanTest()
+    {
+        scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
+        service.m_whiteList.LoadBuiltInVendors();
+        service.m_whiteList.LoadWhiteListFromFile();
+    }
+
+    std::vector<std::string> Posted()
+    {
+        std::vector<std::string> out;
+        for (std::string m = service.PopMessage(); !m.empty(); m = service.PopMessage())
+            out.push_back(m);
+        return out;
+    }
+
+    void Record(const std::string& serial, const std::string& vidPid)
+    {
+        auto* record = new USB::UsbDevice();
+        record->m_pDeviceSn = serial;
+        record->m_vidPid = vidPid;
+        ASSERT_EQ(service.m_deviceList.Add(record), 0);
+    }
+
+    static void Free(std::vector<USB::PhoneSystemInfo*>& found)
+    {
+        for (auto* p : found)
+            delete p;
+        found.clear();
+    }
+
+    USB::Fake::Scene scene;
+    USB::UsbService service;
+};
+
+TEST(ParseInstanceId, SplitsHardwarePartAndSerial)
+{
+    const USB::InstanceIdParts a = USB::ParseInstanceId("USB\\VID_18D1&PID_4EE2&MI_01\\6&1234&0&0001", '\\');
+    EXPECT_EQ(a.vid, "18D1");
+    EXPECT_EQ(a.pid, "4EE2");
+    EXPECT_EQ(a.key, "VID_18D1&PID_4EE2");
+    EXPECT_EQ(a.serial, "6&1234&0&0001");
+    const USB::InstanceIdParts b = USB::ParseInstanceId("USB#VID_18D1&PID_4EE2#SN#{A5DCBF10-6530}", '#');
+    EXPECT_EQ(b.key, "VID_18D1&PID_4EE2");
+    EXPECT_EQ(b.serial, "SN");
+    for (const char* bad : {"USB#ROOT_HUB20#4&1", "USB#V&PID_4EE2#S", "USB#VID_18D1&P#S", "", "USB"}) {
+        const USB::InstanceIdParts c = USB::ParseInstanceId(bad, '#');
+        EXPECT_EQ(c.key, "") << bad;
+        EXPECT_EQ(c.vid, "") << bad;
+        EXPECT_EQ(c.pid, "") << bad;
+    }
+}
+
+TEST_F(DeviceScanTest, WholePhoneIsPostedOnceAsDeviceOnline)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    EXPECT_TRUE(USB::ScanPresentPhones(service, true));
+    const std::vector<std::string> posted = Posted();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0], "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n");
+    EXPECT_EQ(scene.LogCount(std::string("find a usb phone is ") + kNexus + "\n"), 1u);
+}
+
+TEST_F(DeviceScanTest, HidKeyboardWithAPhoneVendorsIdIsNeverReported)
+{
+    scene.tree.AddDevice(Keyboard(L"18D1", L"4EE2", L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"));
+    scene.tree.AddDevice(Keyboard(L"18D1", L"4EE2", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"));
+    EXPECT_FALSE(USB::ScanPresentPhones(service, true));
+    EXPECT_FALSE(USB::ScanPresentPhones(service, false));
+    std::string list;
+    EXPECT_FALSE(USB::BuildPhoneList(service, list));
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, false), -1);
+    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2"));
+    EXPECT_TRUE(Posted().empty());
+}
+
+TEST_F(DeviceScanTest, DeviceRecordedUnderTheSameVidPidIsNotPostedAgain)
+{
+    Record("OTHERSERIAL", "VID_18D1&PID_4EE2");
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    EXPECT_FALSE(USB::ScanPresentPhones(service, false));
+    EXPECT_TRUE(Posted().empty());
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 1);
+    EXPECT_TRUE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2"));
+}
+
+TEST_F(DeviceScanTest, ClassifyTellsNewFromKnownFromGone)
+{
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), -1);
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 0);
+    EXPECT_EQ(scene.LogCount("there is a new device plug in\n"), 1u);
+    Record("0123456789ABCDEF", "VID_18D1&PID_4EE2");
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 1);
+}
+
+TEST_F(DeviceScanTest, TwoPhonesOfOneModelAreTwoListElements)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"AAA111");
+    scene.tree.AddDevice(Keyboard(L"18D1", L"4EE2", L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"));
+    scene.tree.AddPhone(L"18d1", L"4ee2", L"bbb222");
+    std::string list;
+    ASSERT_TRUE(USB::BuildPhoneList(service, list));
+    EXPECT_EQ(list, "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#AAA111\"},"
+                    "{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBB222\"}]\n");
+}
+
+TEST_F(DeviceScanTest, CompositePhoneWithARealSerialGivesItsInterfaceRecords)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF", L"Nexus ADB Interface");
+    scene.tree.AddPhone(L"18D1", L"4EE7", L"OTHERMODEL");
+    std::vector<USB::PhoneSystemInfo*> found;
+    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_EQ(found.size(), 1u);
+    const USB::PhoneSystemInfo& adb = *found[0];
+    EXPECT_TRUE(adb.m_isAdbOpen);
+    EXPECT_EQ(adb._phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
+    EXPECT_EQ(adb.m_interfaceId, L"USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001");
+    EXPECT_EQ(adb.m_description, L"Nexus ADB Interface");
+    EXPECT_EQ(adb.m_hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100&MI_01");
+    EXPECT_NE(adb.m_compatibleId.find(L"Class_ff&SubClass_42"), std::wstring::npos);
+    EXPECT_EQ(scene.LogCount("find a new phone is USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 \n"), 1u);
+    EXPECT_EQ(scene.LogCount("use back sn"), 0u);
+    Free(found);
+}
+
+TEST_F(DeviceScanTest, WindowsMadeInstancePartIsUsedAsTheSerialAfterSayingSo)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"5&1A2B3C4D&0&2");
+    std::vector<USB::PhoneSystemInfo*> found;
+    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2");
+    EXPECT_EQ(scene.LogCount("use back sn USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2\n"), 1u);
+    Free(found);
+}
+
+TEST_F(DeviceScanTest, InterfaceWithoutTheAdbClassIsNotAPhoneInterface)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF", L"x", false);
+    USB::UsbNode mtp;
+    mtp.instanceId = L"USB\\VID_18D1&PID_4EE2&MI_00\\6&12345678&0&0000";
+    mtp.compatibleIds = L"USB\\Class_06&SubClass_01&Prot_01";
+    scene.tree.AddDevice(mtp);
+    USB::UsbNode upper = mtp;
+    upper.instanceId = L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001";
+    upper.compatibleIds = L"USB\\Class_FF&SubClass_42&Prot_01";
+    scene.tree.AddDevice(upper);
+    std::vector<USB::PhoneSystemInfo*> found;
+    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->m_interfaceId, L"USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001");
+    Free(found);
+}
+
+// An interface that shows up only after Windows has had a moment.
+class SlowTree : public USB::Fake::DeviceTree {
+public:
+    bool ListUsbDevices(std::vector<USB::UsbNode>& out, uint32_t& error) override
+    {
+        if (usbListings == appearsOnListing - 1)
+            AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+        return DeviceTree::ListUsbDevices(out, error);
+    }
+    int appearsOnListing = 3;
+};
+
+TEST_F(DeviceScanTest, RetryPausesASecondBetweenTriesAndReportsTheLast)
+{
+    SlowTree slow;
+    scene.platform.ports.deviceTree = &slow;
+    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneSystemInfo info;
+    EXPECT_FALSE(USB::FindAdbInterfacesWithRetry(service, L"VID_18D1&PID_4EE2", found, 1, info));
+    EXPECT_FALSE(info.m_isAdbOpen);
+    EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
+    EXPECT_TRUE(USB::FindAdbInterfacesWithRetry(service, L"VID_18D1&PID_4EE2", found, 3, info));
+    EXPECT_TRUE(info.m_isAdbOpen);
+    EXPECT_EQ(found.size(), 1u);
+    EXPECT_EQ(slow.usbListings, 3);
+    EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
+    Free(found);
+    scene.platform.ports.deviceTree = &scene.tree;
+}
+
+TEST_F(DeviceScanTest, NoChildIsSeenOnlyOnTheWholeDevice)
+{
+    USB::UsbNode parent;
+    parent.instanceId = L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF";
+    parent.noChild = false;
+    scene.tree.AddDevice(parent);
+    USB::UsbNode iface;
+    iface.instanceId = L"USB\\VID_18D1&PID_4EE2&MI_01\\6&1&0&1";
+    iface.noChild = true;
+    scene.tree.AddDevice(iface);
+    EXPECT_FALSE(USB::HasNoChild(L"VID_18D1&PID_4EE2"));
+    scene.tree.nodes[0].noChild = true;
+    EXPECT_TRUE(USB::HasNoChild(L"VID_18D1&PID_4EE2"));
+    EXPECT_FALSE(USB::HasNoChild(L"VID_18D1&PID_4EE3"));
+    EXPECT_EQ(scene.LogCount("this device no child\n"), 1u);
+}
+
+TEST_F(DeviceScanTest, AdbDriverInterfaceIsMatchedByItsHardwareKey)
+{
+    scene.tree.AddAdbDriverInterface(L"USB\\VID_18d1&PID_4ee2&MI_01\\6&12345678&0&0001");
+    EXPECT_TRUE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));
+    EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE"));
+    EXPECT_FALSE(USB::HasAdbDriverInterface("VID_04E8&PID_6860"));
+}
+
+TEST_F(DeviceScanTest, UnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
+    scene.tree.failOpen = true;
+    std::string list = "untouched";
+    std::vector<USB::PhoneSystemInfo*> found;
+    EXPECT_FALSE(USB::ScanPresentPhones(service, false));
+    EXPECT_FALSE(USB::BuildPhoneList(service, list));
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), -1);
+    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2"));
+    EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    EXPECT_FALSE(USB::HasNoChild(L"VID_18D1"));
+    EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));
+    EXPECT_TRUE(found.empty());
+    EXPECT_EQ(scene.LogCount("SetupDiGetClassDevs fail, error 13: error 13\n"), 7u);
+}
+
+}  // namespace

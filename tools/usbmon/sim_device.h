@@ -1,0 +1,25 @@
+// Simulated USB phones for diagnostics and tests: device-tree entries in the registry (as
+// SetupAPI reads them) and the arrival/removal notification sent to the listener window.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+struct Phone {
+    std::wstring vid = L"18D1";
+    std::wstring pid = L"4EE2";
+    std::wstring serial = L"0123456789ABCDEF";
+    std::wstring description = L"Android Phone";
+    bool adbInterface = true;   // the MI_01 interface with the ADB class
+    bool adbDriver = true;      // the ADB driver interface is registered
+    bool keyboard = false;      // a HID-class device instead of a phone
+};
+
+Phone Parse(const std::string& args);  // "VID PID SERIAL [noadb] [nodriver] [keyboard]"
+bool Plug(const Phone& phone);           // registry entries + DBT_DEVICEARRIVAL
+bool Unplug(const Phone& phone);         // DBT_DEVICEREMOVECOMPLETE + registry entries removed
+bool AddDriver(const Phone& phone);      // ADB driver interface only (what an installer adds)
+std::wstring InterfacePath(const Phone& phone);
+
+}  // namespace sim

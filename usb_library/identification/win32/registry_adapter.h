@@ -1,0 +1,10 @@
+// The whitelist registry value read from HKEY_CURRENT_USER.
+#pragma once
+
+#include "identification/registry_port.h"
+
+namespace USB {
+
+RegistryPort& Win32Registry();
+
+}  // namespace USB
