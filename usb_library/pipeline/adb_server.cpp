@@ -1,9 +1,128 @@
-#include "service/USB_Service.h"
+#include "pipeline/adb_server.h"
 
-// Placeholder ADB server management.
+#include "discovery/device_scan.h"
+#include "pipeline/adb_loader.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
 namespace USB {
-void UsbService::StartAdbServer() {}
-int UsbService::EnsureAdbServer() { return -1; }
-int UsbService::HandleAdbServerException(UsbDevice*) { return 0; }
-void UsbService::KillAdbServerCommand(const std::string& serial) { RetryDevice(serial); }
+
+namespace {
+
+std::string OwnerPayload(UsbDevice& device, const std::string& killName)
+{
+    Json::Value payload(Json::objectValue);
+    payload["device_sn"] = device.m_pDeviceSn;
+    payload["device_desc"] = device.m_description;
+    payload["kill-name"] = killName;
+    return WriteJson(payload);
+}
+
+}  // namespace
+
+int ReportAdbServerOwner(UsbService& service, UsbDevice& device)
+{
+    USB_LOG("this device still exist in the windows system\n");
+    USB_LOG("but we can not find this device in the adbserver\n");
+    const uint32_t pid = FindAdbServerPid();
+    const std::string name = GetProcessName(pid);
+    USB_LOG("current adbserver pid is %d\n", static_cast<int>(pid));
+    USB_LOG("current adbserver name is %s\n", name.c_str());
+    if (pid != 0 && name.empty()) {
+        USB_LOG("notify ui restart os\n");
+        service.SendToUi(USB_WM_RESTART_OS, OwnerPayload(device, "os"));
+        return -1;
+    }
+    if (!service.m_bBorrowedAdbServer) {
+        USB_LOG("notify ui restart %s\n", name.c_str());
+        service.SendToUi(USB_WM_RESTART_ADBSERVER, OwnerPayload(device, name));
+        return -1;
+    }
+    USB_LOG("notify ui kill this adbserver %s\n", name.c_str());
+    if (name.find(kHelperName) != std::string::npos) {
+        KillAdbServerProcess(pid, name);
+        if (ProcessPort* port = GetPorts().process)
+            port->ShellOpenHidden(GetExeDirectory() + kHelperFile);
+        return 0;
+    }
+    service.SendToUi(USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload(device, name));
+    return -1;
+}
+
+void UsbService::StartAdbServer()
+{
+    UsbAdb& adb = TheAdb();
+    if (!adb.IUSB_Init) {
+        USB_LOG("_IUSB_Init error............................\n");
+        return;
+    }
+    adb.IUSB_Init();
+    if (!adb.IUSB_AdbServerStart)
+        return;
+    const int result = adb.IUSB_AdbServerStart();
+    if (result == -1) {
+        USB_LOG("the adb server had been started.\n");
+        if (ProbeAdbPort()) {
+            m_bBorrowedAdbServer = true;
+            USB_LOG("borrow the thirdy party adbserver\n");
+        } else {
+            m_bBorrowedAdbServer = false;
+            USB_LOG("FATAL error............................\n");
+        }
+    } else if (result < -1) {
+        // Our bridge reports a server it could not start with other negative values.
+        m_bBorrowedAdbServer = false;
+        USB_LOG("the adb server could not be started: %d\n", result);
+    } else {
+        USB_LOG("the adb server starts successfully\n");
+        m_bBorrowedAdbServer = false;
+    }
+}
+
+int UsbService::EnsureAdbServer()
+{
+    UsbAdb& adb = TheAdb();
+    if (!adb.IUSB_AdbServerStart)
+        return -1;
+    const int result = adb.IUSB_AdbServerStart();
+    if (result == -1) {
+        USB_LOG("the adb server had been started.\n");
+        USB_LOG("borrow the thirdy party adbserver\n");
+    } else if (result < -1) {
+        m_bBorrowedAdbServer = false;
+        USB_LOG("the adb server could not be started: %d\n", result);
+    } else {
+        m_bBorrowedAdbServer = false;
+        USB_LOG("use the self adbserver\n");
+        USB_LOG("the adb server starts successfully\n");
+    }
+    return 0;
+}
+
+int UsbService::HandleAdbServerException(UsbDevice* device)
+{
+    if (!device)
+        return 0;
+    if (!HasAdbDriverInterface(device->m_vidPid)) {
+        USB_LOG("phone is not exist\n");
+        return 0;
+    }
+    return ReportAdbServerOwner(*this, *device);
+}
+
+void UsbService::KillAdbServerCommand(const std::string& serial)
+{
+    USB_LOG("KILL-ADBSERVER........\n");
+    const uint32_t pid = FindAdbServerPid();
+    const std::string name = GetProcessName(pid);
+    USB_LOG("current adbserver pid is %d\n", static_cast<int>(pid));
+    USB_LOG("current adbserver name is %s\n", name.c_str());
+    if (!name.empty() && pid != kNoListener)
+        KillAdbServerProcess(pid, name);
+    RetryDevice(serial);
+}
+
 }  // namespace USB

@@ -1,11 +1,247 @@
-#include "service/USB_Service.h"
+#include "pipeline/connection.h"
 
-// Placeholder connection pipeline.
+#include <cstring>
+#include <vector>
+
+#include "discovery/device_scan.h"
+#include "pipeline/adb_loader.h"
+#include "service/USB_Service.h"
+#include "service/usb_log.h"
+#include "support/json_utils.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
 namespace USB {
-int UsbService::CheckConnection(UsbDevice*) { return -1; }
-int UsbService::CheckAdbConnection(UsbDevice*) { return -1; }
-AdbDevice* UsbService::FindAdbDevice(UsbDevice*) { return nullptr; }
-void UsbService::RefreshAdbDevices() {}
-void UsbService::RetryDevice(const std::string&) {}
-void UsbService::RegisterAdbInterfaces(PhoneSystemInfo&, std::vector<PhoneSystemInfo*>&) {}
+
+namespace {
+
+void Sleep(uint32_t ms)
+{
+    if (ClockPort* clock = GetPorts().clock)
+        clock->SleepMs(ms);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter,
+                                     const std::string& filler)
+{
+    std::vector<std::string> pieces;
+    if (text.empty() || delimiter.empty())
+        return pieces;
+    size_t start = 0;
+    for (;;) {
+        const size_t pos = text.find(delimiter, start);
+        const std::string piece = text.substr(start, pos == std::string::npos ? std::string::npos : pos - start);
+        pieces.push_back(piece.empty() ? filler : piece);
+        if (pos == std::string::npos)
+            break;
+        start = pos + delimiter.size();
+    }
+    return pieces;
+}
+
+int UsbService::CheckConnection(UsbDevice* device)
+{
+    if (!device)
+        return -1;
+    m_downloadDevice = device;
+    if (!device->m_isAdbOpen) {
+        USB_LOG("notify ui the adb debug do not open\n");
+        m_trackRecord += "dmfail-->";
+        WriteTrackRecord(true);
+        SendDeviceToUi(device, USB_WM_ADB_OPEN);
+    } else {
+        m_trackRecord += "dmok-->";
+        USB_LOG("this device's adbdebug ok\n");
+        m_trackRecord += "checkdriver-->";
+        if (CheckDriver(device) == 0) {
+            USB_LOG("this device's driver ok\n");
+            m_trackRecord += "driverok-->";
+            m_trackRecord += "checkadb-->";
+            CheckAdbConnection(device);
+        }
+    }
+    m_downloadDevice = nullptr;
+    return -1;
+}
+
+int UsbService::CheckAdbConnection(UsbDevice* device)
+{
+    if (!device)
+        return -1;
+    SendDeviceToUi(device, USB_WM_CHECKING_ADB_CONNECTING);
+    USB_LOG("step:3->notify ui to check the adb CONNECTING...\n");
+
+    AdbDevice* entry = nullptr;
+    bool found = false;
+    if (device->m_pDeviceSn.find('&') != std::string::npos) {
+        // Windows made up an instance id: the phone reports no serial of its own.
+        USB_LOG("this system sn has error\n");
+        for (int attempt = 0; attempt < kSerialFixAttempts && !found; ++attempt) {
+            {
+                UsbMutex guard(m_deviceLock);
+                if (device->m_stop) {
+                    device->m_stop = false;
+                    USB_LOG("this device had been pluged out\n");
+                    break;
+                }
+                RefreshAdbDevices();
+                if (m_adbDevices.size() == 1) {
+                    USB_LOG("the system is not the same serial number as the adbserver, we need to change it "
+                            "according to the adbserver\n");
+                    entry = m_adbDevices.begin()->second;
+                    device->m_systemSn = device->m_pDeviceSn;
+                    device->m_pDeviceSn = entry->m_serial;
+                    found = true;
+                    break;
+                }
+            }
+            Sleep(1000);
+        }
+    } else {
+        for (int attempt = 0; attempt < kStatusAttempts; ++attempt) {
+            entry = FindAdbDevice(device);
+            if (!entry)
+                break;
+            found = true;
+            if (entry->m_state == "device")
+                break;
+            if (entry->m_state == "offline") {
+                USB_LOG("the device status is offline, recheck...\n");
+                Sleep(200);
+            }
+        }
+        if (!entry)
+            found = false;
+    }
+
+    if (found) {
+        SendDeviceToUi(device, USB_WM_CHECKING_ADB_DEVICE_STATUS);
+        if (entry->m_state == "device") {
+            USB_LOG("step:4->check if the apk was installed?\n");
+            SendDeviceToUi(device, USB_WM_DEVICE_ONLINE);
+        } else if (entry->m_state == "offline") {
+            USB_LOG("notify ui this device is offline, need to restart the adbd of the phone\n");
+            SendDeviceToUi(device, USB_WM_PHONE_ADBDEBUG_EXCEPTION);
+            m_trackRecord += "ADB_CHECK_DEVICE_OFFLINE";
+            WriteTrackRecord(false);
+        } else {
+            USB_LOG("unkown status..\n");
+        }
+        return -1;
+    }
+
+    USB_LOG("wait 15 soconds, no find %s\n", device->m_pDeviceSn.c_str());
+    if (HandleAdbServerException(device) == 0) {
+        m_trackRecord += "ADB_CHECK_ADBSERVER_EXCEPTION";
+        WriteTrackRecord(true);
+        SendDeviceToUi(device, USB_WM_RESCAN_PHONE_BYADB);
+    }
+    return -1;
+}
+
+AdbDevice* UsbService::FindAdbDevice(UsbDevice* device)
+{
+    if (!device)
+        return nullptr;
+    const std::string windowsSn = device->m_pDeviceSn;
+    for (int attempt = 0; attempt < kFindAttempts; ++attempt) {
+        {
+            UsbMutex guard(m_deviceLock);
+            if (device->m_stop) {
+                device->m_stop = false;
+                USB_LOG("this device had been pluged out\n");
+                return nullptr;
+            }
+            RefreshAdbDevices();
+            for (auto& kv : m_adbDevices) {
+                AdbDevice* entry = kv.second;
+                USB_LOG("system dev_sn is %s\n", windowsSn.c_str());
+                USB_LOG("adb phone dev_sn is %s\n", entry->m_serial.c_str());
+                if (windowsSn == ToLowerAscii(entry->m_serial) || windowsSn == ToUpperAscii(entry->m_serial)) {
+                    device->m_pDeviceSn = entry->m_serial;
+                    return entry;
+                }
+            }
+            if (m_adbDevices.size() == 1) {
+                AdbDevice* only = m_adbDevices.begin()->second;
+                device->m_pDeviceSn = only->m_serial;
+                return only;
+            }
+        }
+        Sleep(1000);
+    }
+    return nullptr;
+}
+
+void UsbService::RefreshAdbDevices()
+{
+    for (auto& kv : m_adbDevices)
+        delete kv.second;
+    m_adbDevices.clear();
+
+    EnsureAdbServer();
+
+    std::vector<char> buffer(kListingBufferSize, '\0');
+    UsbAdb& adb = TheAdb();
+    if (adb.IUSB_GetDevices)
+        adb.IUSB_GetDevices(buffer.data(), kListingBufferSize);
+    // A bridge that fills the whole buffer must not make us read past it.
+    buffer[kListingBufferSize - 1] = '\0';
+    const std::string text(buffer.data());
+    USB_LOG("adbdevices: %s\n", text.c_str());
+
+    for (const std::string& line : SplitString(text, "\n", "")) {
+        if (line.empty())
+            continue;
+        const std::vector<std::string> fields = SplitString(line, "\t", "");
+        if (fields.size() != 2)
+            continue;
+        AdbDevice* entry = new AdbDevice(fields[0], fields[1]);
+        if (!m_adbDevices.emplace(entry->m_serial, entry).second) {
+            USB_LOG("this device sn had already existed in the list\n");
+            SendSerialToUi(USB_WM_PHONE_SN_CONFLICT, entry->m_serial);
+            delete entry;
+        }
+    }
+}
+
+void UsbService::RetryDevice(const std::string& serial)
+{
+    USB_LOG("USB_RETRY........\n");
+    UsbDevice* device = m_deviceList.FindBySn(serial);
+    if (!device)
+        return;
+    std::vector<PhoneSystemInfo*> interfaces;
+    if (FindAdbInterfaces(*this, NarrowToWide(device->m_vidPid), interfaces)) {
+        device->m_isAdbOpen = true;
+        for (PhoneSystemInfo* info : interfaces)
+            UpdateDeviceFromInterface(*device, *info);
+    }
+    for (PhoneSystemInfo* info : interfaces)
+        delete info;
+    m_trackRecord.clear();
+    m_trackRecord += "retry-->";
+    CheckConnection(device);
+}
+
+void UsbService::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces)
+{
+    for (PhoneSystemInfo* info : interfaces) {
+        if (!info)
+            continue;
+        const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->_phone_sn_instance_id), '#');
+        if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
+            info->m_description = phone.m_description;
+        if (AddDeviceFromInterface(*this, *info) != 0 && interfaces.size() > 1) {
+            USB_LOG("notify ui sn conflict\n");
+            Json::Value payload(Json::objectValue);
+            payload["device_sn"] = parts.serial;
+            payload["device_desc"] = WideToNarrow(info->m_description);
+            SendToUi(USB_WM_PHONE_SN_CONFLICT, WriteJson(payload));
+        }
+    }
+}
+
 }  // namespace USB

@@ -6,6 +6,7 @@
 #include "pipeline/win32/install_service_adapter.h"
 #include "support/ports.h"
 #include "support/win32/win32_system.h"
+#include "pipeline/win32/process_adapter.h"
 
 namespace USB {
 
@@ -20,6 +21,7 @@ Ports MakeDefaultPorts()
     ports.http = &Win32Http();
     ports.installService = &Win32InstallService();
     ports.createListener = &CreateWin32Listener;
+    ports.process = &Win32Process();
     return ports;
 }
 

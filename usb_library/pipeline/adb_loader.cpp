@@ -1,0 +1,65 @@
+#include "pipeline/adb_loader.h"
+
+#include <mutex>
+
+#include "support/ports.h"
+
+namespace {
+
+std::mutex g_adbMutex;
+UsbAdb* g_adb = nullptr;
+
+template <typename Fn>
+void Take(USB::LibraryPort* library, void* module, const char* name, Fn& out)
+{
+    out = reinterpret_cast<Fn>(library->Symbol(module, name));
+}
+
+}  // namespace
+
+UsbAdb::UsbAdb()
+{
+    USB::LibraryPort* library = USB::GetPorts().library;
+    if (!library)
+        return;
+    m_module = library->Load("AdbBridge.dll");
+    if (!m_module)
+        return;
+    Take(library, m_module, "IUSB_Init", IUSB_Init);
+    Take(library, m_module, "IUSB_Exit", IUSB_Exit);
+    Take(library, m_module, "IUSB_AdbServerStart", IUSB_AdbServerStart);
+    Take(library, m_module, "IUSB_AdbServerExit", IUSB_AdbServerExit);
+    Take(library, m_module, "IUSB_GetDevices", IUSB_GetDevices);
+    Take(library, m_module, "IUSB_Forward", IUSB_Forward);
+    Take(library, m_module, "IUSB_Install", IUSB_Install);
+    Take(library, m_module, "IUSB_Uninstall", IUSB_Uninstall);
+    Take(library, m_module, "IUSB_Shell", IUSB_Shell);
+    Take(library, m_module, "IUSB_Vesion", IUSB_Vesion);
+    Take(library, m_module, "IUSB_Pull", IUSB_Pull);
+    Take(library, m_module, "IUSB_KillServer", IUSB_KillServer);
+}
+
+UsbAdb::~UsbAdb()
+{
+    if (m_module) {
+        if (USB::LibraryPort* library = USB::GetPorts().library)
+            library->Free(m_module);
+        m_module = nullptr;
+    }
+}
+
+UsbAdb& TheAdb()
+{
+    std::lock_guard<std::mutex> guard(g_adbMutex);
+    // Never deleted: unloading a library while the process ends is asking for trouble.
+    if (!g_adb)
+        g_adb = new UsbAdb();
+    return *g_adb;
+}
+
+void ResetAdbForTests()
+{
+    std::lock_guard<std::mutex> guard(g_adbMutex);
+    delete g_adb;
+    g_adb = nullptr;
+}

@@ -1,0 +1,158 @@
+// The processes behind port 5037: the TCP owner table, names, termination and the port probe.
+// Free of the service object so the Win32 adapter tests can link it alone.
+#include <cstdio>
+
+#include "pipeline/adb_server.h"
+#include "service/usb_log.h"
+#include "support/ports.h"
+#include "support/sys_utils.h"
+
+namespace USB {
+
+namespace {
+
+constexpr uint32_t kListenState = 2;
+constexpr size_t kMaxProcessIds = 1000;
+constexpr uint32_t kNotAllAssigned = 1300;
+
+ProcessPort* Process()
+{
+    return GetPorts().process;
+}
+
+void Debug(const std::wstring& text)
+{
+    if (SystemPort* system = GetPorts().system)
+        system->DebugOutput(text);
+}
+
+void TerminateProcessById(ProcessPort& port, uint32_t pid)
+{
+    ProcessPort::Handle process = OpenProcessWithDebugPrivilege(pid);
+    if (!process)
+        return;
+    uint32_t exitCode = 0;
+    uint32_t lastError = 0;
+    port.QueryExitCode(process, exitCode, lastError);
+    USB_LOG("dwExitCode is %d, %d\n", static_cast<int>(exitCode), static_cast<int>(lastError));
+    port.Terminate(process, exitCode);
+    port.Close(process);
+}
+
+}  // namespace
+
+bool ProbeAdbPort()
+{
+    ProcessPort* port = Process();
+    const ConnectResult result = port ? port->ConnectTest(kAdbHost, kAdbPort, kAdbProbeTimeoutMs)
+                                      : ConnectResult::NoSocket;
+    if (result == ConnectResult::NoSocket) {
+        perror("socket");
+        return false;
+    }
+    if (result == ConnectResult::Failed) {
+        USB_LOG("connect 5037 failed\n");
+        return false;
+    }
+    USB_LOG("connect 5037 success\n");
+    return true;
+}
+
+uint32_t FindAdbServerPid()
+{
+    ProcessPort* port = Process();
+    if (!port)
+        return 0;
+    std::vector<TcpOwnerRow> rows;
+    uint32_t error = 0;
+    const TcpTableResult result = port->ReadTcpOwnerTable(rows, error);
+    if (result == TcpTableResult::AllocError) {
+        Debug(L"malloc Error!");
+        return 0;
+    }
+    if (result != TcpTableResult::Ok) {
+        Debug(L"GetExtendedTcpTable Error: " + std::to_wstring(static_cast<int>(error)));
+        return 0;
+    }
+    uint32_t owner = kNoListener;
+    for (const TcpOwnerRow& row : rows)
+        if (row.state == kListenState && row.localPort == kAdbPort)
+            owner = row.ownerPid;  // the last listening row wins
+    return owner;
+}
+
+std::string GetProcessName(uint32_t pid)
+{
+    ProcessPort* port = Process();
+    if (!port)
+        return std::string();
+    for (uint32_t id : port->ListProcessIds(kMaxProcessIds)) {
+        if (id != pid)
+            continue;
+        std::string baseName;
+        std::string path;
+        if (!port->QueryProcessImage(pid, baseName, path))
+            return std::string();
+        USB_LOG("szPName is %s, szPath is %s\n", baseName.c_str(), path.c_str());
+        return baseName;
+    }
+    return std::string();
+}
+
+void KillProcessByName(const std::string& name)
+{
+    ProcessPort* port = Process();
+    if (!port)
+        return;
+    const std::wstring wanted = NarrowToWide(name);
+    for (const ProcessEntry& entry : port->SnapshotProcesses()) {
+        if (entry.exeName == wanted) {
+            TerminateProcessById(*port, entry.pid);
+            return;
+        }
+    }
+}
+
+void KillAdbServerProcess(uint32_t pid, const std::string& name)
+{
+    ProcessPort* port = Process();
+    if (!port)
+        return;
+    if (pid == 0 || pid == kNoListener) {
+        // The owner is not known (a TCP table without owner ids): fall back to the name.
+        KillProcessByName(name);
+        return;
+    }
+    const std::wstring wanted = NarrowToWide(name);
+    for (const ProcessEntry& entry : port->SnapshotProcesses()) {
+        if (entry.pid != pid)
+            continue;
+        if (entry.exeName == wanted)
+            TerminateProcessById(*port, pid);
+        else
+            USB_LOG("process %u is no longer %s, not killed\n", static_cast<unsigned>(pid), name.c_str());
+        return;
+    }
+    USB_LOG("process %u has already ended\n", static_cast<unsigned>(pid));
+}
+
+ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid)
+{
+    ProcessPort* port = Process();
+    if (!port)
+        return nullptr;
+    const PrivilegeOutcome outcome = port->EnableDebugPrivilege();
+    if (!outcome.tokenOpened)
+        printf("OpenProcessToken error:%d", static_cast<int>(outcome.tokenError));
+    if (!outcome.privilegeFound) {
+        printf("LookupPrivilegeValue error: %u/n", static_cast<unsigned>(outcome.lookupError));
+    } else if (!outcome.adjusted) {
+        printf("AdjustTokenPrivileges error: %u/n", static_cast<unsigned>(outcome.adjustError));
+    } else if (outcome.notAllAssigned) {
+        printf("The token does not have the specified privilege. /n");
+    }
+    fflush(stdout);
+    return port->OpenProcessAllAccess(pid);
+}
+
+}  // namespace USB
