@@ -4,9 +4,9 @@
 #include "discovery/win32/setupapi_tree.h"
 #include "identification/win32/registry_adapter.h"
 #include "pipeline/win32/install_service_adapter.h"
+#include "pipeline/win32/process_adapter.h"
 #include "support/ports.h"
 #include "support/win32/win32_system.h"
-#include "pipeline/win32/process_adapter.h"
 
 namespace USB {
 
