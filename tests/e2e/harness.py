@@ -85,6 +85,9 @@ class Scenario:
 
     def reset_data(self):
         shutil.rmtree(self.data_dir(), ignore_errors=True)
+        # Driver packages left in the temporary folder would be reused without a download.
+        for old in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Local", "Temp", "VID_*")):
+            os.remove(old)
 
     def data_file(self, name):
         path = os.path.join(self.data_dir(), name)
@@ -93,10 +96,13 @@ class Scenario:
         with open(path, "rb") as f:
             return f.read().decode("latin-1")
 
-    def put_beside_host(self, name, text):
+    def put_beside_host(self, name, text=None, copy_of=None):
         path = os.path.join(self.bin, name)
-        with open(path, "w") as f:
-            f.write(text)
+        if copy_of:
+            shutil.copyfile(os.path.join(self.bin, copy_of), path)
+        else:
+            with open(path, "w") as f:
+                f.write(text)
         self.added_files.append(path)
 
     # -- helper servers ---------------------------------------------------------------
@@ -123,7 +129,7 @@ class Scenario:
         with open(self.adb_devices, "w") as f:
             f.write(devices)
 
-    def start_cloud(self, scenario=None, port=18089):
+    def start_cloud(self, scenario=None, port=18089, drivers=None):
         emulator = os.path.join(HERE, "cloud_emulator.py")
         if not os.path.exists(emulator):
             return None
@@ -134,6 +140,8 @@ class Scenario:
             with open(path, "w") as f:
                 json.dump(scenario, f)
             argv += ["--scenario", path]
+        if drivers:
+            argv += ["--drivers", drivers]
         return self._spawn(argv, "cloud")
 
     def cloud_requests(self):
@@ -143,31 +151,73 @@ class Scenario:
             return [json.loads(l) for l in f if l.strip()]
 
     # -- the host ---------------------------------------------------------------------
+    def start_host(self, before=()):
+        """Starts usbmon.exe; commands go to its stdin, its output to a file read as it grows."""
+        self.out_path = os.path.join(self.work, "usbmon.out")
+        self._out = open(self.out_path, "w")
+        argv = [self.loader, os.path.join(self.bin, "usbmon.exe")]
+        for command in before:
+            argv += ["--before", command]
+        self.host = subprocess.Popen(argv, cwd=self.bin, stdin=subprocess.PIPE, stdout=self._out,
+                                     stderr=subprocess.STDOUT, env=self.env, text=True)
+        self.procs.append(self.host)
+        self._seen = {}
+
+    def send(self, *commands):
+        for command in commands:
+            self.host.stdin.write(command + "\n")
+        self.host.stdin.flush()
+
+    def output(self):
+        with open(self.out_path, encoding="latin-1") as f:
+            return f.read()
+
+    def expect(self, name, timeout=60):
+        """Waits for the next message NAME not expected before; returns it."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            matches = [m for m in Run(self.output(), None).messages if m.name == name]
+            taken = self._seen.get(name, 0)
+            if len(matches) > taken:
+                self._seen[name] = taken + 1
+                return matches[taken]
+            if self.host.poll() is not None:
+                break
+            time.sleep(0.1)
+        raise AssertionError("no %s within %ds:\n%s" % (name, timeout, self.output()))
+
+    def finish(self, timeout=60):
+        """Quits the host and returns the whole run."""
+        try:
+            self.send("quit")
+        except (BrokenPipeError, OSError):
+            pass
+        try:
+            self.host.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.host.kill()
+            self.host.wait()
+        self._out.close()
+        return Run(self.output(), self.host.returncode)
+
     def usbmon(self, commands, timeout=180, echo=False, before=()):
         """Runs usbmon.exe with the command lines on stdin; returns its parsed output."""
-        script = os.path.join(self.work, "commands.txt")
-        with open(script, "w") as f:
-            f.write("\n".join(commands) + "\nquit\n")
-        out_path = os.path.join(self.work, "usbmon.out")
-        with open(script) as stdin, open(out_path, "w") as out:
-            argv = [self.loader, os.path.join(self.bin, "usbmon.exe")]
-            for command in before:
-                argv += ["--before", command]
-            proc = subprocess.Popen(argv, cwd=self.bin,
-                                    stdin=stdin, stdout=out, stderr=subprocess.STDOUT, env=self.env)
-            shown = 0
-            deadline = time.time() + timeout
-            while proc.poll() is None and time.time() < deadline:
-                time.sleep(0.2)
-                if echo:
-                    shown = self._echo(out_path, shown)
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+        self.start_host(before)
+        self.send(*commands)
+        shown = 0
+        deadline = time.time() + timeout
+        self.send("quit")
+        while self.host.poll() is None and time.time() < deadline:
+            time.sleep(0.2)
             if echo:
-                self._echo(out_path, shown)
-        with open(out_path, encoding="latin-1") as f:
-            return Run(f.read(), proc.returncode)
+                shown = self._echo(self.out_path, shown)
+        if self.host.poll() is None:
+            self.host.kill()
+            self.host.wait()
+        if echo:
+            self._echo(self.out_path, shown)
+        self._out.close()
+        return Run(self.output(), self.host.returncode)
 
     @staticmethod
     def _echo(path, shown):

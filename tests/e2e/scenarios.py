@@ -129,8 +129,109 @@ def serial_corrected(tree):
         check("this system sn has error" in log, "correction logged")
 
 
+def header(request, name):
+    for key, value in request["headers"]:
+        if key.lower() == name.lower():
+            return value
+    return None
+
+
+def driver_from_cloud(tree):
+    with Scenario(tree) as s:
+        prepare(s)
+        drivers = os.path.join(s.work, "drivers")
+        os.makedirs(drivers)
+        with open(os.path.join(drivers, "drv.zip"), "wb") as f:
+            f.write(os.urandom(50000))
+        # The library runs the installer beside the host that fits the platform it sees.
+        for name in ("zordrvinst.exe", "zordrvinstx64.exe"):
+            s.put_beside_host(name, copy_of="fake_driver_installer.exe")
+        s.start_adb(SN + ":device")
+        s.start_cloud({"query": {"18D1:4EE2": {"result": 0, "data": {
+            "deviceurl": "{base}/download/driver/drv.zip", "filemd5": "{md5:drv.zip}",
+            "generalDriveURL": "", "generalDriveMD5": ""}}}}, drivers=drivers)
+        run = s.usbmon(["sleep 1000", "plug %s nodriver" % PHONE, "wait WM_DEVICE_ONLINE 120000",
+                        "unplug " + PHONE])
+        check(run.code == 0, "usbmon waits timed out", run)
+        flow = [i for i in run.ids() if i != 11027]
+        want = [11037, 11049, 11050, 11029, 11025, 11062, 11029, 11063, 11051, 11052, 11065]
+        check(flow[:len(want)] == want, "driver stages in order: %s" % flow, run)
+        progress = [m.json for m in run.messages if m.id == 11027]
+        percents = [p["down_progress"] for p in progress]
+        check(percents and percents == sorted(set(percents)) and percents[-1] == 100, "progress %s" % percents, run)
+        check(all(p.get("device_sn") == SN for p in progress), "progress names the phone", run)
+        requests = s.cloud_requests()
+        query = [r for r in requests if r["path"].startswith("/api/v1/drive/query/")]
+        check(query and query[0]["path"].startswith("/api/v1/drive/query/?vid=18D1&pid=4EE2&os=") and
+              "&platform=" in query[0]["path"] and "&tk=" in query[0]["path"], "driver query: %s" % query)
+        check(header(query[0], "User-Agent") == "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)", "query agent")
+        download = [r for r in requests if r["path"] == "/download/driver/drv.zip"]
+        check(download and header(download[0], "User-Agent") == "DownFile", "package download: %s" % download)
+        log = s.data_file("usb_log.txt")
+        check("the return string of the install's program is success:" in log, "installer result read")
+        check("we found the adb driver has installed finish" in log, "driver found while installing")
+
+
+def cloud_unreachable(tree):
+    with Scenario(tree) as s:
+        prepare(s)
+        s.start_adb(SN + ":device")
+        run = s.usbmon(["sleep 1000", "plug %s nodriver" % PHONE, "wait WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL 60000",
+                        "unplug " + PHONE])
+        check(run.code == 0, "usbmon waits timed out", run)
+        expect_flow(run, [11037, 11049, 11050, 11029, 11026], "driver query without a cloud")
+        fail = [m for m in run.messages if m.id == 11026][0]
+        check(fail.text == device_payload(SN, "Demo Phone", driver=False), "access-url payload", run)
+        track = s.data_file("usb_track.txt").splitlines()
+        check(len(track) == 1 and track[0].endswith("checkadbdebug-->dmok-->checkdriver-->DRIVER_CHECK_URL_FAIL"),
+              "track line: %r" % track)
+
+
+def whitelist_from_cloud(tree):
+    cloud_list = ('{"data":[{"vid":"2717","pid":"FF48","description":"Cloud Phone","isadbopen":"yes"},'
+                  '{"vid":"18D1","pid":"4EE2","description":"Demo Phone","isadbopen":"yes"}]}\n')
+    with Scenario(tree) as s:
+        prepare(s)
+        s.start_adb("CLOUD0001:device")
+        s.start_cloud({"whitelist": cloud_list})
+        run = s.usbmon(["sleep 4000", "plug 2717 FF48 CLOUD0001", "wait WM_DEVICE_ONLINE 90000",
+                        "unplug 2717 FF48 CLOUD0001"])
+        check(run.code == 0, "usbmon waits timed out", run)
+        online = [m for m in run.messages if m.id == 11065][0]
+        check(online.text == device_payload("CLOUD0001", "Cloud Phone"), "phone known from the cloud list", run)
+        check(s.data_file("cloudwhitelist.json") == cloud_list, "cloud copy stored")
+        paths = [r["path"] for r in s.cloud_requests()]
+        check("/download/device/device.md5" in paths and "/download/device/device.json" in paths, "fetched: %s" % paths)
+        check("start update whitelist..." in s.data_file("usb_log.txt"), "update logged")
+
+
+def foreign_adb_server(tree):
+    with Scenario(tree) as s:
+        prepare(s)
+        s.start_adb("SOMEONEELSE:device")  # already running: the library borrows it
+        s.start_cloud()
+        s.start_host()
+        s.send("sleep 1000", "plug " + PHONE)
+        kill = s.expect("WM_KILL_THIRDPARTY_ADBSERVER", 90)
+        check(kill.json["device_sn"] == SN and kill.json["device_desc"] == "Demo Phone" and "kill-name" in kill.json,
+              "kill request payload: %s" % kill.text)
+        s.set_adb_devices(SN + ":device")  # the holder is gone and a server that sees the phone answers
+        s.send("kill-adb " + SN)
+        s.expect("WM_DEVICE_ONLINE", 90)
+        s.send("unplug " + PHONE)
+        s.expect("WM_DEVICE_OFFLINE", 30)
+        run = s.finish()
+        log = s.data_file("usb_log.txt")
+        for text in ["wait 15 soconds, no find " + SN, "this device still exist in the windows system",
+                     "but we can not find this device in the adbserver", "KILL-ADBSERVER........",
+                     "current adbserver pid is"]:
+            check(text in log, "log line: " + text)
+        check(run.ids().count(11040) == 0, "no rescan request while the host was told what to do", run)
+
+
 SCENARIOS = {f.__name__: f for f in [plugged_after_start, plugged_at_start, never_announced, adb_debug_off,
-                                     two_phones_one_model, serial_corrected]}
+                                     two_phones_one_model, serial_corrected, driver_from_cloud, cloud_unreachable,
+                                     whitelist_from_cloud, foreign_adb_server]}
 
 if __name__ == "__main__":
     name, tree = sys.argv[1], sys.argv[2]

@@ -75,8 +75,10 @@ public:
     // Where the library's data directory lives for this test.
     std::string DataDirectory() const;
     std::string ReadDataFile(const std::string& name) const;
-    std::string LogText() const { return ReadDataFile("usb_log.txt"); }
-    std::string TrackText() const { return ReadDataFile("usb_track.txt"); }
+    // The log and track files as text: Windows text mode stores "\n" as CR LF.
+    std::string LogText() const { return TextOf(ReadDataFile("usb_log.txt")); }
+    std::string TrackText() const { return TextOf(ReadDataFile("usb_track.txt")); }
+    static std::string TextOf(const std::string& bytes);
 
     System system;
     Clock clock;

@@ -87,10 +87,13 @@ Phone Parse(const std::string& args)
     return p;
 }
 
-bool AddDriver(const Phone& p)
+namespace {
+
+// The ADB driver interface of one interface instance, as SetupAPI lists device interfaces.
+bool RegisterAdbInterface(const std::wstring& hw, const std::wstring& instancePart)
 {
-    const std::wstring instance = L"USB\\" + Hw(p) + L"&MI_01\\" + InterfaceInstance(p);
-    std::wstring link = L"##?#USB#" + Hw(p) + L"&MI_01#" + InterfaceInstance(p) + L"#" + kAdbClass;
+    const std::wstring instance = L"USB\\" + hw + L"&MI_01\\" + instancePart;
+    const std::wstring link = L"##?#USB#" + hw + L"&MI_01#" + instancePart + L"#" + kAdbClass;
     const std::wstring base = std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kAdbClass +
                               L"\\" + link;
     HKEY key;
@@ -101,8 +104,7 @@ bool AddDriver(const Phone& p)
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\#").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr))
         return false;
-    std::wstring symbolic = L"\\\\?\\" + link.substr(4);
-    SetString(key, L"SymbolicLink", symbolic);
+    SetString(key, L"SymbolicLink", L"\\\\?\\" + link.substr(4));
     RegCloseKey(key);
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\#\\Control").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                         nullptr, &key, nullptr))
@@ -111,6 +113,31 @@ bool AddDriver(const Phone& p)
     RegSetValueExW(key, L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof(linked));
     RegCloseKey(key);
     return true;
+}
+
+}  // namespace
+
+bool AddDriver(const Phone& p)
+{
+    return RegisterAdbInterface(Hw(p), InterfaceInstance(p));
+}
+
+bool AddDriverForModel(const std::wstring& vid, const std::wstring& pid)
+{
+    const std::wstring hw = L"VID_" + vid + L"&PID_" + pid;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kEnum + hw + L"&MI_01").c_str(), 0, KEY_READ, &key))
+        return false;
+    bool any = false;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = 256;
+        if (RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        any = RegisterAdbInterface(hw, name) || any;
+    }
+    RegCloseKey(key);
+    return any;
 }
 
 bool Plug(const Phone& p)

@@ -20,6 +20,8 @@ Phone Parse(const std::string& args);  // "VID PID SERIAL [noadb] [nodriver] [ke
 bool Plug(const Phone& phone);           // registry entries + DBT_DEVICEARRIVAL
 bool Unplug(const Phone& phone);         // DBT_DEVICEREMOVECOMPLETE + registry entries removed
 bool AddDriver(const Phone& phone);      // ADB driver interface only (what an installer adds)
+// The ADB driver interface for every plugged interface of a model.
+bool AddDriverForModel(const std::wstring& vid, const std::wstring& pid);
 std::wstring InterfacePath(const Phone& phone);
 
 }  // namespace sim

@@ -41,6 +41,8 @@ bool WhitelistIsLatest(UsbService& service)
 
 std::string WhiteList::FileDigest()
 {
+    // The paths and the digest are shared with reloads on other threads.
+    UsbMutex guard(m_lock);
     m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
     m_path = FileExists(m_cloudPath) ? m_cloudPath : GetExeDirectory() + "whitelist.json";
     FILE* f = std::fopen(m_path.c_str(), "rb");
@@ -76,11 +78,7 @@ unsigned UsbService::WhitelistCheckThread(void* arg)
         return 0;
     }
     if (IsNetworkAlive()) {
-        try {
-            std::thread([self] { WhitelistUpdateThread(self); }).detach();
-        } catch (const std::exception&) {
-            USB_LOG("thread start fail\n");
-        }
+        self->StartHelperThread([self] { WhitelistUpdateThread(self); });
     }
     return 0;
 }
@@ -93,16 +91,20 @@ unsigned UsbService::WhitelistUpdateThread(void* arg)
     USB_LOG("start update whitelist...\n");
     const std::string fetched = HttpGet(DigestUrl(*self));
     WhiteList& list = self->m_whiteList;
-    if (list.m_cloudPath.empty())
-        list.m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
-    const std::string temp = list.m_cloudPath + ".tmp";
+    // The list's own path fields belong to reloads on other threads; this one is fixed.
+    const std::string cloudPath = GetDataDirectory() + "cloudwhitelist.json";
+    const std::string temp = cloudPath + ".tmp";
     if (!DownFile(NarrowToWide(DocumentUrl(*self)), temp))
         return 0;
 
     UsbMutex guard(self->m_serviceLock);
-    list.m_path = list.m_cloudPath;
-    std::remove(list.m_cloudPath.c_str());
-    std::rename(temp.c_str(), list.m_cloudPath.c_str());
+    {
+        UsbMutex listGuard(list.m_lock);
+        list.m_cloudPath = cloudPath;
+        list.m_path = cloudPath;
+    }
+    std::remove(cloudPath.c_str());
+    std::rename(temp.c_str(), cloudPath.c_str());
     list.LoadWhiteListFromFile();
     const std::string digest = list.FileDigest();
     if (SameDigest(fetched, digest)) {

@@ -110,7 +110,7 @@ void UsbService::Init()
     m_whiteList.LoadWhiteListFromFile();
     USB_LOG("loading whitelist completed......\n");
     const bool found = ScanPresentPhones(*this, true);
-    StartDetached([this] { WhitelistCheckThread(this); });
+    StartHelperThread([this] { WhitelistCheckThread(this); });
     if (!found) {
         ClearVendorCache();
         ScanPresentPhones(*this, false);
@@ -170,6 +170,20 @@ void UsbService::RunLoop(unsigned generation)
     }
     // A wakeup this loop took may have been meant for the loop of a newer start.
     m_queueSignal.Set();
+}
+
+void UsbService::StartHelperThread(std::function<void()> work)
+{
+    ++m_helperThreads;
+    try {
+        std::thread([this, work] {
+            work();
+            --m_helperThreads;
+        }).detach();
+    } catch (const std::exception&) {
+        --m_helperThreads;
+        USB_LOG("thread start fail\n");
+    }
 }
 
 // ---- action messages -----------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,6 +33,11 @@ public:
     void Init();
     int Stop();
     static unsigned EventLoop(void* service);
+
+    // Init and whitelist threads: detached, but counted so that a caller can tell when the
+    // work they started has finished.
+    void StartHelperThread(std::function<void()> work);
+    int HelperThreadsRunning() const { return m_helperThreads; }
 
     // Action messages.
     void PostMessage(const std::string& text);
@@ -104,6 +110,7 @@ public:
     // Signalled by every push so the loop sleeps until there is work.
     UsbEvent m_queueSignal;
     std::atomic<unsigned> m_loopGeneration{0};
+    std::atomic<int> m_helperThreads{0};
     UsbCLock m_vendorCacheLock;
 
 private:

@@ -66,11 +66,7 @@ USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
         g_service.m_callback = callback;
         // The service runs from here on: a failed init thread must not leave it unstoppable.
         g_started = true;
-        try {
-            std::thread(&UsbService::InitThread, &g_service).detach();
-        } catch (const std::exception&) {
-            USB_LOG("thread start fail\n");
-        }
+        g_service.StartHelperThread([] { UsbService::InitThread(&g_service); });
     });
 }
 

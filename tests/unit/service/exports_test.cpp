@@ -48,13 +48,15 @@ bool WaitForEmptyQueue()
     return false;
 }
 
-// The init thread of each start works through the ports this test installed: let it finish
-// before they go. It holds the service lock from its first log line to its end.
+// The init thread of each start works through the ports this test installed: let it and the
+// threads it starts finish before they go.
 void SettleInitThreads(const Fake::Platform& platform, size_t starts)
 {
     for (int i = 0; i < 5000 && Count(PlainLog(platform), "]: loading whitelist......\n") < starts; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    UsbMutex wait(TheService().m_serviceLock);
+    // The init thread and the whitelist threads it starts are counted while they run.
+    for (int i = 0; i < 5000 && TheService().HelperThreadsRunning() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::vector<int> g_firstIds, g_secondIds;
