@@ -43,8 +43,9 @@ def plugged_after_start(tree):
         by_id = {m.id: m.text for m in run.messages}
         check(by_id[11037] == serial_payload(SN), "WM_TRY_CONNECT_PHONE payload", run)
         check(by_id[11049] == serial_payload(SN), "WM_CHECKING_ADBMODE payload", run)
-        check(by_id[11065] == device_payload(SN, "Demo Phone"), "WM_DEVICE_ONLINE payload", run)
-        check(by_id[11066] == device_payload(SN, "Demo Phone"), "WM_DEVICE_OFFLINE payload", run)
+        # The ADB interface's own description names the phone (the whitelist's is for phones without one).
+        check(by_id[11065] == device_payload(SN, "Android Phone"), "WM_DEVICE_ONLINE payload", run)
+        check(by_id[11066] == device_payload(SN, "Android Phone"), "WM_DEVICE_OFFLINE payload", run)
         log = s.data_file("usb_log.txt")
         for text in ["step:0->notify ui to try connect the phone...", "step:4->check if the apk was installed?",
                      "usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT"]:
@@ -71,9 +72,9 @@ def never_announced(tree):
         prepare(s)
         s.start_adb("")
         s.start_cloud()
-        run = s.usbmon(["sleep 1000", "plug 18D1 4EE3 KBD0001 keyboard", "plug 1234 5678 UNKNOWN01",
-                        "sleep 3000", "isphone \\\\?\\USB#VID_18D1&PID_4EE3#KBD0001", "hasphone",
-                        "unplug 18D1 4EE3 KBD0001 keyboard", "unplug 1234 5678 UNKNOWN01"])
+        run = s.usbmon(["sleep 1000", "plug 18D1 C001 KBD0001 keyboard", "plug 1234 5678 UNKNOWN01",
+                        "sleep 3000", "isphone \\\\?\\USB#VID_18D1&PID_C001#KBD0001", "hasphone",
+                        "unplug 18D1 C001 KBD0001 keyboard", "unplug 1234 5678 UNKNOWN01"])
         check(not [m for m in run.messages if m.id != 11066], "nothing is announced", run)
         check("isphone: no" in run.output and "hasphone: no" in run.output, "queries answer no", run)
         check("no this vendor 1234" in s.data_file("usb_log.txt"), "unknown vendor refused in the log")
@@ -181,7 +182,7 @@ def cloud_unreachable(tree):
         check(run.code == 0, "usbmon waits timed out", run)
         expect_flow(run, [11037, 11049, 11050, 11029, 11026], "driver query without a cloud")
         fail = [m for m in run.messages if m.id == 11026][0]
-        check(fail.text == device_payload(SN, "Demo Phone", driver=False), "access-url payload", run)
+        check(fail.text == device_payload(SN, "Android Phone", driver=False), "access-url payload", run)
         track = s.data_file("usb_track.txt").splitlines()
         check(len(track) == 1 and track[0].endswith("checkadbdebug-->dmok-->checkdriver-->DRIVER_CHECK_URL_FAIL"),
               "track line: %r" % track)
@@ -198,7 +199,8 @@ def whitelist_from_cloud(tree):
                         "unplug 2717 FF48 CLOUD0001"])
         check(run.code == 0, "usbmon waits timed out", run)
         online = [m for m in run.messages if m.id == 11065][0]
-        check(online.text == device_payload("CLOUD0001", "Cloud Phone"), "phone known from the cloud list", run)
+        check(online.json["device_sn"] == "CLOUD0001", "phone known from the cloud list", run)
+        check("this is a phone via query whitelist" in s.data_file("usb_log.txt"), "accepted by the whitelist")
         check(s.data_file("cloudwhitelist.json") == cloud_list, "cloud copy stored")
         paths = [r["path"] for r in s.cloud_requests()]
         check("/download/device/device.md5" in paths and "/download/device/device.json" in paths, "fetched: %s" % paths)
@@ -208,12 +210,13 @@ def whitelist_from_cloud(tree):
 def foreign_adb_server(tree):
     with Scenario(tree) as s:
         prepare(s)
-        s.start_adb("SOMEONEELSE:device")  # already running: the library borrows it
+        # Already running, so the library borrows it; it lists two other phones, not ours.
+        s.start_adb("OTHER0001:device,OTHER0002:device")
         s.start_cloud()
         s.start_host()
         s.send("sleep 1000", "plug " + PHONE)
         kill = s.expect("WM_KILL_THIRDPARTY_ADBSERVER", 90)
-        check(kill.json["device_sn"] == SN and kill.json["device_desc"] == "Demo Phone" and "kill-name" in kill.json,
+        check(kill.json["device_sn"] == SN and kill.json["device_desc"] == "Android Phone" and "kill-name" in kill.json,
               "kill request payload: %s" % kill.text)
         s.set_adb_devices(SN + ":device")  # the holder is gone and a server that sees the phone answers
         s.send("kill-adb " + SN)
