@@ -1,0 +1,92 @@
+// Many host threads, the listener's sink and start/stop cycles at once: nothing crashes or
+// deadlocks, and every message is handled exactly once or still waits in the queue.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "service/USB_Service.h"
+#include "usbhelper.h"
+
+namespace {
+
+using namespace USB;
+
+void USB_CDECL Ignore(int32_t, const char*) {}
+
+std::string Numbered(int n)
+{
+    return "{\"action\":\"S\",\"n\":" + std::to_string(n) + "}";
+}
+
+std::string DevicePath(int i)
+{
+    return "\\\\\\\\?\\\\USB#VID_1234&PID_5678#STRESS" + std::to_string(i) + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+}
+
+TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
+{
+    Fake::Platform platform;
+    UsbService& service = TheService();
+    constexpr int kThreads = 8, kPerThread = 1250, kPairs = 100, kCycles = 20;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&go, t] {
+            while (!go) {
+            }
+            for (int i = 0; i < kPerThread; ++i)
+                IUSB_SendMessage(Numbered(t * kPerThread + i).c_str());
+        });
+    threads.emplace_back([&go] {
+        while (!go) {
+        }
+        for (int i = 0; i < kCycles; ++i) {
+            IUSB_start(&Ignore);
+            IUSB_stop();
+        }
+    });
+    threads.emplace_back([&go, &service] {
+        while (!go) {
+        }
+        // What the listener's consumer hands over: arrivals and removals of a device that is no
+        // phone, and raw texts sent with WM_COPYDATA.
+        for (int i = 0; i < kPairs; ++i) {
+            const std::string online = "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"" + DevicePath(i) + "\"}";
+            const std::string offline = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"" + DevicePath(i) + "\"}";
+            UsbService::MessageSink(online.c_str(), static_cast<uint32_t>(online.size()), &service);
+            UsbService::MessageSink(offline.c_str(), static_cast<uint32_t>(offline.size()), &service);
+            const std::string raw = "copied text " + std::to_string(i);
+            UsbService::MessageSink(raw.c_str(), static_cast<uint32_t>(raw.size()), &service);
+        }
+    });
+    go = true;
+    for (auto& t : threads)
+        t.join();
+
+    // One more run drains what the cycles left queued.
+    IUSB_start(&Ignore);
+    for (int i = 0; i < 30000 && service.QueuedMessages() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(service.QueuedMessages(), 0u);
+    IUSB_stop();
+    for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    const std::string log = platform.LogText();
+    std::multiset<int> handled;
+    const std::string mark = "]: {\"action\":\"S\",\"n\":";
+    for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1))
+        handled.insert(std::atoi(log.c_str() + at + mark.size()));
+    ASSERT_EQ(handled.size(), static_cast<size_t>(kThreads * kPerThread));
+    for (int n = 0; n < kThreads * kPerThread; ++n)
+        ASSERT_EQ(handled.count(n), 1u) << "message " << n;
+    EXPECT_TRUE(service.m_deviceList.Empty());
+}
+
+}  // namespace
