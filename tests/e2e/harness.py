@@ -72,6 +72,7 @@ class Scenario:
         self.procs = []
         self.work = tempfile.mkdtemp(prefix="usb-e2e-")
         self.added_files = []
+        self.saved_files = []
         self.reset_data()
 
     # -- files ------------------------------------------------------------------------
@@ -86,7 +87,9 @@ class Scenario:
     def reset_data(self):
         shutil.rmtree(self.data_dir(), ignore_errors=True)
         # Driver packages left in the temporary folder would be reused without a download.
-        for old in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Local", "Temp", "VID_*")):
+        users = os.path.join(self.prefix, "drive_c", "users", "*")
+        for old in glob.glob(os.path.join(users, "Temp", "VID_*")) + \
+                glob.glob(os.path.join(users, "AppData", "Local", "Temp", "VID_*")):
             os.remove(old)
 
     def data_file(self, name):
@@ -97,7 +100,12 @@ class Scenario:
             return f.read().decode("latin-1")
 
     def put_beside_host(self, name, text=None, copy_of=None):
+        """A file beside usbmon.exe for this scenario; what was there before comes back after."""
         path = os.path.join(self.bin, name)
+        if os.path.exists(path) and path not in [p for p, _ in self.saved_files]:
+            saved = os.path.join(self.work, "saved-" + name)
+            shutil.copyfile(path, saved)
+            self.saved_files.append((path, saved))
         if copy_of:
             shutil.copyfile(os.path.join(self.bin, copy_of), path)
         else:
@@ -240,6 +248,8 @@ class Scenario:
                 os.remove(path)
             except OSError:
                 pass
+        for path, saved in self.saved_files:
+            shutil.copyfile(saved, path)
         shutil.rmtree(self.work, ignore_errors=True)
 
     def __enter__(self):

@@ -70,16 +70,7 @@ void LogLine(const char* file, int line, const char* format, ...)
         std::printf("open File %s Error\n", path.c_str());
         return;
     }
-    char stamp[128] = {0};
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(f, "%s ", stamp);
+    std::fprintf(f, "%s ", FormatLocalTime("%Y-%m-%d %H:%M:%S").c_str());
     std::fprintf(f, "[%s,", BaseName(file ? file : ""));
     std::fprintf(f, "%d]: ", line);
     va_list args;

@@ -182,7 +182,7 @@ std::string HexIdMinusOne(const std::string& id)
     return NeighbourId(id, -1);
 }
 
-std::string FormatTrackTime()
+std::string FormatLocalTime(const char* format)
 {
     char buffer[128] = {0};
     std::time_t now = std::time(nullptr);
@@ -192,8 +192,13 @@ std::string FormatTrackTime()
 #else
     localtime_r(&now, &local);
 #endif
-    std::strftime(buffer, sizeof(buffer), "%Y-%m-%d-%H:%M:%S", &local);
+    std::strftime(buffer, sizeof(buffer), format, &local);
     return buffer;
+}
+
+std::string FormatTrackTime()
+{
+    return FormatLocalTime("%Y-%m-%d-%H:%M:%S");
 }
 
 std::wstring GetWindowsErrorText(uint32_t code)

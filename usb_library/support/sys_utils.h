@@ -40,6 +40,8 @@ std::string GetPlatformName();
 std::string HexIdPlusOne(const std::string& id);
 std::string HexIdMinusOne(const std::string& id);
 
+// Local time through strftime (a 128-byte buffer).
+std::string FormatLocalTime(const char* format);
 // Local time as "%Y-%m-%d-%H:%M:%S".
 std::string FormatTrackTime();
 // The system's message text for a Windows error code.

@@ -50,7 +50,7 @@ TEST(Log, DataDirectoryIsCreatedOnFirstLine)
     USB_LOG("first\n");
     EXPECT_TRUE(FileExists(platform.system.appData + kPathSep + "Ostrel"));
     EXPECT_EQ(GetDataDirectory(), platform.DataDirectory());
-    EXPECT_EQ(Plain(platform.LogText()).find("]: first\n") != std::string::npos, true);
+    EXPECT_EQ(Plain(platform.ReadDataFile("usb_log.txt")).find("]: first\n") != std::string::npos, true);
 }
 
 TEST(Log, ExactLineFormat)
@@ -59,7 +59,7 @@ TEST(Log, ExactLineFormat)
     USB_LOG("device %s has %d interfaces\n", "SN42", 2); const int line = __LINE__;
     const std::regex format("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\[log_test\\.cpp," +
                             std::to_string(line) + "\\]: device SN42 has 2 interfaces" + kFileNewline);
-    const std::string text = platform.LogText();
+    const std::string text = platform.ReadDataFile("usb_log.txt");
     EXPECT_TRUE(std::regex_match(text, format)) << text;
 }
 
@@ -68,7 +68,7 @@ TEST(Log, MessageWithoutNewlineRunsOn)
     Fake::Platform platform;
     USB_LOG("partial ");
     USB_LOG("rest\n");
-    const std::string text = Plain(platform.LogText());
+    const std::string text = Plain(platform.ReadDataFile("usb_log.txt"));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_TRUE(std::regex_match(text, std::regex("\\S+ \\S+ \\[log_test\\.cpp,\\d+\\]: partial "
                                                   "\\S+ \\S+ \\[log_test\\.cpp,\\d+\\]: rest\n")))
@@ -83,13 +83,13 @@ TEST(Log, RotatesOnlyPastTheLimit)
     Fake::WriteFile(path, std::string(1048576, 'x'));
 
     USB_LOG("kept\n");  // exactly at the limit: kept, the line appended
-    const std::string grown = platform.LogText();
+    const std::string grown = platform.ReadDataFile("usb_log.txt");
     EXPECT_GT(GetFileSize64(path), 1048576);
     EXPECT_EQ(grown.compare(0, 1048576, std::string(1048576, 'x')), 0);
     EXPECT_EQ(grown.substr(grown.size() - 7 - kFileNewline.size()), "]: kept" + kFileNewline);
 
     USB_LOG("fresh\n");  // past it: a new file that starts with this line
-    const std::string text = Plain(platform.LogText());
+    const std::string text = Plain(platform.ReadDataFile("usb_log.txt"));
     EXPECT_TRUE(std::regex_match(text, std::regex("\\S+ \\S+ \\[log_test\\.cpp,\\d+\\]: fresh\n"))) << text;
 }
 
@@ -101,7 +101,7 @@ TEST(Track, RecordIsOneBareLine)
                               "&desc=Phone&process=checkadbdebug-->dmfail-->";
     WriteTrackLine(first, false);
     WriteTrackLine("retry-->checkdriver-->DRIVER_CHECK_URL_FAIL", false);
-    EXPECT_EQ(platform.TrackText(),
+    EXPECT_EQ(platform.ReadDataFile("usb_track.txt"),
               first + kFileNewline + "retry-->checkdriver-->DRIVER_CHECK_URL_FAIL" + kFileNewline);
     EXPECT_TRUE(Relayed.empty());
 }

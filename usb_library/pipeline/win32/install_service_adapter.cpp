@@ -70,19 +70,26 @@ public:
 
     RunResult RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {
-        SHELLEXECUTEINFOA info;
-        ZeroMemory(&info, sizeof(info));
-        info.cbSize = sizeof(info);
-        info.fMask = SEE_MASK_NOCLOSEPROCESS;
-        info.lpVerb = nullptr;
-        info.lpFile = program.c_str();
-        info.lpParameters = parameters.c_str();
-        info.lpDirectory = nullptr;
-        info.nShow = SW_HIDE;
-        if (!ShellExecuteExA(&info) || !info.hProcess)
+        // CreateProcess rather than the shell: under Wine the shell's launch of a console
+        // installer does not return, and the waits below need the process handle at once.
+        std::string command = "\"" + program + "\"";
+        if (!parameters.empty())
+            command += " " + parameters;
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof(startup));
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION process;
+        ZeroMemory(&process, sizeof(process));
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                            &startup, &process))
             return RunResult::NotStarted;
-        const DWORD waited = WaitForSingleObject(info.hProcess, timeoutMs);
-        ::CloseHandle(info.hProcess);
+        ::CloseHandle(process.hThread);
+        const DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+        ::CloseHandle(process.hProcess);
         return waited == WAIT_OBJECT_0 ? RunResult::Ended : RunResult::TimedOut;
     }
 };
