@@ -14,6 +14,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(os.path.dirname(HERE))
+# Every model the scenarios plug; their registry entries are cleared before each scenario.
+SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001", "VID_22B8&PID_2E76", "VID_2717&PID_FF48",
+                    "VID_1234&PID_5678"]
 LINE = re.compile(r"^(\d\d:\d\d:\d\d\.\d{3}) (\d+) (\S+) (.*)$")
 
 
@@ -74,6 +77,7 @@ class Scenario:
         self.added_files = []
         self.saved_files = []
         self.reset_data()
+        self.reset_devices()
 
     # -- files ------------------------------------------------------------------------
     def appdata(self):
@@ -91,6 +95,21 @@ class Scenario:
         for old in glob.glob(os.path.join(users, "Temp", "VID_*")) + \
                 glob.glob(os.path.join(users, "AppData", "Local", "Temp", "VID_*")):
             os.remove(old)
+
+    def reset_devices(self):
+        """Removes simulated devices a failed scenario may have left in the Wine registry."""
+        enum = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB"
+        lines = ["REGEDIT4", ""]
+        for hw in SIMULATED_MODELS:
+            for part in (hw, hw + "&MI_01"):
+                lines += ["[-%s\\%s]" % (enum, part), ""]
+        lines += [r"[-HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses"
+                  r"\{f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}]", ""]
+        path = os.path.join(self.work, "clean.reg")
+        with open(path, "w") as f:
+            f.write("\r\n".join(lines))
+        subprocess.run([self.loader, "regedit", "/S", path], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=60)
 
     def data_file(self, name):
         path = os.path.join(self.data_dir(), name)

@@ -109,7 +109,8 @@ def two_phones_one_model(tree):
         prepare(s)
         s.start_adb("")
         s.start_cloud()
-        run = s.usbmon(["list"], before=["plug 18D1 4EE2 AAAA0001", "plug 18D1 4EE2 BBBB0002"])
+        # The list needs the whitelist, which the start loads on its init thread.
+        run = s.usbmon(["sleep 1500", "list"], before=["plug 18D1 4EE2 AAAA0001", "plug 18D1 4EE2 BBBB0002"])
         check('"phone":"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#AAAA0001"' in run.output and
               '"phone":"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBBB0002"' in run.output, "two list elements", run)
         s.usbmon(["unplug 18D1 4EE2 AAAA0001", "unplug 18D1 4EE2 BBBB0002"])
