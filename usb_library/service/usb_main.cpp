@@ -18,7 +18,10 @@ namespace USB {
 namespace {
 
 // Built at load, in this order, before any export can run.
-UsbService g_service;
+// On the heap: at process exit the other threads are gone mid-wait, and tearing down the
+// objects they waited on can hang the exit. Only an unload by FreeLibrary deletes it.
+UsbService* const g_servicePtr = new UsbService();
+UsbService& g_service = *g_servicePtr;
 UsbCLock g_apiLock;
 std::atomic<bool> g_started{false};
 
@@ -50,6 +53,7 @@ UsbService& TheService()
 }  // namespace USB
 
 using namespace USB;
+
 
 extern "C" {
 
@@ -163,3 +167,16 @@ USBHELPER_API void USB_CDECL IUSB_SendMessage(const char* message)
 }
 
 }  // extern "C"
+
+#ifdef USBHELPER_DLL
+// Last in the file: <windows.h> renames PostMessage.
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    // reserved is null for FreeLibrary and non-null when the process ends.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+        delete g_servicePtr;
+    return TRUE;
+}
+#endif
