@@ -47,14 +47,24 @@ bool IsPhoneShort(UsbService& service, const std::string& id)
     return CheckNeighbourPids(info, service, id, true);
 }
 
-bool CheckExactFull(PhoneSystemInfo& info, UsbService& service, const std::string& id)
+namespace {
+
+// The gate of the full checks: a vendor we know, and no earlier "not a phone" for this model.
+bool KnownAndNotCached(UsbService& service, const InstanceIdParts& parts)
 {
-    const InstanceIdParts parts = ParseInstanceId(id, '#');
     if (!service.m_whiteList.HasVendor(parts.vid)) {
         USB_LOG("no this vendor %s\n", parts.vid.c_str());
         return false;
     }
-    if (service.VendorCacheHas(parts.key))
+    return !service.VendorCacheHas(parts.key);
+}
+
+}  // namespace
+
+bool CheckExactFull(PhoneSystemInfo& info, UsbService& service, const std::string& id)
+{
+    const InstanceIdParts parts = ParseInstanceId(id, '#');
+    if (!KnownAndNotCached(service, parts))
         return false;
     if (service.m_whiteList.Query(parts.key, info)) {
         USB_LOG("this is a phone via query whitelist\n");
@@ -81,11 +91,7 @@ bool CheckExactShort(UsbService& service, const std::string& vid, const std::str
 bool CheckNeighbourPids(PhoneSystemInfo& info, UsbService& service, const std::string& id, bool localOnly)
 {
     const InstanceIdParts parts = ParseInstanceId(id, '#');
-    if (!service.m_whiteList.HasVendor(parts.vid)) {
-        USB_LOG("no this vendor %s\n", parts.vid.c_str());
-        return false;
-    }
-    if (service.VendorCacheHas(parts.key))
+    if (!KnownAndNotCached(service, parts))
         return false;
     info.m_serial = NarrowToWide(parts.serial);
     const std::string upper = ToUpperAscii(HexIdPlusOne(parts.pid));
@@ -123,11 +129,7 @@ bool QueryNeighbour(const std::string& vid, const std::string& oldPid, UsbServic
 bool CheckBySystem(UsbService& service, const std::string& id, std::vector<PhoneSystemInfo*>& out, int retries)
 {
     const InstanceIdParts parts = ParseInstanceId(id, '#');
-    if (!service.m_whiteList.HasVendor(parts.vid)) {
-        USB_LOG("no this vendor %s\n", parts.vid.c_str());
-        return false;
-    }
-    if (service.VendorCacheHas(parts.key))
+    if (!KnownAndNotCached(service, parts))
         return false;
     USB_LOG("check if this device a phone by system %s\n", id.c_str());
     if (!FindAdbInterfacesWithRetry(service, NarrowToWide(parts.key), out, retries))
