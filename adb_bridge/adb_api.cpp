@@ -46,15 +46,6 @@ void Clear(char* out, int size) {
 
 std::size_t Keep(int size) { return size > 0 ? static_cast<std::size_t>(size - 1) : 0; }
 
-template <typename F>
-int Guarded(F body) {
-  try {
-    return body();
-  } catch (...) {
-    return IUSB_ERR_INTERNAL;
-  }
-}
-
 }  // namespace
 
 int CopyOut(const std::string& text, char* buf, int size, bool whole_lines) {

@@ -5,9 +5,20 @@
 
 #include <string>
 
+#include "adb_bridge.h"
 #include "adb_client.h"
 
 namespace adb {
+
+// Runs an entry point's body; nothing it throws crosses the library's boundary.
+template <typename F>
+int Guarded(F body) {
+  try {
+    return body();
+  } catch (...) {
+    return IUSB_ERR_INTERNAL;
+  }
+}
 
 // Copies text into a caller's buffer, NUL-terminated, never past `size`.
 // With whole_lines it never writes part of a line.

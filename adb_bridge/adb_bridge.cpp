@@ -47,21 +47,12 @@ int WithWinsock(F body) {
   }
 }
 
-template <typename F>
-int Guarded(F body) {
-  try {
-    return body();
-  } catch (...) {
-    return IUSB_ERR_INTERNAL;
-  }
-}
-
 }  // namespace
 
 extern "C" {
 
 IUSB_API int IUSB_Init(void) {
-  return Guarded([] {
+  return adb::Guarded([] {
     std::lock_guard<std::mutex> lock(g_mutex);
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return IUSB_ERR_WINSOCK;
@@ -71,7 +62,7 @@ IUSB_API int IUSB_Init(void) {
 }
 
 IUSB_API int IUSB_Exit(void) {
-  return Guarded([] {
+  return adb::Guarded([] {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_init_count == 0) return IUSB_ERR_NOT_INITIALIZED;
     --g_init_count;
