@@ -21,8 +21,12 @@ bool IsDirectory(const std::string& path)
 
 TEST(SystemAdapter, PlatformNameFollowsWow64)
 {
-    // A 32-bit build runs under WOW64 in a 64-bit prefix; the 64-bit test build does not.
-    EXPECT_EQ(GetPlatformName(), sizeof(void*) == 4 ? "x64" : "x86");
+    // "x64" exactly when a 32-bit process runs on a 64-bit Windows (WOW64): a 32-bit-only
+    // prefix gives "x86", and so does a 64-bit build, which is not under WOW64.
+    SYSTEM_INFO native{};
+    GetNativeSystemInfo(&native);
+    const bool wow64 = sizeof(void*) == 4 && native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    EXPECT_EQ(GetPlatformName(), wow64 ? "x64" : "x86");
 }
 
 TEST(SystemAdapter, ExeDirectoryHoldsThisProgram)
