@@ -44,21 +44,6 @@ private:
     std::vector<HttpPort::Handle> m_handles;
 };
 
-class File {
-public:
-    explicit File(FILE* f) : m_file(f) {}
-    ~File() { Close(); }
-    void Close()
-    {
-        if (m_file)
-            std::fclose(m_file);
-        m_file = nullptr;
-    }
-    FILE* get() const { return m_file; }
-
-private:
-    FILE* m_file;
-};
 
 bool StartsWithGet(const std::string& method)
 {
@@ -111,8 +96,8 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
     lengthText[kHeaderBuffer - 1] = 0;
     const uint64_t announced = std::strtoull(lengthText, nullptr, 10);
 
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file.get())
+    FileWriter file(path);
+    if (!file.IsOpen())
         return false;
 
     std::vector<char> buffer(kDownloadBuffer, 0);
@@ -127,7 +112,10 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
             break;
         if (got > kDownloadChunk)
             got = kDownloadChunk;
-        std::fwrite(buffer.data(), 1, got, file.get());
+        if (!file.Write(buffer.data(), got)) {
+            USB_LOG("write to %s failed\n", path.c_str());
+            return false;
+        }
         received += got;
         if (!verify)
             continue;
@@ -140,6 +128,10 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
                 lastPercent = percent;
             }
         }
+    }
+    if (!file.Close()) {
+        USB_LOG("closing %s failed\n", path.c_str());
+        return false;
     }
     if (verify) {
         digest.Finalize();

@@ -45,25 +45,15 @@ std::string WhiteList::FileDigest()
     UsbMutex guard(m_lock);
     m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
     m_path = FileExists(m_cloudPath) ? m_cloudPath : GetExeDirectory() + "whitelist.json";
-    FILE* f = std::fopen(m_path.c_str(), "rb");
-    if (!f) {
+    std::string bytes;
+    const FileRead read = ReadWholeFile(m_path, kWhitelistFileCap, false, bytes);
+    if (read == FileRead::Missing || read == FileRead::Failed) {
         std::printf("cant open file %s\n", m_path.c_str());
         return m_digest;
     }
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    if (size <= 0) {
-        std::fclose(f);
+    if (read != FileRead::Ok || bytes.empty())
         return m_digest;
-    }
-    std::fseek(f, 0, SEEK_SET);
-    std::vector<char> buffer(static_cast<size_t>(size) + 1, 0);
-    const size_t got = std::fread(buffer.data(), 1, static_cast<size_t>(size), f);
-    std::fclose(f);
-    MD5 digest;
-    digest.Update(buffer.data(), got);
-    digest.Finalize();
-    m_digest = digest.HexDigest();
+    m_digest = MD5::Of(bytes);
     return m_digest;
 }
 
@@ -103,8 +93,8 @@ unsigned UsbService::WhitelistUpdateThread(void* arg)
         list.m_cloudPath = cloudPath;
         list.m_path = cloudPath;
     }
-    std::remove(cloudPath.c_str());
-    std::rename(temp.c_str(), cloudPath.c_str());
+    RemoveFile(cloudPath);
+    RenameFile(temp, cloudPath);
     list.LoadWhiteListFromFile();
     const std::string digest = list.FileDigest();
     if (SameDigest(fetched, digest)) {

@@ -36,24 +36,14 @@ UsbDevice* MakeEntry(const Json::Value& element)
     return entry;
 }
 
-// The whole file as text; false when it cannot be opened.
+// The whole file as text; false when it cannot be read or is larger than any real whitelist.
 bool ReadTextFile(const std::string& path, std::string& out)
 {
-    FILE* f = std::fopen(path.c_str(), "rt");
-    if (!f)
-        return false;
-    long size = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0)
-        size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    if (size < 0)
-        size = 0;
-    std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
-    // Text mode may hand back fewer bytes than the file holds (CR LF becomes LF).
-    const size_t got = size > 0 ? std::fread(buffer.data(), 1, static_cast<size_t>(size), f) : 0;
-    std::fclose(f);
-    out.assign(buffer.data(), got);
-    return true;
+    const FileRead result = ReadWholeFile(path, kWhitelistFileCap, true, out);
+    if (result == FileRead::TooLarge)
+        USB_LOG("whitelist file %s is larger than %u bytes, not read\n", path.c_str(),
+                static_cast<unsigned>(kWhitelistFileCap));
+    return result == FileRead::Ok;
 }
 
 }  // namespace

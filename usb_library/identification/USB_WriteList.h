@@ -10,6 +10,9 @@
 
 namespace USB {
 
+// A whitelist file larger than this is refused unread (real ones are a few kilobytes).
+constexpr size_t kWhitelistFileCap = 4 * 1024 * 1024;
+
 class UsbRegistry {
 public:
     virtual ~UsbRegistry() = default;

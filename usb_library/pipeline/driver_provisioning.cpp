@@ -43,7 +43,7 @@ bool NoPendingInstall(uint32_t timeoutMs)
 void DeleteFile(const std::string& path)
 {
     if (!path.empty())
-        std::remove(path.c_str());
+        RemoveFile(path);
 }
 
 std::string InstallerResultPath()
@@ -92,7 +92,11 @@ int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, co
     const std::string temp = path + ".tmp";
     if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
         return -1;
-    std::rename(temp.c_str(), path.c_str());
+    if (!RenameFile(temp, path)) {
+        USB_LOG("the driver package could not be moved to %s\n", path.c_str());
+        RemoveFile(temp);
+        return -1;
+    }
     return 0;
 }
 
@@ -137,17 +141,15 @@ int UsbCloud::InstallDriver(UsbDevice* device)
         USB_LOG("the insret.txt is not exist\n");
         return -1;
     }
-    FILE* f = std::fopen(resultPath.c_str(), "rt");
-    if (!f)
+    // The installer writes one short line; more than 256 bytes of it are never looked at.
+    std::string text;
+    const bool read = ReadFileStart(resultPath, 256, true, text);
+    RemoveFile(resultPath);
+    if (!read)
         return -1;
-    char text[257] = {0};
-    const size_t got = std::fread(text, 1, 256, f);
-    text[got] = 0;
-    USB_LOG("the return string of the install's program is %s\n", text);
-    const int decision = std::strstr(text, "success:") ? 0 : -1;
-    std::fclose(f);
-    std::remove(resultPath.c_str());
-    return decision;
+    text.resize(std::strlen(text.c_str()));
+    USB_LOG("the return string of the install's program is %s\n", text.c_str());
+    return text.find("success:") != std::string::npos ? 0 : -1;
 }
 
 unsigned DriverInstallThread(void* arg)

@@ -37,9 +37,7 @@ const char* BaseName(const char* path)
 // Deletes a file that grew past the limit; false when it should not be written now.
 bool RotateIfLarge(const std::string& path)
 {
-    if (GetFileSize64(path) > kLogSizeLimit && std::remove(path.c_str()) != 0)
-        return false;
-    return true;
+    return GetFileSize64(path) <= kLogSizeLimit || RemoveFile(path);
 }
 
 }  // namespace
@@ -61,23 +59,28 @@ void LogLine(const char* file, int line, const char* format, ...)
 {
     if (!format)
         return;
+    std::string text = FormatLocalTime("%Y-%m-%d %H:%M:%S") + " [" + BaseName(file ? file : "") + "," +
+                       std::to_string(line) + "]: ";
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (size > 0) {
+        const size_t head = text.size();
+        text.resize(head + static_cast<size_t>(size) + 1);
+        std::vsnprintf(&text[head], static_cast<size_t>(size) + 1, format, again);
+        text.resize(head + static_cast<size_t>(size));
+    }
+    va_end(again);
+
     UsbMutex guard(LogLock());
     const std::string path = GetDataDirectory() + "usb_log.txt";
     if (!RotateIfLarge(path))
         return;
-    FILE* f = std::fopen(path.c_str(), "at");
-    if (!f) {
+    if (!AppendTextFile(path, text))
         std::printf("open File %s Error\n", path.c_str());
-        return;
-    }
-    std::fprintf(f, "%s ", FormatLocalTime("%Y-%m-%d %H:%M:%S").c_str());
-    std::fprintf(f, "[%s,", BaseName(file ? file : ""));
-    std::fprintf(f, "%d]: ", line);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(f, format, args);
-    va_end(args);
-    std::fclose(f);
 }
 
 void WriteTrackLine(const std::string& record, bool relay)
@@ -85,14 +88,8 @@ void WriteTrackLine(const std::string& record, bool relay)
     {
         UsbMutex guard(LogLock());
         const std::string path = GetDataDirectory() + "usb_track.txt";
-        if (RotateIfLarge(path)) {
-            if (FILE* f = std::fopen(path.c_str(), "at")) {
-                std::fprintf(f, "%s\n", record.c_str());
-                std::fclose(f);
-            } else {
-                std::printf("open File %s Error\n", path.c_str());
-            }
-        }
+        if (RotateIfLarge(path) && !AppendTextFile(path, record + "\n"))
+            std::printf("open File %s Error\n", path.c_str());
     }
     if (relay && g_logRelay.sendMsg)
         g_logRelay.sendMsg(record.c_str());

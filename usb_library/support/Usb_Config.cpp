@@ -52,34 +52,32 @@ void LoadIniFile(const char* path, IniFile& ini)
     std::memset(ini.m_fileName, 0, sizeof(ini.m_fileName));
     std::memcpy(ini.m_fileName, path, std::strlen(path));
 
-    // Text mode: CR LF arrives as LF, so fewer bytes than measured may be read.
-    FILE* f = std::fopen(path, "rt");
-    if (!f) {
+    const int64_t measured = GetFileSize64(path);
+    if (measured < 0) {
         USB_LOG("cant open file %s\n", path);
         return;
     }
-    long measured = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0)
-        measured = std::ftell(f);
-    std::rewind(f);
-    if (measured < 0 || measured > kIniMaxText) {
+    if (measured > kIniMaxText) {
         // A size beyond int range is still reported as refused, never wrapped into range.
-        const int shown = measured > 0x7fffffffL ? 0x7fffffff : static_cast<int>(measured);
+        const int shown = measured > 0x7fffffff ? 0x7fffffff : static_cast<int>(measured);
         USB_LOG("file size is %d,\n", shown);
-        ini.m_size = -1;
-        std::fclose(f);
         return;
     }
     ini.m_size = static_cast<int>(measured);
     if (ini.m_size == 0) {
         USB_LOG("file size is zero.\n");
-        std::fclose(f);
         return;
     }
-    const size_t got = std::fread(ini.m_text, 1, static_cast<size_t>(ini.m_size), f);
-    ini.m_text[got] = '\0';
+    // Text mode: CR LF arrives as LF, so fewer bytes than measured may be read.
+    std::string text;
+    if (ReadWholeFile(path, kIniMaxText, true, text) != FileRead::Ok) {
+        ini.m_size = -1;
+        USB_LOG("cant open file %s\n", path);
+        return;
+    }
+    std::memcpy(ini.m_text, text.data(), text.size());
+    ini.m_text[text.size()] = '\0';
     ini.m_text[ini.m_size] = '\0';
-    std::fclose(f);
 }
 
 int FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart,

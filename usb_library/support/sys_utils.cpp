@@ -4,15 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#ifdef _WIN32
-#include <direct.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace USB {
 
@@ -60,42 +51,6 @@ std::string GetExeDirectory()
     if (cut == std::string::npos)
         return std::string(1, kPathSep);
     return path.substr(0, cut + 1);
-}
-
-int64_t GetFileSize64(const std::string& path)
-{
-#ifdef _WIN32
-    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
-    if (fd < 0)
-        return -1;
-    const int64_t size = _lseeki64(fd, 0, SEEK_END);
-    _close(fd);
-#else
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return -1;
-    const int64_t size = ::lseek(fd, 0, SEEK_END);
-    ::close(fd);
-#endif
-    return size;
-}
-
-bool FileExists(const std::string& path)
-{
-#ifdef _WIN32
-    return _access(path.c_str(), 6) != -1 || _access(path.c_str(), 0) != -1;
-#else
-    return ::access(path.c_str(), F_OK) == 0;
-#endif
-}
-
-void MakeDirectory(const std::string& path)
-{
-#ifdef _WIN32
-    _wmkdir(NarrowToWide(path).c_str());
-#else
-    ::mkdir(path.c_str(), 0755);
-#endif
 }
 
 std::string OsNameFromFacts(const OsVersionFacts& f)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "support/file_io.h"
 #include "support/ports.h"
 
 namespace USB {
@@ -24,11 +25,6 @@ char* WideToMultiByte(const wchar_t* text);
 
 // Directory of the host process's executable, with its closing separator.
 std::string GetExeDirectory();
-// Size of a file in bytes, -1 when it cannot be opened.
-int64_t GetFileSize64(const std::string& path);
-bool FileExists(const std::string& path);
-// Creates one directory level; the result is ignored by the callers.
-void MakeDirectory(const std::string& path);
 
 // Version name from the facts the OS reports (pure table, testable for every row).
 std::string OsNameFromFacts(const OsVersionFacts& facts);

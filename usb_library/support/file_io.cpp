@@ -1,0 +1,117 @@
+#include "support/file_io.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace USB {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path PathOf(const std::string& utf8)
+{
+    return fs::u8path(utf8);
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && fs::exists(PathOf(path), ec);
+}
+
+bool MakeDirectory(const std::string& path)
+{
+    std::error_code ec;
+    const fs::path p = PathOf(path);
+    fs::create_directory(p, ec);
+    return fs::is_directory(p, ec);
+}
+
+int64_t GetFileSize64(const std::string& path)
+{
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(PathOf(path), ec);
+    return ec ? -1 : static_cast<int64_t>(size);
+}
+
+bool RemoveFile(const std::string& path)
+{
+    std::error_code ec;
+    return fs::remove(PathOf(path), ec) && !ec;
+}
+
+bool RenameFile(const std::string& from, const std::string& to)
+{
+    std::error_code ec;
+    fs::rename(PathOf(from), PathOf(to), ec);
+    return !ec;
+}
+
+FileRead ReadWholeFile(const std::string& path, size_t cap, bool textMode, std::string& out)
+{
+    out.clear();
+    const int64_t size = GetFileSize64(path);
+    if (size < 0)
+        return FileRead::Missing;
+    if (static_cast<uint64_t>(size) > cap)
+        return FileRead::TooLarge;
+    std::ifstream in(PathOf(path), textMode ? std::ios::in : std::ios::in | std::ios::binary);
+    if (!in)
+        return FileRead::Failed;
+    // Text mode may hand back fewer bytes than the file holds.
+    out.resize(static_cast<size_t>(size));
+    in.read(&out[0], size);
+    out.resize(static_cast<size_t>(in.gcount()));
+    return in.bad() ? FileRead::Failed : FileRead::Ok;
+}
+
+bool ReadFileStart(const std::string& path, size_t maxBytes, bool textMode, std::string& out)
+{
+    out.assign(maxBytes, '\0');
+    std::ifstream in(PathOf(path), textMode ? std::ios::in : std::ios::in | std::ios::binary);
+    if (!in) {
+        out.clear();
+        return false;
+    }
+    in.read(&out[0], static_cast<std::streamsize>(maxBytes));
+    out.resize(static_cast<size_t>(in.gcount()));
+    return !in.bad();
+}
+
+bool AppendTextFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(PathOf(path), std::ios::out | std::ios::app);
+    if (!out)
+        return false;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    return !out.fail();
+}
+
+FileWriter::FileWriter(const std::string& path)
+    : m_out(PathOf(path), std::ios::out | std::ios::binary | std::ios::trunc), m_ok(static_cast<bool>(m_out))
+{
+}
+
+bool FileWriter::Write(const char* data, size_t size)
+{
+    if (!m_ok)
+        return false;
+    m_out.write(data, static_cast<std::streamsize>(size));
+    m_ok = static_cast<bool>(m_out);
+    return m_ok;
+}
+
+bool FileWriter::Close()
+{
+    if (!m_out.is_open())
+        return m_ok;
+    m_out.close();
+    m_ok = m_ok && !m_out.fail();
+    return m_ok;
+}
+
+}  // namespace USB

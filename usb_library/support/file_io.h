@@ -1,0 +1,42 @@
+// Files by UTF-8 path. On Windows the paths reach the wide file calls, so a data directory
+// under any user name the system allows works; nothing here throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+namespace USB {
+
+bool FileExists(const std::string& path);
+// Creates one directory level; true when it exists afterwards.
+bool MakeDirectory(const std::string& path);
+// Size in bytes, -1 when the file cannot be found.
+int64_t GetFileSize64(const std::string& path);
+bool RemoveFile(const std::string& path);
+// Replaces `to` when it exists.
+bool RenameFile(const std::string& from, const std::string& to);
+
+enum class FileRead { Ok, Missing, TooLarge, Failed };
+// The whole file, when it holds at most `cap` bytes. Text mode turns CR LF into LF on Windows.
+FileRead ReadWholeFile(const std::string& path, size_t cap, bool textMode, std::string& out);
+// At most the first `maxBytes` bytes of the file; false when it cannot be read.
+bool ReadFileStart(const std::string& path, size_t maxBytes, bool textMode, std::string& out);
+// Appends in text mode (line ends as the platform writes them); false when nothing was written.
+bool AppendTextFile(const std::string& path, const std::string& text);
+
+// A binary file written in pieces; every write and the close report failure.
+class FileWriter {
+public:
+    explicit FileWriter(const std::string& path);
+    bool IsOpen() const { return m_ok; }
+    bool Write(const char* data, size_t size);
+    bool Close();
+
+private:
+    std::ofstream m_out;
+    bool m_ok = false;
+};
+
+}  // namespace USB
