@@ -21,6 +21,7 @@ void DeviceTree::AddPhone(const std::wstring& vid, const std::wstring& pid, cons
         adb.compatibleIds = L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff";
         adb.hardwareId = L"USB\\" + hw + L"&REV_0100&MI_01";
         adb.description = description;
+        adb.parentId = parent.instanceId;
         nodes.push_back(adb);
     }
 }
@@ -41,7 +42,9 @@ void DeviceTree::RemoveMatching(const std::wstring& text)
 {
     std::lock_guard<std::recursive_mutex> g(mutex);
     for (auto it = nodes.begin(); it != nodes.end();)
-        it = it->instanceId.find(text) != std::wstring::npos ? nodes.erase(it) : it + 1;
+        it = it->instanceId.find(text) != std::wstring::npos || it->parentId.find(text) != std::wstring::npos
+                 ? nodes.erase(it)
+                 : it + 1;
     for (auto it = adbInterfaces.begin(); it != adbInterfaces.end();)
         it = it->find(text) != std::wstring::npos ? adbInterfaces.erase(it) : it + 1;
 }

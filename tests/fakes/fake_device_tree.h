@@ -12,12 +12,13 @@ namespace Fake {
 
 class DeviceTree : public DeviceTreePort {
 public:
-    // A whole device (composite parent or simple device) and its ADB interface.
+    // A whole device (composite parent or simple device) and its ADB interface, which names it
+    // as its parent.
     void AddPhone(const std::wstring& vid, const std::wstring& pid, const std::wstring& serial,
                   const std::wstring& description = L"Android Phone", bool adbInterface = true);
     void AddDevice(const UsbNode& node);
     void AddAdbDriverInterface(const std::wstring& instanceId);
-    void RemoveMatching(const std::wstring& text);  // devices whose instance id contains text
+    void RemoveMatching(const std::wstring& text);  // devices whose own or parent id contains text
     void Clear();
 
     bool ListUsbDevices(std::vector<UsbNode>& out, uint32_t& error) override;

@@ -44,6 +44,19 @@ inline bool WriteNode(const std::wstring& path, const std::wstring& description,
     return ok;
 }
 
+// The parent's instance id as Windows keeps it for every device (DEVPKEY_Device_Parent), the
+// one source of an interface's parent that Wine answers.
+inline bool WriteParent(const std::wstring& nodePath, const std::wstring& parentId)
+{
+    HKEY key = nullptr;
+    const std::wstring path = nodePath + L"\\Properties\\{4340a6c5-93fa-4706-972c-7b648008a5a7}\\0008";
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+        return false;
+    const bool ok = SetText(key, nullptr, parentId, 0xffff0012);  // DEVPROP_TYPE_STRING
+    RegCloseKey(key);
+    return ok;
+}
+
 inline std::wstring Hw(const std::wstring& vid, const std::wstring& pid)
 {
     return L"VID_" + vid + L"&PID_" + pid;
@@ -66,10 +79,12 @@ inline bool PlugPhone(const std::wstring& vid, const std::wstring& pid, const st
     const std::wstring hw = Hw(vid, pid);
     bool ok = WriteNode(kEnumUsb + hw + L"\\" + serial, L"USB Composite Device", kCompositeClass,
                         L"USB\\" + hw + L"&REV_0100|USB\\" + hw, L"USB\\COMPOSITE|USB\\Class_00");
+    const std::wstring adbNode = std::wstring(L"System\\CurrentControlSet\\Enum\\") + AdbInterfaceInstance(vid, pid);
     if (ok && adb)
-        ok = WriteNode(std::wstring(L"System\\CurrentControlSet\\Enum\\") + AdbInterfaceInstance(vid, pid),
-                       L"Android ADB Interface", kAndroidClass, L"USB\\" + hw + L"&REV_0100&MI_01|USB\\" + hw + L"&MI_01",
-                       L"USB\\Class_ff&SubClass_42&Prot_01|USB\\Class_ff&SubClass_42|USB\\Class_ff");
+        ok = WriteNode(adbNode, L"Android ADB Interface", kAndroidClass,
+                       L"USB\\" + hw + L"&REV_0100&MI_01|USB\\" + hw + L"&MI_01",
+                       L"USB\\Class_ff&SubClass_42&Prot_01|USB\\Class_ff&SubClass_42|USB\\Class_ff") &&
+             WriteParent(adbNode, L"USB\\" + hw + L"\\" + serial);
     return ok;
 }
 

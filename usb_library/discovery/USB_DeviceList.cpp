@@ -40,7 +40,9 @@ UsbDevice* UsbDeviceList::FindBySn(const std::string& serial)
     UsbMutex guard(m_lock);
     if (UsbDevice* found = FindUnlocked(serial))
         return found;
-    if (m_devices.size() == 1 && !serial.empty()) {
+    // A record that took the ADB server's serial is no longer under its key: any list size,
+    // since another phone being present must not hide it.
+    if (!serial.empty()) {
         for (auto& kv : m_devices) {
             USB_LOG("m_pDeviceSn is %s\n", kv.second->m_pDeviceSn.c_str());
             USB_LOG("_id is %s\n", serial.c_str());
@@ -60,28 +62,38 @@ UsbDevice* UsbDeviceList::FindByVidPid(const std::string& vidPid)
     return nullptr;
 }
 
-void UsbDeviceList::MarkStop(const std::string& serial)
+UsbDevice* UsbDeviceList::FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial)
+{
+    const std::string wanted = ToUpperAscii(serial);
+    for (auto& kv : m_devices)
+        if (kv.second->m_vidPid == vidPid && ToUpperAscii(kv.second->m_systemSn) == wanted)
+            return kv.second;
+    return nullptr;
+}
+
+UsbDevice* UsbDeviceList::FindByDevice(const std::string& vidPid, const std::string& serial)
 {
     UsbMutex guard(m_lock);
-    UsbDevice* found = FindUnlocked(serial);
-    if (!found && m_devices.size() == 1 && !m_devices.begin()->second->m_systemSn.empty())
-        found = FindBySn(m_devices.begin()->second->m_systemSn);
-    if (found)
+    return FindByDeviceUnlocked(vidPid, serial);
+}
+
+void UsbDeviceList::MarkStop(const std::string& vidPid, const std::string& serial)
+{
+    UsbMutex guard(m_lock);
+    if (UsbDevice* found = FindByDeviceUnlocked(vidPid, serial))
         found->m_stop = true;
 }
 
-void UsbDeviceList::Remove(const std::string& serial)
+void UsbDeviceList::Remove(UsbDevice* device)
 {
     UsbMutex guard(m_lock);
-    auto it = m_devices.find(ToUpperAscii(serial));
-    if (it == m_devices.end())
-        it = m_devices.find(ToLowerAscii(serial));
-    if (it == m_devices.end() && m_devices.size() == 1 && !m_devices.begin()->second->m_systemSn.empty())
-        it = m_devices.find(m_devices.begin()->second->m_systemSn);
-    if (it == m_devices.end())
-        return;
-    delete it->second;
-    m_devices.erase(it);
+    for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
+        if (it->second == device) {
+            delete it->second;
+            m_devices.erase(it);
+            return;
+        }
+    }
 }
 
 size_t UsbDeviceList::Size()

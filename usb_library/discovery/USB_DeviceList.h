@@ -68,8 +68,12 @@ public:
     int Add(UsbDevice* device);
     UsbDevice* FindBySn(const std::string& serial);
     UsbDevice* FindByVidPid(const std::string& vidPid);
-    void MarkStop(const std::string& serial);
-    void Remove(const std::string& serial);
+    // The record of one device: its vendor/product key and the serial Windows reports for it
+    // (the serial it was added under, kept when the record takes the ADB server's serial).
+    UsbDevice* FindByDevice(const std::string& vidPid, const std::string& serial);
+    void MarkStop(const std::string& vidPid, const std::string& serial);
+    // Deletes this record, whatever its serial has become; unknown pointers are ignored.
+    void Remove(UsbDevice* device);
 
     size_t Size();
     bool Empty() { return Size() == 0; }
@@ -78,6 +82,7 @@ public:
 
 private:
     UsbDevice* FindUnlocked(const std::string& serial);
+    UsbDevice* FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial);
 
     std::map<std::string, UsbDevice*> m_devices;
     UsbCLock m_lock;

@@ -85,6 +85,18 @@ std::string PhonePath(const std::string& hashForm)
     return "\\\\?\\" + hashForm;
 }
 
+// The record of the device a node stands for: an interface answers for its parent device, or
+// for its model when Windows does not name the parent.
+UsbDevice* RecordOf(UsbService& service, const UsbNode& node, const Candidate& c)
+{
+    if (!Contains(c.id, "MI_"))
+        return service.m_deviceList.FindByDevice(c.parts.key, c.parts.serial);
+    if (node.parentId.empty())
+        return service.m_deviceList.FindByVidPid(c.parts.key);
+    const InstanceIdParts parent = ParseInstanceId(ToUpperAscii(WideToNarrow(node.parentId)), '\\');
+    return service.m_deviceList.FindByDevice(parent.key, parent.serial);
+}
+
 }  // namespace
 
 InstanceIdParts ParseInstanceId(const std::string& id, char separator)
@@ -122,7 +134,7 @@ bool ScanPresentPhones(UsbService& service, bool shortDecision)
         Candidate c;
         if (!TakeCandidate(node, c))
             continue;
-        if (service.m_deviceList.FindByVidPid(c.parts.key))
+        if (RecordOf(service, node, c))
             continue;
         if (!IsPhone(service, c.hashForm, shortDecision))
             continue;
@@ -170,8 +182,7 @@ int ClassifyDeviceChange(UsbService& service, bool shortDecision)
         if (!IsPhone(service, c.hashForm, shortDecision))
             continue;
         seen = true;
-        const InstanceIdParts parts = ParseInstanceId(c.hashForm, '#');
-        if (!service.m_deviceList.FindByVidPid(parts.key)) {
+        if (!RecordOf(service, node, c)) {
             USB_LOG("there is a new device plug in\n");
             return 0;
         }
@@ -179,85 +190,105 @@ int ClassifyDeviceChange(UsbService& service, bool shortDecision)
     return seen ? 1 : -1;
 }
 
-bool IsPhonePresent(UsbService& service, const std::string& vidPid)
+bool IsPhonePresent(UsbService& service, const std::string& vidPid, const std::string& serial)
 {
+    const std::string wanted = ToUpperAscii(serial);
     for (const UsbNode& node : ListUsb()) {
         Candidate c;
-        if (!TakeCandidate(node, c))
+        if (!TakeCandidate(node, c) || Contains(c.id, "MI_"))
             continue;
-        if (!IsPhoneFull(service, c.hashForm))
-            continue;
-        if (ParseInstanceId(c.hashForm, '#').key == vidPid)
+        if (c.parts.key == vidPid && c.parts.serial == wanted && IsPhoneFull(service, c.hashForm))
             return true;
     }
     return false;
 }
 
-bool FindAdbInterfaces(UsbService&, const std::wstring& target, std::vector<PhoneSystemInfo*>& out)
+bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPid, const std::string& ownSerial)
 {
-    const std::string wanted = WideToNarrow(target);
-    bool realSerialSeen = false;
-    bool interfaceFound = false;
-    std::string realParent;
-    std::string fallbackParent;
+    const std::string wanted = ToUpperAscii(serial);
+    if (wanted.empty())
+        return false;
     for (const UsbNode& node : ListUsb()) {
         const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
-        if (id.find(wanted) == std::string::npos)
+        if (Contains(id, "MI_"))
             continue;
-        if (!Contains(id, "MI_")) {
-            const InstanceIdParts parts = ParseInstanceId(id, '\\');
-            // An instance part with '&' was made up by Windows: the device reports no serial.
-            if (parts.serial.find('&') == std::string::npos) {
-                realParent = HashForm(id);
-                realSerialSeen = true;
-            } else {
-                fallbackParent = HashForm(id);
-            }
-            if (node.noChild)
-                USB_LOG("this device no child\n");
+        const InstanceIdParts parts = ParseInstanceId(id, '\\');
+        if (parts.serial == wanted && !(parts.key == vidPid && parts.serial == ToUpperAscii(ownSerial)))
+            return true;
+    }
+    return false;
+}
+
+bool FindAdbInterfaces(UsbService&, const std::wstring& target, std::vector<PhoneSystemInfo*>& out,
+                       const std::string& serial)
+{
+    const std::string wanted = WideToNarrow(target);
+    const std::vector<UsbNode> nodes = ListUsb();
+    std::vector<std::string> wholeDevices;
+    for (const UsbNode& node : nodes) {
+        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        if (id.find(wanted) == std::string::npos || Contains(id, "MI_"))
             continue;
-        }
+        wholeDevices.push_back(id);
+        if (node.noChild)
+            USB_LOG("this device no child\n");
+    }
+    bool interfaceFound = false;
+    for (const UsbNode& node : nodes) {
+        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        if (id.find(wanted) == std::string::npos || !Contains(id, "MI_"))
+            continue;
         if (node.compatibleIds.find(kAdbClassLower) == std::wstring::npos &&
             node.compatibleIds.find(kAdbClassUpper) == std::wstring::npos)
+            continue;
+        // Each interface belongs to its own parent; without one, only a model's single device
+        // can be its owner.
+        std::string parent = ToUpperAscii(WideToNarrow(node.parentId));
+        if (parent.empty()) {
+            if (wholeDevices.size() != 1) {
+                USB_LOG("cannot tell which device the interface %s belongs to\n", HashForm(id).c_str());
+                continue;
+            }
+            parent = wholeDevices[0];
+        }
+        const InstanceIdParts owner = ParseInstanceId(parent, '\\');
+        if (!serial.empty() && owner.serial != ToUpperAscii(serial))
             continue;
         PhoneSystemInfo* info = new PhoneSystemInfo();
         info->m_isAdbOpen = true;
         info->m_interfaceId = NarrowToWide(HashForm(id));
         info->m_compatibleId = node.compatibleIds;
-        if (info->m_description.empty())
-            info->m_description = node.description;
+        info->m_description = node.description;
         info->m_hardwareId = node.hardwareId;
         USB_LOG("find a new phone is %s \n", HashForm(id).c_str());
+        // An instance part with '&' was made up by Windows: the device reports no serial, and
+        // that part stands in for one.
+        if (owner.serial.find('&') != std::string::npos)
+            USB_LOG("use back sn %s\n", HashForm(parent).c_str());
+        info->_phone_sn_instance_id = NarrowToWide(HashForm(parent));
         out.push_back(info);
         interfaceFound = true;
-    }
-    if (realSerialSeen) {
-        for (PhoneSystemInfo* info : out)
-            info->_phone_sn_instance_id = NarrowToWide(realParent);
-    } else if (interfaceFound && !fallbackParent.empty()) {
-        USB_LOG("use back sn %s\n", fallbackParent.c_str());
-        for (PhoneSystemInfo* info : out)
-            info->_phone_sn_instance_id = NarrowToWide(fallbackParent);
     }
     return interfaceFound;
 }
 
 bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
-                                std::vector<PhoneSystemInfo*>& out, int retries)
+                                std::vector<PhoneSystemInfo*>& out, int retries, const std::string& serial)
 {
-    bool found = FindAdbInterfaces(service, target, out);
+    bool found = FindAdbInterfaces(service, target, out, serial);
     for (int made = 0; !found && made < retries; ++made) {
         if (GetPorts().clock)
             GetPorts().clock->SleepMs(kRetryPauseMs);
-        found = FindAdbInterfaces(service, target, out);
+        found = FindAdbInterfaces(service, target, out, serial);
     }
     return found;
 }
 
 bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
-                                std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info)
+                                std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info,
+                                const std::string& serial)
 {
-    const bool found = FindAdbInterfacesWithRetry(service, target, out, retries);
+    const bool found = FindAdbInterfacesWithRetry(service, target, out, retries, serial);
     info.m_isAdbOpen = found;
     return found;
 }

@@ -24,12 +24,20 @@ InstanceIdParts ParseInstanceId(const std::string& id, char separator);
 bool ScanPresentPhones(UsbService& service, bool shortDecision);
 bool BuildPhoneList(UsbService& service, std::string& out);
 int ClassifyDeviceChange(UsbService& service, bool shortDecision);
-bool IsPhonePresent(UsbService& service, const std::string& vidPid);
-bool FindAdbInterfaces(UsbService& service, const std::wstring& target, std::vector<PhoneSystemInfo*>& out);
+// Whether the phone with this vendor/product key and Windows serial is still plugged in.
+bool IsPhonePresent(UsbService& service, const std::string& vidPid, const std::string& serial);
+// Whether a present USB device other than (vidPid, ownSerial) has this serial.
+bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPid, const std::string& ownSerial);
+// ADB interfaces of the devices whose id contains target, each with its own parent device; with
+// a serial, only those of the device with that serial.
+bool FindAdbInterfaces(UsbService& service, const std::wstring& target, std::vector<PhoneSystemInfo*>& out,
+                       const std::string& serial = std::string());
 bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
-                                std::vector<PhoneSystemInfo*>& out, int retries);
+                                std::vector<PhoneSystemInfo*>& out, int retries,
+                                const std::string& serial = std::string());
 bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
-                                std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info);
+                                std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info,
+                                const std::string& serial = std::string());
 bool HasNoChild(const std::wstring& target);
 bool HasAdbDriverInterface(const std::string& vidPid);
 

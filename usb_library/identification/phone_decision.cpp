@@ -132,7 +132,9 @@ bool CheckBySystem(UsbService& service, const std::string& id, std::vector<Phone
     if (!KnownAndNotCached(service, parts))
         return false;
     USB_LOG("check if this device a phone by system %s\n", id.c_str());
-    if (!FindAdbInterfacesWithRetry(service, NarrowToWide(parts.key), out, retries))
+    // A whole device is a phone by its own ADB interfaces, not by another phone's of its model.
+    const std::string owner = id.find("MI_") == std::string::npos ? parts.serial : std::string();
+    if (!FindAdbInterfacesWithRetry(service, NarrowToWide(parts.key), out, retries, owner))
         return false;
     USB_LOG("this device is a phone via registry\n");
     service.m_cloud.ReportDriver(parts.vid, parts.pid);

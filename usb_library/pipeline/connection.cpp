@@ -21,6 +21,23 @@ void Sleep(uint32_t ms)
         clock->SleepMs(ms);
 }
 
+// The only listed serial stands for this phone unless another plugged device has it.
+bool MayAdopt(const UsbDevice& device, const AdbDevice& entry)
+{
+    if (!IsSerialOfAnotherDevice(entry.m_serial, device.m_vidPid, device.m_systemSn))
+        return true;
+    USB_LOG("adb phone dev_sn %s belongs to another device\n", entry.m_serial.c_str());
+    return false;
+}
+
+// Whether a record of another device holds this device's serial; a phone's own second ADB
+// interface finds its own record, which is no conflict.
+bool HeldByAnotherDevice(UsbDeviceList& list, const InstanceIdParts& device)
+{
+    UsbDevice* holder = list.FindBySn(device.serial);
+    return holder && !(holder->m_vidPid == device.key && ToUpperAscii(holder->m_systemSn) == ToUpperAscii(device.serial));
+}
+
 }  // namespace
 
 std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter,
@@ -87,7 +104,7 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
                     break;
                 }
                 RefreshAdbDevices();
-                if (m_adbDevices.size() == 1) {
+                if (m_adbDevices.size() == 1 && MayAdopt(*device, *m_adbDevices.begin()->second)) {
                     USB_LOG("the system is not the same serial number as the adbserver, we need to change it "
                             "according to the adbserver\n");
                     entry = m_adbDevices.begin()->second;
@@ -164,7 +181,7 @@ AdbDevice* UsbService::FindAdbDevice(UsbDevice* device)
                     return entry;
                 }
             }
-            if (m_adbDevices.size() == 1) {
+            if (m_adbDevices.size() == 1 && MayAdopt(*device, *m_adbDevices.begin()->second)) {
                 AdbDevice* only = m_adbDevices.begin()->second;
                 device->m_pDeviceSn = only->m_serial;
                 return only;
@@ -214,7 +231,8 @@ void UsbService::RetryDevice(const std::string& serial)
     if (!device)
         return;
     std::vector<PhoneSystemInfo*> interfaces;
-    if (FindAdbInterfaces(*this, NarrowToWide(device->m_vidPid), interfaces)) {
+    // Only this record's own device: another phone of the model must not lend it its serial.
+    if (FindAdbInterfaces(*this, NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
         device->m_isAdbOpen = true;
         for (PhoneSystemInfo* info : interfaces)
             UpdateDeviceFromInterface(*device, *info);
@@ -234,7 +252,7 @@ void UsbService::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<Phone
         const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->_phone_sn_instance_id), '#');
         if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
             info->m_description = phone.m_description;
-        if (AddDeviceFromInterface(*this, *info) != 0 && interfaces.size() > 1) {
+        if (AddDeviceFromInterface(*this, *info) != 0 && HeldByAnotherDevice(m_deviceList, parts)) {
             USB_LOG("notify ui sn conflict\n");
             Json::Value payload(Json::objectValue);
             payload["device_sn"] = parts.serial;

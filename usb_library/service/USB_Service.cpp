@@ -217,7 +217,8 @@ void UsbService::MessageSink(const char* text, uint32_t, void* context)
         if (root["action"].asString() == "DEVICE_OFFLINE") {
             const InstanceIdParts parts = ParseInstanceId(DevicePathBody(MemberText(root, "device_info")), '#');
             USB_LOG("stop all operation for the current device, %s\n", parts.serial.c_str());
-            self->m_deviceList.MarkStop(parts.serial);
+            // Only the device named: a mouse leaving must not stop a phone's check.
+            self->m_deviceList.MarkStop(parts.key, parts.serial);
         }
     }
     self->PostMessage(copy);
@@ -284,7 +285,8 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
 {
     const std::string id = DevicePathBody(deviceInfo);
     const InstanceIdParts parts = ParseInstanceId(id, '#');
-    if (m_deviceList.FindByVidPid(parts.key))
+    // Per device: a second phone of a model already handled gets a flow of its own.
+    if (m_deviceList.FindByDevice(parts.key, parts.serial))
         return;
 
     m_trackRecord.clear();
@@ -309,7 +311,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
         accepted = true;
         announce();
         WaitForWindowsDriverInstall(parts.key);
-        if (FindAdbInterfacesWithRetry(*this, NarrowToWide(parts.key), interfaces, 3, info))
+        if (FindAdbInterfacesWithRetry(*this, NarrowToWide(parts.key), interfaces, 3, info, parts.serial))
             RegisterAdbInterfaces(info, interfaces);
         else
             addFromInfo();
@@ -331,7 +333,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
 
     if (!accepted) {
         USB_LOG("this device is not phone\n");
-    } else if (UsbDevice* device = m_deviceList.FindBySn(parts.serial)) {
+    } else if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
         CheckConnection(device);
     }
     RemoveMessages("DEVNODES_CHANGED");
@@ -342,10 +344,10 @@ void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
     USB_LOG("had a device remove\n");
     const InstanceIdParts parts = ParseInstanceId(DevicePathBody(deviceInfo), '#');
     USB_LOG("find a new device offline, %s\n", parts.serial.c_str());
-    if (UsbDevice* device = m_deviceList.FindBySn(parts.serial)) {
+    if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
         USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
         SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
-        m_deviceList.Remove(parts.serial);
+        m_deviceList.Remove(device);
     }
     RemoveMessages("DEVNODES_CHANGED");
 }
@@ -396,10 +398,10 @@ void UsbService::HandleDevnodesChanged()
         USB_LOG("has a device remove---------------------\n");
         for (const auto& kv : records) {
             UsbDevice* device = kv.second;
-            if (!IsPhonePresent(*this, device->m_vidPid)) {
+            if (!IsPhonePresent(*this, device->m_vidPid, device->m_systemSn)) {
                 USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
                 SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
-                m_deviceList.Remove(device->m_pDeviceSn);
+                m_deviceList.Remove(device);
                 break;
             }
         }

@@ -2,6 +2,7 @@
 // recorded; a tree change posts new phones and drops phones that left.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,28 @@ protected:
     void Online(const std::string& path)
     {
         service.HandleMessage("{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"" + path + "\"}");
+    }
+
+    USB::UsbDevice* Record(const std::string& serial, const std::string& pid)
+    {
+        auto* record = new USB::UsbDevice();
+        record->m_pDeviceSn = serial;
+        record->m_vid = "18D1";
+        record->m_pid = pid;
+        record->m_vidPid = "VID_18D1&PID_" + pid;
+        EXPECT_EQ(service.m_deviceList.Add(record), 0);
+        return record;
+    }
+
+    // The serial each host message names, in order.
+    static std::vector<std::string> Serials()
+    {
+        std::vector<std::string> out;
+        for (const auto& m : g_messages) {
+            const size_t at = m.second.find("\"device_sn\":\"");
+            out.push_back(at == std::string::npos ? "" : m.second.substr(at + 13, m.second.find('"', at + 13) - at - 13));
+        }
+        return out;
     }
 
     USB::Fake::Scene scene;
@@ -112,6 +135,53 @@ TEST_F(DeviceArrivalTest, TreeChangePostsANewPhoneAndDropsOneThatLeft)
     EXPECT_EQ(g_messages[0].second,
               "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Nexus 5\",\"device_sn\":\"0123456789ABCDEF\"}\n");
     EXPECT_TRUE(service.m_deviceList.Empty());
+}
+
+TEST_F(DeviceArrivalTest, TwoPhonesOfOneModelEachRunTheirOwnFlow)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001");
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"BBBB0002");
+    Online("\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#AAAA0001");
+    const size_t first = g_messages.size();
+    Online("\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBBB0002");
+
+    ASSERT_GT(first, 0u);
+    ASSERT_GT(g_messages.size(), first);
+    const std::vector<std::string> serials = Serials();
+    EXPECT_EQ(std::vector<std::string>(serials.begin(), serials.begin() + first),
+              std::vector<std::string>(first, "AAAA0001"));
+    EXPECT_EQ(std::vector<std::string>(serials.begin() + first, serials.end()),
+              std::vector<std::string>(serials.size() - first, "BBBB0002"));
+    for (const auto& m : g_messages)
+        EXPECT_NE(m.first, USB_WM_PHONE_SN_CONFLICT) << m.second;
+    ASSERT_EQ(service.m_deviceList.Size(), 2u);
+    EXPECT_TRUE(service.m_deviceList.FindBySn("AAAA0001")->m_isAdbOpen);
+    EXPECT_TRUE(service.m_deviceList.FindBySn("BBBB0002")->m_isAdbOpen);
+}
+
+TEST_F(DeviceArrivalTest, PhoneThatTookTheAdbSerialIsRemovedOnceAmongOthersAndItsModelComesBack)
+{
+    const std::string unplug = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#"
+                               "6&2A1B3C&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
+    for (const std::string& removal : {unplug, std::string("{\"action\":\"DEVNODES_CHANGED\"}")}) {
+        for (const auto& kv : service.m_deviceList.Snapshot())
+            service.m_deviceList.Remove(kv.second);
+        g_messages.clear();
+        Record("6&2A1B3C&0&1", "4EE2")->m_pDeviceSn = "R58M123";  // the serial correction took the ADB one
+        Record("OTHER01", "4EE7");
+        for (int i = 0; i < 3; ++i)
+            service.HandleMessage(removal);
+        const std::vector<std::string> serials = Serials();
+        EXPECT_EQ(std::count(serials.begin(), serials.end(), "R58M123"), 1) << removal;
+        EXPECT_EQ(g_messages[0].first, USB_WM_DEVICE_OFFLINE) << removal;
+        EXPECT_EQ(service.m_deviceList.FindBySn("R58M123"), nullptr) << removal;
+    }
+
+    g_messages.clear();
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"NEWSER01", L"x", false);
+    Online("\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#NEWSER01");
+    ASSERT_FALSE(g_messages.empty());
+    EXPECT_EQ(g_messages[0], std::make_pair(int(USB_WM_TRY_CONNECT_PHONE), std::string("{\"device_sn\":\"NEWSER01\"}\n")));
 }
 
 }  // namespace

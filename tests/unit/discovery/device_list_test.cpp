@@ -1,6 +1,8 @@
 // The service's device list and the record makers: keys, case rules, first-wins, ownership.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "discovery/USB_DeviceList.h"
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
@@ -35,26 +37,19 @@ TEST(DeviceList, FirstRecordOfASerialWins)
     EXPECT_EQ(list.Size(), 1u);
 }
 
-TEST(DeviceList, LookupTriesUpperThenLowerCase)
+TEST(DeviceList, LookupTriesUpperThenLowerCaseThenTheExactSerial)
 {
+    USB::Fake::Platform platform;
     UsbDeviceList list;
     list.Add(Record("ABC123"));
     list.Add(Record("xyz9"));
     list.Add(Record("MiXed"));
     EXPECT_EQ(list.FindBySn("abc123")->m_pDeviceSn, "ABC123");
     EXPECT_EQ(list.FindBySn("XYZ9")->m_pDeviceSn, "xyz9");
-    // A mixed-case serial is reached only by the exact walk of a one-record list.
-    EXPECT_EQ(list.FindBySn("MiXed"), nullptr);
-    EXPECT_EQ(list.FindBySn("nothere"), nullptr);
-}
-
-TEST(DeviceList, ExactWalkOnlyInAListOfOne)
-{
-    USB::Fake::Platform platform;
-    UsbDeviceList list;
-    list.Add(Record("MiXed"));
-    EXPECT_NE(list.FindBySn("MiXed"), nullptr);
+    // A mixed-case serial, or one taken from the ADB server, is found by an exact walk.
+    EXPECT_EQ(list.FindBySn("MiXed")->m_pDeviceSn, "MiXed");
     EXPECT_EQ(list.FindBySn("mixED"), nullptr);
+    EXPECT_EQ(list.FindBySn("nothere"), nullptr);
     EXPECT_EQ(list.FindBySn(""), nullptr);
     const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("m_pDeviceSn is MiXed\n"), std::string::npos);
@@ -72,34 +67,50 @@ TEST(DeviceList, VendorProductLookupReturnsTheSerialThatSortsFirst)
     EXPECT_EQ(list.FindByVidPid("vid_18d1&pid_4ee2"), nullptr);
 }
 
-TEST(DeviceList, StopAndRemoveReachTheOnlyRecordThroughItsSystemSerial)
+TEST(DeviceList, StopRemoveAndLookupFollowTheDeviceWhateverItsSerialBecame)
 {
     UsbDeviceList list;
-    list.Add(Record("SYS1"));
-    UsbDevice* d = list.FindBySn("SYS1");
-    d->m_pDeviceSn = "adb-serial";  // re-keyed to what the ADB server reports
+    list.Add(Record("6&2A1B&0&1"));
+    list.Add(Record("SER2"));
+    UsbDevice* corrected = list.FindBySn("6&2A1B&0&1");
+    corrected->m_pDeviceSn = "adb-serial";  // took the ADB server's serial
 
-    list.MarkStop("adb-serial");
-    EXPECT_TRUE(d->m_stop);
-    list.Remove("adb-serial");
-    EXPECT_EQ(list.Size(), 0u);
+    EXPECT_EQ(list.FindBySn("adb-serial"), corrected);
+    EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "6&2a1b&0&1"), corrected);
+    EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE3", "6&2A1B&0&1"), nullptr);
+    EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "adb-serial"), nullptr);
+
+    list.MarkStop("VID_18D1&PID_4EE2", "6&2A1B&0&1");
+    EXPECT_TRUE(corrected->m_stop);
+    EXPECT_FALSE(list.FindBySn("SER2")->m_stop);
+    list.Remove(corrected);
+    EXPECT_EQ(list.Size(), 1u);
+    EXPECT_EQ(list.FindBySn("SER2")->m_pDeviceSn, "SER2");
 }
 
-TEST(DeviceList, StopAndRemoveOfAnUnknownSerialInALongerListDoNothing)
+TEST(DeviceList, AnotherDevicesRemovalTouchesNoRecord)
 {
-    UsbDeviceList list;
-    list.Add(Record("SER1"));
-    list.Add(Record("SER2"));
-    list.MarkStop("SER3");
-    list.Remove("SER3");
-    EXPECT_EQ(list.Size(), 2u);
-    EXPECT_FALSE(list.FindBySn("SER1")->m_stop);
-    EXPECT_FALSE(list.FindBySn("SER2")->m_stop);
-    list.MarkStop("ser2");
-    EXPECT_TRUE(list.FindBySn("SER2")->m_stop);
-    list.Remove("ser1");
-    EXPECT_EQ(list.FindBySn("SER1"), nullptr);
-    EXPECT_EQ(list.Size(), 1u);
+    // Rows: records present, then the device that leaves (key, serial).
+    const struct {
+        std::vector<std::string> serials;
+        const char* key;
+        const char* serial;
+    } rows[] = {
+        {{"PHONE1"}, "VID_1234&PID_5679", "MOUSE1"},            // the only record, another device
+        {{"PHONE1"}, "VID_18D1&PID_4EE3", "PHONE1"},            // same serial, another model
+        {{"PHONE1", "PHONE2"}, "VID_18D1&PID_4EE2", "PHONE3"},  // a third phone of the model
+    };
+    for (const auto& row : rows) {
+        UsbDeviceList list;
+        for (const std::string& serial : row.serials)
+            list.Add(Record(serial));
+        list.MarkStop(row.key, row.serial);
+        UsbDevice stranger;
+        list.Remove(&stranger);
+        EXPECT_EQ(list.Size(), row.serials.size()) << row.serial;
+        for (const std::string& serial : row.serials)
+            EXPECT_FALSE(list.FindBySn(serial)->m_stop) << row.serial;
+    }
 }
 
 TEST(RecordMakers, InterfacePathSplitsTheParentInstanceId)

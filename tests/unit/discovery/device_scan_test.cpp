@@ -98,18 +98,64 @@ TEST_F(DeviceScanTest, HidKeyboardWithAPhoneVendorsIdIsNeverReported)
     std::string list;
     EXPECT_FALSE(USB::BuildPhoneList(service, list));
     EXPECT_EQ(USB::ClassifyDeviceChange(service, false), -1);
-    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2"));
+    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
     EXPECT_TRUE(Posted().empty());
 }
 
-TEST_F(DeviceScanTest, DeviceRecordedUnderTheSameVidPidIsNotPostedAgain)
+TEST_F(DeviceScanTest, RecordsAreMatchedPerDeviceNotPerModel)
 {
+    // Another phone of the model is recorded: this one is still new, and present.
     Record("OTHERSERIAL", "VID_18D1&PID_4EE2");
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    EXPECT_TRUE(USB::ScanPresentPhones(service, false));
+    EXPECT_EQ(Posted().size(), 1u);
+    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 0);
+    EXPECT_TRUE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "0123456789abcdef"));
+    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "OTHERSERIAL"));
+
+    Record("0123456789ABCDEF", "VID_18D1&PID_4EE2");
     EXPECT_FALSE(USB::ScanPresentPhones(service, false));
     EXPECT_TRUE(Posted().empty());
     EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 1);
-    EXPECT_TRUE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2"));
+}
+
+TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001");
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"BBBB0002");
+    std::vector<USB::PhoneSystemInfo*> found;
+    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#AAAA0001");
+    EXPECT_EQ(found[1]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#BBBB0002");
+    Free(found);
+    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found, "bbbb0002"));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#BBBB0002");
+    Free(found);
+    EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found, "CCCC0003"));
+
+    // Without a parent from Windows: credited only when the model has one device present.
+    for (USB::UsbNode& node : scene.tree.nodes)
+        node.parentId.clear();
+    EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    EXPECT_EQ(scene.LogCount("cannot tell which device the interface USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 "
+                             "belongs to\n"),
+              2u);
+    scene.tree.nodes.erase(scene.tree.nodes.begin() + 2);  // BBBB0002's whole device
+    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found, "AAAA0001"));
+    EXPECT_EQ(found.size(), 2u);
+    Free(found);
+}
+
+TEST_F(DeviceScanTest, SerialOfAnotherPresentDevice)
+{
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001");
+    scene.tree.AddPhone(L"22B8", L"2E76", L"BBBB0002");
+    EXPECT_TRUE(USB::IsSerialOfAnotherDevice("bbbb0002", "VID_18D1&PID_4EE2", "AAAA0001"));
+    EXPECT_FALSE(USB::IsSerialOfAnotherDevice("BBBB0002", "VID_22B8&PID_2E76", "BBBB0002"));
+    EXPECT_FALSE(USB::IsSerialOfAnotherDevice("R58M123", "VID_18D1&PID_4EE2", "AAAA0001"));
+    EXPECT_FALSE(USB::IsSerialOfAnotherDevice("6&12345678&0&0001", "VID_18D1&PID_4EE2", "AAAA0001"));
 }
 
 TEST_F(DeviceScanTest, ClassifyTellsNewFromKnownFromGone)
@@ -246,7 +292,7 @@ TEST_F(DeviceScanTest, UnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
     EXPECT_FALSE(USB::ScanPresentPhones(service, false));
     EXPECT_FALSE(USB::BuildPhoneList(service, list));
     EXPECT_EQ(USB::ClassifyDeviceChange(service, true), -1);
-    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2"));
+    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "0123456789ABCDEF"));
     EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
     EXPECT_FALSE(USB::HasNoChild(L"VID_18D1"));
     EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));

@@ -1,6 +1,8 @@
 // Steps 1 to 4 of a phone as the host sees them: messages, payloads, log lines, track records.
 #include "pipeline_fixture.h"
 
+#include "support/sys_utils.h"
+
 namespace USB {
 namespace PipelineTesting {
 namespace {
@@ -53,6 +55,50 @@ TEST_F(ConnectionTest, MadeUpSerialWithTwoListedPhonesGivesUpAfterFiveSeconds)
     EXPECT_EQ(platform.clock.CountSleeps(1000), 5u);
     EXPECT_EQ(phone->m_pDeviceSn, "6&2A1B3C4D&0&1");
     EXPECT_NE(WithoutCr(platform.LogText()).find("wait 15 soconds, no find 6&2A1B3C4D&0&1\n"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, TheOnlyListedSerialIsTakenOnlyWhenNoOtherPluggedDeviceHasIt)
+{
+    const struct {
+        const char* windows;
+        const char* listed;
+        const char* otherDevice;  // another plugged phone's serial, "" for none
+        const char* after;
+    } rows[] = {
+        {"AAAA0001", "BBBB0002", "", "BBBB0002"},
+        {"AAAA0001", "BBBB0002", "BBBB0002", "AAAA0001"},
+        {"6&2A1B3C&0&1", "R58M123", "", "R58M123"},
+        {"6&2A1B3C&0&1", "bbbb0002", "BBBB0002", "6&2A1B3C&0&1"},
+    };
+    for (const auto& row : rows) {
+        for (const auto& kv : service.m_deviceList.Snapshot())
+            service.m_deviceList.Remove(kv.second);
+        tree.Clear();
+        ui.Clear();
+        tree.AddPhone(L"18D1", L"4EE7", NarrowToWide(row.windows));
+        if (*row.otherDevice)
+            tree.AddPhone(L"22B8", L"2E76", NarrowToWide(row.otherDevice));
+        UsbDevice* phone = AddPhone(row.windows);
+        bridge.Script({std::string(row.listed) + "\tdevice\n"});
+        service.CheckAdbConnection(phone);
+        EXPECT_EQ(phone->m_pDeviceSn, row.after) << row.windows << " " << row.otherDevice;
+        EXPECT_EQ(ui.Count(USB_WM_DEVICE_ONLINE), *row.otherDevice ? 0u : 1u) << row.windows << " " << row.otherDevice;
+    }
+}
+
+TEST_F(ConnectionTest, AnotherDeviceLeavingDuringTheListingWaitStopsNothing)
+{
+    UsbDevice* phone = AddPhone("ABC123");
+    bridge.Script({"", "", "ABC123\tdevice\n"});
+    bridge.beforeListing = [&](int call) {
+        if (call == 1)
+            UsbService::MessageSink(
+                "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5679#MOUSE01#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}",
+                0, &service);
+    };
+    service.CheckAdbConnection(phone);
+    EXPECT_EQ(ui.Ids().back(), USB_WM_DEVICE_ONLINE);
+    EXPECT_EQ(WithoutCr(platform.LogText()).find("this device had been pluged out"), std::string::npos);
 }
 
 TEST_F(ConnectionTest, UnknownStateIsAskedTenTimesWithoutWaiting)
@@ -169,6 +215,45 @@ TEST_F(ConnectionTest, RetryStartsAFreshTrailAndRunsTheChecks)
     service.RetryDevice("ABC123");
     EXPECT_EQ(relay.sent, std::vector<std::string>{"retry-->dmfail-->"});
     EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
+}
+
+TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDevice)
+{
+    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel", false);  // USB debugging still off
+    tree.AddPhone(L"18D1", L"4EE7", L"BBBB0002", L"Pixel");         // another phone of the model
+    UsbDevice* phone = AddPhone("AAAA0001", false);
+    service.RetryDevice("AAAA0001");
+    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
+                                 {USB_WM_ADB_OPEN, DevicePayload("AAAA0001", "Pixel", false, false)}}));
+
+    tree.RemoveMatching(L"AAAA0001");
+    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel");  // switched on
+    service.RetryDevice("AAAA0001");
+    EXPECT_TRUE(phone->m_isAdbOpen);
+    EXPECT_EQ(ui.Messages()[1].second.find("\"device_sn\":\"BBBB0002\""), std::string::npos);
+}
+
+TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
+{
+    auto adb = [](const wchar_t* parent) {
+        PhoneSystemInfo* info = new PhoneSystemInfo();
+        info->_phone_sn_instance_id = parent;
+        info->m_description = L"ADB Interface";
+        return info;
+    };
+    PhoneSystemInfo phone;
+    std::vector<PhoneSystemInfo*> own = {adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"), adb(L"USB#VID_18D1&PID_4EE7#AAAA0001")};
+    service.RegisterAdbInterfaces(phone, own);  // a phone with two ADB interfaces
+    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_TRUE(ui.Messages().empty());
+
+    std::vector<PhoneSystemInfo*> other = {adb(L"USB#VID_22B8&PID_2E76#AAAA0001")};
+    service.RegisterAdbInterfaces(phone, other);
+    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
+                                 {USB_WM_PHONE_SN_CONFLICT, "{\"device_desc\":\"ADB Interface\",\"device_sn\":\"AAAA0001\"}\n"}}));
+    for (PhoneSystemInfo* info : own)
+        delete info;
+    delete other[0];
 }
 
 TEST_F(ConnectionTest, HostRetryAfterAdbOpenAlternatesBetweenTheTwoForms)

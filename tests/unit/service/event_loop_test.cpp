@@ -129,13 +129,13 @@ protected:
 
 // ---- arrivals ---------------------------------------------------------------------------
 
-TEST_F(EventLoopTest, ArrivalForAVendorProductAlreadyHandledDoesNothing)
+TEST_F(EventLoopTest, ArrivalOfADeviceAlreadyHandledDoesNothing)
 {
     Seed("FIRST");
     service.m_trackRecord = "earlier-->";
     service.PostMessage(kDevnodes);
 
-    service.HandleMessage(Online("VID_18D1&PID_4EE2", "second"));
+    service.HandleMessage(Online("VID_18D1&PID_4EE2", "first"));
 
     EXPECT_TRUE(host.Messages().empty());
     EXPECT_EQ(service.m_trackRecord, "earlier-->");

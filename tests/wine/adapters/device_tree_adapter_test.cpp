@@ -56,6 +56,7 @@ TEST_F(DeviceTreeAdapterTest, ListsPresentUsbDevicesWithTheirProperties)
     ASSERT_NE(adb, nullptr);
     EXPECT_EQ(adb->description, L"Android ADB Interface");
     EXPECT_EQ(adb->compatibleIds, L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff");
+    EXPECT_EQ(adb->parentId, L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF");
 
     const USB::UsbNode* keyboard = Find(nodes, L"USB\\VID_18D1&PID_5000\\7&1A2B3C4D&0&1");
     ASSERT_NE(keyboard, nullptr);

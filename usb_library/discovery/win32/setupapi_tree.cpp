@@ -14,6 +14,10 @@ namespace {
 // {F72FE0D4-CBCB-407D-8814-9ED673D0DD6B}: the Android ADB driver's interface class.
 const GUID kAdbDriverInterface = {0xf72fe0d4, 0xcbcb, 0x407d, {0x88, 0x14, 0x9e, 0xd6, 0x73, 0xd0, 0xdd, 0x6b}};
 
+// DEVPKEY_Device_Parent, spelled out: the SDK's definition needs INITGUID in one unit.
+const DEVPROPKEY kDeviceParent = {{0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 8};
+const DEVPROPTYPE kPropertyString = 0x00000012;
+
 // Every id and property is read into the same size of zeroed buffer.
 const DWORD kBufferBytes = 520;
 
@@ -51,6 +55,26 @@ std::wstring ReadProperty(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property, b
     return text;
 }
 
+// The parent device's instance id: the device property, else the configuration manager
+// (Wine answers only the property, and only when the registry holds it).
+std::wstring ReadParentId(HDEVINFO set, SP_DEVINFO_DATA& data)
+{
+    WCHAR buffer[kBufferBytes / sizeof(WCHAR) + 1];
+    std::memset(buffer, 0, sizeof(buffer));
+    DEVPROPTYPE type = 0;
+    if (SetupDiGetDevicePropertyW(set, &data, &kDeviceParent, &type, reinterpret_cast<BYTE*>(buffer), kBufferBytes,
+                                  nullptr, 0) &&
+        type == kPropertyString && buffer[0])
+        return buffer;
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, data.DevInst, 0) != CR_SUCCESS)
+        return std::wstring();
+    std::memset(buffer, 0, sizeof(buffer));
+    if (CM_Get_Device_IDW(parent, buffer, kBufferBytes / sizeof(WCHAR), 0) != CR_SUCCESS)
+        return std::wstring();
+    return buffer;
+}
+
 class SetupApiTree : public DeviceTreePort {
 public:
     bool ListUsbDevices(std::vector<UsbNode>& out, uint32_t& error) override
@@ -72,6 +96,7 @@ public:
             node.compatibleIds = ReadProperty(set, data, SPDRP_COMPATIBLEIDS, true);
             node.hardwareId = ReadProperty(set, data, SPDRP_HARDWAREID, false);
             node.description = ReadProperty(set, data, SPDRP_DEVICEDESC, false);
+            node.parentId = ReadParentId(set, data);
             DEVINST child = 0;
             node.noChild = CM_Get_Child(&child, data.DevInst, 0) == CR_NO_SUCH_DEVNODE;
             out.push_back(node);
