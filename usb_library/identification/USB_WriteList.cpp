@@ -66,6 +66,7 @@ int WhiteList::LoadWhiteListFromFile()
 {
     // The whole reload is one step for readers: nobody sees the list half rebuilt.
     UsbMutex guard(m_lock);
+    m_loaded = true;
     Clear();
     LoadWhiteListFromRegistry();
 
@@ -94,6 +95,15 @@ int WhiteList::LoadWhiteListFromFile()
             delete entry;
     }
     return 0;
+}
+
+void WhiteList::EnsureLoaded()
+{
+    UsbMutex guard(m_lock);
+    if (m_loaded)
+        return;
+    LoadBuiltInVendors();
+    LoadWhiteListFromFile();
 }
 
 int WhiteList::LoadWhiteListFromRegistry()

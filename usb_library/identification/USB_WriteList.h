@@ -27,6 +27,8 @@ public:
 
     void LoadBuiltInVendors();
     int LoadWhiteListFromFile();
+    // Both loads, unless the file has been loaded before; safe on any thread.
+    void EnsureLoaded();
     int LoadWhiteListFromRegistry();
     int Add(UsbDevice* entry);
     void Clear();
@@ -40,6 +42,7 @@ public:
     UsbCLock m_lock;
     std::string m_path;
     std::string m_digest;
+    bool m_loaded = false;  // the file has been read at least once (under m_lock)
 };
 
 }  // namespace USB

@@ -136,6 +136,8 @@ USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length
             USB_LOG("IUSB_getPhoneList refused: no length\n");
             return;
         }
+        // Before start nothing else has loaded the whitelist; the list needs it.
+        g_service.m_whiteList.EnsureLoaded();
         std::string document;
         if (!BuildPhoneList(g_service, document))
             return;

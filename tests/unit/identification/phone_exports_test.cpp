@@ -94,6 +94,24 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocol)
     EXPECT_EQ(IUSB_getPhoneList(nullptr, &length), 0);
 }
 
+TEST_F(PhoneExportsTest, PhoneQuestionsAnswerBeforeAnythingLoadedTheWhitelist)
+{
+    USB::WhiteList& list = USB::TheService().m_whiteList;
+    {
+        USB::UsbMutex guard(list.m_lock);  // as the library is at load: nothing read yet
+        list.Clear();
+        list.m_vendorIds.clear();
+        list.m_loaded = false;
+    }
+    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    char buffer[256] = {0};
+    uint32_t length = sizeof(buffer);
+    ASSERT_EQ(IUSB_getPhoneList(buffer, &length), 1);
+    EXPECT_EQ(std::string(buffer), kNexusList);
+    EXPECT_EQ(IUSB_hasPhone(), 1);
+    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF"), 1);
+}
+
 TEST_F(PhoneExportsTest, PhoneListFailsWithoutAPhone)
 {
     char buffer[64] = {0};
