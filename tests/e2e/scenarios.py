@@ -1,6 +1,7 @@
 """End-to-end scenarios on the real DLL under Wine. Usage: scenarios.py NAME WINDOWS_TREE"""
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Scenario, device_payload, serial_payload  # noqa: E402
@@ -104,16 +105,66 @@ def adb_debug_off(tree):
         check(11037 in after and 11065 in after, "second answer re-runs from the driver to online", run)
 
 
+def no_conflict(run):
+    check(11045 not in run.ids(), "no WM_PHONE_SN_CONFLICT", run)
+
+
 def two_phones_one_model(tree):
+    a, b = "18D1 4EE2 AAAA0001", "18D1 4EE2 BBBB0002"
+    with Scenario(tree) as s:
+        prepare(s)
+        s.start_adb("AAAA0001:device,BBBB0002:device")
+        s.start_cloud()
+        run = s.usbmon(["wait WM_DEVICE_ONLINE 90000", "wait WM_DEVICE_ONLINE 90000", "list", "unplug " + a,
+                        "unplug " + b, "wait WM_DEVICE_OFFLINE 30000", "wait WM_DEVICE_OFFLINE 30000"],
+                       before=["plug " + a, "plug " + b])
+        check(run.code == 0, "usbmon waits timed out", run)
+        check('"phone":"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#AAAA0001"' in run.output and
+              '"phone":"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBBB0002"' in run.output, "two list elements", run)
+        online = sorted(m.json["device_sn"] for m in run.messages if m.id == 11065)
+        check(online == ["AAAA0001", "BBBB0002"], "each phone online with its own serial", run)
+        offline = sorted(m.json["device_sn"] for m in run.messages if m.id == 11066)
+        check(offline == ["AAAA0001", "BBBB0002"], "each phone offline once", run)
+        no_conflict(run)
+
+
+def two_models_second_listed_first(tree):
+    with Scenario(tree) as s:
+        prepare(s)
+        s.start_adb("BBBB0002:device")
+        s.start_cloud()
+        s.start_host(before=["plug 18D1 4EE2 AAAA0001", "plug 22B8 2E76 BBBB0002"])
+        waiting = s.expect("WM_CHECKING_ADB_CONNECTING", 60)
+        check(waiting.json["device_sn"] == "AAAA0001", "the unlisted phone is checked first: %s" % waiting.text)
+        time.sleep(4)  # inside its 15 s listing wait, the other phone only is listed
+        s.set_adb_devices("AAAA0001:device,BBBB0002:device")
+        first, second = s.expect("WM_DEVICE_ONLINE", 30), s.expect("WM_DEVICE_ONLINE", 60)
+        s.send("unplug 18D1 4EE2 AAAA0001", "unplug 22B8 2E76 BBBB0002")
+        run = s.finish()
+        check([first.json["device_sn"], second.json["device_sn"]] == ["AAAA0001", "BBBB0002"],
+              "each online with its own serial", run)
+        no_conflict(run)
+
+
+def mouse_during_listing_wait(tree):
+    mouse = "1234 5679 MOUSE0001 mouse"
     with Scenario(tree) as s:
         prepare(s)
         s.start_adb("")
         s.start_cloud()
-        # The list needs the whitelist, which the start loads on its init thread.
-        run = s.usbmon(["sleep 1500", "list"], before=["plug 18D1 4EE2 AAAA0001", "plug 18D1 4EE2 BBBB0002"])
-        check('"phone":"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#AAAA0001"' in run.output and
-              '"phone":"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBBB0002"' in run.output, "two list elements", run)
-        s.usbmon(["unplug 18D1 4EE2 AAAA0001", "unplug 18D1 4EE2 BBBB0002"])
+        s.start_host()
+        s.send("sleep 1000", "plug " + PHONE)
+        s.expect("WM_CHECKING_ADB_CONNECTING", 60)
+        s.send("plug " + mouse, "sleep 500", "unplug " + mouse)
+        time.sleep(3)
+        s.set_adb_devices(SN + ":device")
+        online = s.expect("WM_DEVICE_ONLINE", 30)
+        s.send("unplug " + PHONE)
+        s.expect("WM_DEVICE_OFFLINE", 30)
+        run = s.finish()
+        check(online.json["device_sn"] == SN, "the phone comes online", run)
+        check(not {11059, 11040} & set(run.ids()), "no kill or rescan request for the phone", run)
+        check("this device had been pluged out" not in s.data_file("usb_log.txt"), "the phone was not stopped")
 
 
 def serial_corrected(tree):
@@ -234,8 +285,9 @@ def foreign_adb_server(tree):
 
 
 SCENARIOS = {f.__name__: f for f in [plugged_after_start, plugged_at_start, never_announced, adb_debug_off,
-                                     two_phones_one_model, serial_corrected, driver_from_cloud, cloud_unreachable,
-                                     whitelist_from_cloud, foreign_adb_server]}
+                                     two_phones_one_model, two_models_second_listed_first, mouse_during_listing_wait,
+                                     serial_corrected, driver_from_cloud, cloud_unreachable, whitelist_from_cloud,
+                                     foreign_adb_server]}
 
 if __name__ == "__main__":
     name, tree = sys.argv[1], sys.argv[2]

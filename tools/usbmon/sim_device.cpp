@@ -37,6 +37,19 @@ bool SetMulti(HKEY key, const wchar_t* name, const std::wstring& parts)
     return SetString(key, name, v, REG_MULTI_SZ);
 }
 
+// The parent's instance id as Windows keeps it for every device (DEVPKEY_Device_Parent): the
+// one source of an interface's parent that Wine answers.
+bool WriteParent(const std::wstring& path, const std::wstring& parentId)
+{
+    HKEY key;
+    const std::wstring sub = path + L"\\Properties\\{4340a6c5-93fa-4706-972c-7b648008a5a7}\\0008";
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+        return false;
+    const bool ok = SetString(key, nullptr, parentId, 0xffff0012);  // DEVPROP_TYPE_STRING
+    RegCloseKey(key);
+    return ok;
+}
+
 bool WriteNode(const std::wstring& path, const std::wstring& desc, const std::wstring& cls,
                const std::wstring& hw, const std::wstring& compat)
 {
@@ -80,6 +93,7 @@ Phone Parse(const std::string& args)
         if (word == "noadb") p.adbInterface = false;
         else if (word == "nodriver") p.adbDriver = false;
         else if (word == "keyboard") p.keyboard = true;
+        else if (word == "mouse") p.mouse = true;
         else if (position == 0) { p.vid = Widen(word); ++position; }
         else if (position == 1) { p.pid = Widen(word); ++position; }
         else if (position == 2) { p.serial = Widen(word); ++position; }
@@ -144,16 +158,19 @@ bool Plug(const Phone& p)
 {
     const std::wstring hw = Hw(p);
     bool ok;
-    if (p.keyboard) {
+    if (p.keyboard || p.mouse) {
         ok = WriteNode(kEnum + hw + L"\\" + p.serial, L"USB Input Device", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}",
-                       L"USB\\" + hw, L"USB\\Class_03&SubClass_01|USB\\Class_03");
+                       L"USB\\" + hw,
+                       p.mouse ? L"USB\\Class_03&SubClass_01&Prot_02|USB\\Class_03" : L"USB\\Class_03&SubClass_01|USB\\Class_03");
     } else {
         ok = WriteNode(kEnum + hw + L"\\" + p.serial, L"USB Composite Device", L"{36fc9e60-c465-11cf-8056-444553540000}",
                        L"USB\\" + hw + L"&REV_0100|USB\\" + hw, L"USB\\COMPOSITE|USB\\Class_00");
+        const std::wstring adb = kEnum + hw + L"&MI_01\\" + InterfaceInstance(p);
         if (ok && p.adbInterface)
-            ok = WriteNode(kEnum + hw + L"&MI_01\\" + InterfaceInstance(p), p.description,
-                           L"{3f966bd9-fa04-4ec5-991c-d326973b5128}", L"USB\\" + hw + L"&REV_0100&MI_01|USB\\" + hw + L"&MI_01",
-                           L"USB\\Class_ff&SubClass_42&Prot_01|USB\\Class_ff&SubClass_42|USB\\Class_ff");
+            ok = WriteNode(adb, p.description, L"{3f966bd9-fa04-4ec5-991c-d326973b5128}",
+                           L"USB\\" + hw + L"&REV_0100&MI_01|USB\\" + hw + L"&MI_01",
+                           L"USB\\Class_ff&SubClass_42&Prot_01|USB\\Class_ff&SubClass_42|USB\\Class_ff") &&
+                 WriteParent(adb, L"USB\\" + hw + L"\\" + p.serial);
         if (ok && p.adbInterface && p.adbDriver)
             ok = AddDriver(p);
     }

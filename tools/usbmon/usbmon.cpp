@@ -187,7 +187,7 @@ bool Command(const std::string& line)
         Sleep(static_cast<DWORD>(std::atoi(a)));
     } else if (!v.empty()) {
         Say("commands: retry SN CMD | kill-adb SN | send JSON | isphone PATH | hasphone | list | adb | "
-            "sleep MS | plug VID PID SN [noadb] [nodriver] [keyboard] | unplug VID PID SN | "
+            "sleep MS | plug VID PID SN [noadb] [nodriver] [keyboard|mouse] | unplug VID PID SN | "
             "driver VID PID SN | wait NAME [MS] | echo TEXT | stop | quit\n");
     }
     return true;
