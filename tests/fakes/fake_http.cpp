@@ -59,7 +59,7 @@ bool Http::CrackUrl(const std::string& url, std::string& host, uint16_t& port, s
     const size_t slash = url.find('/', start);
     std::string authority = url.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     path = slash == std::string::npos ? "/" : url.substr(slash);
-    port = 80;
+    port = url.compare(0, 8, "https://") == 0 ? 443 : 80;
     const size_t colon = authority.find(':');
     if (colon != std::string::npos) {
         port = static_cast<uint16_t>(std::stoi(authority.substr(colon + 1)));
@@ -109,7 +109,7 @@ HttpPort::Handle Http::Connect(Handle session, const std::string& host, uint16_t
     return Make(s);
 }
 
-HttpPort::Handle Http::OpenRequest(Handle connection, const std::string& method, const std::string& path)
+HttpPort::Handle Http::OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure)
 {
     std::lock_guard<std::recursive_mutex> g(m_mutex);
     State* parent = Find(connection);
@@ -123,6 +123,8 @@ HttpPort::Handle Http::OpenRequest(Handle connection, const std::string& method,
     r.port = s.port;
     r.method = method;
     r.path = path;
+    r.secure = secure;
+    r.receiveTimeoutMs = s.receiveTimeoutMs;
     m_records.push_back(r);
     s.record = m_records.size() - 1;
     return Make(s);
@@ -143,6 +145,13 @@ void Http::SetConnectTimeout(Handle request, uint32_t ms)
     std::lock_guard<std::recursive_mutex> g(m_mutex);
     if (State* s = Find(request))
         m_records[s->record].timeoutMs = ms;
+}
+
+void Http::SetReceiveTimeout(Handle handle, uint32_t ms)
+{
+    std::lock_guard<std::recursive_mutex> g(m_mutex);
+    if (State* s = Find(handle))
+        s->receiveTimeoutMs = ms;
 }
 
 bool Http::Send(Handle request, const std::string& headers, const std::string& body)
@@ -169,7 +178,10 @@ HttpPort::Handle Http::OpenUrl(Handle session, const std::wstring& url)
     r.agent = s.agent;
     r.method = "GET";
     r.download = true;
-    CrackUrl(WideToNarrow(url), r.host, r.port, r.path);
+    r.receiveTimeoutMs = s.receiveTimeoutMs;
+    const std::string narrow = WideToNarrow(url);
+    r.secure = narrow.compare(0, 8, "https://") == 0;
+    CrackUrl(narrow, r.host, r.port, r.path);
     m_records.push_back(r);
     s.record = m_records.size() - 1;
     s.answer = AnswerFor(r.path);
@@ -185,6 +197,11 @@ bool Http::Read(Handle request, char* buffer, uint32_t size, uint32_t& got)
         return false;
     ++reads;
     const HttpAnswer& a = s->answer;
+    if (a.msPerRead)
+        if (ClockPort* clock = GetPorts().clock)
+            clock->SleepMs(a.msPerRead);
+    if (a.onRead)
+        a.onRead();
     uint64_t total = a.generatedSize > 0 ? a.generatedSize : a.body.size();
     if (a.closeAfter >= 0)
         total = std::min<uint64_t>(total, static_cast<uint64_t>(a.closeAfter));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,6 +22,8 @@ struct HttpAnswer {
     int64_t closeAfter = -1;         // >= 0: the connection ends after this many body bytes
     uint32_t maxChunk = 0xFFFFFFFFu; // the most one read delivers
     std::string extraHeaders;        // more header lines, each ended by CR LF
+    uint32_t msPerRead = 0;          // a trickling server: each read costs this much clock time
+    std::function<void()> onRead;    // runs at every read (a phone leaving mid-download)
 };
 
 struct HttpRecord {
@@ -33,7 +36,9 @@ struct HttpRecord {
     std::string sentHeaders;  // through Send
     std::string body;
     uint32_t timeoutMs = 0;
+    uint32_t receiveTimeoutMs = 0;
     bool download = false;
+    bool secure = false;
 };
 
 class Http : public HttpPort {
@@ -49,9 +54,10 @@ public:
     Handle OpenW(const std::wstring& agent) override;
     Handle Connect(Handle session, const std::string& host, uint16_t port) override;
     bool AttemptConnect() override { return attemptConnect; }
-    Handle OpenRequest(Handle connection, const std::string& method, const std::string& path) override;
+    Handle OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure) override;
     bool AddHeaders(Handle request, const std::string& headers) override;
     void SetConnectTimeout(Handle request, uint32_t ms) override;
+    void SetReceiveTimeout(Handle handle, uint32_t ms) override;
     bool Send(Handle request, const std::string& headers, const std::string& body) override;
     bool Read(Handle request, char* buffer, uint32_t size, uint32_t& got) override;
     bool QueryRawHeaders(Handle request, char* buffer, uint32_t& size) override;
@@ -69,6 +75,7 @@ private:
         std::string agent;
         std::string host;
         uint16_t port = 0;
+        uint32_t receiveTimeoutMs = 0;
         size_t record = 0;
         HttpAnswer answer;
         uint64_t delivered = 0;

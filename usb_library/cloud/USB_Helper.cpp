@@ -52,6 +52,29 @@ bool StartsWithGet(const std::string& method)
     return ToUpperAscii(method.substr(0, 3)) == "GET";
 }
 
+enum class Scheme { Plain, Secure, Other };
+
+Scheme SchemeOf(const std::string& url)
+{
+    const std::string head = ToLowerAscii(url.substr(0, 8));
+    if (head.compare(0, 7, "http://") == 0)
+        return Scheme::Plain;
+    if (head == "https://")
+        return Scheme::Secure;
+    return Scheme::Other;
+}
+
+// The end of a transfer's time on the clock port.
+class Deadline {
+public:
+    explicit Deadline(uint32_t ms) : m_clock(GetPorts().clock), m_end(m_clock ? m_clock->NowMs() + ms : 0) {}
+    bool Passed() const { return m_clock && m_clock->NowMs() > m_end; }
+
+private:
+    ClockPort* m_clock;
+    uint64_t m_end;
+};
+
 bool ReadRawHeaders(HttpPort& port, HttpPort::Handle request, std::string& out)
 {
     char buffer[kHeaderBuffer];
@@ -65,17 +88,29 @@ bool ReadRawHeaders(HttpPort& port, HttpPort::Handle request, std::string& out)
     return true;
 }
 
+struct DownloadLimits {
+    uint64_t maxBytes;
+    uint32_t deadlineMs;
+};
+
 // The shared body of both downloads; md5 and progress only for the verified one.
 bool Download(const std::wstring& url, const std::string& path, bool verify, const char* md5,
-              DownloadProgressFn progress, void* context)
+              DownloadProgressFn progress, void* context, const DownloadLimits& limits)
 {
     HttpPort* port = GetPorts().http;
     if (!port)
         return false;
+    const std::string narrowUrl = WideToNarrow(url);
+    if (SchemeOf(narrowUrl) == Scheme::Other) {
+        USB_LOG("download %s refused: not an http or https address\n", narrowUrl.c_str());
+        return false;
+    }
+    const Deadline deadline(limits.deadlineMs);
     HandleSet handles(*port);
     HttpPort::Handle session = handles.Keep(port->OpenW(kDownloadAgent));
     if (!session)
         return false;
+    port->SetReceiveTimeout(session, kReceiveTimeoutMs);
     HttpPort::Handle request = handles.Keep(port->OpenUrl(session, url));
     if (!request)
         return false;
@@ -83,8 +118,8 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
     std::string headers;
     if (!ReadRawHeaders(*port, request, headers))
         return false;
-    if (headers.find("200 OK") == std::string::npos) {
-        USB_LOG("download %s status is %s\n", WideToNarrow(url).c_str(), headers.c_str());
+    if (!StatusIs200(headers)) {
+        USB_LOG("download %s status is %s\n", narrowUrl.c_str(), headers.c_str());
         return false;
     }
 
@@ -95,16 +130,28 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
         return false;
     lengthText[kHeaderBuffer - 1] = 0;
     const uint64_t announced = std::strtoull(lengthText, nullptr, 10);
+    if (announced > limits.maxBytes) {
+        USB_LOG("download %s announces %llu bytes, more than the %llu allowed\n", narrowUrl.c_str(),
+                static_cast<unsigned long long>(announced), static_cast<unsigned long long>(limits.maxBytes));
+        return false;
+    }
 
     FileWriter file(path);
-    if (!file.IsOpen())
+    if (!file.IsOpen()) {
+        USB_LOG("cannot write %s\n", path.c_str());
         return false;
+    }
 
     std::vector<char> buffer(kDownloadBuffer, 0);
     MD5 digest;
     uint64_t received = 0;
     int32_t lastPercent = 0;
     for (;;) {
+        if (deadline.Passed()) {
+            USB_LOG("download %s took longer than %u ms, given up\n", narrowUrl.c_str(),
+                    static_cast<unsigned>(limits.deadlineMs));
+            return false;
+        }
         uint32_t got = 0;
         if (!port->Read(request, buffer.data(), kDownloadChunk, got))
             got = 0;
@@ -112,11 +159,17 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
             break;
         if (got > kDownloadChunk)
             got = kDownloadChunk;
+        received += got;
+        // Never more than announced (and so never more than the cap) reaches the disk.
+        if (received > announced) {
+            USB_LOG("download %s sends more than the %llu bytes it announced\n", narrowUrl.c_str(),
+                    static_cast<unsigned long long>(announced));
+            return false;
+        }
         if (!file.Write(buffer.data(), got)) {
             USB_LOG("write to %s failed\n", path.c_str());
             return false;
         }
-        received += got;
         if (!verify)
             continue;
         digest.Update(buffer.data(), got);
@@ -175,8 +228,19 @@ bool IsNetworkAlive()
     return system && system->NetworkAlive();
 }
 
+bool StatusIs200(const std::string& rawHeaders)
+{
+    const std::string line = rawHeaders.substr(0, rawHeaders.find("\r\n"));
+    if (line.compare(0, 5, "HTTP/") != 0)
+        return false;
+    const size_t space = line.find(' ');
+    if (space == std::string::npos || line.compare(space + 1, 3, "200") != 0)
+        return false;
+    return line.size() == space + 4 || line[space + 4] == ' ';
+}
+
 bool HttpRequest(const std::string& method, const std::string& urlIn, const std::string& dataIn, uint32_t timeoutMs,
-                 std::string& body, std::string& headers)
+                 std::string& body, std::string& headers, size_t maxBody)
 {
     body.clear();
     headers.clear();
@@ -189,6 +253,12 @@ bool HttpRequest(const std::string& method, const std::string& urlIn, const std:
     HttpPort* port = GetPorts().http;
     if (!port)
         return false;
+    const Scheme scheme = SchemeOf(url);
+    if (scheme == Scheme::Other) {
+        // The URL may carry the request token: it is not logged.
+        USB_LOG("only http and https addresses are asked\n");
+        return false;
+    }
 
     std::string host;
     std::string path;
@@ -199,16 +269,18 @@ bool HttpRequest(const std::string& method, const std::string& urlIn, const std:
     if (path.size() >= kPathBuffer)
         path.resize(kPathBuffer - 1);
 
+    const Deadline deadline(kAnswerDeadlineMs);
     HandleSet handles(*port);
     HttpPort::Handle session = handles.Keep(port->Open(kRequestAgent));
     if (!session)
         return false;
+    port->SetReceiveTimeout(session, kReceiveTimeoutMs);
     HttpPort::Handle connection = handles.Keep(port->Connect(session, host, portNumber));
     if (!connection)
         return false;
     if (!port->AttemptConnect())
         return false;
-    HttpPort::Handle request = handles.Keep(port->OpenRequest(connection, method, path));
+    HttpPort::Handle request = handles.Keep(port->OpenRequest(connection, method, path, scheme == Scheme::Secure));
     if (!request)
         return false;
     if (!port->AddHeaders(request, kAcceptHeader))
@@ -218,44 +290,50 @@ bool HttpRequest(const std::string& method, const std::string& urlIn, const std:
         return false;
 
     char buffer[kRequestChunk];
-    uint64_t total = 0;
     for (;;) {
+        if (deadline.Passed()) {
+            USB_LOG("the answer took longer than %u ms, given up\n", static_cast<unsigned>(kAnswerDeadlineMs));
+            body.clear();
+            return false;
+        }
         std::memset(buffer, 0, sizeof(buffer));
         uint32_t got = 0;
         if (!port->Read(request, buffer, kRequestChunk, got) || got == 0)
             break;
         if (got > kRequestChunk)
             got = kRequestChunk;
+        if (body.size() + got > maxBody) {
+            USB_LOG("the answer is larger than %u bytes, refused\n", static_cast<unsigned>(maxBody));
+            body.clear();
+            return false;
+        }
         body.append(buffer, got);
-        total += got;
     }
     if (!ReadRawHeaders(*port, request, headers))
         return false;
-    return total > 0;
+    return !body.empty() && StatusIs200(headers);
 }
 
-std::string HttpGet(const std::string& url)
+std::string HttpGet(const std::string& url, size_t maxBody)
 {
     if (!IsNetworkAlive())
         return std::string();
     std::string body;
     std::string headers;
-    if (!HttpRequest("GET", url, std::string(), kGetTimeoutMs, body, headers))
-        return std::string();
-    if (headers.find("200 OK") == std::string::npos)
+    if (!HttpRequest("GET", url, std::string(), kGetTimeoutMs, body, headers, maxBody))
         return std::string();
     return body;
 }
 
 bool DownFile(const std::wstring& url, const std::string& path)
 {
-    return Download(url, path, false, nullptr, nullptr, nullptr);
+    return Download(url, path, false, nullptr, nullptr, nullptr, DownloadLimits{kMaxWhitelistBytes, kWhitelistDeadlineMs});
 }
 
 bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5,
                       DownloadProgressFn progress, void* context)
 {
-    return Download(url, path, true, md5, progress, context);
+    return Download(url, path, true, md5, progress, context, DownloadLimits{kMaxPackageBytes, kPackageDeadlineMs});
 }
 
 }  // namespace USB

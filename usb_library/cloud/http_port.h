@@ -23,11 +23,15 @@ public:
     virtual Handle Connect(Handle session, const std::string& host, uint16_t port) = 0;
     // True when the machine may dial out (always, on a LAN).
     virtual bool AttemptConnect() = 0;
-    // An HTTP/1.0 request accepting "*/*", no cache writes, kept connection, form submit.
-    virtual Handle OpenRequest(Handle connection, const std::string& method, const std::string& path) = 0;
+    // An HTTP/1.0 request accepting "*/*", no cache writes, kept connection, form submit;
+    // over TLS when secure.
+    virtual Handle OpenRequest(Handle connection, const std::string& method, const std::string& path,
+                               bool secure) = 0;
     // Adds headers, replacing headers of the same name.
     virtual bool AddHeaders(Handle request, const std::string& headers) = 0;
     virtual void SetConnectTimeout(Handle request, uint32_t ms) = 0;
+    // How long one send or receive may wait, for a session and what it opens.
+    virtual void SetReceiveTimeout(Handle handle, uint32_t ms) = 0;
     virtual bool Send(Handle request, const std::string& headers, const std::string& body) = 0;
     // Up to size bytes of the body; got = 0 at its end. False on a failed read.
     virtual bool Read(Handle request, char* buffer, uint32_t size, uint32_t& got) = 0;

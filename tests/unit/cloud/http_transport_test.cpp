@@ -1,6 +1,7 @@
 // The HTTP transport as the cloud client and the downloads see it, over a fake server.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "cloud/USB_Helper.h"
@@ -69,17 +70,106 @@ TEST_F(HttpTransport, PostSendsTheFormBody)
     EXPECT_EQ(r.sentHeaders, "Content-Type: application/x-www-form-urlencoded\r\n");
 }
 
-TEST_F(HttpTransport, NotFoundWithBodyIsARequestButNoGet)
+TEST_F(HttpTransport, OnlyA200StatusLineSucceeds)
+{
+    struct Row {
+        const char* status;
+        const char* extraHeaders;
+        bool ok;
+    };
+    const Row rows[] = {
+        {"HTTP/1.1 200 OK", "", true},
+        {"HTTP/1.0 200 Fine", "", true},
+        {"HTTP/1.1 404 Not Found", "", false},
+        {"HTTP/1.1 500 Internal Server Error", "X-Was: 200 OK\r\n", false},
+        {"HTTP/1.1 2000 OK", "", false},
+        {"HTTP/1.1 302 200 OK", "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.status);
+        HttpAnswer a;
+        a.status = row.status;
+        a.extraHeaders = row.extraHeaders;
+        a.body = R"({"result":0,"data":null})";
+        http.Serve("/x", a);
+        std::string body, headers;
+        EXPECT_EQ(USB::HttpRequest("GET", "http://cloud.test/x", "", 5000, body, headers), row.ok);
+        EXPECT_EQ(body, a.body);  // kept for the log either way
+        EXPECT_EQ(headers.find(std::string(row.status) + "\r\n"), 0u);
+        EXPECT_EQ(USB::HttpGet("http://cloud.test/x"), row.ok ? a.body : "");
+        EXPECT_EQ(USB::DownFile(L"http://cloud.test/x", Path("x")), row.ok);
+    }
+}
+
+TEST_F(HttpTransport, TlsForHttpsAddressesAndNothingButHttp)
 {
     HttpAnswer a;
-    a.status = "HTTP/1.1 404 Not Found";
-    a.body = "missing";
+    a.body = "ok";
     http.Serve("/x", a);
     std::string body, headers;
-    EXPECT_TRUE(USB::HttpRequest("GET", "http://cloud.test/x", "", 5000, body, headers));
-    EXPECT_EQ(body, "missing");
-    EXPECT_EQ(headers.find("HTTP/1.1 404 Not Found\r\n"), 0u);
-    EXPECT_EQ(USB::HttpGet("http://cloud.test/x"), "");
+    EXPECT_TRUE(USB::HttpRequest("GET", "https://cloud.test/x", "", 5000, body, headers));
+    EXPECT_TRUE(USB::HttpRequest("GET", "HTTP://cloud.test/x", "", 5000, body, headers));
+    EXPECT_TRUE(USB::DownFile(L"https://cloud.test/x", Path("x")));
+    EXPECT_FALSE(USB::HttpRequest("GET", "ftp://cloud.test/x", "", 5000, body, headers));
+    EXPECT_FALSE(USB::DownFile(L"file:///etc/passwd", Path("passwd")));
+    const auto records = http.Records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_TRUE(records[0].secure);
+    EXPECT_EQ(records[0].port, 443);
+    EXPECT_FALSE(records[1].secure);
+    EXPECT_TRUE(records[2].secure);
+    for (const auto& r : records)
+        EXPECT_EQ(r.receiveTimeoutMs, USB::kReceiveTimeoutMs);
+    EXPECT_FALSE(USB::FileExists(Path("passwd")));
+}
+
+// What the cloud may send at most, and how long it may take: answers beyond either fail.
+TEST_F(HttpTransport, CapsAndDeadlines)
+{
+    struct Row {
+        const char* what;
+        HttpAnswer answer;
+        std::function<bool(const std::string& url)> call;
+        bool ok;
+        const char* logged;
+    };
+    auto answer = [](uint64_t size, int64_t announced = -1, uint32_t msPerRead = 0, uint32_t chunk = 0xFFFFFFFFu) {
+        HttpAnswer a;
+        a.generatedSize = size;
+        a.announcedLength = announced;
+        a.msPerRead = msPerRead;
+        a.maxChunk = chunk;
+        return a;
+    };
+    std::string body, headers;
+    auto request = [&](const std::string& url) { return USB::HttpRequest("GET", url, "", 5000, body, headers); };
+    auto digest = [](const std::string& url) { return !USB::HttpGet(url, USB::kMaxDigestBytes).empty(); };
+    auto list = [this](const std::string& url) { return USB::DownFile(USB::NarrowToWide(url), Path("list")); };
+    auto package = [this](const std::string& url) {
+        return USB::DownFileVerified(USB::NarrowToWide(url), Path("pkg"), nullptr, nullptr, nullptr);
+    };
+    const std::vector<Row> rows = {
+        {"answer at the cap", answer(USB::kMaxAnswerBytes), request, true, ""},
+        {"answer above the cap", answer(USB::kMaxAnswerBytes + 1), request, false,
+         "the answer is larger than 65536 bytes, refused\n"},
+        {"digest above its cap", answer(USB::kMaxDigestBytes + 1), digest, false, ""},
+        {"whitelist announced above its cap", answer(10, USB::kMaxWhitelistBytes + 1), list, false,
+         "announces 4194305 bytes, more than the 4194304 allowed\n"},
+        {"package announced above its cap", answer(10, USB::kMaxPackageBytes + 1), package, false,
+         "announces 1073741825 bytes, more than the 1073741824 allowed\n"},
+        {"trickling answer", answer(1000, -1, 1000, 1), request, false,
+         "the answer took longer than 20000 ms, given up\n"},
+        {"trickling whitelist", answer(1000, -1, 1000, 1), list, false, "took longer than 60000 ms, given up\n"},
+        {"trickling package", answer(100000, -1, 1000, 100), package, false, "took longer than 300000 ms, given up\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        http.Serve("/r", row.answer);
+        http.reads = 0;
+        EXPECT_EQ(row.call("http://cloud.test/r"), row.ok);
+        EXPECT_NE(platform.LogText().find(row.logged), std::string::npos);
+        EXPECT_LT(http.reads, 400u);  // given up early, never read to the end
+    }
 }
 
 TEST_F(HttpTransport, GetGivesTheBodyOfAnOkAnswerReadInPieces)

@@ -1,5 +1,5 @@
-// WinInet behind the HTTP session port: the flags, the HTTP version and the time-out option;
-// the texts on the wire come from the core.
+// WinInet behind the HTTP session port: the flags (TLS when asked), the HTTP version and the
+// time-out options; the texts on the wire come from the core.
 #include "cloud/win32/wininet_adapter.h"
 
 #include <windows.h>
@@ -55,13 +55,13 @@ public:
 
     bool AttemptConnect() override { return InternetAttemptConnect(0) == ERROR_SUCCESS; }
 
-    Handle OpenRequest(Handle connection, const std::string& method, const std::string& path) override
+    Handle OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure) override
     {
         static LPCSTR accept[] = {"*/*", nullptr};
-        return HttpOpenRequestA(H(connection), method.c_str(), path.c_str(), "HTTP/1.0", nullptr, accept,
-                                INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
-                                    INTERNET_FLAG_FORMS_SUBMIT,
-                                0);
+        DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_FORMS_SUBMIT;
+        if (secure)
+            flags |= INTERNET_FLAG_SECURE;
+        return HttpOpenRequestA(H(connection), method.c_str(), path.c_str(), "HTTP/1.0", nullptr, accept, flags, 0);
     }
 
     bool AddHeaders(Handle request, const std::string& headers) override
@@ -74,6 +74,13 @@ public:
     {
         DWORD value = ms;
         InternetSetOptionW(H(request), INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+    }
+
+    void SetReceiveTimeout(Handle handle, uint32_t ms) override
+    {
+        DWORD value = ms;
+        InternetSetOptionW(H(handle), INTERNET_OPTION_RECEIVE_TIMEOUT, &value, sizeof(value));
+        InternetSetOptionW(H(handle), INTERNET_OPTION_SEND_TIMEOUT, &value, sizeof(value));
     }
 
     bool Send(Handle request, const std::string& headers, const std::string& body) override
