@@ -1,5 +1,7 @@
 #include "cloud/Usb_Cloud.h"
 
+#include <cctype>
+
 #include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/json_utils.h"
@@ -109,13 +111,34 @@ int ResultOf(const Json::Value& root)
 
 std::string ProtectUnicodeEscapes(const std::string& body)
 {
-    std::string out = body;
-    size_t at = 0;
-    while ((at = out.find("\\u", at)) != std::string::npos) {
-        out.insert(at, 1, '\\');
-        at += 3;
+    // One pass into a new text: inserting in place would cost time quadratic in the escapes.
+    std::string out;
+    out.reserve(body.size() + body.size() / 8);
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (body[i] == '\\' && i + 1 < body.size() && body[i + 1] == 'u')
+            out += '\\';
+        out += body[i];
     }
     return out;
+}
+
+bool IsHexId(const std::string& id)
+{
+    if (id.size() != 4)
+        return false;
+    for (char c : id)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+bool AcceptIds(const std::string& vid, const std::string& pid)
+{
+    if (IsHexId(vid) && IsHexId(pid))
+        return true;
+    // The ids may come from any local process: they are not echoed.
+    USB_LOG("a vendor or product id that is not four hex digits is refused\n");
+    return false;
 }
 
 UsbCloud::UsbCloud() : m_key("t4#Wq9!zeL2$rn7^Kp&8vB*x3@jM6%oY1-sd") {}
@@ -131,6 +154,8 @@ bool UsbCloud::QueryDevice(PhoneSystemInfo& info, const std::string& vid, const 
         USB_LOG("the local whitelist is the same as the cloud list\n");
         return false;
     }
+    if (!AcceptIds(vid, pid))
+        return false;
     std::string url = m_baseUrl + "/api/v1/drive/device/?vid=" + vid + "&pid=" + pid;
     USB_LOG("url is %s\n", url.c_str());
     url += "&tk=" + MakeToken(vid, pid);
@@ -159,7 +184,7 @@ bool UsbCloud::QueryDevice(PhoneSystemInfo& info, const std::string& vid, const 
 
 bool UsbCloud::QueryDriver(UsbDevice* device)
 {
-    if (!device)
+    if (!device || !AcceptIds(device->m_vid, device->m_pid))
         return false;
     std::string url = m_baseUrl + "/api/v1/drive/query/?vid=" + device->m_vid + "&pid=" + device->m_pid +
                       "&os=" + GetOsName() + "&platform=" + GetPlatformName();
@@ -192,12 +217,16 @@ bool UsbCloud::QueryDriver(UsbDevice* device)
 
 bool UsbCloud::ReportDriver(const std::string& vid, const std::string& pid)
 {
+    if (!AcceptIds(vid, pid))
+        return false;
     return Report(Endpoint::DriverReport, m_baseUrl + "/api/v1/drive/report/?vid=" + vid + "&pid=" + pid +
                                               "&os=" + GetOsName() + "&platform=" + GetPlatformName());
 }
 
 bool UsbCloud::ReportInstallError(const std::string& vid, const std::string& pid)
 {
+    if (!AcceptIds(vid, pid))
+        return false;
     return Report(Endpoint::InstallErrorReport, m_baseUrl + "/api/v1/drive/installerror/?vid=" + vid + "&pid=" +
                                                     pid + "&os=" + GetOsName() + "&platform=" + GetPlatformName());
 }

@@ -31,5 +31,9 @@ public:
 
 // Puts a backslash before every "\u" so JSON escapes reach the caller as literal text.
 std::string ProtectUnicodeEscapes(const std::string& body);
+// A vendor or product id as URLs, command lines and logs may carry it: four hex digits.
+bool IsHexId(const std::string& id);
+// Both ids are four hex digits; otherwise logs the refusal (without the ids) and says false.
+bool AcceptIds(const std::string& vid, const std::string& pid);
 
 }  // namespace USB

@@ -170,6 +170,50 @@ TEST_F(CloudApi, TransportFailureIsLoggedByTheDriverQuery)
     EXPECT_TRUE(Logged("HttpSend fail...\n"));
 }
 
+TEST_F(CloudApi, AnswerWithAStatusOtherThan200FailsWhateverItsBody)
+{
+    USB::Fake::HttpAnswer a;
+    a.status = "HTTP/1.1 503 Service Unavailable";
+    a.body = R"({"result":0,"data":{"deviceurl":"http://x/d.zip","isadbopen":"yes"}})";
+    http.ServeJson("/api/v1/drive/", a.body);  // the same answer, but 200, for the install-error report
+    http.Serve("/api/v1/drive/device/?vid=18D1&pid=4EE2&tk=" + cloud.MakeToken("18D1", "4EE2"), a);
+    http.Serve("/api/v1/drive/query/?vid=18D1&pid=4EE2&os=" + USB::GetOsName() + "&platform=x64&tk=" +
+                   cloud.MakeToken("18D1", "4EE2"),
+               a);
+    http.Serve("/api/v1/drive/report/?vid=18D1&pid=4EE2&os=" + USB::GetOsName() + "&platform=x64", a);
+    USB::PhoneSystemInfo info;
+    EXPECT_FALSE(cloud.QueryDevice(info, "18D1", "4EE2"));
+    EXPECT_FALSE(cloud.QueryDriver(&device));
+    EXPECT_TRUE(Logged("HttpSend fail...\n"));
+    EXPECT_EQ(device.m_deviceUrl, "");
+    EXPECT_FALSE(cloud.ReportDriver("18D1", "4EE2"));
+    EXPECT_TRUE(cloud.ReportInstallError("18D1", "4EE2"));  // answered 200
+}
+
+// Ids come from any local process: only four hex digits reach a URL or the log.
+TEST_F(CloudApi, IdsThatAreNotFourHexDigitsAreRefused)
+{
+    http.ServeJson("/api/v1/drive/", R"({"result":0,"data":null})");
+    const std::pair<const char*, const char*> bad[] = {
+        {"18D", "4EE2"}, {"18D1", "4EE2X"}, {"18G1", "4EE2"}, {"", "4EE2"}, {"18D1", "4EE2&os=x"},
+        {"18D1", "4E\nE"}, {"../x", "4EE2"},
+    };
+    for (const auto& ids : bad) {
+        USB::PhoneSystemInfo info;
+        USB::UsbDevice d;
+        d.m_vid = ids.first;
+        d.m_pid = ids.second;
+        EXPECT_FALSE(cloud.QueryDevice(info, ids.first, ids.second));
+        EXPECT_FALSE(cloud.QueryDriver(&d));
+        EXPECT_FALSE(cloud.ReportDriver(ids.first, ids.second));
+        EXPECT_FALSE(cloud.ReportInstallError(ids.first, ids.second));
+    }
+    EXPECT_TRUE(http.Records().empty());
+    EXPECT_TRUE(Logged("a vendor or product id that is not four hex digits is refused\n"));
+    EXPECT_FALSE(Logged("4EE2X") || Logged("18G1") || Logged("url is"));
+    EXPECT_TRUE(cloud.ReportDriver("18d1", "4ee2"));  // hex in either case
+}
+
 TEST_F(CloudApi, NoNetworkMeansNoRequest)
 {
     platform.system.networkAlive = false;
@@ -195,7 +239,8 @@ TEST_F(CloudApi, LatestWhitelistSkipsTheDeviceQuery)
 TEST(CloudEscapes, BackslashUGetsOneMoreBackslash)
 {
     EXPECT_EQ(USB::ProtectUnicodeEscapes(R"(a\u1234b\u)"), R"(a\\u1234b\\u)");
-    EXPECT_EQ(USB::ProtectUnicodeEscapes(R"(\n\t)"), R"(\n\t)");
+    EXPECT_EQ(USB::ProtectUnicodeEscapes(R"(\n\t\\u)"), R"(\n\t\\\u)");
+    EXPECT_EQ(USB::ProtectUnicodeEscapes("\\"), "\\");
 }
 
 }  // namespace
