@@ -8,6 +8,7 @@
 #include "service/USB_Service.h"
 #include "service/usb_log.h"
 #include "support/Usb_MD5.h"
+#include "support/json_utils.h"
 #include "support/sys_utils.h"
 
 namespace USB {
@@ -34,7 +35,19 @@ bool SameDigest(const std::string& fetched, const std::string& local)
 bool WhitelistIsLatest(UsbService& service)
 {
     const std::string local = service.m_whiteList.FileDigest();
-    return SameDigest(HttpGet(DigestUrl(service)), local);
+    return SameDigest(HttpGet(DigestUrl(service), kMaxDigestBytes), local);
+}
+
+// A whitelist document: an object whose "data" is an array of entry objects.
+bool IsWhitelistDocument(const std::string& text)
+{
+    Json::Value root;
+    if (!ParseJson(text, root) || !root.isObject() || !root["data"].isArray())
+        return false;
+    for (const Json::Value& entry : root["data"])
+        if (!entry.isObject())
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -79,7 +92,7 @@ unsigned UsbService::WhitelistUpdateThread(void* arg)
         return 0;
     UsbService* self = static_cast<UsbService*>(arg);
     USB_LOG("start update whitelist...\n");
-    const std::string fetched = HttpGet(DigestUrl(*self));
+    const std::string fetched = HttpGet(DigestUrl(*self), kMaxDigestBytes);
     WhiteList& list = self->m_whiteList;
     // The list's own path fields belong to reloads on other threads; this one is fixed.
     const std::string cloudPath = GetDataDirectory() + "cloudwhitelist.json";
@@ -87,14 +100,34 @@ unsigned UsbService::WhitelistUpdateThread(void* arg)
     if (!DownFile(NarrowToWide(DocumentUrl(*self)), temp))
         return 0;
 
+    // Only a whole, announced document replaces the list in use, judged by the bytes on disk.
+    std::string bytes;
+    const char* refusal = nullptr;
+    if (ReadWholeFile(temp, kMaxWhitelistBytes, false, bytes) != FileRead::Ok)
+        refusal = "the downloaded whitelist cannot be read, the current one stays\n";
+    else if (!SameDigest(fetched, MD5::Of(bytes)))
+        refusal = "the downloaded whitelist does not match the cloud digest, the current one stays\n";
+    else if (!IsWhitelistDocument(bytes))
+        refusal = "the downloaded whitelist is not a whitelist document, the current one stays\n";
+    if (refusal) {
+        USB_LOG("%s", refusal);
+        RemoveFile(temp);
+        self->m_cloud.m_whitelistIsLatest = false;
+        return 0;
+    }
+
     UsbMutex guard(self->m_serviceLock);
+    // The rename replaces the old copy in one step; when it fails, the old copy stays in use.
+    if (!RenameFile(temp, cloudPath)) {
+        USB_LOG("the downloaded whitelist cannot be moved into place, the current one stays\n");
+        RemoveFile(temp);
+        return 0;
+    }
     {
         UsbMutex listGuard(list.m_lock);
         list.m_cloudPath = cloudPath;
         list.m_path = cloudPath;
     }
-    RemoveFile(cloudPath);
-    RenameFile(temp, cloudPath);
     list.LoadWhiteListFromFile();
     const std::string digest = list.FileDigest();
     if (SameDigest(fetched, digest)) {

@@ -11,7 +11,7 @@
 namespace {
 
 const char* const kShipped = "{\"vendors\":[\"18D1\"]}\r\n{\"more\":1}\r\n";
-const char* const kCloud = "{\"vendors\":[\"18D1\",\"2717\"]}\n";
+const char* const kCloud = "{\"data\":[{\"vid\":\"2717\",\"pid\":\"FF48\",\"isadbopen\":\"yes\"}]}\n";
 
 class WhitelistUpdate : public ::testing::Test {
 protected:
@@ -143,14 +143,38 @@ TEST_F(WhitelistUpdate, UpdateSwapsInTheCloudCopyAndMarksLatest)
     EXPECT_EQ(http.Records().at(1).agent, "DownFile");
 }
 
-TEST_F(WhitelistUpdate, CloudChangedBetweenFetchesStillSwapsButClearsTheFlag)
+// A download that is not the announced whitelist document never replaces the list in use.
+TEST_F(WhitelistUpdate, BadDownloadsNeverReplaceTheGoodList)
 {
-    service.m_cloud.m_whitelistIsLatest = true;
-    ServeDigest("0123456789abcdef0123456789abcdef");
-    ServeDocument(kCloud);
-    USB::UsbService::WhitelistUpdateThread(&service);
-    EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), kCloud);
-    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    const std::string good = "{\"data\":[{\"vid\":\"18D1\",\"pid\":\"4EE2\",\"isadbopen\":\"yes\"}]}\n";
+    struct Row {
+        const char* what;
+        std::string document;
+        std::string digest;  // "=": the document's own
+        const char* logged;
+    };
+    const std::vector<Row> rows = {
+        {"cloud changed between the fetches", kCloud, "0123456789abcdef0123456789abcdef", "does not match"},
+        {"no digest", kCloud, "", "does not match"},
+        {"not JSON", "<html>busy</html>", "=", "is not a whitelist document"},
+        {"no data array", "{\"vendors\":[\"2717\"]}", "=", "is not a whitelist document"},
+        {"an entry that is no object", "{\"data\":[1]}", "=", "is not a whitelist document"},
+    };
+    USB::Fake::WriteFile(cloudCopy, good);
+    service.m_whiteList.LoadWhiteListFromFile();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        service.m_cloud.m_whitelistIsLatest = true;
+        ServeDigest(row.digest == "=" ? USB::MD5::Of(row.document) : row.digest);
+        ServeDocument(row.document);
+        USB::UsbService::WhitelistUpdateThread(&service);
+        EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), good);
+        EXPECT_FALSE(USB::FileExists(cloudCopy + ".tmp"));
+        EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+        EXPECT_TRUE(Logged(std::string("the downloaded whitelist ") + row.logged));
+        USB::PhoneSystemInfo info;
+        EXPECT_TRUE(service.m_whiteList.Query("VID_18D1&PID_4EE2", info));
+    }
 }
 
 TEST_F(WhitelistUpdate, FailedDownloadChangesNothing)
