@@ -14,6 +14,8 @@ namespace {
 constexpr uint32_t kListenState = 2;
 constexpr size_t kMaxProcessIds = 1000;
 constexpr uint32_t kNotAllAssigned = 1300;
+// The exit code given to a process this library ends: never 259, which reads as "still running".
+constexpr uint32_t kEndedExitCode = 1;
 
 ProcessPort* Process()
 {
@@ -35,7 +37,7 @@ void TerminateProcessById(ProcessPort& port, uint32_t pid)
     uint32_t lastError = 0;
     port.QueryExitCode(process, exitCode, lastError);
     USB_LOG("dwExitCode is %d, %d\n", static_cast<int>(exitCode), static_cast<int>(lastError));
-    port.Terminate(process, exitCode);
+    port.Terminate(process, kEndedExitCode);
     port.Close(process);
 }
 

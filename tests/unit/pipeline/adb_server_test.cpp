@@ -135,7 +135,8 @@ TEST_F(AdbServerTest, KillByNameEndsOnlyTheFirstExactMatch)
     KillProcessByName("ADB.exe");
     EXPECT_TRUE(processes.terminated.empty());
     KillProcessByName("adb.exe");
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{5, 259}}));
+    // Ended with a code that never reads as "still running" (259).
+    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{5, 1}}));
     EXPECT_NE(WithoutCr(platform.LogText()).find("dwExitCode is 259, 0\n"), std::string::npos);
     EXPECT_EQ(processes.openHandles, 0);
 }
@@ -148,7 +149,7 @@ TEST_F(AdbServerTest, KnownOwnerIsEndedByIdAndOnlyIfStillNamedSo)
     KillAdbServerProcess(80, "Parvello_helper.exe");  // the id now belongs to another program
     EXPECT_TRUE(processes.terminated.empty());
     KillAdbServerProcess(77, "Parvello_helper.exe");
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 259}}));
+    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 1}}));
     KillAdbServerProcess(0, "Parvello_helper.exe");  // owner unknown: first by name
     EXPECT_EQ(processes.terminated.back().first, 5u);
 }
@@ -243,7 +244,7 @@ TEST_F(AdbServerTest, HostHelperOnThePortIsKilledAndStartedAgainHidden)
     processes.Add(77, L"Parvello_helper.exe");
     processes.Listen(77);
     EXPECT_EQ(ReportAdbServerOwner(service, *phone), 0);
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 259}}));
+    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 1}}));
     EXPECT_EQ(processes.shellOpened, std::vector<std::string>{GetExeDirectory() + "Parvello_helper.exe"});
     EXPECT_TRUE(ui.Messages().empty());
 }
@@ -306,7 +307,7 @@ TEST_F(AdbServerTest, KillCommandEndsThePortOwnerThenRetriesThePhone)
     processes.Add(40, L"adb.exe");
     processes.Listen(40);
     service.HandleMessage("{\"action\":\"KILL-ADBSERVER\",\"device_sn\":\"ABC123\"}");
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{40, 259}}));
+    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{40, 1}}));
     const std::string log = WithoutCr(platform.LogText());
     EXPECT_LT(log.find("KILL-ADBSERVER........\n"), log.find("current adbserver pid is 40\n"));
     EXPECT_LT(log.find("current adbserver name is adb.exe\n"), log.find("USB_RETRY........\n"));
