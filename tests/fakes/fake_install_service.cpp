@@ -107,22 +107,38 @@ void InstallService::CloseHandle(Handle handle)
     m_objects.erase(reinterpret_cast<uintptr_t>(handle));
 }
 
-std::wstring InstallService::AnsiToWide(const std::string& text)
+std::wstring InstallService::Utf8ToWide(const std::string& text)
 {
-    return NarrowToWide(text);
+    return NarrowToWide(text);  // the tests' commands are ASCII
 }
 
-InstallServicePort::RunResult InstallService::RunHidden(const std::string& program, const std::string& parameters,
-                                                        uint32_t timeoutMs)
+InstallServicePort::RunOutcome InstallService::Launch(const Run& run, uint32_t error)
 {
-    Run run{program, parameters, timeoutMs};
     {
         std::lock_guard<std::recursive_mutex> g(m_mutex);
         runs.push_back(run);
     }
+    RunOutcome outcome;
+    if (error) {
+        outcome.error = error;
+        return outcome;
+    }
     if (onRun)
         onRun(run);
-    return runResult;
+    outcome.result = runResult;
+    return outcome;
+}
+
+InstallServicePort::RunOutcome InstallService::RunHidden(const std::string& program, const std::string& parameters,
+                                                         uint32_t timeoutMs)
+{
+    return Launch(Run{program, parameters, timeoutMs, false}, plainError);
+}
+
+InstallServicePort::RunOutcome InstallService::RunElevated(const std::string& program,
+                                                           const std::string& parameters, uint32_t timeoutMs)
+{
+    return Launch(Run{program, parameters, timeoutMs, true}, elevatedError);
 }
 
 }  // namespace Fake

@@ -20,6 +20,7 @@ public:
         std::string program;
         std::string parameters;
         uint32_t timeoutMs = 0;
+        bool elevated = false;
     };
 
     bool serviceRunning = false;      // the request event exists
@@ -27,6 +28,8 @@ public:
     std::wstring answer = L"success"; // written to the page
     bool failMapView = false;
     RunResult runResult = RunResult::Ended;
+    uint32_t plainError = 0;      // non-zero: the plain launch fails with this error
+    uint32_t elevatedError = 0;   // non-zero: the shell's launch fails with this error
     std::function<void(const Run&)> onRun; // what the installer does (e.g. writes insret.txt)
 
     std::vector<std::wstring> requests;    // page contents the service received
@@ -44,8 +47,9 @@ public:
     void* MapView(Handle mapping, uint32_t size) override;
     void UnmapView(void* view) override;
     void CloseHandle(Handle handle) override;
-    std::wstring AnsiToWide(const std::string& text) override;
-    RunResult RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override;
+    std::wstring Utf8ToWide(const std::string& text) override;
+    RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override;
+    RunOutcome RunElevated(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override;
 
 private:
     struct Object {
@@ -54,6 +58,7 @@ private:
         bool signalled = false;
     };
     Handle Make(int kind, const std::wstring& name, bool signalled);
+    RunOutcome Launch(const Run& run, uint32_t error);
 
     std::recursive_mutex m_mutex;
     std::map<uintptr_t, Object> m_objects;

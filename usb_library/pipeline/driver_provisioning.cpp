@@ -15,9 +15,9 @@
 
 namespace USB {
 
-std::atomic<UsbService*> g_installingService{nullptr};
-
 namespace {
+
+std::atomic<int> g_installThreads{0};
 
 constexpr int kPresenceChecks = 10;
 constexpr uint32_t kPollMs = 200;
@@ -62,16 +62,64 @@ bool TakeStop(UsbCLock& deviceLock, UsbDevice& device)
     return true;
 }
 
-bool StartInstallThread(UsbDevice* copy)
+bool StartInstallThread(const std::shared_ptr<InstallJob>& job)
 {
+    ++g_installThreads;
     try {
-        std::thread([copy] { DriverInstallThread(copy); }).detach();
+        std::thread([job] { DriverInstallThread(job.get()); }).detach();
         return true;
     } catch (const std::exception&) {
         USB_LOG("thread start fail\n");
-        delete copy;
+        --g_installThreads;
         return false;
     }
+}
+
+// The download's progress function: the host hears of progress only when notified, but a
+// phone that left ends its download either way.
+struct DownloadWatch {
+    UsbService* service;
+    UsbDevice* device;
+    bool notify;
+};
+
+int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
+{
+    DownloadWatch* watch = static_cast<DownloadWatch*>(context);
+    if (watch->notify)
+        return UsbService::OnDownloadProgress(percent, watch->service);
+    UsbMutex guard(watch->service->m_deviceLock);
+    if (watch->device->m_stop) {
+        USB_LOG("stop download the driver\n");
+        return -1;
+    }
+    return 0;
+}
+
+constexpr uint32_t kElevationRequired = 740;
+
+// Runs an installer here and waits for it, bounded. A plain process first; when Windows says
+// the installer needs elevation, through the shell, which can ask for it.
+void RunInstallerHere(const std::string& program, const std::string& parameters)
+{
+    InstallServicePort* port = GetPorts().installService;
+    if (!port)
+        return;
+    InstallServicePort::RunOutcome outcome = port->RunHidden(program, parameters, kLocalInstallerTimeoutMs);
+    const char* way = "as a plain process";
+    if (outcome.result == InstallServicePort::RunResult::NotStarted && outcome.error == kElevationRequired) {
+        USB_LOG("the installer needs elevation, starting it through the shell\n");
+        outcome = port->RunElevated(program, parameters, kLocalInstallerTimeoutMs);
+        way = "elevated through the shell";
+    }
+    if (outcome.result == InstallServicePort::RunResult::NotStarted) {
+        USB_LOG("the installer %s could not be started %s, error %u\n", program.c_str(), way,
+                static_cast<unsigned>(outcome.error));
+        return;
+    }
+    USB_LOG("the installer was started %s\n", way);
+    if (outcome.result == InstallServicePort::RunResult::TimedOut)
+        USB_LOG("the installer did not end in %u ms\n", static_cast<unsigned>(kLocalInstallerTimeoutMs));
 }
 
 }  // namespace
@@ -81,9 +129,14 @@ bool StartInstallThread(UsbDevice* copy)
 int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
                              DownloadProgressFn progress, void* context)
 {
+    // A package already on disk runs only when it is the one the cloud announced.
     if (FileExists(path)) {
-        USB_LOG("this driver had downloaded\n");
-        return 0;
+        if (!md5.empty() && PackageDigest(path) == md5) {
+            USB_LOG("this driver had downloaded\n");
+            return 0;
+        }
+        USB_LOG("the driver package %s is not the announced one, it is downloaded again\n", path.c_str());
+        RemoveFile(path);
     }
     if (!IsNetworkAlive()) {
         USB_LOG("network disconneted\n");
@@ -97,12 +150,18 @@ int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, co
         RemoveFile(temp);
         return -1;
     }
+    // What runs is what lies on disk: digest it once more there.
+    if (PackageDigest(path) != md5) {
+        USB_LOG("the driver package %s on disk is not the announced one\n", path.c_str());
+        RemoveFile(path);
+        return -1;
+    }
     return 0;
 }
 
 int UsbCloud::InstallDriver(UsbDevice* device)
 {
-    if (!device)
+    if (!device || !AcceptIds(device->m_vid, device->m_pid))
         return -1;
     const std::string& file = device->m_driverFile;
     std::string program;
@@ -131,12 +190,11 @@ int UsbCloud::InstallDriver(UsbDevice* device)
     }
 
     USB_LOG("exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
-    if (InstallServicePort* port = GetPorts().installService) {
-        if (port->RunHidden(program, parameters, kLocalInstallerTimeoutMs) == InstallServicePort::RunResult::TimedOut)
-            USB_LOG("the installer did not end in %u ms\n", static_cast<unsigned>(kLocalInstallerTimeoutMs));
-    }
-
     const std::string resultPath = InstallerResultPath();
+    // A result left by an earlier installer is not this one's.
+    RemoveFile(resultPath);
+    RunInstallerHere(program, parameters);
+
     if (!FileExists(resultPath)) {
         USB_LOG("the insret.txt is not exist\n");
         return -1;
@@ -152,21 +210,31 @@ int UsbCloud::InstallDriver(UsbDevice* device)
     return text.find("success:") != std::string::npos ? 0 : -1;
 }
 
-unsigned DriverInstallThread(void* arg)
+unsigned DriverInstallThread(InstallJob* job)
 {
-    // The record is the thread's own copy: the phone's record may go away while it runs.
-    UsbDevice* device = static_cast<UsbDevice*>(arg);
-    USB_LOG("notify ui install this driver....\n");
-    if (UsbService* service = g_installingService) {
-        const int result = device ? service->m_cloud.InstallDriver(device) : -1;
+    try {
+        USB_LOG("notify ui install this driver....\n");
+        int result = -1;
+        if (job && job->service && job->device) {
+            UsbMutex guard(InstallLock());
+            result = job->service->m_cloud.InstallDriver(job->device.get());
+        }
         if (result == 0)
             USB_LOG("the driver install successfully\n");
         else
             USB_LOG("the driver install fail\n");
+    } catch (...) {
+        USB_LOG("the driver install thread ended on an exception\n");
     }
-    delete device;
-    g_installingService = nullptr;
+    if (job)
+        job->ended = true;
+    --g_installThreads;
     return 0;
+}
+
+int InstallThreadsRunning()
+{
+    return g_installThreads;
 }
 
 // ---- Windows' own installation ---------------------------------------------------------
@@ -304,9 +372,14 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
     if (notify)
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOADING);
     m_downloadDevice = device;
-    const int downloaded = m_cloud.DownloadDriver(url, device->m_driverFile, md5,
-                                                  notify ? &UsbService::OnDownloadProgress : nullptr, this);
+    DownloadWatch watch{this, device, notify};
+    const int downloaded = m_cloud.DownloadDriver(url, device->m_driverFile, md5, &WatchDownload, &watch);
     m_downloadDevice = nullptr;
+    // A phone that left during the download hears nothing more and gets no installer.
+    if (TakeStop(m_deviceLock, *device)) {
+        USB_LOG("this device had been pluged out\n");
+        return kPhoneLeft;
+    }
     if (downloaded != 0) {
         USB_LOG("notify ui driver download fail\n");
         if (notify)
@@ -323,17 +396,21 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
         DeleteFile(device->m_driverFile);
         return 0;
     }
+    if (TakeStop(m_deviceLock, *device)) {
+        USB_LOG("this device had been pluged out\n");
+        return kPhoneLeft;
+    }
 
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
-    UsbDevice* copy = new UsbDevice();
-    copy->m_pDeviceSn = device->m_pDeviceSn;
-    copy->m_vid = device->m_vid;
-    copy->m_pid = device->m_pid;
-    copy->m_vidPid = device->m_vidPid;
-    copy->m_driverFile = device->m_driverFile;
-    g_installingService = this;
-    if (!StartInstallThread(copy))
-        g_installingService = nullptr;
+    auto job = std::make_shared<InstallJob>();
+    job->service = this;
+    job->device.reset(new UsbDevice());
+    job->device->m_pDeviceSn = device->m_pDeviceSn;
+    job->device->m_vid = device->m_vid;
+    job->device->m_pid = device->m_pid;
+    job->device->m_vidPid = device->m_vidPid;
+    job->device->m_driverFile = device->m_driverFile;
+    const bool started = StartInstallThread(job);
 
     for (;;) {
         if (TakeStop(m_deviceLock, *device)) {
@@ -341,7 +418,7 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
             return kPhoneLeft;
         }
         // Read before the probe, so that the probe after the installer's end is never skipped.
-        const bool installing = g_installingService != nullptr;
+        const bool installing = started && !job->ended;
         if (HasAdbDriverInterface(device->m_vidPid)) {
             USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
             device->m_isDriverOk = true;

@@ -3,22 +3,37 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "support/usb_lock.h"
 
 namespace USB {
 
 class UsbService;
 class UsbDevice;
 
+// One driver install: the install thread's own copy of the phone's record (the record may go
+// away while the installer runs) and the install's own end, which only its poll waits for.
+struct InstallJob {
+    UsbService* service = nullptr;
+    std::unique_ptr<UsbDevice> device;
+    std::atomic<bool> ended{false};
+};
+
 // Waits for Windows' own driver installation before a new phone's interfaces are probed.
 void WaitForWindowsDriverInstall(const std::string& vidPid);
-unsigned DriverInstallThread(void* device);
+unsigned DriverInstallThread(InstallJob* job);
+// Install threads not yet ended (tests wait them out).
+int InstallThreadsRunning();
 std::string GetTempDirectory();
 std::string GetPackageExtension(const std::string& url);
 int InstallThroughHostService(const std::string& command);
-
-// Non-null while a driver install thread runs.
-extern std::atomic<UsbService*> g_installingService;
+// Installs run one at a time: the installer result file and the host service's page are
+// shared by every install of the process.
+UsbCLock& InstallLock();
+// The digest of a package file as it lies on disk; "" when it cannot be read whole.
+std::string PackageDigest(const std::string& path);
 
 // Bounds of the waits the host gives no limit for: a hung service or installer must not hold
 // step 2 (and with it the event loop) for ever.

@@ -2,9 +2,12 @@
 // of driver provisioning; kept apart from the service object so adapter tests link them alone.
 #include <cstring>
 
+#include "cloud/USB_Helper.h"
 #include "pipeline/driver_provisioning.h"
 #include "pipeline/install_service_port.h"
 #include "service/usb_log.h"
+#include "support/Usb_MD5.h"
+#include "support/file_io.h"
 #include "support/ports.h"
 
 namespace USB {
@@ -28,6 +31,23 @@ std::string GetPackageExtension(const std::string& url)
     if (url.find(".zip") != std::string::npos)
         return ".zip";
     return std::string();
+}
+
+std::string PackageDigest(const std::string& path)
+{
+    MD5 digest;
+    if (!ReadFileInPieces(path, kMaxPackageBytes, [&digest](const char* data, size_t size) {
+            digest.Update(data, size);
+        }))
+        return std::string();
+    return digest.HexDigest();
+}
+
+UsbCLock& InstallLock()
+{
+    // Never destroyed: an install thread may still hold it while the process ends.
+    static UsbCLock* lock = new UsbCLock();
+    return *lock;
 }
 
 // ---- the host's driver-install service -------------------------------------------------
@@ -121,7 +141,8 @@ int InstallThroughHostService(const std::string& command)
     InstallServicePort* port = GetPorts().installService;
     if (!port)
         return 0;
-    return CMyRpcCall::Instance()->Request(port->AnsiToWide(command));
+    UsbMutex guard(InstallLock());
+    return CMyRpcCall::Instance()->Request(port->Utf8ToWide(command));
 }
 
 }  // namespace USB

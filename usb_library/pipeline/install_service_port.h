@@ -28,12 +28,20 @@ public:
     virtual void* MapView(Handle mapping, uint32_t size) = 0;
     virtual void UnmapView(void* view) = 0;
     virtual void CloseHandle(Handle handle) = 0;
-    // Text in the system ANSI code page to UTF-16.
-    virtual std::wstring AnsiToWide(const std::string& text) = 0;
+    // UTF-8 text (the core's paths and command lines) to UTF-16.
+    virtual std::wstring Utf8ToWide(const std::string& text) = 0;
 
     enum class RunResult { NotStarted, Ended, TimedOut };
-    // Starts program with parameters in a hidden window and waits up to timeoutMs for it to end.
-    virtual RunResult RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) = 0;
+    struct RunOutcome {
+        RunResult result = RunResult::NotStarted;
+        uint32_t error = 0;  // what Windows said when the program did not start
+    };
+    // Starts program (a UTF-8 path) with parameters as a plain hidden process and waits up to
+    // timeoutMs for it to end.
+    virtual RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) = 0;
+    // The same through the shell's "runas" verb, which can start a program that needs elevation.
+    virtual RunOutcome RunElevated(const std::string& program, const std::string& parameters,
+                                   uint32_t timeoutMs) = 0;
 };
 
 }  // namespace USB

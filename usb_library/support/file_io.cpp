@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace USB {
 
@@ -78,6 +79,28 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, bool textMode, std:
     }
     in.read(&out[0], static_cast<std::streamsize>(maxBytes));
     out.resize(static_cast<size_t>(in.gcount()));
+    return !in.bad();
+}
+
+bool ReadFileInPieces(const std::string& path, uint64_t cap, const std::function<void(const char*, size_t)>& sink)
+{
+    const int64_t size = GetFileSize64(path);
+    if (size < 0 || static_cast<uint64_t>(size) > cap)
+        return false;
+    std::ifstream in(PathOf(path), std::ios::in | std::ios::binary);
+    if (!in)
+        return false;
+    std::vector<char> buffer(64 * 1024);
+    uint64_t total = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const size_t got = static_cast<size_t>(in.gcount());
+        total += got;
+        if (total > cap)
+            return false;
+        if (got)
+            sink(buffer.data(), got);
+    }
     return !in.bad();
 }
 

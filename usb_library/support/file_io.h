@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <string>
 
 namespace USB {
@@ -23,6 +24,9 @@ enum class FileRead { Ok, Missing, TooLarge, Failed };
 FileRead ReadWholeFile(const std::string& path, size_t cap, bool textMode, std::string& out);
 // At most the first `maxBytes` bytes of the file; false when it cannot be read.
 bool ReadFileStart(const std::string& path, size_t maxBytes, bool textMode, std::string& out);
+// Hands the file's bytes to `sink` in pieces, in binary mode; false when it cannot be read
+// whole or holds more than `cap` bytes.
+bool ReadFileInPieces(const std::string& path, uint64_t cap, const std::function<void(const char*, size_t)>& sink);
 // Appends in text mode (line ends as the platform writes them); false when nothing was written.
 bool AppendTextFile(const std::string& path, const std::string& text);
 

@@ -1,6 +1,8 @@
 // Step 2 as the host sees it: messages, cloud requests, downloads, installer runs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -15,6 +17,10 @@
 #include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/sys_utils.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -36,8 +42,15 @@ public:
             AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
         return DeviceTree::ListAdbDriverInterfaces(ids, error);
     }
+    bool WaitNoPendingInstallEvents(uint32_t timeoutMs) override
+    {
+        if (beforeWait)
+            beforeWait();
+        return DeviceTree::WaitNoPendingInstallEvents(timeoutMs);
+    }
     int listings = 0;
     int appearAt = 0;
+    std::function<void()> beforeWait;
 };
 
 const char* const kPackage = "zip-package-bytes";
@@ -67,7 +80,7 @@ protected:
     // The install thread uses the fakes and may outlast the poll that found the driver.
     static void InstallThreadEnded()
     {
-        while (USB::g_installingService)
+        while (USB::InstallThreadsRunning())
             std::this_thread::yield();
     }
 
@@ -96,6 +109,24 @@ protected:
         return out;
     }
     std::string ResultFile() const { return USB::GetDataDirectory() + USB::kPathSep + "insret.txt"; }
+    void ClearSent()
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        g_sent.clear();
+    }
+    size_t Downloads(const std::string& path)
+    {
+        size_t n = 0;
+        for (const auto& r : http.Records())
+            n += r.download && r.path == path;
+        return n;
+    }
+    // As the message sink marks a phone that left.
+    void Unplug(USB::UsbDevice& phone)
+    {
+        USB::UsbMutex guard(service.m_deviceLock);
+        phone.m_stop = true;
+    }
 
     void ServeQuery(const std::string& data) { http.ServeJson(kQueryPath, R"({"result":0,"data":)" + data + "}"); }
     void ServePackage(const std::string& path, const std::string& body = kPackage)
@@ -248,16 +279,78 @@ TEST_F(DriverStage, InstallerFailureIsReportedToTheCloud)
     EXPECT_FALSE(USB::FileExists(device.m_driverFile));
 }
 
-TEST_F(DriverStage, ExistingPackageIsInstalledWithoutDownload)
+TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
 {
-    device.m_driverFile = platform.system.tempFolder + "VID_18D1&PID_4EE2.exe";
-    USB::Fake::WriteFile(device.m_driverFile, "already here");
-    InstallerBindsDriver();
-    EXPECT_EQ(service.DownloadAndInstallDriver(&device, "http://cloud.test/download/driver/pkg.exe", "bad", true), 0);
-    EXPECT_TRUE(http.Records().empty());
+    const std::string url = "http://cloud.test/download/driver/pkg.exe";
+    const std::string announced = USB::MD5::Of(kPackage);
+    struct Row {
+        const char* what;
+        std::function<void(USB::Fake::HttpAnswer&, const std::string& file)> arrange;
+        std::string md5;
+        size_t downloads;
+        bool runs;
+    };
+    const std::vector<Row> rows = {
+        {"announced package on disk", [](USB::Fake::HttpAnswer&, const std::string& f) { USB::Fake::WriteFile(f, kPackage); },
+         announced, 0, true},
+        {"other bytes on disk", [](USB::Fake::HttpAnswer&, const std::string& f) { USB::Fake::WriteFile(f, "stale"); },
+         announced, 1, true},
+        {"no digest announced", [](USB::Fake::HttpAnswer&, const std::string& f) { USB::Fake::WriteFile(f, kPackage); },
+         "", 1, false},
+        {"cut short", [](USB::Fake::HttpAnswer& a, const std::string&) { a.closeAfter = 5; }, announced, 1, false},
+        {"wrong digest", [](USB::Fake::HttpAnswer& a, const std::string&) { a.body = "zip-package-bytez"; },
+         announced, 1, false},
+        {"status 500 with the package", [](USB::Fake::HttpAnswer& a, const std::string&) {
+             a.status = "HTTP/1.1 500 Internal Server Error";
+             a.extraHeaders = "X-Was: 200 OK\r\n";
+         }, announced, 1, false},
+        {"more than the package cap", [](USB::Fake::HttpAnswer& a, const std::string&) {
+             a.announcedLength = static_cast<int64_t>(USB::kMaxPackageBytes) + 1;
+         }, announced, 1, false},
+        {"more bytes than announced", [](USB::Fake::HttpAnswer& a, const std::string&) { a.announcedLength = 5; },
+         announced, 1, false},
+        {"cannot be moved into place", [](USB::Fake::HttpAnswer&, const std::string& f) {
+             USB::MakeDirectory(f);
+             USB::Fake::WriteFile(f + USB::kPathSep + "busy", "x");
+         }, announced, 1, false},
+#ifndef _WIN32
+        {"close fails (disk full)", [](USB::Fake::HttpAnswer&, const std::string& f) {
+             ASSERT_EQ(symlink("/dev/full", (f + ".tmp").c_str()), 0);
+         }, announced, 1, false},
+#endif
+    };
+    std::string ran;
+    installer.onRun = [&ran, this](const USB::Fake::InstallService::Run& run) {
+        ran = USB::Fake::ReadFile(run.program);
+        USB::Fake::WriteFile(ResultFile(), "success:bound");
+        tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
+    };
+    int index = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        tree.Clear();
+        device.m_isDriverOk = false;
+        installer.runs.clear();
+        ran.clear();
+        ClearSent();
+        const std::string path = "/download/driver/pkg" + std::to_string(++index) + ".exe";
+        device.m_driverFile = platform.root + USB::kPathSep + "pkg" + std::to_string(index) + ".exe";
+        USB::Fake::HttpAnswer answer;
+        answer.body = kPackage;
+        row.arrange(answer, device.m_driverFile);
+        http.Serve(path, answer);
+        const int result = service.DownloadAndInstallDriver(&device, "http://cloud.test" + path, row.md5, true);
+        InstallThreadEnded();
+        EXPECT_EQ(result, row.runs ? 0 : -1);
+        EXPECT_EQ(Downloads(path), row.downloads);
+        EXPECT_EQ(installer.runs.size(), row.runs ? 1u : 0u);
+        EXPECT_EQ(WasSent(USB_WM_DRIVER_DOWNLOAD_SUCCESS), row.runs);
+        EXPECT_EQ(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL), !row.runs);
+        if (row.runs)
+            EXPECT_EQ(ran, kPackage);
+    }
     EXPECT_TRUE(Logged("this driver had downloaded\n"));
-    EXPECT_EQ(USB::Fake::ReadFile(device.m_driverFile), "already here");
-    EXPECT_EQ(installer.runs.size(), 1u);
+    EXPECT_TRUE(Logged("is not the announced one, it is downloaded again\n"));
 }
 
 TEST_F(DriverStage, UnknownPackageTypeIsNotInstalled)
@@ -296,6 +389,143 @@ TEST_F(DriverStage, UnplugDuringTheInstallPollEndsWithoutSuccess)
     EXPECT_TRUE(Logged("this device had been pluged out\n"));
     EXPECT_EQ(installer.runs.size(), 1u);  // the general package is not tried for a phone that left
     EXPECT_FALSE(device.m_stop);
+}
+
+// A phone that leaves while its package downloads gets no installer and no failure, whether
+// the host hears of the download (progress) or not (Windows was installing at first).
+TEST_F(DriverStage, UnplugDuringTheDownloadEndsQuietly)
+{
+    for (const bool windowsWasBusy : {false, true}) {
+        SCOPED_TRACE(windowsWasBusy ? "without progress" : "with progress");
+        ClearSent();
+        tree.pendingInstallWaits = windowsWasBusy ? 1 : 0;
+        ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.exe","filemd5":")" +
+                   USB::MD5::Of(kPackage) + R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe",)"
+                   R"("generalDriveMD5":")" + USB::MD5::Of(kPackage) + R"("})");
+        USB::Fake::HttpAnswer answer;
+        answer.body = std::string(50000, 'p');
+        answer.maxChunk = 1000;
+        USB::UsbDevice* phone = &device;
+        answer.onRead = [this, phone] { Unplug(*phone); };
+        http.Serve("/download/driver/pkg.exe", answer);
+        ServePackage("/download/driver/general.exe");
+        EXPECT_EQ(service.CheckDriver(&device), -1);
+        EXPECT_TRUE(installer.runs.empty());
+        EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_FAIL));
+        EXPECT_FALSE(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL));
+        EXPECT_EQ(Downloads("/download/driver/general.exe"), 0u);
+        EXPECT_FALSE(device.m_stop);
+        EXPECT_LT(http.reads, 50u);  // the download itself stopped
+        http.reads = 0;
+    }
+    EXPECT_EQ(platform.TrackText().find("DRIVER_CHECK_INSTALL_FAIL"), std::string::npos);
+}
+
+TEST_F(DriverStage, UnplugDuringThePendingWaitAfterTheDownloadEndsQuietly)
+{
+    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.exe","filemd5":")" + USB::MD5::Of(kPackage) +
+               R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe","generalDriveMD5":")" +
+               USB::MD5::Of(kPackage) + R"("})");
+    ServePackage("/download/driver/pkg.exe");
+    ServePackage("/download/driver/general.exe");
+    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE2.exe";
+    // Windows starts its own install once the package is on disk; the phone leaves meanwhile.
+    bool unplugged = false;
+    tree.beforeWait = [&] {
+        if (unplugged || !USB::FileExists(package))
+            return;
+        unplugged = true;
+        tree.pendingInstallWaits = 1000;
+        Unplug(device);
+    };
+    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_TRUE(unplugged);
+    EXPECT_TRUE(WasSent(USB_WM_DRIVER_DOWNLOAD_SUCCESS));
+    EXPECT_EQ(Sent().back(), USB_WM_WAIT_DRIVER_INSTALL);
+    EXPECT_EQ(Downloads("/download/driver/general.exe"), 0u);
+    EXPECT_TRUE(installer.runs.empty());
+    EXPECT_FALSE(device.m_stop);
+    EXPECT_EQ(platform.TrackText().find("DRIVER_CHECK_INSTALL_FAIL"), std::string::npos);
+}
+
+// Phone A's installer still runs after A left; phone B's install waits for it, is never cut
+// short by A's end, and the two installers never run at once.
+TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
+{
+    USB::UsbDevice second;
+    second.m_pDeviceSn = "SER456";
+    second.m_vid = "18D1";
+    second.m_pid = "4EE2";
+    second.m_vidPid = "VID_18D1&PID_4EE2";
+    device.m_driverFile = second.m_driverFile = platform.root + USB::kPathSep + "pkg.exe";
+    USB::Fake::WriteFile(device.m_driverFile, kPackage);
+
+    std::atomic<int> running{0}, most{0}, runs{0};
+    std::atomic<bool> releaseFirst{false};
+    const std::string result = ResultFile();
+    installer.onRun = [&](const USB::Fake::InstallService::Run&) {
+        most = std::max(most.load(), ++running);
+        if (++runs == 1) {
+            Unplug(device);  // A leaves; its installer goes on
+            while (!releaseFirst)
+                std::this_thread::yield();
+            USB::Fake::WriteFile(result, "fail:gone");
+        } else {
+            USB::Fake::WriteFile(result, "success:bound");
+            tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0002");
+        }
+        --running;
+    };
+    EXPECT_NE(service.DownloadAndInstallDriver(&device, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
+    // A's installer ends only once B's install thread is waiting for its turn.
+    std::thread release([&] {
+        while (USB::InstallThreadsRunning() < 2)
+            std::this_thread::yield();
+        releaseFirst = true;
+    });
+    EXPECT_EQ(service.DownloadAndInstallDriver(&second, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
+    release.join();
+    InstallThreadEnded();
+    EXPECT_EQ(runs.load(), 2);
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_TRUE(second.m_isDriverOk);
+    EXPECT_TRUE(Logged("the return string of the install's program is fail:gone\n"));
+    EXPECT_TRUE(Logged("the return string of the install's program is success:bound\n"));
+}
+
+TEST_F(DriverStage, InstallerThatNeedsElevationIsStartedThroughTheShell)
+{
+    struct Row {
+        uint32_t plainError, elevatedError;
+        std::vector<bool> launches;  // elevated or not, in order
+        const char* logged;
+        int result;
+    };
+    const std::vector<Row> rows = {
+        {0, 0, {false}, "the installer was started as a plain process\n", 0},
+        {740, 0, {false, true}, "the installer was started elevated through the shell\n", 0},
+        {740, 1223, {false, true}, "could not be started elevated through the shell, error 1223\n", -1},
+        {2, 0, {false}, "could not be started as a plain process, error 2\n", -1},
+    };
+    device.m_driverFile = platform.root + USB::kPathSep + "pkg.exe";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.logged);
+        installer.runs.clear();
+        installer.plainError = row.plainError;
+        installer.elevatedError = row.elevatedError;
+        InstallerBindsDriver();
+        const int result = service.m_cloud.InstallDriver(&device);
+        std::vector<bool> launches;
+        for (const auto& run : installer.runs) {
+            launches.push_back(run.elevated);
+            EXPECT_EQ(run.program, device.m_driverFile);
+            EXPECT_EQ(run.timeoutMs, USB::kLocalInstallerTimeoutMs);
+        }
+        EXPECT_EQ(launches, row.launches);
+        EXPECT_TRUE(Logged(row.logged));
+        EXPECT_EQ(result, row.result);
+    }
+    EXPECT_TRUE(Logged("the installer needs elevation, starting it through the shell\n"));
 }
 
 // ---- the host's driver-install service --------------------------------------------------

@@ -1,5 +1,5 @@
 // The host's driver-install service through its named event and page, and installers started
-// hidden with ShellExecuteExA.
+// hidden: CreateProcessW, or ShellExecuteExW with "runas" when the core asks for it.
 #include "pipeline/win32/install_service_adapter.h"
 
 #include <windows.h>
@@ -56,40 +56,74 @@ public:
             ::CloseHandle(static_cast<HANDLE>(handle));
     }
 
-    std::wstring AnsiToWide(const std::string& text) override
+    std::wstring Utf8ToWide(const std::string& text) override
     {
         if (text.empty())
             return std::wstring();
-        const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+        const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
         if (n <= 0)
             return std::wstring();
         std::vector<wchar_t> out(static_cast<size_t>(n));
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n);
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n);
         return std::wstring(out.data(), out.size());
     }
 
-    RunResult RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
+    RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {
         // CreateProcess rather than the shell: under Wine the shell's launch of a console
         // installer does not return, and the waits below need the process handle at once.
-        std::string command = "\"" + program + "\"";
+        std::wstring command = L"\"" + Utf8ToWide(program) + L"\"";
         if (!parameters.empty())
-            command += " " + parameters;
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        STARTUPINFOA startup;
+            command += L" " + Utf8ToWide(parameters);
+        std::vector<wchar_t> line(command.begin(), command.end());
+        line.push_back(L'\0');
+        STARTUPINFOW startup;
         ZeroMemory(&startup, sizeof(startup));
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
         PROCESS_INFORMATION process;
         ZeroMemory(&process, sizeof(process));
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                            &startup, &process))
-            return RunResult::NotStarted;
+        RunOutcome outcome;
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                            &startup, &process)) {
+            outcome.error = GetLastError();
+            return outcome;
+        }
         ::CloseHandle(process.hThread);
-        const DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
-        ::CloseHandle(process.hProcess);
+        outcome.result = Wait(process.hProcess, timeoutMs);
+        return outcome;
+    }
+
+    RunOutcome RunElevated(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
+    {
+        const std::wstring file = Utf8ToWide(program);
+        const std::wstring arguments = Utf8ToWide(parameters);
+        SHELLEXECUTEINFOW info;
+        ZeroMemory(&info, sizeof(info));
+        info.cbSize = sizeof(info);
+        // No console of its own and no UI of the shell's: the installer runs hidden, as the
+        // plain launch does; the process handle is what the bounded wait needs.
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NO_CONSOLE;
+        info.lpVerb = L"runas";
+        info.lpFile = file.c_str();
+        info.lpParameters = arguments.empty() ? nullptr : arguments.c_str();
+        info.nShow = SW_HIDE;
+        RunOutcome outcome;
+        if (!ShellExecuteExW(&info)) {
+            outcome.error = GetLastError();
+            return outcome;
+        }
+        // Started by a means that gives no process (not the case for programs): nothing to wait for.
+        outcome.result = info.hProcess ? Wait(info.hProcess, timeoutMs) : RunResult::Ended;
+        return outcome;
+    }
+
+private:
+    static RunResult Wait(HANDLE process, uint32_t timeoutMs)
+    {
+        const DWORD waited = WaitForSingleObject(process, timeoutMs);
+        ::CloseHandle(process);
         return waited == WAIT_OBJECT_0 ? RunResult::Ended : RunResult::TimedOut;
     }
 };
