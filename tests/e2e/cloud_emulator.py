@@ -5,8 +5,10 @@ Serves the four API endpoints and the whitelist files from a scenario file, driv
 from a folder, records every request as one JSON line, and misbehaves on demand.
 
   cloud_emulator.py [--port 18089] [--scenario FILE] [--drivers DIR] [--log FILE]
+                    [--tls-cert PEM --tls-key PEM]
 
-Port 0 picks a free port. Prints "READY <port>" once listening; exits on SIGTERM.
+Port 0 picks a free port. With a certificate it speaks TLS only (its base URL is then https).
+Prints "READY <port>" once listening; exits on SIGTERM.
 
 Scenario (JSON, read again for every request so a test may change it between steps):
   {
@@ -16,8 +18,7 @@ Scenario (JSON, read again for every request so a test may change it between ste
     "installerror": {...},                               # /api/v1/drive/installerror/
     "whitelist":    "device.json text" | {"file": "path"},
     "whitelist_md5": "auto" (default: digest of device.json) | "literal text",
-    "faults": {"PATH PREFIX": {"status": 404, "third_member": true, "truncate": 10,
-                               "wrong_md5": true, "delay_ms": 3000}}
+    "faults": {"PATH PREFIX": {FAULT NAME: VALUE, ...}}           # the names: FAULTS below
   }
 ANSWER is the JSON document sent back; in its strings "{base}" becomes this server's base URL
 and "{md5:NAME}" the digest of driver package NAME. Unknown vid:pid without "*" gets
@@ -30,10 +31,21 @@ import json
 import os
 import re
 import signal
+import ssl
 import sys
 import threading
 import time
 import urllib.parse
+
+# Every way the emulator misbehaves on demand, by name; a scenario naming anything else gets 500.
+FAULTS = {
+    "status": "answer with this HTTP status; the body stays what it would have been",
+    "third_member": "API answers carry a third root member",
+    "truncate": "close the connection after this many body bytes; Content-Length stays whole",
+    "wrong_md5": "device.md5 announces another digest; a driver package has its last byte flipped",
+    "delay_ms": "wait this long before answering",
+    "trickle_ms": "send the body one byte at a time, this long apart",
+}
 
 API = {
     "/api/v1/drive/device/": ("device", 20205),
@@ -62,7 +74,8 @@ class Emulator(http.server.BaseHTTPRequestHandler):
         return load_json(self.server.options.scenario)
 
     def base(self):
-        return "http://127.0.0.1:%d" % self.server.server_address[1]
+        scheme = "https" if self.server.options.tls_cert else "http"
+        return "%s://127.0.0.1:%d" % (scheme, self.server.server_address[1])
 
     def driver_path(self, name):
         return os.path.join(self.server.options.drivers or ".", os.path.basename(name))
@@ -115,8 +128,14 @@ class Emulator(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
         try:
-            self.wfile.write(sent)
-            self.wfile.flush()
+            if fault.get("trickle_ms"):
+                for i in range(len(sent)):
+                    self.wfile.write(sent[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(int(fault["trickle_ms"]) / 1000.0)
+            else:
+                self.wfile.write(sent)
+                self.wfile.flush()
         except OSError:
             pass
         if len(sent) != len(payload):
@@ -136,6 +155,10 @@ class Emulator(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
         scenario = self.scenario()
         fault = self.fault(scenario, path)
+        unknown = sorted(set(fault) - set(FAULTS))
+        if unknown:
+            self.send(500, ("unknown faults %s" % unknown).encode(), {}, "text/plain")
+            return
 
         if path in API:
             section, missing_code = API[path]
@@ -193,16 +216,32 @@ class Emulator(http.server.BaseHTTPRequestHandler):
     do_POST = handle_any
 
 
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that speaks plain HTTP to the TLS port, or gives up, is no emulator fault.
+        if isinstance(sys.exc_info()[1], (ssl.SSLError, ConnectionError)):
+            return
+        super().handle_error(request, client_address)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=18089)
     parser.add_argument("--scenario", default="")
     parser.add_argument("--drivers", default="")
     parser.add_argument("--log", default="")
+    parser.add_argument("--tls-cert", default="")
+    parser.add_argument("--tls-key", default="")
     options = parser.parse_args()
 
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", options.port), Emulator)
-    server.daemon_threads = True
+    server = Server(("127.0.0.1", options.port), Emulator)
+    if options.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(options.tls_cert, options.tls_key or None)
+        # The handshake happens on the handler's thread, so a slow client holds up no other.
+        server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     server.options = options
     server.log_lock = threading.Lock()
 

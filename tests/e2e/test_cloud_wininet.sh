@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# WinInet against the cloud emulator: the adapter test program makes real requests under Wine,
-# then the emulator's request log is checked for the exact agents, headers and query strings.
+# WinInet against the cloud emulator, over plain HTTP and over TLS with a certificate made here
+# and trusted by the prefix: the adapter test program makes real requests under Wine, then the
+# emulators' request logs are checked for the exact agents, headers and query strings.
 #   test_cloud_wininet.sh BUILD_TREE
 set -u
 tree=$(cd "${1:?Windows build tree}" && pwd)
@@ -10,12 +11,15 @@ exe=$tree/bin/usb_wine_adapter_tests.exe
 [ -x "$exe" ] || [ -f "$exe" ] || { echo "missing $exe"; exit 1; }
 
 work=$(mktemp -d)
-emulator_pid=
+emulator_pids=()
+trusted=
 cleanup() {
-  [ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null && wait "$emulator_pid" 2>/dev/null
+  for pid in "${emulator_pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  [ -n "$trusted" ] && "$top/scripts/wine-run" "$tree/bin/trust_cert.exe" remove "$trusted" >/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
+export WINEPREFIX=${WINEPREFIX:-$tree/wineprefix}
 
 # A package of a few chunks, its twins for the cut and bent answers.
 mkdir -p "$work/drivers"
@@ -30,31 +34,50 @@ cat >"$work/scenario.json" <<JSON
   "query": {"18D1:4EE2": {"result": 0, "data": {"deviceurl": "{base}/download/driver/pkg.zip",
                                                 "filemd5": "{md5:pkg.zip}"}}},
   "report": {"*": {"result": 0, "data": null}},
-  "whitelist": "{\"vendors\": []}\n",
+  "installerror": {"*": {"result": 0, "data": null}},
+  "whitelist": "{\"data\": []}\n",
   "faults": {"/download/driver/cut.zip": {"truncate": 100},
-             "/download/driver/bent.zip": {"wrong_md5": true}}
+             "/download/driver/bent.zip": {"wrong_md5": true},
+             "/api/v1/drive/installerror/": {"status": 500}}
 }
 JSON
 
-python3 "$here/cloud_emulator.py" --port 0 --scenario "$work/scenario.json" --drivers "$work/drivers" \
-  --log "$work/requests.jsonl" >"$work/emulator.out" 2>&1 &
-emulator_pid=$!
-for _ in $(seq 100); do grep -q '^READY ' "$work/emulator.out" && break; sleep 0.1; done
-port=$(awk '/^READY /{print $2}' "$work/emulator.out")
-[ -n "$port" ] || { echo "emulator did not start"; cat "$work/emulator.out"; exit 1; }
-echo "cloud emulator on port $port"
+# A certificate for 127.0.0.1, trusted by the prefix for this run only.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
+  -addext "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1" -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
+  openssl x509 -in "$work/cert.pem" -outform DER -out "$work/cert.der" ||
+  { echo "openssl could not make a certificate"; exit 1; }
+
+start_emulator() {  # name [emulator options]; its port in $started_port (no subshell: its pid is kept)
+  local name=$1
+  shift
+  python3 "$here/cloud_emulator.py" --port 0 --scenario "$work/scenario.json" --drivers "$work/drivers" \
+    --log "$work/$name.jsonl" "$@" >"$work/$name.out" 2>&1 &
+  emulator_pids+=($!)
+  for _ in $(seq 100); do grep -q '^READY ' "$work/$name.out" && break; sleep 0.1; done
+  started_port=$(awk '/^READY /{print $2}' "$work/$name.out")
+}
+start_emulator plain
+port=$started_port
+start_emulator tls --tls-cert "$work/cert.pem" --tls-key "$work/key.pem"
+tls_port=$started_port
+[ -n "$port" ] && [ -n "$tls_port" ] || { echo "emulators did not start"; cat "$work"/*.out; exit 1; }
+echo "cloud emulator on port $port, over TLS on $tls_port"
 
 export USBHELPER_WIN_BUILD=$tree WINEDEBUG=-all
-export USBHELPER_CLOUD_PORT=$port USBHELPER_PKG_MD5=$pkg_md5 USBHELPER_PKG_SIZE=$pkg_size
-export WINEPREFIX=${WINEPREFIX:-$tree/wineprefix}
+trusted="Z:${work//\//\\}\\cert.der"
+"$top/scripts/wine-run" "$tree/bin/trust_cert.exe" add "$trusted" || { echo "the prefix does not trust it"; exit 1; }
+export USBHELPER_CLOUD_PORT=$port USBHELPER_CLOUD_TLS_PORT=$tls_port
+export USBHELPER_PKG_MD5=$pkg_md5 USBHELPER_PKG_SIZE=$pkg_size
 # Wine passes the environment on to Windows programs.
 "$top/scripts/wine-run" "$exe" --gtest_filter='WinInetCloud.*:HostInstallService.*'
 rc=$?
-[ $rc -eq 0 ] || { echo "adapter tests failed ($rc)"; exit $rc; }
+[ $rc -eq 0 ] || { echo "adapter tests failed ($rc)"; cat "$work/tls.out"; exit $rc; }
 
-python3 - "$work/requests.jsonl" "$pkg_md5" <<'PY'
+python3 - "$work/plain.jsonl" "$work/tls.jsonl" <<'PY'
 import json, sys
 records = [json.loads(l) for l in open(sys.argv[1])]
+secure = [json.loads(l) for l in open(sys.argv[2])]
 def find(path_start, method=None):
     return [r for r in records if r["path"].startswith(path_start) and (method is None or r["method"] == method)]
 def header(r, name):
@@ -72,8 +95,9 @@ for r in get:
     check(header(r, "Accept") == ["*/*"], "accept %r" % header(r, "Accept"))
     check(header(r, "Content-Type") == ["application/x-www-form-urlencoded"], "content type %r" % header(r, "Content-Type"))
     check(r["body"] == "", "GET body %r" % r["body"])
-post = find("/api/v1/drive/report/?vid=18D1&pid=4EE2&os=win7&platform=x64", "POST")
-check(len(post) == 1 and post[0]["body"] == "a=1&b=2", "POST body %r" % post)
+post = [r for r in find("/api/v1/drive/report/?vid=18D1&pid=4EE2&os=win7&platform=x64", "POST")
+        if r["body"] == "a=1&b=2"]
+check(len(post) == 1, "POST body %r" % post)
 for r in post:
     check(header(r, "Content-Type") == ["application/x-www-form-urlencoded"], "POST content type")
     check(header(r, "User-Agent") == [agent], "POST agent")
@@ -85,6 +109,9 @@ downloads = find("/download/driver/pkg.zip", "GET")
 check(len(downloads) >= 2, "package downloads %d" % len(downloads))
 for r in downloads:
     check(header(r, "User-Agent") == ["DownFile"], "download agent %r" % header(r, "User-Agent"))
+# Over TLS: the driver query, the digest and the package all reached the TLS emulator.
+for start in ("/api/v1/drive/query/?vid=18D1&pid=4EE2&os=", "/download/device/device.md5", "/download/driver/pkg.zip"):
+    check([r for r in secure if r["path"].startswith(start)], "over TLS: %s in %r" % (start, [r["path"] for r in secure]))
 if errors:
     print("\n".join(errors))
     sys.exit(1)

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "cloud/Usb_Cloud.h"
 #include "pipeline/driver_provisioning.h"
 #include "pipeline/install_service_port.h"
+#include "service/usb_log.h"
 #include "support/ports.h"
 
 namespace {
@@ -105,11 +107,71 @@ TEST_F(HostInstallService, HiddenInstallerRunIsWaitedFor)
     DeleteFileA(result.c_str());
     USB::InstallServicePort* port = USB::GetPorts().installService;
     ASSERT_NE(port, nullptr);
-    EXPECT_EQ(port->RunHidden(program, "--write-result \"" + result + "\" success:done", 60000),
+    EXPECT_EQ(port->RunHidden(program, "--write-result \"" + result + "\" success:done", 60000).result,
               USB::InstallServicePort::RunResult::Ended);
     EXPECT_EQ(ReadAll(result), "success:done");
-    EXPECT_EQ(port->RunHidden(OwnFolder() + "no_such_installer.exe", "", 1000),
-              USB::InstallServicePort::RunResult::NotStarted);
+    const USB::InstallServicePort::RunOutcome missing = port->RunHidden(OwnFolder() + "no_such_installer.exe", "", 1000);
+    EXPECT_EQ(missing.result, USB::InstallServicePort::RunResult::NotStarted);
+    EXPECT_EQ(missing.error, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+// Wine elevates a program whose manifest asks for it instead of failing its creation, so a plain
+// launch that reports "elevation required" (740) is played here; the shell's launch is real.
+class NeedsElevation : public USB::InstallServicePort {
+public:
+    explicit NeedsElevation(USB::InstallServicePort& real) : m_real(real) {}
+    Handle CreateReplyEvent(const std::wstring& n) override { return m_real.CreateReplyEvent(n); }
+    Handle OpenServiceEvent(const std::wstring& n) override { return m_real.OpenServiceEvent(n); }
+    void SetEvent(Handle e) override { m_real.SetEvent(e); }
+    void ResetEvent(Handle e) override { m_real.ResetEvent(e); }
+    bool WaitEvent(Handle e, uint32_t ms) override { return m_real.WaitEvent(e, ms); }
+    Handle CreateMapping(const std::wstring& n, uint32_t size) override { return m_real.CreateMapping(n, size); }
+    void* MapView(Handle m, uint32_t size) override { return m_real.MapView(m, size); }
+    void UnmapView(void* v) override { m_real.UnmapView(v); }
+    void CloseHandle(Handle h) override { m_real.CloseHandle(h); }
+    std::wstring Utf8ToWide(const std::string& t) override { return m_real.Utf8ToWide(t); }
+    RunOutcome RunHidden(const std::string&, const std::string&, uint32_t) override
+    {
+        RunOutcome outcome;
+        outcome.error = 740;  // ERROR_ELEVATION_REQUIRED
+        return outcome;
+    }
+    RunOutcome RunElevated(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
+    {
+        elevated = m_real.RunElevated(program, parameters, timeoutMs);
+        return elevated;
+    }
+    RunOutcome elevated;
+
+private:
+    USB::InstallServicePort& m_real;
+};
+
+TEST_F(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWaitedFor)
+{
+    const std::string installer = OwnFolder() + "fake_driver_installer.exe";
+    ASSERT_NE(GetFileAttributesA(installer.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::string log = USB::GetDataDirectory() + "usb_log.txt";
+    const size_t before = ReadAll(log).size();
+    USB::InstallServicePort* real = USB::GetPorts().installService;
+    NeedsElevation port(*real);
+    USB::GetPorts().installService = &port;
+    USB::UsbCloud cloud;
+    USB::UsbDevice device;
+    device.m_vid = "18D1";
+    device.m_pid = "4EE2";
+    device.m_driverFile = installer;  // run as the package; without ids it writes a failure result
+    const int result = cloud.InstallDriver(&device);
+    USB::GetPorts().installService = real;
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(port.elevated.result, USB::InstallServicePort::RunResult::Ended);
+    const std::string all = ReadAll(log);
+    const std::string lines = all.size() >= before ? all.substr(before) : all;  // the log may have been cut
+    EXPECT_NE(lines.find("the installer needs elevation, starting it through the shell"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("the installer was started elevated through the shell"), std::string::npos) << lines;
+    // Its result file was there once the wait ended: the installer ran to its end.
+    EXPECT_NE(lines.find("the return string of the install's program is fail:no such device"), std::string::npos)
+        << lines;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The WinInet adapter against the cloud emulator (tests/e2e/test_cloud_wininet.sh starts it
-// and checks the recorded requests). Skipped when USBHELPER_CLOUD_PORT is not set.
+// The WinInet adapter against the cloud emulator, plain and over TLS (tests/e2e/test_cloud_wininet.sh
+// starts both and checks the recorded requests). Skipped when USBHELPER_CLOUD_PORT is not set.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -67,11 +67,12 @@ TEST_F(WinInetCloud, PostSendsTheFormBody)
     EXPECT_NE(headers.find("200 OK"), std::string::npos);
 }
 
-TEST_F(WinInetCloud, NotFoundIsARequestButNoGet)
+TEST_F(WinInetCloud, NotFoundFailsButKeepsItsAnswer)
 {
     std::string body, headers;
-    EXPECT_TRUE(USB::HttpRequest("GET", base + "/nothing/here", "", 5000, body, headers));
+    EXPECT_FALSE(USB::HttpRequest("GET", base + "/nothing/here", "", 5000, body, headers));
     EXPECT_NE(headers.find("404"), std::string::npos);
+    EXPECT_EQ(body, "not found");
     EXPECT_EQ(USB::HttpGet(base + "/nothing/here"), "");
     EXPECT_EQ(USB::HttpGet(base + "/download/device/device.md5").size(), 32u);
 }
@@ -92,6 +93,29 @@ TEST_F(WinInetCloud, CloudClientQueriesTheDriver)
     ASSERT_TRUE(cloud.QueryDriver(&device));
     EXPECT_EQ(device.m_deviceUrl, base + "/download/driver/pkg.zip");
     EXPECT_EQ(device.m_fileMd5, Env("USBHELPER_PKG_MD5"));
+    EXPECT_TRUE(cloud.ReportDriver("18D1", "4EE2"));
+    EXPECT_FALSE(cloud.ReportInstallError("18D1", "4EE2"));  // status 500, though its body says 0
+}
+
+TEST_F(WinInetCloud, HttpsBaseIsUsedOverTlsForEveryRequest)
+{
+    const std::string tlsPort = Env("USBHELPER_CLOUD_TLS_PORT");
+    if (tlsPort.empty())
+        GTEST_SKIP() << "no TLS emulator (USBHELPER_CLOUD_TLS_PORT)";
+    const std::string secure = "https://127.0.0.1:" + tlsPort;
+    USB::UsbCloud cloud;
+    cloud.m_baseUrl = secure;
+    USB::UsbDevice device;
+    device.m_vid = "18D1";
+    device.m_pid = "4EE2";
+    ASSERT_TRUE(cloud.QueryDriver(&device));
+    EXPECT_EQ(device.m_deviceUrl, secure + "/download/driver/pkg.zip");
+    EXPECT_EQ(USB::HttpGet(secure + "/download/device/device.md5").size(), 32u);
+    const std::string file = folder + "wininet_tls_pkg.zip";
+    EXPECT_TRUE(USB::DownFileVerified(Wide(device.m_deviceUrl), file, device.m_fileMd5.c_str(), nullptr, nullptr));
+    EXPECT_EQ(USB::GetFileSize64(file), std::atoll(Env("USBHELPER_PKG_SIZE").c_str()));
+    // Plain HTTP to the TLS port gets no answer.
+    EXPECT_EQ(USB::HttpGet("http://127.0.0.1:" + tlsPort + "/download/device/device.md5"), "");
 }
 
 TEST_F(WinInetCloud, PackageDownloadsWithProgressAndDigest)
