@@ -52,6 +52,10 @@ namespace {
 // The gate of the full checks: a vendor we know, and no earlier "not a phone" for this model.
 bool KnownAndNotCached(UsbService& service, const InstanceIdParts& parts)
 {
+    // Ids may come from any local process (WM_COPYDATA, IUSB_isPhone): only four hex digits
+    // go on to the log, the cloud and the installers.
+    if (!AcceptIds(parts.vid, parts.pid))
+        return false;
     if (!service.m_whiteList.HasVendor(parts.vid)) {
         USB_LOG("no this vendor %s\n", parts.vid.c_str());
         return false;

@@ -143,12 +143,17 @@ TEST_F(PhoneDecisionTest, SystemCheckRetriesOncePerSecond)
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
 }
 
-TEST_F(PhoneDecisionTest, AnIdWithoutVidOrPidIsNoPhone)
+TEST_F(PhoneDecisionTest, IdsThatAreNotFourHexDigitsAreRefusedUnlogged)
 {
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes"));
-    EXPECT_FALSE(USB::IsPhoneFull(service, "USB#ROOT_HUB20#4&1234"));
-    EXPECT_FALSE(USB::IsPhoneShort(service, "garbage"));
-    EXPECT_GE(scene.LogCount("no this vendor \n"), 3u);
+    for (const char* id : {"USB#ROOT_HUB20#4&1234", "garbage", "USB#VID_18D1&PID_4E#S", "USB#VID_18D1&PID_4EE3X#S",
+                           "USB#VID_18D1\nX&PID_4EE2#S"}) {
+        EXPECT_FALSE(USB::IsPhoneFull(service, id)) << id;
+        EXPECT_FALSE(USB::IsPhoneShort(service, id)) << id;
+    }
+    EXPECT_GE(scene.LogCount("a vendor or product id that is not four hex digits is refused\n"), 10u);
+    EXPECT_EQ(scene.LogCount("no this vendor"), 0u);
+    EXPECT_EQ(scene.LogCount("_oldpid is"), 0u);
 }
 
 TEST_F(PhoneDecisionTest, HasPhoneIsFalseWhileThePluggedPhoneIsAlreadyRecorded)
