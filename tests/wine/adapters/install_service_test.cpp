@@ -7,8 +7,10 @@
 #include <string>
 
 #include "cloud/Usb_Cloud.h"
+#include "fakes/fake_install_service.h"
 #include "pipeline/driver_provisioning.h"
 #include "pipeline/install_service_port.h"
+#include "pipeline/win32/install_service_adapter.h"
 #include "service/usb_log.h"
 #include "support/ports.h"
 
@@ -115,36 +117,15 @@ TEST_F(HostInstallService, HiddenInstallerRunIsWaitedFor)
     EXPECT_EQ(missing.error, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
-// Wine elevates a program whose manifest asks for it instead of failing its creation, so a plain
-// launch that reports "elevation required" (740) is played here; the shell's launch is real.
-class NeedsElevation : public USB::InstallServicePort {
-public:
-    explicit NeedsElevation(USB::InstallServicePort& real) : m_real(real) {}
-    Handle CreateReplyEvent(const std::wstring& n) override { return m_real.CreateReplyEvent(n); }
-    Handle OpenServiceEvent(const std::wstring& n) override { return m_real.OpenServiceEvent(n); }
-    void SetEvent(Handle e) override { m_real.SetEvent(e); }
-    void ResetEvent(Handle e) override { m_real.ResetEvent(e); }
-    bool WaitEvent(Handle e, uint32_t ms) override { return m_real.WaitEvent(e, ms); }
-    Handle CreateMapping(const std::wstring& n, uint32_t size) override { return m_real.CreateMapping(n, size); }
-    void* MapView(Handle m, uint32_t size) override { return m_real.MapView(m, size); }
-    void UnmapView(void* v) override { m_real.UnmapView(v); }
-    void CloseHandle(Handle h) override { m_real.CloseHandle(h); }
-    std::wstring Utf8ToWide(const std::string& t) override { return m_real.Utf8ToWide(t); }
-    RunOutcome RunHidden(const std::string&, const std::string&, uint32_t) override
-    {
-        RunOutcome outcome;
-        outcome.error = 740;  // ERROR_ELEVATION_REQUIRED
-        return outcome;
-    }
+// Wine elevates a program whose manifest asks for it instead of failing its creation, so the
+// plain launch's "elevation required" (740) is played by the fake; the shell's launch is real.
+struct NeedsElevation : USB::Fake::InstallService {
     RunOutcome RunElevated(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {
-        elevated = m_real.RunElevated(program, parameters, timeoutMs);
+        elevated = USB::Win32InstallService().RunElevated(program, parameters, timeoutMs);
         return elevated;
     }
     RunOutcome elevated;
-
-private:
-    USB::InstallServicePort& m_real;
 };
 
 TEST_F(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWaitedFor)
@@ -154,7 +135,8 @@ TEST_F(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWa
     const std::string log = USB::GetDataDirectory() + "usb_log.txt";
     const size_t before = ReadAll(log).size();
     USB::InstallServicePort* real = USB::GetPorts().installService;
-    NeedsElevation port(*real);
+    NeedsElevation port;
+    port.plainError = 740;
     USB::GetPorts().installService = &port;
     USB::UsbCloud cloud;
     USB::UsbDevice device;
