@@ -17,6 +17,11 @@
  * Payloads are compact JSON objects, members in name order, ending in "\n". The device
  * payload is {"b_adbopen":bool,"b_driver":bool,"device_desc":"...","device_sn":"..."}.
  *
+ * Encoding: payload texts are bytes in the system's ANSI code page, as Windows gives them
+ * (device descriptions, process names); texts from whitelist files and the cloud pass as
+ * they came. Bytes from 0x80 up are written unchanged, never as \u escapes, so a host built
+ * for that code page reads them as they are. The same holds for IUSB_getPhoneList.
+ *
  * Files: config_ini.txt and whitelist.json beside the host executable (optional);
  * the log "usb_log.txt" and track file "usb_track.txt" under %APPDATA%\Ostrel\usb\.
  * Link with the shipped import library (libusbhelper.dll.a or usbhelper.def).

@@ -1,6 +1,7 @@
 #include "support/json_utils.h"
 
 #include <memory>
+#include <sstream>
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -10,8 +11,20 @@ namespace USB {
 
 std::string WriteJson(const Json::Value& value)
 {
-    Json::FastWriter writer;
-    return writer.write(value);
+    // The compact form of FastWriter, except that bytes from 0x80 up are copied as they are:
+    // texts are in the system's code page, which FastWriter would read as UTF-8 and rewrite.
+    static const Json::StreamWriterBuilder builder = [] {
+        Json::StreamWriterBuilder b;
+        b["indentation"] = "";
+        b["commentStyle"] = "None";
+        b["emitUTF8"] = true;
+        return b;
+    }();
+    std::ostringstream out;
+    std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
+    writer->write(value, &out);
+    out << '\n';
+    return out.str();
 }
 
 bool ParseJson(const std::string& text, Json::Value& out)

@@ -7,7 +7,8 @@
 
 namespace USB {
 
-// Compact text: members in name order, no spaces, "\n" after the closing brace.
+// Compact text: members in name order, no spaces, "\n" after the closing brace. Text bytes
+// from 0x80 up are written unchanged (the system's code page), never as \u escapes.
 std::string WriteJson(const Json::Value& value);
 // False when the text is not JSON.
 bool ParseJson(const std::string& text, Json::Value& out);

@@ -5,6 +5,7 @@
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
 #include "service/USB_Service.h"
+#include "support/json_utils.h"
 
 namespace {
 
@@ -52,6 +53,51 @@ TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
     const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("]: send ui WM_DEVICE_ONLINE " + sent[0].json + "\n"), std::string::npos);
     EXPECT_NE(log.find("]: send ui WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n\n"), std::string::npos);
+}
+
+TEST_F(UiMessagesTest, CodePageTextsReachTheHostByteForByte)
+{
+    service.m_callback = host.callback();
+    Phone();
+    device.m_description = "Caf\xE9 X1 ok";  // CP1252
+    service.SendDeviceToUi(&device, USB_WM_DEVICE_ONLINE);
+    ASSERT_EQ(host.Messages().size(), 1u);
+    EXPECT_EQ(host.Messages()[0].json,
+              "{\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 X1 ok\",\"device_sn\":\"0123ABC\"}\n");
+    // GBK (one trail byte is a backslash), lone and truncated lead bytes: a JSON reader gets
+    // every byte back, nothing swallowed or merged.
+    for (const std::string text : {"\xD6\xD0\xCE\xC4 phone", "\x81\x5C\x95\x5C", "\xFF\x80\xE9", "end \xC3"}) {
+        Json::Value value(Json::objectValue);
+        value["device_desc"] = text;
+        Json::Value back;
+        ASSERT_TRUE(USB::ParseJson(USB::WriteJson(value), back));
+        EXPECT_EQ(back["device_desc"].asString(), text);
+    }
+}
+
+TEST(JsonWriter, AsciiDocumentsAreWrittenAsTheCompactWriterDoes)
+{
+    Json::Value nested(Json::objectValue);
+    nested["z"] = Json::Value(Json::arrayValue);
+    nested["a"]["b"] = Json::Value(Json::objectValue);
+    nested["a"]["list"].append(Json::Value());
+    nested["a"]["list"].append(-12);
+    nested["a"]["list"].append(Json::UInt64(18446744073709551615ull));
+    nested["a"]["list"].append(0.1);
+    nested["a"]["list"].append(3.0);
+    nested["a"]["list"].append(-1e300);
+    nested["a"]["list"].append(false);
+    nested["esc\"\\"] = "q\" b\\ / \b\f\n\r\t \x01\x1F\x7F nul" + std::string(1, '\0') + "end";
+    Json::Value longArray(Json::arrayValue);  // past the widths where a styled writer breaks lines
+    for (int i = 0; i < 40; ++i)
+        longArray.append(std::string(i, 'x'));
+    Json::Value objects(Json::arrayValue);
+    for (int i = 0; i < 3; ++i)
+        objects[i]["phone"] = "\\\\?\\USB#VID_18D1&PID_4EE2#SER" + std::to_string(i);
+    Json::FastWriter compact;
+    for (const Json::Value& doc : {nested, longArray, objects, Json::Value(Json::objectValue), Json::Value("text"),
+                                   Json::Value(7), Json::Value()})
+        EXPECT_EQ(USB::WriteJson(doc), compact.write(doc));
 }
 
 TEST_F(UiMessagesTest, UnnamedIdIsDeliveredByNumberAndLoggedWithEmptyName)
