@@ -74,14 +74,15 @@ inline std::wstring AdbDriverLinkKey(const std::wstring& vid, const std::wstring
 }
 
 // A composite phone; with adb, its ADB interface (MI_01) as well.
-inline bool PlugPhone(const std::wstring& vid, const std::wstring& pid, const std::wstring& serial, bool adb)
+inline bool PlugPhone(const std::wstring& vid, const std::wstring& pid, const std::wstring& serial, bool adb,
+                      const std::wstring& adbDescription = L"Android ADB Interface")
 {
     const std::wstring hw = Hw(vid, pid);
     bool ok = WriteNode(kEnumUsb + hw + L"\\" + serial, L"USB Composite Device", kCompositeClass,
                         L"USB\\" + hw + L"&REV_0100|USB\\" + hw, L"USB\\COMPOSITE|USB\\Class_00");
     const std::wstring adbNode = std::wstring(L"System\\CurrentControlSet\\Enum\\") + AdbInterfaceInstance(vid, pid);
     if (ok && adb)
-        ok = WriteNode(adbNode, L"Android ADB Interface", kAndroidClass,
+        ok = WriteNode(adbNode, adbDescription, kAndroidClass,
                        L"USB\\" + hw + L"&REV_0100&MI_01|USB\\" + hw + L"&MI_01",
                        L"USB\\Class_ff&SubClass_42&Prot_01|USB\\Class_ff&SubClass_42|USB\\Class_ff") &&
              WriteParent(adbNode, L"USB\\" + hw + L"\\" + serial);

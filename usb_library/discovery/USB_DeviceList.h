@@ -18,7 +18,7 @@ public:
     virtual ~PhoneSystemInfo() = default;
 
     bool m_isAdbOpen = false;
-    std::wstring m_description;
+    std::wstring m_description;  // code-page text, a byte per unit: WideToNarrow gives the bytes
     std::wstring _phone_sn_instance_id;  // parent instance id, '#'-separated
     std::wstring m_compatibleId;
     std::wstring m_hardwareId;

@@ -13,7 +13,7 @@ struct UsbNode {
     std::wstring classGuid;      // SPDRP_CLASSGUID text, "" when unreadable
     std::wstring compatibleIds;  // SPDRP_COMPATIBLEIDS, the strings joined as read
     std::wstring hardwareId;     // first string of SPDRP_HARDWAREID
-    std::wstring description;    // SPDRP_DEVICEDESC
+    std::wstring description;    // SPDRP_DEVICEDESC in the ANSI code page, a byte per unit (NarrowToWide)
     std::wstring parentId;       // instance id of the parent device, "" when Windows does not say
     bool noChild = false;        // CM_Get_Child answered CR_NO_SUCH_DEVNODE
 };

@@ -15,12 +15,38 @@
 #include <vector>
 
 #include "usbhelper.h"
+#include "wine/sim_devices.h"
 
 namespace {
 
 using StartFn = void(USB_CDECL*)(UsbUiCallback);
 
-void USB_CDECL IgnoreHost(int32_t, const char*) {}
+// Every message the host is given, for the tests that look at payloads.
+CRITICAL_SECTION g_hostLock;
+std::vector<std::pair<int32_t, std::string>> g_hostMessages;
+
+void USB_CDECL RecordHost(int32_t id, const char* json)
+{
+    EnterCriticalSection(&g_hostLock);
+    g_hostMessages.emplace_back(id, json ? json : "");
+    LeaveCriticalSection(&g_hostLock);
+}
+
+// The first payload of this id that names the serial; "" when none came in time.
+std::string WaitForHost(int32_t id, const std::string& serial, DWORD timeoutMs = 30000)
+{
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(10)) {
+        EnterCriticalSection(&g_hostLock);
+        std::string found;
+        for (const auto& m : g_hostMessages)
+            if (found.empty() && m.first == id && m.second.find("\"device_sn\":\"" + serial + "\"") != std::string::npos)
+                found = m.second;
+        LeaveCriticalSection(&g_hostLock);
+        if (!found.empty())
+            return found;
+    }
+    return std::string();
+}
 
 std::wstring ExeDirectory()
 {
@@ -116,6 +142,7 @@ class ListenerDll : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        InitializeCriticalSection(&g_hostLock);
         s_module = LoadLibraryW((ExeDirectory() + L"usbhelper.dll").c_str());
     }
 
@@ -124,7 +151,7 @@ protected:
         ASSERT_NE(s_module, nullptr);
         auto start = reinterpret_cast<StartFn>(reinterpret_cast<void*>(GetProcAddress(s_module, "IUSB_start")));
         ASSERT_NE(start, nullptr);
-        start(&IgnoreHost);  // does nothing while the service runs; restarts it after another test's stop
+        start(&RecordHost);  // does nothing while the service runs; restarts it after another test's stop
         for (int i = 0; i < 500 && !window; ++i) {
             window = FindWindowW(L"lolclass", nullptr);
             if (!window)
@@ -286,6 +313,27 @@ TEST_F(ListenerDll, TextsPostedWhileTheSinkRunsArriveInOrder)
         if (m.rfind("seq-" + tag + "-", 0) == 0)
             seen.push_back(m);
     EXPECT_EQ(seen, sent);
+}
+
+TEST_F(ListenerDll, DescriptionInTheSystemCodePageReachesTheHostIntact)
+{
+    const std::wstring description = L"Caf\u00e9 \u20ac X1 ok";  // CP1252: E9, 80
+    char expected[64] = {0};
+    WideCharToMultiByte(CP_ACP, 0, description.c_str(), -1, expected, sizeof(expected), nullptr, nullptr);
+    const std::string serial = "CP" + std::to_string(GetTickCount());
+    const std::wstring wserial(serial.begin(), serial.end());
+    const std::wstring path = L"\\\\?\\USB#VID_04E8&PID_6860#" + wserial + L"#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    sim::SetWhiteListValue("[{\"vid\":\"04E8\",\"pid\":\"6860\",\"description\":\"Listed\",\"isadbopen\":\"yes\"}]");
+    ASSERT_TRUE(sim::PlugPhone(L"04E8", L"6860", wserial, true, description));
+    ASSERT_TRUE(sim::AddAdbDriver(L"04E8", L"6860"));
+    SendInterface(DBT_DEVICEARRIVAL, path);
+    const std::string payload = WaitForHost(USB_WM_CHECKING_ADB_DRIVER, serial);
+    SendInterface(DBT_DEVICEREMOVECOMPLETE, path);
+    sim::Unplug(L"04E8", L"6860");
+    sim::SetWhiteListValue("");
+    EXPECT_NE(payload.find("\"device_desc\":\"" + std::string(expected) + "\",\"device_sn\""), std::string::npos)
+        << payload;
+    EXPECT_FALSE(WaitForHost(USB_WM_DEVICE_OFFLINE, serial).empty());
 }
 
 }  // namespace

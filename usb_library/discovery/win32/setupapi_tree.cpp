@@ -7,6 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "support/sys_utils.h"
+#include "support/win32/win32_text.h"
+
 namespace USB {
 
 namespace {
@@ -95,7 +98,9 @@ public:
             node.classGuid = ReadProperty(set, data, SPDRP_CLASSGUID, false);
             node.compatibleIds = ReadProperty(set, data, SPDRP_COMPATIBLEIDS, true);
             node.hardwareId = ReadProperty(set, data, SPDRP_HARDWAREID, false);
-            node.description = ReadProperty(set, data, SPDRP_DEVICEDESC, false);
+            // Hosts read descriptions in the system's code page: one byte per unit, as the
+            // whitelist's descriptions come.
+            node.description = NarrowToWide(WideToAnsi(ReadProperty(set, data, SPDRP_DEVICEDESC, false)));
             node.parentId = ReadParentId(set, data);
             DEVINST child = 0;
             node.noChild = CM_Get_Child(&child, data.DevInst, 0) == CR_NO_SUCH_DEVNODE;

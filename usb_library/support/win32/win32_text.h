@@ -1,0 +1,47 @@
+// Text conversions at the Win32 boundary. The core keeps paths in UTF-8 and the texts it shows
+// the host (descriptions, process names) in the system's ANSI code page.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace USB {
+
+inline std::string WideToCodePage(UINT codePage, const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), size, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+inline std::string WideToUtf8(const std::wstring& text)
+{
+    return WideToCodePage(CP_UTF8, text);
+}
+
+inline std::string WideToAnsi(const std::wstring& text)
+{
+    return WideToCodePage(CP_ACP, text);
+}
+
+inline std::wstring Utf8ToWide(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int size = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    if (n <= 0)
+        return std::wstring();
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &out[0], n);
+    return out;
+}
+
+}  // namespace USB
