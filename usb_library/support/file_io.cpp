@@ -10,9 +10,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A text that is not UTF-8 names no file: the call then fails instead of throwing.
 fs::path PathOf(const std::string& utf8)
 {
-    return fs::u8path(utf8);
+    try {
+        return fs::u8path(utf8);
+    } catch (...) {
+        return fs::path();
+    }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ struct OsVersionFacts {
 class SystemPort {
 public:
     virtual ~SystemPort() = default;
+    // Paths are UTF-8, as file_io.h takes them.
     virtual std::string ExecutablePath() = 0;  // full path of the host process image
     virtual std::string AppDataFolder() = 0;   // roaming application data; "" when unavailable
     virtual std::string TempFolder() = 0;      // system temporary folder, with its closing separator

@@ -129,6 +129,9 @@ TEST(Paths, FileSizes)
     EXPECT_EQ(GetFileSize64(base + "empty.txt"), 0);
     Fake::WriteFile(base + "ten.txt", "0123456789");
     EXPECT_EQ(GetFileSize64(base + "ten.txt"), 10);
+    // Paths are UTF-8; one that is not (a code-page text) names nothing and throws nothing.
+    EXPECT_EQ(GetFileSize64(base + "missing\xE9\xFF.txt"), -1);
+    EXPECT_FALSE(FileExists(base + "missing\xE9\xFF.txt"));
 }
 
 TEST(TrackTime, LocalTimeWithDashes)

@@ -1,4 +1,5 @@
 #include "support/win32/win32_system.h"
+#include "support/win32/win32_text.h"
 
 #include <windows.h>
 #include <comdef.h>
@@ -11,25 +12,37 @@ namespace {
 
 class System : public SystemPort {
 public:
+    // Paths go to the core in UTF-8, whatever the user or folder is called.
     std::string ExecutablePath() override
     {
-        char path[1024] = {0};
-        GetModuleFileNameA(nullptr, path, sizeof(path));
-        return path;
+        std::wstring path(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+            if (n == 0)
+                return std::string();
+            if (n < path.size()) {
+                path.resize(n);
+                return WideToUtf8(path);
+            }
+            if (path.size() >= 32768)
+                return std::string();
+            path.resize(path.size() * 2);
+        }
     }
 
     std::string AppDataFolder() override
     {
-        char path[1024] = {0};
-        SHGetSpecialFolderPathA(nullptr, path, CSIDL_APPDATA, FALSE);
-        return path;
+        wchar_t path[MAX_PATH + 1] = {0};
+        if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_APPDATA, FALSE))
+            return std::string();
+        return WideToUtf8(path);
     }
 
     std::string TempFolder() override
     {
-        char path[1025] = {0};
-        GetTempPathA(1024, path);
-        return path;
+        wchar_t path[MAX_PATH + 2] = {0};
+        const DWORD n = GetTempPathW(MAX_PATH + 1, path);
+        return n > 0 && n <= MAX_PATH + 1 ? WideToUtf8(path) : std::string();
     }
 
     OsVersionFacts OsVersion() override
