@@ -150,7 +150,7 @@ std::vector<ProcessEntry> Processes::SnapshotProcesses()
 {
     std::vector<ProcessEntry> out;
     for (const Proc& p : processes)
-        out.push_back(ProcessEntry{p.pid, p.exeName});
+        out.push_back(ProcessEntry{p.pid, WideToNarrow(p.exeName)});
     return out;
 }
 

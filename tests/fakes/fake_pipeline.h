@@ -58,7 +58,7 @@ public:
     struct Proc {
         uint32_t pid = 0;
         std::wstring exeName;
-        bool inspectable = true;  // the image can be read (base name and path)
+        bool inspectable = true;  // the image can be opened (base name and path); else the snapshot only
     };
     void Add(uint32_t pid, const std::wstring& exeName, bool inspectable = true);
     void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2);

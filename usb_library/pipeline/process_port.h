@@ -27,7 +27,7 @@ enum class TcpTableResult {
 // One entry of a process snapshot.
 struct ProcessEntry {
     uint32_t pid = 0;
-    std::wstring exeName;  // executable file name as the snapshot gives it
+    std::string exeName;  // executable file name as the snapshot gives it, in the ANSI code page
 };
 
 // What enabling SeDebugPrivilege on the own token came to.
@@ -52,7 +52,8 @@ public:
     virtual TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& rows, uint32_t& error) = 0;
     // Ids of running processes, at most `limit`.
     virtual std::vector<uint32_t> ListProcessIds(size_t limit) = 0;
-    // Base name and full path of the process's first module; false without access or module.
+    // Base name and full path of the process's image in the ANSI code page, for a process of
+    // either bitness; false without access.
     virtual bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) = 0;
     // Every running process with its executable name, in snapshot order.
     virtual std::vector<ProcessEntry> SnapshotProcesses() = 0;
@@ -65,7 +66,7 @@ public:
     virtual bool Terminate(Handle process, uint32_t exitCode) = 0;
     virtual void Close(Handle process) = 0;
 
-    // Opens a file with the "open" verb, no parameters, hidden window.
+    // Opens a file (UTF-8 path) with the "open" verb, no parameters, hidden window.
     virtual bool ShellOpenHidden(const std::string& file) = 0;
     // TCP connect test to host:port, bounded by timeoutMs; nothing is sent.
     virtual ConnectResult ConnectTest(const std::string& host, uint16_t port, uint32_t timeoutMs) = 0;

@@ -93,8 +93,17 @@ std::string GetProcessName(uint32_t pid)
             continue;
         std::string baseName;
         std::string path;
-        if (!port->QueryProcessImage(pid, baseName, path))
-            return std::string();
+        if (!port->QueryProcessImage(pid, baseName, path)) {
+            // The snapshot names every process, even one whose image cannot be opened. Not the
+            // idle process: id 0 is no owner (Wine gives it to every socket).
+            if (pid == 0)
+                return std::string();
+            for (const ProcessEntry& entry : port->SnapshotProcesses())
+                if (entry.pid == pid)
+                    baseName = entry.exeName;
+            if (baseName.empty())
+                return std::string();
+        }
         USB_LOG("szPName is %s, szPath is %s\n", baseName.c_str(), path.c_str());
         return baseName;
     }
@@ -106,9 +115,8 @@ void KillProcessByName(const std::string& name)
     ProcessPort* port = Process();
     if (!port)
         return;
-    const std::wstring wanted = NarrowToWide(name);
     for (const ProcessEntry& entry : port->SnapshotProcesses()) {
-        if (entry.exeName == wanted) {
+        if (entry.exeName == name) {
             TerminateProcessById(*port, entry.pid);
             return;
         }
@@ -125,11 +133,10 @@ void KillAdbServerProcess(uint32_t pid, const std::string& name)
         KillProcessByName(name);
         return;
     }
-    const std::wstring wanted = NarrowToWide(name);
     for (const ProcessEntry& entry : port->SnapshotProcesses()) {
         if (entry.pid != pid)
             continue;
-        if (entry.exeName == wanted)
+        if (entry.exeName == name)
             TerminateProcessById(*port, pid);
         else
             USB_LOG("process %u is no longer %s, not killed\n", static_cast<unsigned>(pid), name.c_str());

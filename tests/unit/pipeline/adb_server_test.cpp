@@ -116,13 +116,17 @@ TEST_F(AdbServerTest, UnreadableTcpTableGivesZeroAndADebuggerLine)
               (std::vector<std::wstring>{L"GetExtendedTcpTable Error: 87", L"malloc Error!"}));
 }
 
-TEST_F(AdbServerTest, ProcessNameComesFromTheProcessImage)
+TEST_F(AdbServerTest, ProcessNameComesFromTheImageElseFromTheSnapshot)
 {
     processes.Add(40, L"adb.exe");
-    processes.Add(41, L"locked.exe", /*inspectable=*/false);
+    processes.Add(41, L"adb64.exe", /*inspectable=*/false);  // e.g. no image access from WOW64
+    processes.Add(0, L"[System Process]", /*inspectable=*/false);
     EXPECT_EQ(GetProcessName(40), "adb.exe");
-    EXPECT_NE(WithoutCr(platform.LogText()).find("szPName is adb.exe, szPath is C:\\Programs\\adb.exe\n"), std::string::npos);
-    EXPECT_EQ(GetProcessName(41), "");
+    EXPECT_EQ(GetProcessName(41), "adb64.exe");
+    const std::string log = WithoutCr(platform.LogText());
+    EXPECT_NE(log.find("szPName is adb.exe, szPath is C:\\Programs\\adb.exe\n"), std::string::npos);
+    EXPECT_NE(log.find("szPName is adb64.exe, szPath is \n"), std::string::npos);
+    EXPECT_EQ(GetProcessName(0), "");  // the idle process owns no port
     EXPECT_EQ(GetProcessName(42), "");
     EXPECT_EQ(GetProcessName(0xFFFFFFFFu), "");
 }
@@ -223,15 +227,20 @@ TEST_F(AdbServerTest, TableWithoutOwnerIdsAsOnWineAsksForAServerRestart)
                                  {USB_WM_RESTART_ADBSERVER, OwnerPayload("ABC123", "Pixel", "")}}));
 }
 
-TEST_F(AdbServerTest, ForeignBorrowedServerIsLeftToTheHostToKill)
+TEST_F(AdbServerTest, ForeignBorrowedServerIsLeftToTheHostToKillWhetherItsImageOpensOrNot)
 {
     UsbDevice* phone = AddPhone("ABC123");
     service.m_bBorrowedAdbServer = true;
-    processes.Add(50, L"tool_adb.exe");
-    processes.Listen(50);
-    EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload("ABC123", "Pixel", "tool_adb.exe")}}));
+    for (const bool inspectable : {true, false}) {
+        processes.processes.clear();
+        processes.tcpRows.clear();
+        ui.Clear();
+        processes.Add(50, L"tool_adb.exe", inspectable);
+        processes.Listen(50);
+        EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
+        EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
+                                     {USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload("ABC123", "Pixel", "tool_adb.exe")}}));
+    }
     EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui kill this adbserver tool_adb.exe\n"), std::string::npos);
     EXPECT_TRUE(processes.terminated.empty());
 }

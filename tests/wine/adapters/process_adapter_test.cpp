@@ -6,39 +6,54 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "fakes/fake_platform.h"
 #include "pipeline/adb_server.h"
 #include "support/ports.h"
+#include "support/win32/win32_text.h"
 
 namespace {
 
-// A copy of this program started with this flag only waits, so the tests have Windows
-// processes of known names to look at and to end.
-const char kSleeperFlag[] = "--pipeline-sleeper";
+// A copy of this program (or of its other-bitness build) named pipeline_*.exe only waits, so
+// the tests have Windows processes of known names to look at and to end.
 const int g_sleeper = [] {
-    if (std::strstr(GetCommandLineA(), kSleeperFlag)) {
+    wchar_t self[MAX_PATH] = {0};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const wchar_t* base = std::wcsrchr(self, L'\\');
+    if (base && std::wcsncmp(base + 1, L"pipeline_", 9) == 0) {
         Sleep(60000);
         ExitProcess(0);
     }
     return 0;
 }();
 
+std::wstring SelfPath()
+{
+    wchar_t self[MAX_PATH] = {0};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return self;
+}
+
+std::wstring TempDir()
+{
+    wchar_t temp[MAX_PATH] = {0};
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
 class Sleeper {
 public:
-    explicit Sleeper(const std::string& exeName)
+    explicit Sleeper(const std::string& exeName, const std::wstring& source = SelfPath(),
+                     const std::wstring& dir = TempDir())
+        : path(dir + std::wstring(exeName.begin(), exeName.end()))
     {
-        char self[MAX_PATH] = {0};
-        GetModuleFileNameA(nullptr, self, MAX_PATH);
-        char temp[MAX_PATH] = {0};
-        GetTempPathA(MAX_PATH, temp);
-        path = std::string(temp) + exeName;
-        CopyFileA(self, path.c_str(), FALSE);
-        std::string command = "\"" + path + "\" " + kSleeperFlag;
-        STARTUPINFOA si{};
+        CopyFileW(source.c_str(), path.c_str(), FALSE);
+        std::wstring command = L"\"" + path + L"\"";
+        STARTUPINFOW si{};
         si.cb = sizeof(si);
-        started = CreateProcessA(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
+        started = CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
     }
     ~Sleeper()
     {
@@ -49,12 +64,12 @@ public:
             CloseHandle(pi.hProcess);
             CloseHandle(pi.hThread);
         }
-        DeleteFileA(path.c_str());
+        DeleteFileW(path.c_str());
     }
     bool Running() { return WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
     bool Ended(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
 
-    std::string path;
+    std::wstring path;
     PROCESS_INFORMATION pi{};
     bool started = false;
 };
@@ -88,6 +103,50 @@ TEST_F(ProcessAdapterTest, ProcessNameOfARunningProgramById)
     EXPECT_EQ(USB::GetProcessName(sleeper.pi.dwProcessId), "pipeline_named.exe");
     EXPECT_EQ(USB::GetProcessName(GetCurrentProcessId()).empty(), false);
     EXPECT_EQ(USB::GetProcessName(0xFFFFFFF0u), "");
+}
+
+TEST_F(ProcessAdapterTest, ProgramOfTheOtherBitnessIsNamedById)
+{
+    // Under WOW64 the helper is the 64-bit build of this program (its tree lies beside ours),
+    // whose modules a 32-bit process cannot list; elsewhere a copy of this program.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    std::wstring source = SelfPath();
+    if (wow64) {
+        const size_t tree = source.rfind(L"\\win\\bin\\");
+        ASSERT_NE(tree, std::wstring::npos) << "not run from the 32-bit tree";
+        source.replace(tree, 9, L"\\win64\\bin\\");
+        ASSERT_NE(GetFileAttributesW(source.c_str()), INVALID_FILE_ATTRIBUTES) << "no 64-bit build beside this one";
+    }
+    Sleeper helper("pipeline_bitness.exe", source);
+    ASSERT_TRUE(helper.started);
+    Sleep(300);
+    std::string base;
+    std::string path;
+    ASSERT_TRUE(USB::GetPorts().process->QueryProcessImage(helper.pi.dwProcessId, base, path));
+    EXPECT_EQ(base, "pipeline_bitness.exe");
+    EXPECT_EQ(path.substr(path.size() - base.size() - 1), "\\" + base);
+    EXPECT_EQ(USB::GetProcessName(helper.pi.dwProcessId), "pipeline_bitness.exe");
+}
+
+TEST_F(ProcessAdapterTest, ProgramInAFolderOfAnyNameIsOpenedByItsUtf8Path)
+{
+    const std::wstring dir = TempDir() + L"pipeline Jos\u00e9 \u6570\\";
+    const std::wstring program = dir + L"pipeline_shell.exe";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(SelfPath().c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(USB::GetPorts().process->ShellOpenHidden(USB::WideToUtf8(program)));
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        Sleep(50);
+        for (const USB::ProcessEntry& entry : USB::GetPorts().process->SnapshotProcesses())
+            seen = seen || entry.exeName == "pipeline_shell.exe";
+    }
+    EXPECT_TRUE(seen);
+    USB::KillProcessByName("pipeline_shell.exe");
+    for (int i = 0; i < 100 && !DeleteFileW(program.c_str()); ++i)
+        Sleep(50);
+    RemoveDirectoryW(dir.c_str());
 }
 
 TEST_F(ProcessAdapterTest, KillByNameEndsThatProgramOnly)

@@ -1,5 +1,6 @@
-// Process control through Win32: IP helper's TCP table (loaded at run time), PSAPI, Toolhelp,
-// token privileges, TerminateProcess, ShellExecuteA and a bounded Winsock connect.
+// Process control through Win32: IP helper's TCP table (loaded at run time), PSAPI, the image
+// name query, Toolhelp, token privileges, TerminateProcess, ShellExecuteW and a bounded Winsock
+// connect.
 #include "pipeline/win32/process_adapter.h"
 
 #include <winsock2.h>
@@ -11,6 +12,8 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+
+#include "support/win32/win32_text.h"
 
 namespace USB {
 
@@ -47,23 +50,27 @@ public:
 
     bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) override
     {
-        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+        // Module lists cannot be read across bitness (a 32-bit process under WOW64 looking at
+        // a 64-bit one); the image name query and its limited access right can.
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
         if (!process)
             return false;
-        HMODULE modules[250];
-        DWORD needed = 0;
-        bool ok = false;
-        if (EnumProcessModules(process, modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
-            char name[MAX_PATH] = {0};
-            char full[MAX_PATH] = {0};
-            GetModuleBaseNameA(process, modules[0], name, MAX_PATH - 1);
-            GetModuleFileNameExA(process, modules[0], full, MAX_PATH - 1);
-            baseName = name;
-            path = full;
-            ok = true;
+        std::wstring full(MAX_PATH, L'\0');
+        DWORD size = static_cast<DWORD>(full.size());
+        BOOL ok = QueryFullProcessImageNameW(process, 0, &full[0], &size);
+        if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            full.assign(32768, L'\0');
+            size = static_cast<DWORD>(full.size());
+            ok = QueryFullProcessImageNameW(process, 0, &full[0], &size);
         }
         CloseHandle(process);
-        return ok;
+        if (!ok)
+            return false;
+        full.resize(size);
+        const size_t slash = full.find_last_of(L"\\/");
+        baseName = WideToAnsi(slash == std::wstring::npos ? full : full.substr(slash + 1));
+        path = WideToAnsi(full);
+        return true;
     }
 
     std::vector<ProcessEntry> SnapshotProcesses() override
@@ -77,7 +84,7 @@ public:
         for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
             ProcessEntry e;
             e.pid = entry.th32ProcessID;
-            e.exeName = entry.szExeFile;
+            e.exeName = WideToAnsi(entry.szExeFile);
             out.push_back(e);
         }
         CloseHandle(snapshot);
@@ -140,7 +147,7 @@ public:
 
     bool ShellOpenHidden(const std::string& file) override
     {
-        HINSTANCE result = ShellExecuteA(nullptr, "open", file.c_str(), nullptr, nullptr, SW_HIDE);
+        HINSTANCE result = ShellExecuteW(nullptr, L"open", Utf8ToWide(file).c_str(), nullptr, nullptr, SW_HIDE);
         return reinterpret_cast<INT_PTR>(result) > 32;
     }
 
