@@ -110,4 +110,33 @@ bool CopyDataText(const void* data, uint64_t size, std::string& out, void* (*all
     return ok;
 }
 
+bool DeviceInterfaceName(const void* block, std::wstring& name)
+{
+    // DEV_BROADCAST_HDR: size, device type, reserved; the interface block then holds the class
+    // GUID and the name.
+    constexpr uint32_t kHeaderBytes = 12;
+    constexpr uint32_t kNameOffset = 28;
+    constexpr uint32_t kDeviceInterfaceType = 5;
+    name.clear();
+    if (!block)
+        return false;
+    const unsigned char* bytes = static_cast<const unsigned char*>(block);
+    uint32_t size = 0;
+    uint32_t type = 0;
+    std::memcpy(&size, bytes, sizeof(size));
+    if (size < kHeaderBytes)
+        return false;
+    std::memcpy(&type, bytes + 4, sizeof(type));
+    if (type != kDeviceInterfaceType || size < kNameOffset)
+        return false;
+    for (uint32_t at = kNameOffset; at + 2 <= size; at += 2) {
+        uint16_t unit = 0;
+        std::memcpy(&unit, bytes + at, sizeof(unit));
+        if (unit == 0)
+            break;
+        name.push_back(static_cast<wchar_t>(unit));
+    }
+    return true;
+}
+
 }  // namespace USB

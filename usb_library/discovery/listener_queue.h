@@ -56,4 +56,10 @@ std::string DevnodesChangedText();
 // `allocate` stands in for malloc.
 bool CopyDataText(const void* data, uint64_t size, std::string& out, void* (*allocate)(size_t) = nullptr);
 
+// The interface path in a WM_DEVICECHANGE arrival or removal block, as UTF-16 units. Any
+// process may send one, so the block is read within its declared size (dbch_size) only: false
+// unless it is a device-interface block (type 5) with room for its fixed fields; a name not
+// terminated inside the block ends there.
+bool DeviceInterfaceName(const void* block, std::wstring& name);
+
 }  // namespace USB

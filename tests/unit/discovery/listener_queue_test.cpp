@@ -5,6 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <algorithm>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -158,6 +160,47 @@ TEST(ListenerTexts, CopiedDataIsCutAtItsFirstZeroAndDroppedWhenItCannotBeCopied)
     EXPECT_FALSE(USB::CopyDataText(nullptr, 12, out));
     EXPECT_FALSE(USB::CopyDataText(noZero, sizeof(noZero), out, &NoMemory));
     EXPECT_EQ(out, "");
+}
+
+// A notification block as another process may send it: header, class GUID, then the name;
+// it ends exactly at its declared size (what lies past it is not ours to read).
+std::vector<unsigned char> Block(uint32_t declaredSize, uint32_t type, const std::u16string& name)
+{
+    std::vector<unsigned char> block(28 + (name.size() + 1) * 2, 0);
+    std::memcpy(block.data(), &declaredSize, 4);
+    std::memcpy(block.data() + 4, &type, 4);
+    std::memcpy(block.data() + 28, name.data(), name.size() * 2);
+    block.resize(std::max<size_t>(declaredSize, 4));
+    return block;
+}
+
+TEST(ListenerTexts, DeviceChangeNamesAreReadWithinTheDeclaredSize)
+{
+    const std::u16string path = u"\\\\?\\USB#VID_18D1&PID_4EE2#SER";
+    const uint32_t whole = static_cast<uint32_t>(28 + (path.size() + 1) * 2);
+    struct Case {
+        uint32_t size;
+        uint32_t type;
+        bool ok;
+        size_t units;  // of the path that are read
+    } const cases[] = {
+        {whole, 5, true, path.size()},              // terminated inside
+        {whole - 2, 5, true, path.size()},          // the terminator is outside: cut at the size
+        {28 + 8, 5, true, 4},                       // a shorter declared size cuts the name there
+        {28 + 7, 5, true, 3},                       // an odd last byte is no unit
+        {28, 5, true, 0},                           // no room for a name
+        {27, 5, false, 0},                          // no room for the class GUID
+        {whole, 2, false, 0},                       // a volume, not an interface
+        {11, 5, false, 0},                          // shorter than its own header
+    };
+    for (const Case& c : cases) {
+        const std::vector<unsigned char> block = Block(c.size, c.type, path);
+        std::wstring name = L"stale";
+        EXPECT_EQ(USB::DeviceInterfaceName(block.data(), name), c.ok) << c.size;
+        EXPECT_EQ(name, std::wstring(path.begin(), path.begin() + static_cast<long>(c.units))) << c.size;
+    }
+    std::wstring name;
+    EXPECT_FALSE(USB::DeviceInterfaceName(nullptr, name));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <dbt.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -16,6 +17,7 @@ namespace {
 
 // {A5DCBF10-6530-11D2-901F-00C04FB951ED}: the USB device interface class.
 const GUID kUsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == 28, "DeviceInterfaceName's layout");
 const wchar_t kClassName[] = L"lolclass";
 constexpr DWORD kReadyWaitMs = 1000;
 constexpr DWORD kTimerJoinMs = 2000;
@@ -298,11 +300,10 @@ void WMessage::OnDeviceChange(WPARAM wParam, LPARAM lParam)
     case DBT_DEVICEREMOVECOMPLETE: {
         // An arrival or removal covers the pending tree change.
         m_timer.Stop();
-        const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-        if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+        std::wstring name;
+        if (!DeviceInterfaceName(reinterpret_cast<const void*>(lParam), name))
             break;
-        const DEV_BROADCAST_DEVICEINTERFACE_W* device = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
-        char* narrow = WideToMultiByte(device->dbcc_name);
+        char* narrow = WideToMultiByte(name.c_str());
         const std::string path = narrow ? narrow : "";
         delete[] narrow;
         Post(DeviceChangeText(wParam == DBT_DEVICEARRIVAL, path).c_str());
