@@ -259,12 +259,14 @@ RelayRecorder* RelayRecorder::s_current = nullptr;
 RelayRecorder::RelayRecorder()
 {
     s_current = this;
-    g_logRelay.sendMsg = &RelayRecorder::Send;
+    LogRelay relay;
+    relay.sendMsg = &RelayRecorder::Send;
+    SetLogRelay(relay);
 }
 
 RelayRecorder::~RelayRecorder()
 {
-    g_logRelay.sendMsg = nullptr;
+    SetLogRelay(LogRelay{});
     s_current = nullptr;
 }
 

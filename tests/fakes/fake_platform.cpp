@@ -123,6 +123,7 @@ Platform::Platform() : ports(GetPorts()), m_saved(GetPorts())
     MakeDirectory(system.appData);
     system.exePath = root + kPathSep + "host.exe";
     system.tempFolder = root + kPathSep;
+    system.systemFolder = root + kPathSep + "system32" + kPathSep;
     ports.system = &system;
     ports.clock = &clock;
     ports.library = &library;

@@ -18,6 +18,7 @@ public:
     std::string exePath = "/tmp/usbhelper-fake/host.exe";
     std::string appData;  // set by Platform to a fresh temp folder
     std::string tempFolder = "/tmp/";
+    std::string systemFolder;  // set by Platform
     OsVersionFacts version{true, 6, 1, 2, 1, 9, 0};
     int wow64 = 1;
     bool networkAlive = true;
@@ -28,6 +29,7 @@ public:
     std::string ExecutablePath() override { return exePath; }
     std::string AppDataFolder() override { return appData; }
     std::string TempFolder() override { return tempFolder; }
+    std::string SystemFolder() override { return systemFolder; }
     OsVersionFacts OsVersion() override { return version; }
     int Wow64State() override { return wow64; }
     bool NetworkAlive() override { return networkAlive; }
@@ -89,6 +91,9 @@ public:
 private:
     Ports m_saved;
 };
+
+// True once the test binary's default ports were made (tests/fakes/default).
+bool DefaultPortsMade();
 
 std::string MakeTempDir();
 void RemoveTree(const std::string& path);

@@ -1,6 +1,7 @@
 // Client of the cloud service that knows phones and their ADB drivers.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "cloud/USB_Helper.h"
@@ -26,7 +27,7 @@ public:
 
     std::string m_baseUrl;
     std::string m_key;
-    volatile bool m_whitelistIsLatest = false;
+    std::atomic<bool> m_whitelistIsLatest{false};  // written by the whitelist threads
 };
 
 // Puts a backslash before every "\u" so JSON escapes reach the caller as literal text.

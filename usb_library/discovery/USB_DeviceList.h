@@ -2,6 +2,7 @@
 // service's list of current devices keyed by serial, and one line of the ADB listing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -49,7 +50,7 @@ public:
     std::string m_description;
     std::string m_systemSn;   // serial the record was added under
 
-    volatile bool m_stop = false;  // set by the message sink when the device leaves
+    std::atomic<bool> m_stop{false};  // set by the message sink when the device leaves
     int32_t m_adbOpenRetry = 0;
     bool m_fromList = false;
     bool m_isAdbOpen = false;

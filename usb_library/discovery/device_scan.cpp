@@ -7,6 +7,7 @@
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_event.h"
 
 namespace USB {
 
@@ -277,8 +278,7 @@ bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
 {
     bool found = FindAdbInterfaces(service, target, out, serial);
     for (int made = 0; !found && made < retries; ++made) {
-        if (GetPorts().clock)
-            GetPorts().clock->SleepMs(kRetryPauseMs);
+        PauseMs(kRetryPauseMs);
         found = FindAdbInterfaces(service, target, out, serial);
     }
     return found;

@@ -10,15 +10,16 @@
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_event.h"
 
 namespace USB {
 
 namespace {
 
+// Gives up (by throwing) once the service stops.
 void Sleep(uint32_t ms)
 {
-    if (ClockPort* clock = GetPorts().clock)
-        clock->SleepMs(ms);
+    PauseMs(ms);
 }
 
 // The only listed serial stands for this phone unless another plugged device has it.

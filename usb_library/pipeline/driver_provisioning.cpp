@@ -12,6 +12,7 @@
 #include "service/usb_log.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_event.h"
 
 namespace USB {
 
@@ -27,10 +28,10 @@ constexpr int kDownloadPendingPasses = 3600;
 // Internal result of DownloadAndInstallDriver: the phone left, step 2 ends without a message.
 constexpr int kPhoneLeft = -2;
 
+// Gives up (by throwing) once the service stops.
 void Sleep(uint32_t ms)
 {
-    if (ClockPort* clock = GetPorts().clock)
-        clock->SleepMs(ms);
+    PauseMs(ms);
 }
 
 // True when nothing is pending (also when the tree cannot be asked).

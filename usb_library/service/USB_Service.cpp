@@ -18,6 +18,16 @@ ListenerPort* g_listener = nullptr;
 
 namespace {
 
+// The stop's whole wait: for callbacks in progress, the dispatch, the loop's end and the relay.
+constexpr int kStopWaitMs = 1000;
+
+// Which service's loop, of which start, runs on this thread.
+struct LoopMark {
+    const UsbService* service = nullptr;
+    unsigned generation = 0;
+};
+thread_local LoopMark t_loop;
+
 // Drops the "\\?\" prefix of a device path and upper-cases the rest.
 std::string DevicePathBody(const std::string& path)
 {
@@ -57,20 +67,24 @@ void UsbService::Start()
 {
     USB_LOG("usbhelper start...........\n");
     Ports& ports = GetPorts();
-    // Entry points are those of this start's relay only; none when it does not load.
-    g_logRelay = LogRelay{};
-    if (ports.library) {
-        if (void* relay = ports.library->Load("LogRelay.dll")) {
-            g_logRelay.dllInit = reinterpret_cast<void (*)(int)>(ports.library->Symbol(relay, "dllInit"));
-            g_logRelay.sendMsg = reinterpret_cast<void (*)(const char*)>(ports.library->Symbol(relay, "sendMsg"));
-            g_logRelay.dllExit = reinterpret_cast<void (*)()>(ports.library->Symbol(relay, "dllExit"));
-            if (g_logRelay.dllInit)
-                g_logRelay.dllInit(0);
-        }
+    // The relay of this start only (none when it does not load), in place before the threads
+    // that write track records start. Only the copy beside the host is taken.
+    LogRelay relay;
+    if (void* module = LoadHostLibrary("LogRelay.dll")) {
+        relay.dllInit = reinterpret_cast<void (*)(int)>(ports.library->Symbol(module, "dllInit"));
+        relay.sendMsg = reinterpret_cast<void (*)(const char*)>(ports.library->Symbol(module, "sendMsg"));
+        relay.dllExit = reinterpret_cast<void (*)()>(ports.library->Symbol(module, "dllExit"));
+        if (relay.dllInit)
+            relay.dllInit(0);
     }
+    SetLogRelay(relay);
     if (ports.system)
         ports.system->SocketsStartup();
     StartAdbServer();
+
+    // Read by the loop's cloud queries; a loop an earlier stop left behind may still read it.
+    if (m_cloud.m_baseUrl != m_config.DriverHost())
+        m_cloud.m_baseUrl = m_config.DriverHost();
 
     m_stop = false;
     const unsigned generation = ++m_loopGeneration;
@@ -78,11 +92,13 @@ void UsbService::Start()
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
     std::shared_ptr<UsbEvent> ended = m_loopEnded;
     StartDetached([this, ended, generation] {
-        RunLoop(generation);
+        try {
+            RunLoop(generation);
+        } catch (...) {
+            USB_LOG("the usb service thread failed\n");
+        }
         ended->Set();
     });
-
-    m_cloud.m_baseUrl = m_config.DriverHost();
 
     if (!g_listener && ports.createListener)
         g_listener = ports.createListener();
@@ -119,19 +135,28 @@ void UsbService::Init()
 
 int UsbService::Stop()
 {
-    UsbMutex guard(m_serviceLock);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    // Said before any wait: a dispatch in a long wait gives up at its next pause, and no host
+    // callback starts from here on.
     m_stop = true;
     m_queueSignal.Set();
-    if (m_loopEnded && m_loopEnded->Wait(1000)) {
+    CloseCallbacks(deadline);
+    // The dispatch in progress may be a host callback waiting for the thread that stops us: the
+    // wait for it shares the stop's bound.
+    const bool locked = m_serviceLock.TryEnterFor(MsUntil(deadline));
+    if (!locked)
+        USB_LOG("the usb service is still busy, the stop does not wait for it\n");
+    if (m_loopEnded && !OnLoopThread() && m_loopEnded->Wait(MsUntil(deadline))) {
         m_loopEnded->Reset();
         USB_LOG("the usb service thread has exited\n");
     }
     m_loopEnded.reset();
     if (GetPorts().system)
         GetPorts().system->SocketsCleanup();
-    if (g_logRelay.dllExit)
-        g_logRelay.dllExit();
+    ExitLogRelay(MsUntil(deadline));
     USB_LOG("the usb service thread has exited\n");
+    if (locked)
+        m_serviceLock.Leave();
     return 0;
 }
 
@@ -144,32 +169,63 @@ unsigned UsbService::EventLoop(void* arg)
     return 0;
 }
 
+bool UsbService::OnLoopThread() const
+{
+    return t_loop.service == this;
+}
+
+bool UsbService::OnLeftBehindLoop() const
+{
+    return t_loop.service == this && t_loop.generation != m_loopGeneration;
+}
+
 void UsbService::RunLoop(unsigned generation)
 {
+    const LoopMark outer = t_loop;
+    t_loop = LoopMark{this, generation};
     // A loop whose stop timed out must not come back to life when a restart clears m_stop:
     // it also ends once a newer start has begun a loop of its own.
     auto stopped = [&] { return m_stop || generation != m_loopGeneration; };
+    // The pipeline's pauses give up as soon as this loop is stopped.
+    WorkScope scope(
+        [](void* context) {
+            const LoopMark* mark = static_cast<LoopMark*>(context);
+            return !mark->service->m_stop && mark->generation == mark->service->m_loopGeneration;
+        },
+        &t_loop);
     while (!stopped()) {
-        // Every push signals the event, so an idle loop sleeps until there is work; a push
-        // after the emptiness test leaves the event set and the wait returns at once.
-        if (QueuedMessages() == 0) {
-            m_queueSignal.Wait();
-            continue;
+        try {
+            // Every push signals the event, so an idle loop sleeps until there is work; a push
+            // after the emptiness test leaves the event set and the wait returns at once.
+            if (QueuedMessages() == 0) {
+                m_queueSignal.Wait();
+                continue;
+            }
+            const std::string message = PopMessage();
+            if (message.empty())
+                continue;
+            UsbMutex guard(m_serviceLock);
+            if (stopped()) {
+                // A stop that came while this message waited for the service lock: it stays queued.
+                UsbMutex queueGuard(m_queueLock);
+                m_messages.push_front(message);
+                break;
+            }
+            HandleMessage(message);
+        } catch (const WorkAbandoned&) {
+            m_downloadDevice = nullptr;
+            USB_LOG("the usb service stopped, the message in progress is left\n");
+        } catch (const std::exception& e) {
+            m_downloadDevice = nullptr;
+            USB_LOG("the message could not be handled: %s\n", e.what());
+        } catch (...) {
+            m_downloadDevice = nullptr;
+            USB_LOG("the message could not be handled\n");
         }
-        const std::string message = PopMessage();
-        if (message.empty())
-            continue;
-        UsbMutex guard(m_serviceLock);
-        if (stopped()) {
-            // A stop that came while this message waited for the service lock: it stays queued.
-            UsbMutex queueGuard(m_queueLock);
-            m_messages.push_front(message);
-            break;
-        }
-        HandleMessage(message);
     }
     // A wakeup this loop took may have been meant for the loop of a newer start.
     m_queueSignal.Set();
+    t_loop = outer;
 }
 
 void UsbService::StartHelperThread(std::function<void()> work)
@@ -177,7 +233,13 @@ void UsbService::StartHelperThread(std::function<void()> work)
     ++m_helperThreads;
     try {
         std::thread([this, work] {
-            work();
+            try {
+                work();
+            } catch (const std::exception& e) {
+                USB_LOG("a helper thread failed: %s\n", e.what());
+            } catch (...) {
+                USB_LOG("a helper thread failed\n");
+            }
             --m_helperThreads;
         }).detach();
     } catch (const std::exception&) {

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,7 @@ public:
     void Start();
     static unsigned InitThread(void* service);
     void Init();
+    // Returns within about a second whatever the loop is doing; no host callback starts after.
     int Stop();
     static unsigned EventLoop(void* service);
 
@@ -48,7 +52,10 @@ public:
     size_t QueuedMessages();
 
     // Host notifications.
+    // Delivered only while a callback is set; Stop clears it and waits (bounded) for those in
+    // progress on other threads.
     void SendToUi(int id, const std::string& json);
+    void SetCallback(UsbUiCallback callback);
     void SendDeviceToUi(UsbDevice* device, int id);
     void SendSerialToUi(int id, const std::string& serial);
     static std::string MessageName(int id);
@@ -103,7 +110,7 @@ public:
     std::shared_ptr<UsbEvent> m_loopEnded;
     UsbConfig m_config;
     UsbDevice* m_downloadDevice = nullptr;
-    volatile bool m_bBorrowedAdbServer = false;
+    std::atomic<bool> m_bBorrowedAdbServer{false};
     std::vector<std::string> m_vendorCache;
     std::string m_trackRecord;
 
@@ -115,6 +122,13 @@ public:
 
 private:
     void RunLoop(unsigned generation);
+    bool OnLoopThread() const;
+    bool OnLeftBehindLoop() const;
+    void CloseCallbacks(std::chrono::steady_clock::time_point deadline);
+
+    std::mutex m_callbackMutex;
+    std::condition_variable m_callbackIdle;
+    int m_callbacksRunning = 0;
     void HandleDeviceOnline(const std::string& deviceInfo);
     void HandleDeviceOffline(const std::string& deviceInfo);
     void HandleUsbRetry(const std::string& text, const std::string& serial, int command);

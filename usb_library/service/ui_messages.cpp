@@ -53,6 +53,8 @@ const char* const kMessageNames[] = {
     "WM_DEVICE_OFFLINE",                 // 11066
 };
 constexpr int kFirstId = 11024;
+// Host callbacks in progress on this thread.
+thread_local int t_callbackDepth = 0;
 constexpr int kLastId = 11066;
 static_assert(sizeof(kMessageNames) / sizeof(kMessageNames[0]) == kLastId - kFirstId + 1, "one name per id");
 
@@ -67,11 +69,47 @@ std::string UsbService::MessageName(int id)
 
 void UsbService::SendToUi(int id, const std::string& json)
 {
-    UsbUiCallback callback = m_callback.load();
-    if (!callback)
+    // A loop that a restart left behind reports to nobody.
+    if (OnLeftBehindLoop())
         return;
+    UsbUiCallback callback = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_callbackMutex);
+        callback = m_callback.load();
+        if (!callback)
+            return;
+        ++m_callbacksRunning;
+    }
+    // Counted until the host returns, however it returns.
+    struct Running {
+        UsbService& self;
+        explicit Running(UsbService& s) : self(s) { ++t_callbackDepth; }
+        ~Running()
+        {
+            --t_callbackDepth;
+            {
+                std::lock_guard<std::mutex> guard(self.m_callbackMutex);
+                --self.m_callbacksRunning;
+            }
+            self.m_callbackIdle.notify_all();
+        }
+    } running(*this);
     USB_LOG("send ui %s %s\n", MessageName(id).c_str(), json.c_str());
     callback(id, json.c_str());
+}
+
+void UsbService::SetCallback(UsbUiCallback callback)
+{
+    std::lock_guard<std::mutex> guard(m_callbackMutex);
+    m_callback = callback;
+}
+
+void UsbService::CloseCallbacks(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> guard(m_callbackMutex);
+    m_callback = nullptr;
+    // A callback that stops the service from within is its own; it is not waited for.
+    m_callbackIdle.wait_until(guard, deadline, [this] { return m_callbacksRunning <= t_callbackDepth; });
 }
 
 void UsbService::SendDeviceToUi(UsbDevice* device, int id)

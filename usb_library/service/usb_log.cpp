@@ -1,15 +1,16 @@
 #include "service/usb_log.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "support/sys_utils.h"
 
 namespace USB {
-
-LogRelay g_logRelay;
 
 UsbCLock& LogLock()
 {
@@ -18,6 +19,37 @@ UsbCLock& LogLock()
 }
 
 namespace {
+
+// The relay's entry points and the hand-overs running in them.
+std::mutex g_relayMutex;
+std::condition_variable g_relayIdle;
+LogRelay g_relay;
+int g_relaySending = 0;
+void (*g_relayExitOwed)() = nullptr;  // run by the last hand-over in progress
+
+void RelayRecord(const std::string& record)
+{
+    void (*send)(const char*) = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_relayMutex);
+        send = g_relay.sendMsg;
+        if (!send)
+            return;
+        ++g_relaySending;
+    }
+    send(record.c_str());
+    void (*exit)() = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_relayMutex);
+        if (--g_relaySending == 0) {
+            exit = g_relayExitOwed;
+            g_relayExitOwed = nullptr;
+        }
+    }
+    g_relayIdle.notify_all();
+    if (exit)
+        exit();
+}
 
 void EnsureDirectory(const std::string& path)
 {
@@ -59,28 +91,29 @@ void LogLine(const char* file, int line, const char* format, ...)
 {
     if (!format)
         return;
-    std::string text = FormatLocalTime("%Y-%m-%d %H:%M:%S") + " [" + BaseName(file ? file : "") + "," +
-                       std::to_string(line) + "]: ";
     va_list args;
     va_start(args, format);
     va_list again;
     va_copy(again, args);
-    const int size = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (size > 0) {
-        const size_t head = text.size();
-        text.resize(head + static_cast<size_t>(size) + 1);
-        std::vsnprintf(&text[head], static_cast<size_t>(size) + 1, format, again);
-        text.resize(head + static_cast<size_t>(size));
+    try {
+        std::string text = FormatLocalTime("%Y-%m-%d %H:%M:%S") + " [" + BaseName(file ? file : "") + "," +
+                           std::to_string(line) + "]: ";
+        const int size = std::vsnprintf(nullptr, 0, format, args);
+        if (size > 0) {
+            const size_t head = text.size();
+            text.resize(head + static_cast<size_t>(size) + 1);
+            std::vsnprintf(&text[head], static_cast<size_t>(size) + 1, format, again);
+            text.resize(head + static_cast<size_t>(size));
+        }
+        UsbMutex guard(LogLock());
+        const std::string path = GetDataDirectory() + "usb_log.txt";
+        if (RotateIfLarge(path) && !AppendTextFile(path, text))
+            std::printf("open File %s Error\n", path.c_str());
+    } catch (...) {
+        // Out of memory: the line is lost, the caller goes on.
     }
     va_end(again);
-
-    UsbMutex guard(LogLock());
-    const std::string path = GetDataDirectory() + "usb_log.txt";
-    if (!RotateIfLarge(path))
-        return;
-    if (!AppendTextFile(path, text))
-        std::printf("open File %s Error\n", path.c_str());
+    va_end(args);
 }
 
 void WriteTrackLine(const std::string& record, bool relay)
@@ -91,8 +124,32 @@ void WriteTrackLine(const std::string& record, bool relay)
         if (RotateIfLarge(path) && !AppendTextFile(path, record + "\n"))
             std::printf("open File %s Error\n", path.c_str());
     }
-    if (relay && g_logRelay.sendMsg)
-        g_logRelay.sendMsg(record.c_str());
+    if (relay)
+        RelayRecord(record);
+}
+
+void SetLogRelay(const LogRelay& relay)
+{
+    std::lock_guard<std::mutex> guard(g_relayMutex);
+    g_relay = relay;
+    // The same module may be loaded again: an exit owed to its earlier run must not end this one.
+    g_relayExitOwed = nullptr;
+}
+
+void ExitLogRelay(uint32_t waitMs)
+{
+    void (*exit)() = nullptr;
+    {
+        std::unique_lock<std::mutex> guard(g_relayMutex);
+        exit = g_relay.dllExit;
+        g_relay = LogRelay{};
+        if (!g_relayIdle.wait_for(guard, std::chrono::milliseconds(waitMs), [] { return g_relaySending == 0; })) {
+            g_relayExitOwed = exit;
+            exit = nullptr;
+        }
+    }
+    if (exit)
+        exit();
 }
 
 }  // namespace USB

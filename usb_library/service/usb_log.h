@@ -1,6 +1,7 @@
 // The diagnostic log ("usb_log.txt") and the track file ("usb_track.txt") in the data directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "support/usb_lock.h"
@@ -24,7 +25,13 @@ struct LogRelay {
     void (*sendMsg)(const char*) = nullptr;
     void (*dllExit)() = nullptr;
 };
-extern LogRelay g_logRelay;
+// The relay track records go to from now on (all null: none). Set before the threads that
+// write track records start.
+void SetLogRelay(const LogRelay& relay);
+// Ends the relay: no record is handed to it any more, and its dllExit runs once the hand-overs
+// in progress have returned (waiting for them at most `waitMs`; after that the last of them runs
+// it). A relay whose dllExit ran is never called again.
+void ExitLogRelay(uint32_t waitMs);
 
 // Serialises every write to either file; innermost of all locks.
 UsbCLock& LogLock();
@@ -32,6 +39,7 @@ UsbCLock& LogLock();
 // Roaming application data + "Ostrel" + "usb", created on demand, with its closing separator.
 std::string GetDataDirectory();
 
+// Never throws: a line that cannot be written is lost.
 void LogLine(const char* file, int line, const char* format, ...) USB_PRINTF_LIKE(3, 4);
 
 // Appends one record line to the track file; hands it to the relay when asked, even if the

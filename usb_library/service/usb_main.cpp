@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -17,13 +18,17 @@ namespace USB {
 
 namespace {
 
-// Built at load, in this order, before any export can run.
+// Nothing here does work at load: Windows holds its loader lock then, and reading the
+// configuration or logging (which asks the shell for the data folder) must wait. The service is
+// built by the first export instead, before that export does anything.
 // On the heap: at process exit the other threads are gone mid-wait, and tearing down the
 // objects they waited on can hang the exit. Only an unload by FreeLibrary deletes it.
-UsbService* const g_servicePtr = new UsbService();
-UsbService& g_service = *g_servicePtr;
+std::atomic<UsbService*> g_built{nullptr};
 UsbCLock g_apiLock;
 std::atomic<bool> g_started{false};
+// Start and stop never overlap, even when a stop had to go on without the API lock.
+std::mutex g_lifecycle;
+constexpr uint32_t kStopApiWaitMs = 1000;
 
 template <typename Fn>
 void Guarded(const char* name, Fn fn)
@@ -47,7 +52,9 @@ void ReloadWhiteList(UsbService& service)
 
 UsbService& TheService()
 {
-    return g_service;
+    static UsbService* const service = new UsbService();
+    g_built = service;
+    return *service;
 }
 
 }  // namespace USB
@@ -62,15 +69,17 @@ USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
     if (g_started)
         return;
     Guarded("IUSB_start", [&] {
+        UsbService& service = TheService();
         UsbMutex guard(g_apiLock);
         // Two racing first calls: only the one that gets the lock first starts the service.
         if (g_started)
             return;
-        g_service.Start();
-        g_service.m_callback = callback;
+        std::lock_guard<std::mutex> lifecycle(g_lifecycle);
+        service.Start();
+        service.SetCallback(callback);
         // The service runs from here on: a failed init thread must not leave it unstoppable.
         g_started = true;
-        g_service.StartHelperThread([] { UsbService::InitThread(&g_service); });
+        service.StartHelperThread([&service] { UsbService::InitThread(&service); });
     });
 }
 
@@ -78,11 +87,24 @@ USBHELPER_API int32_t USB_CDECL IUSB_stop(void)
 {
     int32_t result = -1;
     Guarded("IUSB_stop", [&] {
-        UsbMutex guard(g_apiLock);
-        if (!g_started)
+        UsbService& service = TheService();
+        // Bounded: the holder may be the host's callback calling back into us while it waits for
+        // this very thread. The stop then goes on without the lock; its own state is safe for that.
+        const bool locked = g_apiLock.TryEnterFor(kStopApiWaitMs);
+        struct Release {
+            bool locked;
+            ~Release()
+            {
+                if (locked)
+                    g_apiLock.Leave();
+            }
+        } release{locked};
+        if (!locked)
+            USB_LOG("IUSB_stop: another call is still running, stopping without waiting for it\n");
+        if (!g_started.exchange(false))
             return;
-        result = g_service.Stop();
-        g_started = false;
+        std::lock_guard<std::mutex> lifecycle(g_lifecycle);
+        result = service.Stop();
     });
     return result;
 }
@@ -90,8 +112,9 @@ USBHELPER_API int32_t USB_CDECL IUSB_stop(void)
 USBHELPER_API void USB_CDECL IUSB_startAdbServer(void)
 {
     Guarded("IUSB_startAdbServer", [&] {
+        UsbService& service = TheService();
         UsbMutex guard(g_apiLock);
-        g_service.StartAdbServer();
+        service.StartAdbServer();
     });
 }
 
@@ -99,6 +122,7 @@ USBHELPER_API uint8_t USB_CDECL IUSB_isPhone(const char* devicePath)
 {
     bool phone = false;
     Guarded("IUSB_isPhone", [&] {
+        UsbService& service = TheService();
         UsbMutex guard(g_apiLock);
         USB_LOG("start checking if this device is a phone?\n");
         if (!devicePath || std::strlen(devicePath) < 4) {
@@ -106,9 +130,9 @@ USBHELPER_API uint8_t USB_CDECL IUSB_isPhone(const char* devicePath)
             return;
         }
         const std::string id = ToUpperAscii(std::string(devicePath).substr(4));
-        g_service.ClearVendorCache();
-        ReloadWhiteList(g_service);
-        phone = IsPhoneFull(g_service, id);
+        service.ClearVendorCache();
+        ReloadWhiteList(service);
+        phone = IsPhoneFull(service, id);
         USB_LOG(phone ? "this device is a phone\n" : "this device is not a phone\n");
     });
     return phone ? 1 : 0;
@@ -118,11 +142,12 @@ USBHELPER_API uint8_t USB_CDECL IUSB_hasPhone(void)
 {
     bool phone = false;
     Guarded("IUSB_hasPhone", [&] {
+        UsbService& service = TheService();
         UsbMutex guard(g_apiLock);
         USB_LOG("checking if this device is a phone?\n");
-        g_service.ClearVendorCache();
-        ReloadWhiteList(g_service);
-        phone = HasPhoneDecision(g_service);
+        service.ClearVendorCache();
+        ReloadWhiteList(service);
+        phone = HasPhoneDecision(service);
         USB_LOG(phone ? "there is a phone is pluged into the pc\n" : "nothing phone is pluged into the pc\n");
     });
     return phone ? 1 : 0;
@@ -132,14 +157,15 @@ USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length
 {
     bool ok = false;
     Guarded("IUSB_getPhoneList", [&] {
+        UsbService& service = TheService();
         if (!length) {
             USB_LOG("IUSB_getPhoneList refused: no length\n");
             return;
         }
         // Before start nothing else has loaded the whitelist; the list needs it.
-        g_service.m_whiteList.EnsureLoaded();
+        service.m_whiteList.EnsureLoaded();
         std::string document;
-        if (!BuildPhoneList(g_service, document))
+        if (!BuildPhoneList(service, document))
             return;
         const uint32_t size = static_cast<uint32_t>(document.size());
         if (size >= *length) {
@@ -159,12 +185,13 @@ USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length
 USBHELPER_API void USB_CDECL IUSB_SendMessage(const char* message)
 {
     Guarded("IUSB_SendMessage", [&] {
+        UsbService& service = TheService();
         UsbMutex guard(g_apiLock);
         if (!message) {
             USB_LOG("IUSB_SendMessage refused: null text\n");
             return;
         }
-        g_service.PostMessage(message);
+        service.PostMessage(message);
     });
 }
 
@@ -178,7 +205,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     // reserved is null for FreeLibrary and non-null when the process ends.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        delete g_servicePtr;
+        delete g_built.load();
     return TRUE;
 }
 #endif

@@ -25,6 +25,8 @@ public:
     virtual std::string ExecutablePath() = 0;  // full path of the host process image
     virtual std::string AppDataFolder() = 0;   // roaming application data; "" when unavailable
     virtual std::string TempFolder() = 0;      // system temporary folder, with its closing separator
+    // The system's own library folder, with its closing separator; "" when unknown.
+    virtual std::string SystemFolder() { return std::string(); }
     virtual OsVersionFacts OsVersion() = 0;
     virtual int Wow64State() = 0;              // 1 under WOW64, 0 not, -1 when the query does not exist
     virtual bool NetworkAlive() = 0;
@@ -42,11 +44,11 @@ public:
     virtual uint64_t NowMs() = 0;
 };
 
-// Dynamic libraries loaded by name (the log relay, the ADB companion).
+// Dynamic libraries (the log relay, the ADB companion, system libraries).
 class LibraryPort {
 public:
     virtual ~LibraryPort() = default;
-    virtual void* Load(const char* name) = 0;  // null when it cannot be loaded
+    virtual void* Load(const char* name) = 0;  // a name or a full UTF-8 path; null when not loaded
     virtual void* Symbol(void* module, const char* name) = 0;
     virtual void Free(void* module) = 0;
 };
@@ -72,6 +74,12 @@ struct Ports {
 
 // The process-wide bundle, made on first use from MakeDefaultPorts().
 Ports& GetPorts();
+
+// Libraries loaded by full path only, never through a search that includes the current folder:
+// a system library from the system folder, a companion from the host program's own folder.
+// Null when the library or the folder is not there.
+void* LoadSystemLibrary(const char* name);
+void* LoadHostLibrary(const char* name);
 // Provided by the build: Win32 adapters for the shipped DLL, fakes for native tests.
 Ports MakeDefaultPorts();
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "support/ports.h"
+
 namespace USB {
 
 void UsbEvent::Set()
@@ -33,6 +35,43 @@ bool UsbEvent::Wait(uint32_t timeoutMs)
     if (!m_manual)
         m_set = false;
     return true;
+}
+
+}  // namespace USB
+
+namespace USB {
+
+namespace {
+
+thread_local bool (*t_wanted)(void*) = nullptr;
+thread_local void* t_wantedContext = nullptr;
+
+void ThrowIfCalledOff()
+{
+    if (t_wanted && !t_wanted(t_wantedContext))
+        throw WorkAbandoned();
+}
+
+}  // namespace
+
+WorkScope::WorkScope(bool (*wanted)(void*), void* context) : m_outerWanted(t_wanted), m_outerContext(t_wantedContext)
+{
+    t_wanted = wanted;
+    t_wantedContext = context;
+}
+
+WorkScope::~WorkScope()
+{
+    t_wanted = m_outerWanted;
+    t_wantedContext = m_outerContext;
+}
+
+void PauseMs(uint32_t ms)
+{
+    ThrowIfCalledOff();
+    if (ClockPort* clock = GetPorts().clock)
+        clock->SleepMs(ms);
+    ThrowIfCalledOff();
 }
 
 }  // namespace USB

@@ -1,4 +1,5 @@
-// A portable event object with the two Windows flavours (auto and manual reset).
+// A portable event object with the two Windows flavours (auto and manual reset), and the pauses
+// of long work that its owner can call off.
 #pragma once
 
 #include <condition_variable>
@@ -25,5 +26,26 @@ private:
     bool m_manual;
     bool m_set;
 };
+
+// Thrown by PauseMs when the work of its thread has been called off. Not a std::exception, so
+// that no handler meant for real faults takes it for one.
+struct WorkAbandoned {};
+
+// While it lives, the pauses of this thread ask `wanted(context)` and give up when it is false.
+class WorkScope {
+public:
+    WorkScope(bool (*wanted)(void*), void* context);
+    ~WorkScope();
+    WorkScope(const WorkScope&) = delete;
+    WorkScope& operator=(const WorkScope&) = delete;
+
+private:
+    bool (*m_outerWanted)(void*);
+    void* m_outerContext;
+};
+
+// A fixed pause through the clock port. Throws WorkAbandoned, before or after the pause, when the
+// work of this thread has been called off.
+void PauseMs(uint32_t ms);
 
 }  // namespace USB

@@ -1,6 +1,8 @@
 // The library's lock (re-entrant, owned per thread) and its scoped guard.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 
 namespace USB {
@@ -14,9 +16,11 @@ public:
 
     void Enter() { m_cs.lock(); }
     void Leave() { m_cs.unlock(); }
+    // For waits that must stay bounded: false when another thread kept the lock for `ms`.
+    bool TryEnterFor(uint32_t ms) { return m_cs.try_lock_for(std::chrono::milliseconds(ms)); }
 
 private:
-    std::recursive_mutex m_cs;
+    std::recursive_timed_mutex m_cs;
 };
 
 class UsbMutex {
@@ -29,5 +33,12 @@ public:
 private:
     UsbCLock* m_pLock;
 };
+
+// Milliseconds left until `deadline`, 0 once it has passed.
+inline uint32_t MsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+}
 
 }  // namespace USB

@@ -4,8 +4,18 @@
 
 namespace USB {
 
+namespace {
+bool g_made = false;
+}
+
+bool Fake::DefaultPortsMade()
+{
+    return g_made;
+}
+
 Ports MakeDefaultPorts()
 {
+    g_made = true;
     static Fake::System system;
     static Fake::Clock clock;
     static Fake::Library library;

@@ -274,21 +274,8 @@ TEST_F(ConnectionTest, HostRetryAfterAdbOpenAlternatesBetweenTheTwoForms)
 
 TEST_F(ConnectionTest, ArrivalChainReachesOnlineWithItsTrackTrail)
 {
-    // Step 2 needs the driver check: it passes when Windows shows the ADB driver interface.
-    // Until driver provisioning and the device-tree scan land, this case is skipped.
+    // Step 2 passes: Windows shows the phone's ADB driver interface.
     ShowAdbInterface();
-    {
-        UsbDevice probe;
-        probe.m_pDeviceSn = "PROBE";
-        probe.m_vidPid = kPhoneVidPid;
-        probe.m_isAdbOpen = true;
-        const std::string saved = service.m_trackRecord;
-        const int driver = service.CheckDriver(&probe);
-        service.m_trackRecord = saved;
-        ui.Clear();
-        if (driver != 0)
-            GTEST_SKIP() << "CheckDriver does not pass yet with the ADB driver interface present";
-    }
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"List of devices attached\nABC123\tdevice\n"});
     service.StartTrackRecord("18D1", "4EE7", "ABC123", "Pixel");

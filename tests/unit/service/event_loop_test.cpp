@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <future>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "fakes/fake_listener.h"
@@ -362,6 +364,29 @@ TEST_F(EventLoopTest, ALoopWhoseStopTimedOutEndsWhenTheServiceRestarts)
     ASSERT_TRUE(WaitDispatched(Action("TAKEN")));
     EXPECT_EQ(Count(USB::Fake::UnixLines(platform.LogText()), "]: " + Action("TAKEN")), 1u);
     service.Stop();
+}
+
+void USB_CDECL OutOfMemoryHost(int32_t, const char*)
+{
+    throw std::bad_alloc();
+}
+
+TEST_F(EventLoopTest, AFailureInAMessageOrAHelperThreadIsLoggedAndTheServiceGoesOn)
+{
+    Seed("SER1");
+    service.m_callback = &OutOfMemoryHost;
+    LoopThread loop(service);
+    service.PostMessage(Offline("VID_18D1&PID_4EE2", "SER1"));
+    const std::string after = Action("AFTER");
+    service.PostMessage(after);
+    ASSERT_TRUE(WaitDispatched(after));
+
+    service.StartHelperThread([] { throw std::runtime_error("no memory left"); });
+    for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::string log = USB::Fake::UnixLines(platform.LogText());
+    EXPECT_NE(log.find("]: the message could not be handled: std::bad_alloc\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("]: a helper thread failed: no memory left\n"), std::string::npos) << log;
 }
 
 // ---- wiring of the listener -------------------------------------------------------------

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +13,8 @@
 #include "fakes/fake_platform.h"
 #include "service/USB_Service.h"
 #include "service/usb_log.h"
+#include "support/json_utils.h"
+#include "support/sys_utils.h"
 #include "usbhelper.h"
 
 namespace {
@@ -138,16 +143,20 @@ TEST(Exports, MessagesSentBeforeStartWaitForTheLoop)
     SettleInitThreads(platform, 1);
 }
 
-TEST(Exports, LogRelayEntryPoints)
+TEST(Exports, LogRelayBesideTheHostEndsWithTheStop)
 {
     Fake::Platform platform;
     g_relay = RelayCalls{};
-    platform.library.libraries["LogRelay.dll"] = {
+    const std::string relayPath = GetExeDirectory() + "LogRelay.dll";
+    platform.library.libraries[relayPath] = {
         {"dllInit", reinterpret_cast<void*>(&RelayInit)},
         {"sendMsg", reinterpret_cast<void*>(&RelaySend)},
         {"dllExit", reinterpret_cast<void*>(&RelayExit)},
     };
     IUSB_start(nullptr);
+    // Asked for by its full path only: never by a search that takes the current folder.
+    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), relayPath), 1);
+    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), "LogRelay.dll"), 0);
     EXPECT_EQ(g_relay.initCalls, 1);
     EXPECT_EQ(g_relay.initArgument, 0);
     EXPECT_EQ(g_relay.exitCalls, 0);
@@ -157,8 +166,9 @@ TEST(Exports, LogRelayEntryPoints)
 
     EXPECT_EQ(IUSB_stop(), 0);
     EXPECT_EQ(g_relay.exitCalls, 1);
+    WriteTrackLine("late-->", true);  // a dispatch that outlived the stop: the relay has ended
+    EXPECT_EQ(g_relay.sent.size(), 1u);
     SettleInitThreads(platform, 1);
-    g_logRelay = LogRelay{};
 }
 
 TEST(Exports, NoRelayLibraryMeansNoRelayCalls)
@@ -166,16 +176,89 @@ TEST(Exports, NoRelayLibraryMeansNoRelayCalls)
     Fake::Platform platform;
     g_relay = RelayCalls{};
     // Entry points left over from an earlier run must not be used by this one.
-    g_logRelay.dllExit = &RelayExit;
-    g_logRelay.sendMsg = &RelaySend;
+    LogRelay leftover;
+    leftover.sendMsg = &RelaySend;
+    leftover.dllExit = &RelayExit;
+    SetLogRelay(leftover);
     IUSB_start(nullptr);
-    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), "LogRelay.dll"), 1);
     WriteTrackLine("dmfail-->", true);
     EXPECT_EQ(IUSB_stop(), 0);
     SettleInitThreads(platform, 1);
     EXPECT_EQ(g_relay.exitCalls, 0);
     EXPECT_TRUE(g_relay.sent.empty());
     EXPECT_EQ(platform.TrackText().substr(0, 9), "dmfail-->");
+}
+
+TEST(Exports, SystemLibrariesComeFromTheSystemFolderOnly)
+{
+    Fake::Platform platform;
+    LoadSystemLibrary("sensapi.dll");
+    EXPECT_EQ(platform.library.loads, std::vector<std::string>{platform.system.systemFolder + "sensapi.dll"});
+    platform.system.systemFolder.clear();  // unknown: nothing is loaded rather than a bare name
+    EXPECT_EQ(LoadSystemLibrary("sensapi.dll"), nullptr);
+    EXPECT_EQ(platform.library.loads.size(), 1u);
+}
+
+// Loading the library (static construction, under the loader lock on Windows) does nothing that
+// reaches a port: the service is built by the first export.
+bool g_portsUsedAtLoad = false;
+struct LoadProbe : ::testing::Environment {
+    void SetUp() override { g_portsUsedAtLoad = Fake::DefaultPortsMade(); }
+};
+::testing::Environment* const g_loadProbe = ::testing::AddGlobalTestEnvironment(new LoadProbe);
+
+TEST(Exports, LoadingTouchesNoPort)
+{
+    EXPECT_FALSE(g_portsUsedAtLoad);
+}
+
+// The host's callback calls back into the library while another host thread stops it: the
+// stop returns, nothing deadlocks, and the library starts again.
+std::atomic<int> g_callbacksEntered{0};
+std::atomic<int> g_callbacksLeft{0};
+void USB_CDECL CallingBack(int32_t id, const char*)
+{
+    if (id != USB_WM_DEVICE_OFFLINE)
+        return;
+    ++g_callbacksEntered;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the host thread enters IUSB_stop
+    IUSB_SendMessage("{\"action\":\"FROM_CALLBACK\"}");
+    IUSB_isPhone("\\\\?\\USB#VID_1234&PID_5678#X#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+    IUSB_hasPhone();
+    ++g_callbacksLeft;
+}
+
+TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
+{
+    Fake::Platform platform;
+    DrainQueue();
+    constexpr int kCycles = 3;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        const std::string serial = "CALLBACK" + std::to_string(cycle);
+        UsbDevice* device = new UsbDevice();
+        device->m_pDeviceSn = serial;
+        device->m_vidPid = "VID_1234&PID_5678";
+        ASSERT_EQ(TheService().m_deviceList.Add(device), 0);
+        IUSB_start(&CallingBack);
+        Json::Value removal(Json::objectValue);
+        removal["action"] = "DEVICE_OFFLINE";
+        removal["device_info"] = "\\\\?\\USB#VID_1234&PID_5678#" + serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+        IUSB_SendMessage(WriteJson(removal).c_str());
+        for (int i = 0; i < 5000 && g_callbacksEntered <= cycle; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(g_callbacksEntered, cycle + 1);
+        // A deadlock would keep the stopping thread forever: watch it from here.
+        auto stopped = std::make_shared<std::promise<int32_t>>();
+        std::future<int32_t> result = stopped->get_future();
+        std::thread([stopped] { stopped->set_value(IUSB_stop()); }).detach();
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "cycle " << cycle;
+        EXPECT_EQ(result.get(), 0);
+    }
+    for (int i = 0; i < 10000 && g_callbacksLeft < kCycles; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(g_callbacksLeft, kCycles);
+    SettleInitThreads(platform, kCycles);
+    DrainQueue();
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/fake_platform.h"
@@ -38,9 +41,9 @@ struct RelayScope {
     RelayScope()
     {
         Relayed.clear();
-        g_logRelay = LogRelay{};
+        SetLogRelay(LogRelay{});
     }
-    ~RelayScope() { g_logRelay = LogRelay{}; }
+    ~RelayScope() { SetLogRelay(LogRelay{}); }
 };
 
 TEST(Log, DataDirectoryIsCreatedOnFirstLine)
@@ -110,7 +113,9 @@ TEST(Track, RelayGetsTheRecordEvenWhenTheFileFails)
 {
     Fake::Platform platform;
     RelayScope relay;
-    g_logRelay.sendMsg = &RecordRelay;
+    LogRelay entries;
+    entries.sendMsg = &RecordRelay;
+    SetLogRelay(entries);
     // A directory (not empty, so it cannot be removed) where the track file should be.
     const std::string blocked = GetDataDirectory() + "usb_track.txt";
     MakeDirectory(blocked);
@@ -121,6 +126,41 @@ TEST(Track, RelayGetsTheRecordEvenWhenTheFileFails)
     EXPECT_EQ(Relayed[0], "checkadbdebug-->dmfail-->");
     WriteTrackLine("ADB_CHECK_DEVICE_OFFLINE", false);  // file only: never relayed
     EXPECT_EQ(Relayed.size(), 1u);
+}
+
+// A record being handed over when the relay ends: its dllExit waits for that hand-over to return,
+// and nothing is handed over after.
+std::atomic<bool> g_holdSend{false};
+std::atomic<int> g_sends{0}, g_exits{0}, g_sendsAfterExit{0};
+void SlowSend(const char*)
+{
+    ++g_sends;
+    g_sendsAfterExit += g_exits.load();
+    while (g_holdSend)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+void CountExit() { ++g_exits; }
+
+TEST(Track, RelayEndsOnlyAfterTheHandOverInProgress)
+{
+    Fake::Platform platform;
+    RelayScope scope;
+    LogRelay entries;
+    entries.sendMsg = &SlowSend;
+    entries.dllExit = &CountExit;
+    SetLogRelay(entries);
+    g_holdSend = true;
+    std::thread writer([] { WriteTrackLine("dmfail-->", true); });
+    while (g_sends == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ExitLogRelay(10);  // the wait runs out: the exit is left to the hand-over
+    EXPECT_EQ(g_exits, 0);
+    WriteTrackLine("after the end-->", true);
+    g_holdSend = false;
+    writer.join();
+    EXPECT_EQ(g_sends, 1);
+    EXPECT_EQ(g_exits, 1);
+    EXPECT_EQ(g_sendsAfterExit, 0);
 }
 
 TEST(Track, HeaderOfANewAttempt)

@@ -145,12 +145,16 @@ TEST(TrackTime, LocalTimeWithDashes)
     EXPECT_EQ(t[16], ':');
 }
 
-TEST(Locks, SameThreadTakesItAgain)
+TEST(Locks, SameThreadTakesItAgainAndABoundedWaitGivesUpOnAnother)
 {
     UsbCLock lock;
     UsbMutex outer(lock);
     UsbMutex inner(lock);  // would hang here if the lock were not re-entrant
-    SUCCEED();
+    ASSERT_TRUE(lock.TryEnterFor(0));
+    lock.Leave();
+    bool gotIt = true;
+    std::thread([&] { gotIt = lock.TryEnterFor(20); }).join();
+    EXPECT_FALSE(gotIt);
 }
 
 TEST(Locks, GuardLeftByExceptionFreesTheLock)

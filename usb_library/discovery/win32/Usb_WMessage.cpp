@@ -58,15 +58,25 @@ UsbTimer::~UsbTimer()
 
 DWORD WINAPI UsbTimer::ThreadProc(LPVOID self)
 {
-    return static_cast<UsbTimer*>(self)->Run();
+    try {
+        return static_cast<UsbTimer*>(self)->Run();
+    } catch (...) {
+        USB_LOG("the timer thread failed\n");
+        return 1;
+    }
 }
 
 VOID CALLBACK UsbTimer::Expired(LPVOID self, DWORD low, DWORD high)
 {
-    UsbTimer* timer = static_cast<UsbTimer*>(self);
-    UsbMutex guard(TimerLock());
-    if (timer->m_running)
-        timer->OnTimer(0, low, high);
+    // Runs inside the alertable sleep: nothing may unwind through the system's frames.
+    try {
+        UsbTimer* timer = static_cast<UsbTimer*>(self);
+        UsbMutex guard(TimerLock());
+        if (timer->m_running)
+            timer->OnTimer(0, low, high);
+    } catch (...) {
+        USB_LOG("the timer callback failed\n");
+    }
 }
 
 unsigned UsbTimer::Run()
@@ -183,7 +193,17 @@ WMessage::~WMessage()
 
 DWORD WINAPI WMessage::WindowThread(LPVOID arg)
 {
-    WMessage* self = static_cast<WMessage*>(arg);
+    try {
+        return static_cast<WMessage*>(arg)->RunWindow();
+    } catch (...) {
+        USB_LOG("the listener window thread failed\n");
+        return static_cast<DWORD>(-1);
+    }
+}
+
+DWORD WMessage::RunWindow()
+{
+    WMessage* self = this;
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW wc = {};
     wc.style = CS_VREDRAW;
@@ -216,8 +236,16 @@ DWORD WINAPI WMessage::WindowThread(LPVOID arg)
 DWORD WINAPI WMessage::ConsumerThread(LPVOID arg)
 {
     WMessage* self = static_cast<WMessage*>(arg);
-    self->m_queue.ConsumeLoop();
-    return 0;
+    // The sink keeps being fed after a failure: only the text in hand is lost.
+    for (;;) {
+        try {
+            self->m_queue.ConsumeLoop();
+            return 0;
+        } catch (...) {
+            USB_LOG("the listener consumer failed, it goes on\n");
+            Sleep(10);
+        }
+    }
 }
 
 void WMessage::Start()

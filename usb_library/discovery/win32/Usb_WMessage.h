@@ -3,6 +3,7 @@
 // device-tree changes, and the consumer thread that feeds the service's sink.
 #pragma once
 
+#include <atomic>
 #include <windows.h>
 
 #include <cstdint>
@@ -32,7 +33,7 @@ public:
     uint32_t m_periodMs = 1000;
     void (*m_callback)(uintptr_t) = nullptr;
     uintptr_t m_callbackArg = 0;
-    volatile bool m_running = false;
+    std::atomic<bool> m_running{false};
     HANDLE m_thread = nullptr;
     DWORD m_threadId = 0;
     HANDLE m_stoppedEvent = nullptr;
@@ -75,6 +76,7 @@ public:
 
 private:
     static DWORD WINAPI WindowThread(LPVOID self);
+    DWORD RunWindow();
     static DWORD WINAPI ConsumerThread(LPVOID self);
     static void PostDevnodesChanged(uintptr_t unused);
     void OnDeviceChange(WPARAM wParam, LPARAM lParam);

@@ -80,15 +80,24 @@ public:
         return wow ? 1 : 0;
     }
 
+    std::string SystemFolder() override
+    {
+        wchar_t path[MAX_PATH + 1] = {0};
+        const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            return std::string();
+        const std::string folder = WideToUtf8(path);
+        return folder.empty() ? folder : folder + "\\";
+    }
+
     bool NetworkAlive() override
     {
-        // SensAPI has no import library in the cross toolchain: bind it at run time.
+        // SensAPI has no import library in the cross toolchain: bind it at run time, from the
+        // system folder only.
         using IsNetworkAliveFn = BOOL(WINAPI*)(LPDWORD);
         static IsNetworkAliveFn isAlive = [] {
-            HMODULE sens = LoadLibraryW(L"sensapi.dll");
-            return sens ? reinterpret_cast<IsNetworkAliveFn>(
-                              reinterpret_cast<void*>(GetProcAddress(sens, "IsNetworkAlive")))
-                        : nullptr;
+            void* sens = LoadSystemLibrary("sensapi.dll");
+            return sens ? reinterpret_cast<IsNetworkAliveFn>(Win32Library().Symbol(sens, "IsNetworkAlive")) : nullptr;
         }();
         DWORD flags = 0;
         return isAlive ? isAlive(&flags) != FALSE : true;
@@ -121,7 +130,12 @@ public:
 
 class Library : public LibraryPort {
 public:
-    void* Load(const char* name) override { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+    void* Load(const char* name) override
+    {
+        // Names and paths are UTF-8, as every path in the core.
+        const std::wstring wide = name ? Utf8ToWide(name) : std::wstring();
+        return wide.empty() ? nullptr : reinterpret_cast<void*>(LoadLibraryW(wide.c_str()));
+    }
     void* Symbol(void* module, const char* name) override
     {
         return module ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name)) : nullptr;
