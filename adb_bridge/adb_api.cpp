@@ -58,9 +58,10 @@ int CopyOut(const std::string& text, char* buf, int size, bool whole_lines) {
   return static_cast<int>(n);
 }
 
-bool ServerAnswers(const ClientOptions& options) {
+ServerState ProbeServer(const ClientOptions& options) {
   int version = 0;
-  return Guarded([&] { return Client(options).Version(&version); }) == kOk;
+  const int rc = Guarded([&] { return Client(options).Version(&version); });
+  return rc == kOk ? ServerState::kAnswers : rc == kErrConnect ? ServerState::kAbsent : ServerState::kHeld;
 }
 
 int ApiVersion(const ClientOptions& options) {

@@ -25,7 +25,10 @@ int Guarded(F body) {
 // Returns bytes written, or IUSB_ERR_ARGUMENT for an unusable buffer.
 int CopyOut(const std::string& text, char* buf, int size, bool whole_lines);
 
-bool ServerAnswers(const ClientOptions& options);
+// What is on the server's port: a server that answers, a program that holds the port and
+// accepts connections but does not answer (within the options' bounds), or nothing.
+enum class ServerState { kAnswers, kHeld, kAbsent };
+ServerState ProbeServer(const ClientOptions& options);
 int ApiVersion(const ClientOptions& options);
 int ApiKill(const ClientOptions& options);
 int ApiGetDevices(const ClientOptions& options, char* buf, int size);

@@ -21,22 +21,36 @@ std::mutex g_mutex;
 int g_init_count = 0;
 bool g_started_server = false;  // by IUSB_AdbServerStart, so ours to stop
 
-adb::ClientOptions Options() {
+// Every wait on the server has a bound. The whole of IUSB_AdbServerStart, one launch included:
+constexpr int kStartMs = 10000;
+// A server answers host:version at once; a program that holds the port and keeps silent gets this long.
+constexpr int kProbeMs = 1000;
+constexpr int kListingMs = 2000;      // the device listing, asked for before every check
+constexpr int kHostRequestMs = 10000;  // version, forward, kill
+constexpr int kPollPauseMs = 100;
+
+adb::ClientOptions Options(int total_ms) {
   adb::ClientOptions o;
   o.port = adb::ParsePortOrDefault(std::getenv("ANDROID_ADB_SERVER_PORT"));
+  o.total_ms = total_ms;
   return o;
+}
+
+int MsLeft(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 // Each call holds its own Winsock reference, so the exports also work for a
 // caller that skipped IUSB_Init; Windows counts these itself.
 template <typename F>
-int WithWinsock(F body) {
+int WithWinsock(int total_ms, F body) {
   try {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return IUSB_ERR_WINSOCK;
     int rc;
     try {
-      rc = body(Options());
+      rc = body(Options(total_ms));
     } catch (...) {
       rc = IUSB_ERR_INTERNAL;
     }
@@ -72,23 +86,29 @@ IUSB_API int IUSB_Exit(void) {
 }
 
 IUSB_API int IUSB_AdbServerStart(void) {
-  return WithWinsock([](const adb::ClientOptions& o) {
-    if (adb::ServerAnswers(o)) return IUSB_SERVER_RUNNING;
+  return WithWinsock(kProbeMs, [](const adb::ClientOptions& probe) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
+    // A program that accepts on the port but never answers holds it as much as a server does:
+    // nothing started here could listen there.
+    if (adb::ProbeServer(probe) != adb::ServerState::kAbsent) return IUSB_SERVER_RUNNING;
     if (!adb::LaunchAdbStartServer()) return IUSB_ERR_NO_ADB;
-    for (int i = 0; i < 100; ++i) {  // up to about 10 s
-      if (adb::ServerAnswers(o)) {
+    for (int left = MsLeft(deadline); left > 0; left = MsLeft(deadline)) {
+      adb::ClientOptions poll = probe;
+      poll.total_ms = left < kProbeMs ? left : kProbeMs;
+      if (adb::ProbeServer(poll) == adb::ServerState::kAnswers) {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_started_server = true;
         return IUSB_OK;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const int pause = MsLeft(deadline);
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause < kPollPauseMs ? pause : kPollPauseMs));
     }
     return IUSB_ERR_START_TIMEOUT;
   });
 }
 
 IUSB_API int IUSB_AdbServerExit(void) {
-  return WithWinsock([](const adb::ClientOptions& o) {
+  return WithWinsock(kHostRequestMs, [](const adb::ClientOptions& o) {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       if (!g_started_server) return 1;
@@ -99,7 +119,7 @@ IUSB_API int IUSB_AdbServerExit(void) {
 }
 
 IUSB_API int IUSB_KillServer(void) {
-  return WithWinsock([](const adb::ClientOptions& o) {
+  return WithWinsock(kHostRequestMs, [](const adb::ClientOptions& o) {
     int rc = adb::ApiKill(o);
     if (rc == IUSB_OK) {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -110,39 +130,39 @@ IUSB_API int IUSB_KillServer(void) {
 }
 
 IUSB_API int IUSB_Vesion(void) {
-  return WithWinsock([](const adb::ClientOptions& o) { return adb::ApiVersion(o); });
+  return WithWinsock(kHostRequestMs, [](const adb::ClientOptions& o) { return adb::ApiVersion(o); });
 }
 
 IUSB_API int IUSB_GetDevices(char* buf, int size) {
-  return WithWinsock([=](const adb::ClientOptions& o) { return adb::ApiGetDevices(o, buf, size); });
+  return WithWinsock(kListingMs, [=](const adb::ClientOptions& o) { return adb::ApiGetDevices(o, buf, size); });
 }
 
 IUSB_API int IUSB_Shell(const char* serial, const char* command, char* out, int out_size) {
-  return WithWinsock([=](const adb::ClientOptions& o) {
+  return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiShell(o, serial, command, out, out_size);
   });
 }
 
 IUSB_API int IUSB_Forward(const char* serial, const char* local, const char* remote) {
-  return WithWinsock([=](const adb::ClientOptions& o) {
+  return WithWinsock(kHostRequestMs, [=](const adb::ClientOptions& o) {
     return adb::ApiForward(o, serial, local, remote);
   });
 }
 
 IUSB_API int IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size) {
-  return WithWinsock([=](const adb::ClientOptions& o) {
+  return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiInstall(o, serial, apk_path, out, out_size);
   });
 }
 
 IUSB_API int IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size) {
-  return WithWinsock([=](const adb::ClientOptions& o) {
+  return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiUninstall(o, serial, package, out, out_size);
   });
 }
 
 IUSB_API int IUSB_Pull(const char* serial, const char* remote_path, const char* local_path) {
-  return WithWinsock([=](const adb::ClientOptions& o) {
+  return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiPull(o, serial, remote_path, local_path);
   });
 }

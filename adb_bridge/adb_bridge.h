@@ -29,9 +29,9 @@ extern "C" {
 
 /* Results. Every failure is negative. */
 #define IUSB_OK 0
-#define IUSB_SERVER_RUNNING (-1)      /* IUSB_AdbServerStart: a server already answers */
+#define IUSB_SERVER_RUNNING (-1)      /* IUSB_AdbServerStart: a server already holds the port */
 #define IUSB_ERR_NO_ADB (-2)          /* IUSB_AdbServerStart: no adb executable could be run */
-#define IUSB_ERR_START_TIMEOUT (-3)   /* IUSB_AdbServerStart: adb ran, no answer within 10 s */
+#define IUSB_ERR_START_TIMEOUT (-3)   /* IUSB_AdbServerStart: adb ran, no answer within the 10 s */
 #define IUSB_ERR_ARGUMENT (-10)       /* null, empty, oversized or unsafe argument */
 #define IUSB_ERR_CONNECT (-11)        /* no server answered on the port */
 #define IUSB_ERR_IO (-12)             /* connection dropped or timed out */
@@ -52,9 +52,13 @@ extern "C" {
 IUSB_API int IUSB_Init(void);
 IUSB_API int IUSB_Exit(void);
 
-/* -1 when a server already answers; 0 when this call started one that now
- * answers; IUSB_ERR_NO_ADB or IUSB_ERR_START_TIMEOUT when it could not.
- * Looks for adb.exe beside the host executable, then adb.exe / adb on PATH. */
+/* -1 when a server already runs on the port: it answers, or another program
+ * holds the port and does not answer within 1 s (nothing started here could
+ * listen there); 0 when this call started one that now answers;
+ * IUSB_ERR_NO_ADB or IUSB_ERR_START_TIMEOUT when it could not. One launch, and
+ * the whole call takes at most about 10 s. Looks for adb.exe beside the host
+ * executable, then adb.exe / adb in PATH's absolute folders (never the
+ * current folder). */
 IUSB_API int IUSB_AdbServerStart(void);
 /* Stops the server only if IUSB_AdbServerStart started it: 0 stopped,
  * 1 nothing to stop, negative on error. */
@@ -67,7 +71,8 @@ IUSB_API int IUSB_Vesion(void);
 
 /* "serial\tstate\n" lines into buf. Returns the bytes written (without the
  * NUL); when the listing does not fit, only the whole lines that do are
- * written. Negative on error, with buf then holding "". */
+ * written. Negative on error, with buf then holding "". At most about 2 s;
+ * the other host requests (version, forward, kill) at most about 10 s. */
 IUSB_API int IUSB_GetDevices(char* buf, int size);
 /* Runs `command` in the device shell and stores its output (truncated to
  * out_size - 1 bytes). Returns bytes written, or negative with out = "".

@@ -1,6 +1,8 @@
 #include "adb_client.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "adb_protocol.h"
@@ -11,14 +13,28 @@ bool ValidSerial(const std::string& serial) {
   return serial.empty() || (serial.size() <= 256 && IsPlainToken(serial, ";"));
 }
 
+Client::Client(const ClientOptions& options)
+    : options_(options),
+      deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(options.total_ms)) {}
+
+int Client::Left() const {
+  if (options_.total_ms <= 0) return INT_MAX;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ -
+                                                                    std::chrono::steady_clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
 int Client::Fail(int code, const std::string& message) {
   error_ = message;
   return code;
 }
 
 int Client::Open(Socket* socket, int io_ms) {
-  if (!socket->Connect(options_.port, options_.connect_ms, io_ms))
+  const int left = Left();
+  if (left == 0) return Fail(kErrIo, "no time left for the request");
+  if (!socket->Connect(options_.port, std::min(options_.connect_ms, left), io_ms))
     return Fail(kErrConnect, "no ADB server on port " + std::to_string(options_.port));
+  if (options_.total_ms > 0) socket->SetDeadline(deadline_);
   return kOk;
 }
 
@@ -95,9 +111,9 @@ int Client::Kill() {
   }
   socket.Close();
   // A caller that starts a server next must not find the old one still bound.
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 40 && Left() > 0; ++i) {
     Socket probe;
-    if (!probe.Connect(options_.port, options_.connect_ms, options_.io_ms)) return kOk;
+    if (!probe.Connect(options_.port, std::min(options_.connect_ms, Left()), options_.io_ms)) return kOk;
     probe.Close();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

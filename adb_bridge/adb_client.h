@@ -2,6 +2,7 @@
 // every wait bounded, every failure reported as a negative code plus text.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,13 +26,14 @@ enum Error : int {
 struct ClientOptions {
   int port = 5037;
   int connect_ms = 2000;
-  int io_ms = 10000;        // host requests and sync transfers
-  int command_ms = 120000;  // shell commands, e.g. pm install on a slow device
+  int io_ms = 10000;        // host requests and sync transfers, per wait
+  int command_ms = 120000;  // shell commands, e.g. pm install on a slow device, per wait
+  int total_ms = 0;         // the whole request, connect included; 0: no bound beyond the above
 };
 
 class Client {
  public:
-  explicit Client(const ClientOptions& options) : options_(options) {}
+  explicit Client(const ClientOptions& options);
 
   int Version(int* version);
   int Devices(std::string* listing);
@@ -67,7 +69,11 @@ class Client {
   int ReceiveFile(Socket& socket, const std::string& remote_path, const std::string& local_path,
                   bool* created);
 
+  // Milliseconds left of the request's total bound (INT_MAX without one).
+  int Left() const;
+
   ClientOptions options_;
+  std::chrono::steady_clock::time_point deadline_;
   std::string error_;
 };
 

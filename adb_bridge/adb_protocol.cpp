@@ -1,5 +1,6 @@
 #include "adb_protocol.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace adb {
@@ -140,6 +141,45 @@ bool PackageManagerSucceeded(const std::string& output) {
     pos = after;
   }
   return false;
+}
+
+namespace {
+
+bool IsAbsoluteWindowsPath(const std::string& dir) {
+  const bool drive = dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':' &&
+                     (dir[2] == '\\' || dir[2] == '/');
+  const bool unc = dir.size() >= 3 && dir[0] == '\\' && dir[1] == '\\';
+  return drive || unc;
+}
+
+}  // namespace
+
+std::vector<std::string> AdbProgramCandidates(const std::string& exe_dir, const std::string& path_env,
+                                              bool (*is_file)(const std::string& path)) {
+  std::vector<std::string> found;
+  if (!exe_dir.empty() && IsAbsoluteWindowsPath(exe_dir) && is_file(exe_dir + "adb.exe"))
+    found.push_back(exe_dir + "adb.exe");
+  std::vector<std::string> dirs;
+  for (std::size_t start = 0; start <= path_env.size();) {
+    std::size_t end = path_env.find(';', start);
+    if (end == std::string::npos) end = path_env.size();
+    std::string dir = path_env.substr(start, end - start);
+    if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
+    if (IsAbsoluteWindowsPath(dir)) {
+      if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
+      dirs.push_back(dir);
+    }
+    start = end + 1;
+  }
+  for (const char* name : {"adb.exe", "adb"}) {
+    for (const std::string& dir : dirs) {
+      if (is_file(dir + name)) {
+        found.push_back(dir + name);
+        break;
+      }
+    }
+  }
+  return found;
 }
 
 }  // namespace adb

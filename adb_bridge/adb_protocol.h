@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace adb {
 
@@ -52,5 +53,12 @@ bool IsValidPackageName(const std::string& name);
 bool IsPlainToken(const std::string& text, const char* forbidden);
 // pm prints "Success" on its own line when it did the job.
 bool PackageManagerSucceeded(const std::string& output);
+
+// Where "adb start-server" may be run from, in order: adb.exe in the host executable's folder
+// (`exe_dir`, with its closing separator), then the first adb.exe and the first adb found in the
+// absolute folders of `path_env` (Windows PATH syntax). Relative PATH entries, and with them the
+// current folder, are never searched.
+std::vector<std::string> AdbProgramCandidates(const std::string& exe_dir, const std::string& path_env,
+                                              bool (*is_file)(const std::string& path));
 
 }  // namespace adb

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "adb_protocol.h"
+
 namespace adb {
 
 namespace {
@@ -21,12 +23,6 @@ std::string HostExecutableDir() {
 bool IsFile(const std::string& path) {
   DWORD attrs = GetFileAttributesA(path.c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string OnPath(const char* name) {
-  char found[MAX_PATH + 1] = {0};
-  DWORD n = SearchPathA(nullptr, name, nullptr, MAX_PATH, found, nullptr);
-  return n > 0 && n < MAX_PATH && IsFile(found) ? std::string(found, n) : std::string();
 }
 
 bool Launch(const std::string& exe) {
@@ -51,14 +47,10 @@ bool Launch(const std::string& exe) {
 }  // namespace
 
 bool LaunchAdbStartServer() {
-  std::vector<std::string> candidates;
-  std::string dir = HostExecutableDir();
-  if (!dir.empty() && IsFile(dir + "adb.exe")) candidates.push_back(dir + "adb.exe");
-  for (const char* name : {"adb.exe", "adb"}) {
-    std::string found = OnPath(name);
-    if (!found.empty()) candidates.push_back(found);
-  }
-  for (const auto& exe : candidates)
+  char path_env[32768] = {0};
+  const DWORD n = GetEnvironmentVariableA("PATH", path_env, sizeof path_env);
+  const std::string path = n > 0 && n < sizeof path_env ? std::string(path_env, n) : std::string();
+  for (const auto& exe : AdbProgramCandidates(HostExecutableDir(), path, &IsFile))
     if (Launch(exe)) return true;
   return false;
 }

@@ -85,12 +85,19 @@ bool ConnectedCleanly(Native s) {
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+Socket::Socket(Socket&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)),
+      io_ms_(other.io_ms_),
+      has_deadline_(other.has_deadline_),
+      deadline_(other.deadline_) {}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kInvalid);
+    io_ms_ = other.io_ms_;
+    has_deadline_ = other.has_deadline_;
+    deadline_ = other.deadline_;
   }
   return *this;
 }
@@ -122,6 +129,22 @@ bool Socket::Connect(int port, int connect_ms, int io_ms) {
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
   SetIoTimeout(s, io_ms);
   handle_ = static_cast<Handle>(s);
+  io_ms_ = io_ms;
+  has_deadline_ = false;
+  return true;
+}
+
+void Socket::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+  has_deadline_ = true;
+  deadline_ = deadline;
+}
+
+bool Socket::BoundNextWait() {
+  if (!has_deadline_) return true;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ -
+                                                                    std::chrono::steady_clock::now()).count();
+  if (left <= 0) return false;
+  SetIoTimeout(ToNative(handle_), static_cast<int>(left < io_ms_ ? left : io_ms_));
   return true;
 }
 
@@ -129,6 +152,7 @@ bool Socket::SendAll(const void* data, std::size_t size) {
   if (!is_open()) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
+    if (!BoundNextWait()) return false;
     int chunk = size > 65536 ? 65536 : static_cast<int>(size);
     auto n = send(ToNative(handle_), p, chunk, kSendFlags);
 #ifndef _WIN32
@@ -142,7 +166,7 @@ bool Socket::SendAll(const void* data, std::size_t size) {
 }
 
 long Socket::RecvSome(void* data, std::size_t size) {
-  if (!is_open()) return -1;
+  if (!is_open() || !BoundNextWait()) return -1;
   int chunk = size > 65536 ? 65536 : static_cast<int>(size);
   for (;;) {
     auto n = recv(ToNative(handle_), static_cast<char*>(data), chunk, 0);

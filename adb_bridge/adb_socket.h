@@ -2,6 +2,7 @@
 // on Windows. Winsock must already be started by the caller (WSAStartup).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 namespace adb {
@@ -18,6 +19,8 @@ class Socket {
   // Connects to 127.0.0.1:port, giving up after connect_ms. Later sends and
   // receives each give up after io_ms without progress.
   bool Connect(int port, int connect_ms, int io_ms);
+  // From now on no send or receive waits past `deadline` either.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline);
   bool SendAll(const void* data, std::size_t size);
   // Exactly `size` bytes, or false on close, error or timeout.
   bool RecvExact(void* data, std::size_t size);
@@ -33,7 +36,13 @@ class Socket {
   using Handle = int;
 #endif
   static constexpr Handle kInvalid = static_cast<Handle>(-1);
+  // False once the deadline has passed; else bounds the next wait by what is left of it.
+  bool BoundNextWait();
+
   Handle handle_ = kInvalid;
+  int io_ms_ = 0;
+  bool has_deadline_ = false;
+  std::chrono::steady_clock::time_point deadline_;
 };
 
 }  // namespace adb

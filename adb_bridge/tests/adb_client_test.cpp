@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+
+#include "adb_api.h"
 
 #include "fake_server.h"
 
@@ -76,6 +79,29 @@ TEST(HostServices, NoServerIsAConnectError) {
   Client client(o);
   int version = 0;
   EXPECT_EQ(client.Version(&version), kErrConnect);
+}
+
+TEST(HostServices, APortHolderThatNeverAnswersIsLeftWithinTheBound) {
+  FakeServer silent({"--silent"});
+  FakeServer answering;
+  ASSERT_TRUE(silent.ready() && answering.ready());
+  ClientOptions o = OptionsFor(silent);
+  o.io_ms = 60000;  // each wait alone would hold the caller for a minute
+  o.total_ms = 300;
+  const auto began = std::chrono::steady_clock::now();
+  std::string listing;
+  EXPECT_EQ(Client(o).Devices(&listing), kErrIo);
+  EXPECT_EQ(ProbeServer(o), ServerState::kHeld);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+  EXPECT_EQ(ProbeServer(OptionsFor(answering)), ServerState::kAnswers);
+  int closed;
+  {
+    FakeServer gone;
+    ASSERT_TRUE(gone.ready());
+    closed = gone.port();
+  }
+  o.port = closed;
+  EXPECT_EQ(ProbeServer(o), ServerState::kAbsent);
 }
 
 TEST(HostServices, KillStopsTheServer) {

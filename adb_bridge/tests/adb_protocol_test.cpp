@@ -95,5 +95,18 @@ TEST(Tokens, RejectSeparatorsAndControlCharacters) {
   EXPECT_FALSE(IsPlainToken("", ";"));
 }
 
+bool OnTestDisk(const std::string& path) {
+  for (const char* file : {"C:\\host\\adb.exe", "adb.exe", ".\\adb.exe", "tools\\adb.exe",
+                           "D:\\tools\\adb.exe", "E:\\sdk\\adb", "F:\\later\\adb.exe"})
+    if (path == file) return true;
+  return false;
+}
+
+TEST(Launch, AdbComesFromTheHostFolderOrAbsolutePathFoldersNeverTheCurrentOne) {
+  EXPECT_EQ(AdbProgramCandidates("C:\\host\\", ".;;tools;\"D:\\tools\";E:\\sdk\\;F:\\later", &OnTestDisk),
+            (std::vector<std::string>{"C:\\host\\adb.exe", "D:\\tools\\adb.exe", "E:\\sdk\\adb"}));
+  EXPECT_TRUE(AdbProgramCandidates("", ".;tools;.\\", &OnTestDisk).empty());
+}
+
 }  // namespace
 }  // namespace adb

@@ -91,6 +91,14 @@ class Handler(socketserver.BaseRequestHandler):
 
     def handle(self):
         fake = self.server.fake
+        if fake.args.silent:
+            # A program that holds the port: it takes every connection and never answers.
+            try:
+                while self.request.recv(4096):
+                    pass
+            except OSError:
+                pass
+            return
         try:
             serial = None
             while True:
@@ -257,6 +265,7 @@ def main():
     p.add_argument("--devices-file", help="same format, re-read on every request")
     p.add_argument("--fail-devices", nargs="?", const="device listing unavailable",
                    help="answer host:devices with FAIL and this message")
+    p.add_argument("--silent", action="store_true", help="accept connections, never answer")
     p.add_argument("--close-early", action="store_true",
                    help="close after OKAY on host:version/host:devices")
     p.add_argument("--big-listing", type=int, default=0, metavar="N",

@@ -284,10 +284,37 @@ def foreign_adb_server(tree):
         check(run.ids().count(11040) == 0, "no rescan request while the host was told what to do", run)
 
 
+def silent_port_holder(tree):
+    with Scenario(tree) as s:
+        prepare(s)
+        # A program holds 5037, takes every connection and never answers; an adb.exe to launch is at hand.
+        s.put_beside_host("adb.exe", copy_of="fake_install_service.exe")
+        s.start_adb(SN + ":device", extra=["--silent"])
+        s.start_cloud()
+        began = time.time()
+        s.start_host()
+        while "usbmon: started" not in s.output() and time.time() - began < 120:
+            time.sleep(0.1)
+        took = time.time() - began
+        check(took < 30, "IUSB_start returned after %.0f s:\n%s" % (took, s.output()))
+        # The port answers connections: the library borrows it, and a phone it cannot list is the holder's.
+        s.send("plug " + PHONE)
+        kill = s.expect("WM_KILL_THIRDPARTY_ADBSERVER", 180)
+        check(kill.json["device_sn"] == SN and "kill-name" in kill.json, "kill request payload: %s" % kill.text)
+        s.send("unplug " + PHONE)
+        s.expect("WM_DEVICE_OFFLINE", 30)
+        run = s.finish()
+        check(11065 not in run.ids(), "no phone online through a silent port", run)
+        log = s.data_file("usb_log.txt")
+        for text in ["the adb server had been started.", "connect 5037 success", "borrow the thirdy party adbserver",
+                     "wait 15 soconds, no find " + SN]:
+            check(text in log, "log line: " + text)
+
+
 SCENARIOS = {f.__name__: f for f in [plugged_after_start, plugged_at_start, never_announced, adb_debug_off,
                                      two_phones_one_model, two_models_second_listed_first, mouse_during_listing_wait,
                                      serial_corrected, driver_from_cloud, cloud_unreachable, whitelist_from_cloud,
-                                     foreign_adb_server]}
+                                     foreign_adb_server, silent_port_holder]}
 
 if __name__ == "__main__":
     name, tree = sys.argv[1], sys.argv[2]

@@ -216,6 +216,7 @@ TEST(Exports, LoadingTouchesNoPort)
 // stop returns, nothing deadlocks, and the library starts again.
 std::atomic<int> g_callbacksEntered{0};
 std::atomic<int> g_callbacksLeft{0};
+std::atomic<int32_t> g_selfStop{1};
 void USB_CDECL CallingBack(int32_t id, const char*)
 {
     if (id != USB_WM_DEVICE_OFFLINE)
@@ -257,7 +258,25 @@ TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
     for (int i = 0; i < 10000 && g_callbacksLeft < kCycles; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(g_callbacksLeft, kCycles);
-    SettleInitThreads(platform, kCycles);
+
+    // The callback may also stop the library itself: it does not wait for its own loop.
+    UsbDevice* device = new UsbDevice();
+    device->m_pDeviceSn = "SELFSTOP";
+    device->m_vidPid = "VID_1234&PID_5678";
+    ASSERT_EQ(TheService().m_deviceList.Add(device), 0);
+    IUSB_start([](int32_t id, const char*) {
+        if (id == USB_WM_DEVICE_OFFLINE)
+            g_selfStop = IUSB_stop();
+    });
+    Json::Value removal(Json::objectValue);
+    removal["action"] = "DEVICE_OFFLINE";
+    removal["device_info"] = "\\\\?\\USB#VID_1234&PID_5678#SELFSTOP#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    IUSB_SendMessage(WriteJson(removal).c_str());
+    for (int i = 0; i < 10000 && g_selfStop != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(g_selfStop, 0);
+    EXPECT_EQ(IUSB_stop(), -1);
+    SettleInitThreads(platform, kCycles + 1);
     DrainQueue();
 }
 
