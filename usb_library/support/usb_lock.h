@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 namespace USB {
 
@@ -16,11 +17,21 @@ public:
 
     void Enter() { m_cs.lock(); }
     void Leave() { m_cs.unlock(); }
-    // For waits that must stay bounded: false when another thread kept the lock for `ms`.
-    bool TryEnterFor(uint32_t ms) { return m_cs.try_lock_for(std::chrono::milliseconds(ms)); }
+    // For waits that must stay bounded (a stop): false when another thread kept the lock for
+    // `ms`. Polled, since such waits are rare and short.
+    bool TryEnterFor(uint32_t ms)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!m_cs.try_lock()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
 
 private:
-    std::recursive_timed_mutex m_cs;
+    std::recursive_mutex m_cs;
 };
 
 class UsbMutex {
