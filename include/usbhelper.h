@@ -12,7 +12,9 @@
  *        {"action":"USB_RETRY","command":11040,"device_sn":"SERIAL"}   retry a phone
  *        {"action":"KILL-ADBSERVER","device_sn":"SERIAL"}              clear port 5037, retry
  *   3. may ask at any time: IUSB_isPhone(path), IUSB_hasPhone(), IUSB_getPhoneList(buf, &len).
- *   4. calls IUSB_stop() before unloading.
+ *   4. calls IUSB_stop() before unloading. It returns within about a second whatever the
+ *      library is doing, also while the callback runs or calls the exports; no callback
+ *      starts after it has returned. A later IUSB_start runs the service again.
  *
  * Payloads are compact JSON objects, members in name order, ending in "\n". The device
  * payload is {"b_adbopen":bool,"b_driver":bool,"device_desc":"...","device_sn":"..."}.
@@ -106,7 +108,8 @@ enum UsbUiMessage {
 
 /* Starts the service once; later calls change nothing (not even the callback). */
 USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback);
-/* 0 when the running service was stopped, -1 when it was not started. */
+/* 0 when the running service was stopped, -1 when it was not started. Returns within about
+ * a second; the callback is not called after it has returned. */
 USBHELPER_API int32_t USB_CDECL IUSB_stop(void);
 /* Starts (or adopts) the ADB server on 127.0.0.1:5037, synchronously. */
 USBHELPER_API void USB_CDECL IUSB_startAdbServer(void);
