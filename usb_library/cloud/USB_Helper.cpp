@@ -10,6 +10,7 @@
 #include "support/Usb_MD5.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_event.h"
 
 namespace USB {
 
@@ -150,6 +151,11 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
         if (deadline.Passed()) {
             USB_LOG("download %s took longer than %u ms, given up\n", narrowUrl.c_str(),
                     static_cast<unsigned>(limits.deadlineMs));
+            return false;
+        }
+        // A stopped service does not wait for a package nobody will install.
+        if (WorkCalledOff()) {
+            USB_LOG("download %s given up: the service stopped\n", narrowUrl.c_str());
             return false;
         }
         uint32_t got = 0;

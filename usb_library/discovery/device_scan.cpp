@@ -308,7 +308,7 @@ bool HasNoChild(const std::wstring& target)
     return false;
 }
 
-bool HasAdbDriverInterface(const std::string& vidPid)
+bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
 {
     DeviceTreePort* tree = GetPorts().deviceTree;
     if (!tree)
@@ -319,9 +319,33 @@ bool HasAdbDriverInterface(const std::string& vidPid)
         LogOpenFailure(error);
         return false;
     }
+    std::vector<std::string> ofModel;
     for (const std::wstring& instanceId : instanceIds) {
         const std::string id = ToUpperAscii(WideToNarrow(instanceId));
         if (ParseInstanceId(id, '\\').key == vidPid)
+            ofModel.push_back(id);
+    }
+    if (ofModel.empty() || serial.empty())
+        return !ofModel.empty();
+
+    // The driver interface of one device: the interface's parent is that device (with another
+    // phone of the model plugged in, the model having a driver says nothing about this one).
+    const std::string wanted = ToUpperAscii(serial);
+    const std::vector<UsbNode> nodes = ListUsb();
+    std::vector<std::string> wholeDevices;
+    for (const UsbNode& node : nodes) {
+        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        if (!Contains(id, "MI_") && ParseInstanceId(id, '\\').key == vidPid)
+            wholeDevices.push_back(id);
+    }
+    for (const std::string& id : ofModel) {
+        std::string owner = Contains(id, "MI_") ? std::string() : id;
+        for (const UsbNode& node : nodes)
+            if (owner.empty() && ToUpperAscii(WideToNarrow(node.instanceId)) == id)
+                owner = ToUpperAscii(WideToNarrow(node.parentId));
+        if (owner.empty() && wholeDevices.size() == 1)
+            owner = wholeDevices[0];
+        if (!owner.empty() && ParseInstanceId(owner, '\\').serial == wanted)
             return true;
     }
     return false;

@@ -39,6 +39,7 @@ bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
                                 std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info,
                                 const std::string& serial = std::string());
 bool HasNoChild(const std::wstring& target);
-bool HasAdbDriverInterface(const std::string& vidPid);
+// Whether an ADB driver interface of the model is present; with a serial, one of that device.
+bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial = std::string());
 
 }  // namespace USB

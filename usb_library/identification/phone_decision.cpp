@@ -31,7 +31,11 @@ bool IsPhoneFull(UsbService& service, const std::string& id)
         return true;
     if (CheckNeighbourPids(info, service, id, false))
         return true;
-    WaitForWindowsDriverInstall(ParseInstanceId(id, '#').key);
+    {
+        // An interface's instance part is no device serial: ask for the model then.
+        const InstanceIdParts parts = ParseInstanceId(id, '#');
+        WaitForWindowsDriverInstall(parts.key, id.find("MI_") == std::string::npos ? parts.serial : std::string());
+    }
     std::vector<PhoneSystemInfo*> interfaces;
     const bool phone = CheckBySystem(service, id, interfaces, 0);
     DeleteAll(interfaces);

@@ -22,7 +22,10 @@ UsbAdb::UsbAdb()
     USB::LibraryPort* library = USB::GetPorts().library;
     if (!library)
         return;
-    m_module = library->Load("AdbBridge.dll");
+    // Beside the host first: a copy planted in the current folder must not win over ours.
+    m_module = USB::LoadHostLibrary("AdbBridge.dll");
+    if (!m_module)
+        m_module = library->Load("AdbBridge.dll");
     if (!m_module)
         return;
     Take(library, m_module, "IUSB_Init", IUSB_Init);

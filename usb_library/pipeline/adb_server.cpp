@@ -106,7 +106,7 @@ int UsbService::HandleAdbServerException(UsbDevice* device)
 {
     if (!device)
         return 0;
-    if (!HasAdbDriverInterface(device->m_vidPid)) {
+    if (!HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
         USB_LOG("phone is not exist\n");
         return 0;
     }

@@ -240,11 +240,11 @@ int InstallThreadsRunning()
 
 // ---- Windows' own installation ---------------------------------------------------------
 
-void WaitForWindowsDriverInstall(const std::string& key)
+void WaitForWindowsDriverInstall(const std::string& key, const std::string& serial)
 {
-    if (HasAdbDriverInterface(key) || NoPendingInstall(500))
+    if (HasAdbDriverInterface(key, serial) || NoPendingInstall(500))
         return;
-    if (HasAdbDriverInterface(key))
+    if (HasAdbDriverInterface(key, serial))
         return;
     USB_LOG("notify ui the window system install the driver.........\n");
     for (int pass = 0; pass < 5; ++pass) {
@@ -253,7 +253,7 @@ void WaitForWindowsDriverInstall(const std::string& key)
             return;
         }
         USB_LOG("wait windows install the driver %d\n", pass);
-        if (HasAdbDriverInterface(key))
+        if (HasAdbDriverInterface(key, serial))
             return;
     }
 }
@@ -279,7 +279,7 @@ int UsbService::WaitForPendingDriverInstall(UsbDevice* device, int passes)
             m_deviceLock.Leave();
             return 0;
         }
-        if (HasAdbDriverInterface(device->m_vidPid)) {
+        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
             device->m_isDriverOk = true;
             m_deviceLock.Leave();
             return 0;
@@ -305,7 +305,7 @@ int UsbService::CheckDriver(UsbDevice* device)
     USB_LOG("step:2->notify ui checking the driver of the phone?\n");
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_DRIVER);
     for (int i = 0; i < kPresenceChecks; ++i) {
-        if (HasAdbDriverInterface(device->m_vidPid)) {
+        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
             device->m_isDriverOk = true;
             break;
         }
@@ -420,7 +420,7 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
         }
         // Read before the probe, so that the probe after the installer's end is never skipped.
         const bool installing = started && !job->ended;
-        if (HasAdbDriverInterface(device->m_vidPid)) {
+        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
             USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
             device->m_isDriverOk = true;
             break;

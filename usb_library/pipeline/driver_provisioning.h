@@ -22,7 +22,7 @@ struct InstallJob {
 };
 
 // Waits for Windows' own driver installation before a new phone's interfaces are probed.
-void WaitForWindowsDriverInstall(const std::string& vidPid);
+void WaitForWindowsDriverInstall(const std::string& vidPid, const std::string& serial = std::string());
 unsigned DriverInstallThread(InstallJob* job);
 // Install threads not yet ended (tests wait them out).
 int InstallThreadsRunning();

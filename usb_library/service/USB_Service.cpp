@@ -372,7 +372,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
     if (CheckExactFull(info, *this, id)) {
         accepted = true;
         announce();
-        WaitForWindowsDriverInstall(parts.key);
+        WaitForWindowsDriverInstall(parts.key, parts.serial);
         if (FindAdbInterfacesWithRetry(*this, NarrowToWide(parts.key), interfaces, 3, info, parts.serial))
             RegisterAdbInterfaces(info, interfaces);
         else
@@ -382,7 +382,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
         announce();
         addFromInfo();
     } else {
-        WaitForWindowsDriverInstall(parts.key);
+        WaitForWindowsDriverInstall(parts.key, parts.serial);
         if (CheckBySystem(*this, id, interfaces, 1)) {
             accepted = true;
             announce();

@@ -66,6 +66,11 @@ WorkScope::~WorkScope()
     t_wantedContext = m_outerContext;
 }
 
+bool WorkCalledOff()
+{
+    return t_wanted && !t_wanted(t_wantedContext);
+}
+
 void PauseMs(uint32_t ms)
 {
     ThrowIfCalledOff();

@@ -44,6 +44,9 @@ private:
     void* m_outerContext;
 };
 
+// True when the work of this thread has been called off (for loops that must not throw).
+bool WorkCalledOff();
+
 // A fixed pause through the clock port. Throws WorkAbandoned, before or after the pause, when the
 // work of this thread has been called off.
 void PauseMs(uint32_t ms);

@@ -8,6 +8,7 @@
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
 #include "support/sys_utils.h"
+#include "support/usb_event.h"
 
 namespace {
 
@@ -161,6 +162,10 @@ TEST_F(HttpTransport, CapsAndDeadlines)
          "the answer took longer than 20000 ms, given up\n"},
         {"trickling whitelist", answer(1000, -1, 1000, 1), list, false, "took longer than 60000 ms, given up\n"},
         {"trickling package", answer(100000, -1, 1000, 100), package, false, "took longer than 300000 ms, given up\n"},
+        {"package while the service stops", answer(100000, -1, 1000), [&](const std::string& url) {
+             USB::WorkScope stopped([](void*) { return false; }, nullptr);
+             return package(url);
+         }, false, "given up: the service stopped\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

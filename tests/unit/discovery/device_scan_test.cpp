@@ -282,6 +282,28 @@ TEST_F(DeviceScanTest, AdbDriverInterfaceIsMatchedByItsHardwareKey)
     EXPECT_FALSE(USB::HasAdbDriverInterface("VID_04E8&PID_6860"));
 }
 
+TEST_F(DeviceScanTest, AdbDriverInterfaceOfOneDeviceIsThatOfItsParent)
+{
+    // Two phones of one model; only A's ADB interface has its driver bound.
+    for (const wchar_t* serial : {L"AAAA0001", L"BBBB0002"}) {
+        USB::UsbNode parent;
+        parent.instanceId = std::wstring(L"USB\\VID_18D1&PID_4EE2\\") + serial;
+        scene.tree.AddDevice(parent);
+        USB::UsbNode iface;
+        iface.instanceId = std::wstring(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&") + serial + L"&0&0001";
+        iface.parentId = parent.instanceId;
+        scene.tree.AddDevice(iface);
+    }
+    scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&AAAA0001&0&0001");
+    EXPECT_TRUE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));
+    EXPECT_TRUE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2", "aaaa0001"));
+    EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2", "BBBB0002"));
+    // A driver interface whose parent Windows does not name belongs to the model's only device.
+    scene.tree.RemoveMatching(L"AAAA0001");
+    scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&UNKNOWN&0&0001");
+    EXPECT_TRUE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2", "BBBB0002"));
+}
+
 TEST_F(DeviceScanTest, UnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");

@@ -86,7 +86,8 @@ TEST(AdbServerWithoutInit, MissingLibraryIsLoggedOnceAndLoadedOnce)
     UsbService service;
     service.StartAdbServer();
     service.RefreshAdbDevices();
-    EXPECT_EQ(platform.library.loads, std::vector<std::string>{"AdbBridge.dll"});
+    // Beside the host first, then by name; once for both calls.
+    EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
     EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
     ResetAdbForTests();
 }
@@ -260,6 +261,9 @@ TEST_F(AdbServerTest, HostHelperOnThePortIsKilledAndStartedAgainHidden)
 
 TEST_F(AdbServerTest, PhoneGoneFromWindowsIsNotAServerProblem)
 {
+    // Another phone of the model still shows its ADB driver interface; this one is gone.
+    tree.AddPhone(L"18D1", L"4EE7", L"OTHER01", L"Pixel");
+    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
     UsbDevice* phone = AddPhone("ABC123");
     EXPECT_EQ(service.HandleAdbServerException(nullptr), 0);
     EXPECT_EQ(service.HandleAdbServerException(phone), 0);
