@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/device_tree_port.h"
+#include "support/ports/device_tree_port.h"
 
 namespace USB {
 namespace Fake {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cloud/http_port.h"
+#include "support/ports/http_port.h"
 
 namespace USB {
 namespace Fake {

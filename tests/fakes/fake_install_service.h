@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/install_service_port.h"
+#include "support/ports/install_service_port.h"
 
 namespace USB {
 namespace Fake {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "discovery/listener_port.h"
+#include "support/ports/listener_port.h"
 
 namespace USB {
 namespace Fake {

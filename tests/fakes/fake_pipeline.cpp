@@ -5,8 +5,8 @@
 
 #include "pipeline/adb_loader.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 namespace Fake {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "pipeline/process_port.h"
+#include "support/ports/process_port.h"
 #include "usbhelper.h"
 
 namespace USB {

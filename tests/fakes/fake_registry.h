@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "identification/registry_port.h"
+#include "support/ports/registry_port.h"
 
 namespace USB {
 namespace Fake {

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <vector>
 
-#include "cloud/http_port.h"
-#include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/ports.h"
+#include "support/ports/http_port.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

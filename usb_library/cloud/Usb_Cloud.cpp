@@ -2,10 +2,10 @@
 
 #include <cctype>
 
-#include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

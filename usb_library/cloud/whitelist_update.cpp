@@ -6,10 +6,10 @@
 
 #include "cloud/USB_Helper.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

@@ -1,13 +1,13 @@
 #include "discovery/device_scan.h"
 
-#include "discovery/device_tree_port.h"
 #include "identification/phone_decision.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
+#include "support/ports/device_tree_port.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

@@ -5,8 +5,8 @@
 #include <limits>
 #include <new>
 
-#include "service/usb_log.h"
 #include "support/json_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

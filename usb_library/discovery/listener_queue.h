@@ -8,7 +8,7 @@
 #include <deque>
 #include <string>
 
-#include "discovery/listener_port.h"
+#include "support/ports/listener_port.h"
 #include "support/usb_event.h"
 #include "support/usb_lock.h"
 

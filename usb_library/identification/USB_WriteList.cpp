@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "identification/registry_port.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
+#include "support/ports/registry_port.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

@@ -3,10 +3,10 @@
 #include "discovery/device_scan.h"
 #include "pipeline/adb_loader.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

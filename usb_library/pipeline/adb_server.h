@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/process_port.h"
+#include "support/ports/process_port.h"
 
 namespace USB {
 

@@ -6,11 +6,11 @@
 #include "discovery/device_scan.h"
 #include "pipeline/adb_loader.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
+#include "support/usb_log.h"
 
 namespace USB {
 
@@ -66,17 +66,17 @@ int UsbService::CheckConnection(UsbDevice* device)
     m_downloadDevice = device;
     if (!device->m_isAdbOpen) {
         USB_LOG("notify ui the adb debug do not open\n");
-        m_trackRecord += "dmfail-->";
-        WriteTrackRecord(true);
+        m_track += "dmfail-->";
+        m_track.Write(true);
         SendDeviceToUi(device, USB_WM_ADB_OPEN);
     } else {
-        m_trackRecord += "dmok-->";
+        m_track += "dmok-->";
         USB_LOG("this device's adbdebug ok\n");
-        m_trackRecord += "checkdriver-->";
+        m_track += "checkdriver-->";
         if (CheckDriver(device) == 0) {
             USB_LOG("this device's driver ok\n");
-            m_trackRecord += "driverok-->";
-            m_trackRecord += "checkadb-->";
+            m_track += "driverok-->";
+            m_track += "checkadb-->";
             CheckAdbConnection(device);
         }
     }
@@ -142,8 +142,8 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
         } else if (entry->m_state == "offline") {
             USB_LOG("notify ui this device is offline, need to restart the adbd of the phone\n");
             SendDeviceToUi(device, USB_WM_PHONE_ADBDEBUG_EXCEPTION);
-            m_trackRecord += "ADB_CHECK_DEVICE_OFFLINE";
-            WriteTrackRecord(false);
+            m_track += "ADB_CHECK_DEVICE_OFFLINE";
+            m_track.Write(false);
         } else {
             USB_LOG("unkown status..\n");
         }
@@ -152,8 +152,8 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
 
     USB_LOG("wait 15 soconds, no find %s\n", device->m_pDeviceSn.c_str());
     if (HandleAdbServerException(device) == 0) {
-        m_trackRecord += "ADB_CHECK_ADBSERVER_EXCEPTION";
-        WriteTrackRecord(true);
+        m_track += "ADB_CHECK_ADBSERVER_EXCEPTION";
+        m_track.Write(true);
         SendDeviceToUi(device, USB_WM_RESCAN_PHONE_BYADB);
     }
     return -1;
@@ -240,8 +240,8 @@ void UsbService::RetryDevice(const std::string& serial)
     }
     for (PhoneSystemInfo* info : interfaces)
         delete info;
-    m_trackRecord.clear();
-    m_trackRecord += "retry-->";
+    m_track.Clear();
+    m_track += "retry-->";
     CheckConnection(device);
 }
 

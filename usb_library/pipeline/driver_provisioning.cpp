@@ -6,13 +6,13 @@
 
 #include "cloud/USB_Helper.h"
 #include "discovery/device_scan.h"
-#include "discovery/device_tree_port.h"
-#include "pipeline/install_service_port.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/ports.h"
+#include "support/ports/device_tree_port.h"
+#include "support/ports/install_service_port.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
+#include "support/usb_log.h"
 
 namespace USB {
 
@@ -328,8 +328,8 @@ int UsbService::CheckDriver(UsbDevice* device)
         USB_LOG("get driver url fail\n");
         USB_LOG("notify ui driver access url fail\n");
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
-        m_trackRecord += "DRIVER_CHECK_URL_FAIL";
-        WriteTrackRecord(true);
+        m_track += "DRIVER_CHECK_URL_FAIL";
+        m_track.Write(true);
         return -1;
     }
 
@@ -358,8 +358,8 @@ int UsbService::CheckDriver(UsbDevice* device)
         return 0;
     }
     USB_LOG("notify ui check the driver install fail..\n");
-    m_trackRecord += "DRIVER_CHECK_INSTALL_FAIL";
-    WriteTrackRecord(true);
+    m_track += "DRIVER_CHECK_INSTALL_FAIL";
+    m_track.Write(true);
     DeleteFile(device->m_driverFile);
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_FAIL);
     return -1;

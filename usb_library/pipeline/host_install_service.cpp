@@ -4,11 +4,11 @@
 
 #include "cloud/USB_Helper.h"
 #include "pipeline/driver_provisioning.h"
-#include "pipeline/install_service_port.h"
-#include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/file_io.h"
 #include "support/ports.h"
+#include "support/ports/install_service_port.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

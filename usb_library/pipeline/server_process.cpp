@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "pipeline/adb_server.h"
-#include "service/usb_log.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

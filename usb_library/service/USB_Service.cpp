@@ -7,10 +7,10 @@
 #include "discovery/device_scan.h"
 #include "identification/phone_decision.h"
 #include "pipeline/driver_provisioning.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 
@@ -351,7 +351,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
     if (m_deviceList.FindByDevice(parts.key, parts.serial))
         return;
 
-    m_trackRecord.clear();
+    m_track.Clear();
     PhoneSystemInfo info;
     std::vector<PhoneSystemInfo*> interfaces;
     bool accepted = false;
@@ -360,8 +360,8 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
         SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, parts.serial);
         USB_LOG("step:0->notify ui to try connect the phone...\n");
         USB_LOG("step:1->notify ui checking adbmode of the phone\n");
-        StartTrackRecord(parts.vid, parts.pid, parts.serial, WideToNarrow(info.m_description));
-        m_trackRecord += "checkadbdebug-->";
+        m_track.Start(parts.vid, parts.pid, parts.serial, WideToNarrow(info.m_description));
+        m_track += "checkadbdebug-->";
         SendSerialToUi(USB_WM_CHECKING_ADBMODE, parts.serial);
     };
     auto addFromInfo = [&] {
@@ -432,17 +432,17 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
         RetryDevice(serial);
     } else if (device->m_adbOpenRetry == 1) {
         device->m_adbOpenRetry = 0;
-        m_trackRecord.clear();
-        StartTrackRecord(device->m_vid, device->m_pid, device->m_pDeviceSn, device->m_description);
-        m_trackRecord += "retry-->";
+        m_track.Clear();
+        m_track.Start(device->m_vid, device->m_pid, device->m_pDeviceSn, device->m_description);
+        m_track += "retry-->";
         SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, device->m_pDeviceSn);
         USB_LOG("step:0->notify ui to retry connect the phone...\n");
-        m_trackRecord += "checkdriver-->";
+        m_track += "checkdriver-->";
         if (CheckDriver(device) != 0)
             return;
         USB_LOG("this device's driver ok\n");
-        m_trackRecord += "driverok-->";
-        m_trackRecord += "checkadb-->";
+        m_track += "driverok-->";
+        m_track += "checkadb-->";
         CheckAdbConnection(device);
     }
 }
@@ -470,20 +470,7 @@ void UsbService::HandleDevnodesChanged()
     }
 }
 
-// ---- track record & negative cache ---------------------------------------------------
-
-void UsbService::StartTrackRecord(const std::string& vid, const std::string& pid, const std::string& serial,
-                                  const std::string& description)
-{
-    m_trackRecord = "date=" + FormatTrackTime() + "&platform=" + GetPlatformName() + "&os=" + GetOsName() +
-                    "&ver=" + m_config.BuildVersion() + "&vid=" + vid + "&pid=" + pid + "&sn=" + serial +
-                    "&desc=" + description + "&process=";
-}
-
-void UsbService::WriteTrackRecord(bool relay)
-{
-    WriteTrackLine(m_trackRecord, relay);
-}
+// ---- negative cache ------------------------------------------------------------------
 
 bool UsbService::VendorCacheHas(const std::string& key)
 {

@@ -14,11 +14,12 @@
 
 #include "cloud/Usb_Cloud.h"
 #include "discovery/USB_DeviceList.h"
-#include "discovery/listener_port.h"
 #include "identification/USB_WriteList.h"
 #include "support/Usb_Config.h"
+#include "support/ports/listener_port.h"
 #include "support/usb_event.h"
 #include "support/usb_lock.h"
+#include "support/usb_log.h"
 #include "usbhelper.h"
 
 namespace USB {
@@ -61,10 +62,8 @@ public:
     static std::string MessageName(int id);
     static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* service);
 
-    // Track record.
-    void StartTrackRecord(const std::string& vid, const std::string& pid, const std::string& serial,
-                          const std::string& description);
-    void WriteTrackRecord(bool relay);
+    // The track record of the phone in progress (tests read it here).
+    TrackRecord& Track() { return m_track; }
 
     // ADB server.
     void StartAdbServer();
@@ -109,10 +108,10 @@ public:
     std::atomic<bool> m_stop{false};
     std::shared_ptr<UsbEvent> m_loopEnded;
     UsbConfig m_config;
+    TrackRecord m_track{m_config};
     UsbDevice* m_downloadDevice = nullptr;
     std::atomic<bool> m_bBorrowedAdbServer{false};
     std::vector<std::string> m_vendorCache;
-    std::string m_trackRecord;
 
     // Signalled by every push so the loop sleeps until there is work.
     UsbEvent m_queueSignal;

@@ -1,7 +1,7 @@
 // Messages to the host: the one callback, the device payload and the progress notification.
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

@@ -11,8 +11,8 @@
 #include "discovery/device_scan.h"
 #include "identification/phone_decision.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "service/usb_log.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

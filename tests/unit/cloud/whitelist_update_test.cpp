@@ -4,9 +4,9 @@
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace {
 

@@ -294,7 +294,8 @@ TEST_F(PresentPhoneTest, UnlistedPhoneBehindTheHelperIsRescannedAfterItsRestart)
     UsbDevice* phone = AddPhone("ABC123");
     service.m_bBorrowedAdbServer = true;
     bridge.StartResults({-1});  // every listing finds the borrowed server still running
-    service.m_trackRecord = "head&process=checkadb-->";
+    service.Track().Clear();
+    service.Track() += "head&process=checkadb-->";
     processes.Add(77, L"Parvello_helper.exe");
     processes.Listen(77);
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});

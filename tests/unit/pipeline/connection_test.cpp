@@ -117,7 +117,8 @@ TEST_F(ConnectionTest, OfflinePhoneIsRecheckedThenReportedToTheFileOnly)
 {
     Fake::RelayRecorder relay;
     UsbDevice* phone = AddPhone("ABC123");
-    service.m_trackRecord = "head&process=checkadb-->";
+    service.Track().Clear();
+    service.Track() += "head&process=checkadb-->";
     bridge.Script({"ABC123\toffline\n"});
     service.CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 10);
@@ -144,7 +145,8 @@ TEST_F(ConnectionTest, UnplugWhileWaitingAsksTheHostToRescan)
 {
     Fake::RelayRecorder relay;
     UsbDevice* phone = AddPhone("ABC123");
-    service.m_trackRecord = "head&process=checkadb-->";
+    service.Track().Clear();
+    service.Track() += "head&process=checkadb-->";
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});
     // During the second listing Windows reports the phone gone; the sink marks the record.
     bridge.beforeListing = [&](int call) {
@@ -186,9 +188,9 @@ TEST_F(ConnectionTest, AdbDebugOffIsRecordedAndRelayedBeforeTheHostIsAsked)
     size_t messagesWhenRelayed = 99;
     relay.onSend = [&](const std::string&) { messagesWhenRelayed = ui.Messages().size(); };
     UsbDevice* phone = AddPhone("ABC123", false);
-    service.StartTrackRecord("18D1", "4EE7", "ABC123", "Pixel");
-    service.m_trackRecord += "checkadbdebug-->";
-    const std::string expected = service.m_trackRecord + "dmfail-->";
+    service.Track().Start("18D1", "4EE7", "ABC123", "Pixel");
+    service.Track() += "checkadbdebug-->";
+    const std::string expected = service.Track().Text() + "dmfail-->";
     EXPECT_EQ(service.CheckConnection(phone), -1);
     EXPECT_EQ(LastTrackLine(), expected);
     EXPECT_EQ(relay.sent, std::vector<std::string>{expected});
@@ -211,7 +213,8 @@ TEST_F(ConnectionTest, RetryStartsAFreshTrailAndRunsTheChecks)
 {
     Fake::RelayRecorder relay;
     AddPhone("ABC123", false);
-    service.m_trackRecord = "old-->";
+    service.Track().Clear();
+    service.Track() += "old-->";
     service.RetryDevice("ABC123");
     EXPECT_EQ(relay.sent, std::vector<std::string>{"retry-->dmfail-->"});
     EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
@@ -278,13 +281,13 @@ TEST_F(ConnectionTest, ArrivalChainReachesOnlineWithItsTrackTrail)
     ShowAdbInterface();
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"List of devices attached\nABC123\tdevice\n"});
-    service.StartTrackRecord("18D1", "4EE7", "ABC123", "Pixel");
-    service.m_trackRecord += "checkadbdebug-->";
-    const std::string header = service.m_trackRecord;
+    service.Track().Start("18D1", "4EE7", "ABC123", "Pixel");
+    service.Track() += "checkadbdebug-->";
+    const std::string header = service.Track().Text();
     EXPECT_EQ(service.CheckConnection(phone), -1);
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_CHECKING_ADB_CONNECTING,
                                           USB_WM_CHECKING_ADB_DEVICE_STATUS, USB_WM_DEVICE_ONLINE}));
-    const std::string& trail = service.m_trackRecord;
+    const std::string& trail = service.Track().Text();
     ASSERT_EQ(trail.compare(0, header.size(), header), 0);
     EXPECT_EQ(trail.substr(header.size(), std::string("dmok-->checkdriver-->").size()), "dmok-->checkdriver-->");
     EXPECT_EQ(trail.substr(trail.size() - std::string("driverok-->checkadb-->").size()), "driverok-->checkadb-->");

@@ -14,9 +14,9 @@
 #include "fakes/fake_platform.h"
 #include "pipeline/driver_provisioning.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/Usb_MD5.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 #ifndef _WIN32
 #include <unistd.h>

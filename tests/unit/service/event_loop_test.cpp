@@ -134,13 +134,14 @@ protected:
 TEST_F(EventLoopTest, ArrivalOfADeviceAlreadyHandledDoesNothing)
 {
     Seed("FIRST");
-    service.m_trackRecord = "earlier-->";
+    service.Track().Clear();
+    service.Track() += "earlier-->";
     service.PostMessage(kDevnodes);
 
     service.HandleMessage(Online("VID_18D1&PID_4EE2", "first"));
 
     EXPECT_TRUE(host.Messages().empty());
-    EXPECT_EQ(service.m_trackRecord, "earlier-->");
+    EXPECT_EQ(service.Track().Text(), "earlier-->");
     EXPECT_EQ(service.m_deviceList.Size(), 1u);
     EXPECT_EQ(Queue(), std::vector<std::string>{kDevnodes});
     EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("this device is not phone"), std::string::npos);
@@ -266,8 +267,8 @@ TEST_F(EventLoopTest, AdbOpenAnswerAlternatesPerDeviceBetweenRetryAndDriverRerun
     const auto tries = host.WithId(USB_WM_TRY_CONNECT_PHONE);
     ASSERT_EQ(tries.size(), 1u);
     EXPECT_EQ(tries[0].json, "{\"device_sn\":\"SERA\"}\n");
-    EXPECT_EQ(service.m_trackRecord.rfind("date=", 0), 0u);
-    EXPECT_NE(service.m_trackRecord.find("&vid=18D1&pid=4EE2&sn=SERA&desc=Pixel&process=retry-->checkdriver-->"),
+    EXPECT_EQ(service.Track().Text().rfind("date=", 0), 0u);
+    EXPECT_NE(service.Track().Text().find("&vid=18D1&pid=4EE2&sn=SERA&desc=Pixel&process=retry-->checkdriver-->"),
               std::string::npos);
 
     // The other device keeps its own toggle; the command as text counts as the number.

@@ -12,9 +12,9 @@
 
 #include "fakes/fake_platform.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 #include "usbhelper.h"
 
 namespace {

@@ -11,8 +11,9 @@
 
 #include "fakes/fake_platform.h"
 #include "service/USB_Service.h"
-#include "service/usb_log.h"
+#include "support/Usb_Config.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace {
 
@@ -167,14 +168,13 @@ TEST(Track, HeaderOfANewAttempt)
 {
     Fake::Platform platform;
     platform.system.wow64 = 1;
-    UsbService& service = TheService();
-    const std::string saved = service.m_trackRecord;
-    service.StartTrackRecord("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
-    const std::string header = service.m_trackRecord;
-    service.m_trackRecord = saved;
+    const UsbConfig config;
+    TrackRecord track(config);
+    track.Start("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
+    const std::string header = track.Text();
     EXPECT_TRUE(std::regex_match(header, std::regex("date=\\d{4}-\\d{2}-\\d{2}-\\d{2}:\\d{2}:\\d{2}"
                                                     "&platform=x64&os=win7&ver=" +
-                                                    service.m_config.BuildVersion() +
+                                                    config.BuildVersion() +
                                                     "&vid=18D1&pid=4EE2&sn=0123456789ABCDEF"
                                                     "&desc=Nexus 4&process=")))
         << header;

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "discovery/device_scan.h"
-#include "discovery/device_tree_port.h"
-#include "identification/registry_port.h"
 #include "service/USB_Service.h"
 #include "support/ports.h"
+#include "support/ports/device_tree_port.h"
+#include "support/ports/registry_port.h"
 #include "support/sys_utils.h"
 #include "wine/sim_devices.h"
 

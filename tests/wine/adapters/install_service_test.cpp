@@ -9,10 +9,10 @@
 #include "cloud/Usb_Cloud.h"
 #include "fakes/fake_install_service.h"
 #include "pipeline/driver_provisioning.h"
-#include "pipeline/install_service_port.h"
 #include "pipeline/win32/install_service_adapter.h"
-#include "service/usb_log.h"
 #include "support/ports.h"
+#include "support/ports/install_service_port.h"
+#include "support/usb_log.h"
 
 namespace {
 

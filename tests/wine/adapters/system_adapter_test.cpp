@@ -10,8 +10,8 @@
 #include <string>
 #include <system_error>
 
-#include "service/usb_log.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 #include "support/win32/win32_text.h"
 
 namespace {

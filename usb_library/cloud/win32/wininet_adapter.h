@@ -1,7 +1,7 @@
 // WinInet behind the HTTP session port.
 #pragma once
 
-#include "cloud/http_port.h"
+#include "support/ports/http_port.h"
 
 namespace USB {
 

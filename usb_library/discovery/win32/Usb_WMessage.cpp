@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "service/usb_log.h"
 #include "support/sys_utils.h"
+#include "support/usb_log.h"
 
 namespace USB {
 

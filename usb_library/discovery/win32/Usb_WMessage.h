@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "discovery/listener_port.h"
 #include "discovery/listener_queue.h"
+#include "support/ports/listener_port.h"
 #include "support/usb_lock.h"
 
 namespace USB {

@@ -1,7 +1,7 @@
 // The device-tree port answered by SetupAPI and the configuration manager.
 #pragma once
 
-#include "discovery/device_tree_port.h"
+#include "support/ports/device_tree_port.h"
 
 namespace USB {
 

@@ -1,7 +1,7 @@
 // The whitelist registry value read from HKEY_CURRENT_USER.
 #pragma once
 
-#include "identification/registry_port.h"
+#include "support/ports/registry_port.h"
 
 namespace USB {
 

@@ -1,7 +1,7 @@
 // Named events, the shared request page and hidden installer runs behind the install port.
 #pragma once
 
-#include "pipeline/install_service_port.h"
+#include "support/ports/install_service_port.h"
 
 namespace USB {
 

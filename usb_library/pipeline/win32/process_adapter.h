@@ -1,7 +1,7 @@
 // Win32 adapter for the process-control port.
 #pragma once
 
-#include "pipeline/process_port.h"
+#include "support/ports/process_port.h"
 
 namespace USB {
 

@@ -1,4 +1,5 @@
-// The diagnostic log ("usb_log.txt") and the track file ("usb_track.txt") in the data directory.
+// The diagnostic log ("usb_log.txt") and the track file ("usb_track.txt") in the data directory,
+// and the track record one phone's flow writes there.
 #pragma once
 
 #include <cstdint>
@@ -45,5 +46,34 @@ void LogLine(const char* file, int line, const char* format, ...) USB_PRINTF_LIK
 // Appends one record line to the track file; hands it to the relay when asked, even if the
 // file write failed.
 void WriteTrackLine(const std::string& record, bool relay);
+
+class UsbConfig;
+
+// The track record of the phone in progress: a header naming the phone, then the steps it went
+// through, written as one line of the track file when the flow ends.
+class TrackRecord {
+public:
+    // The build version of the header comes from this configuration.
+    explicit TrackRecord(const UsbConfig& config) : m_config(config) {}
+    TrackRecord(const TrackRecord&) = delete;
+    TrackRecord& operator=(const TrackRecord&) = delete;
+
+    // Replaces the record by the header of this phone.
+    void Start(const std::string& vid, const std::string& pid, const std::string& serial,
+               const std::string& description);
+    void Clear() { m_text.clear(); }
+    TrackRecord& operator+=(const std::string& step)
+    {
+        m_text += step;
+        return *this;
+    }
+    const std::string& Text() const { return m_text; }
+    // Appends the record to the track file (and hands it to the relay when asked).
+    void Write(bool relay) const { WriteTrackLine(m_text, relay); }
+
+private:
+    const UsbConfig& m_config;
+    std::string m_text;
+};
 
 }  // namespace USB

@@ -1,4 +1,4 @@
-#include "service/usb_log.h"
+#include "support/usb_log.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "support/Usb_Config.h"
 #include "support/sys_utils.h"
 
 namespace USB {
@@ -126,6 +127,14 @@ void WriteTrackLine(const std::string& record, bool relay)
     }
     if (relay)
         RelayRecord(record);
+}
+
+void TrackRecord::Start(const std::string& vid, const std::string& pid, const std::string& serial,
+                        const std::string& description)
+{
+    m_text = "date=" + FormatTrackTime() + "&platform=" + GetPlatformName() + "&os=" + GetOsName() +
+             "&ver=" + m_config.BuildVersion() + "&vid=" + vid + "&pid=" + pid + "&sn=" + serial +
+             "&desc=" + description + "&process=";
 }
 
 void SetLogRelay(const LogRelay& relay)
