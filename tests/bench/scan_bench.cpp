@@ -6,6 +6,7 @@
 #include <string>
 
 #include "discovery/device_scan.h"
+#include "identification/phone_scan.h"
 #include "fakes/device_scene.h"
 #include "service/USB_Service.h"
 
@@ -50,8 +51,8 @@ int main()
     USB::Fake::Scene scene;
     scene.WriteShippedWhitelist(USB::Fake::FileOf(USB::Fake::Entry("18D1", "4EE2", "Nexus 5", "yes")));
     USB::UsbService& service = USB::TheService();
-    service.m_whiteList.LoadBuiltInVendors();
-    service.m_whiteList.LoadWhiteListFromFile();
+    service.Whitelist().LoadBuiltInVendors();
+    service.Whitelist().LoadWhiteListFromFile();
 
     std::printf("short-form scan (ScanPresentPhones, empty negative cache each time)\n");
     std::printf("%8s %8s %14s %14s\n", "devices", "runs", "us per scan", "ns per device");
@@ -61,9 +62,10 @@ int main()
         const int runs = devices >= 5000 ? 3 : devices >= 500 ? 10 : 50;
         double total = 0;
         for (int r = 0; r < runs; ++r) {
-            service.ClearVendorCache();
+            service.VendorCacheOf().Clear();
             const auto start = std::chrono::steady_clock::now();
-            USB::ScanPresentPhones(service, true);
+            USB::ScanPresentPhones(service.Decision(), service.Devices(), true,
+                                   [&service](const std::string& text) { service.PostMessage(text); });
             total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
             while (!service.PopMessage().empty()) {
             }

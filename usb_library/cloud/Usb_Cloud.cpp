@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "support/Usb_MD5.h"
+#include "support/file_io.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -98,6 +99,17 @@ bool Report(Endpoint endpoint, const std::string& url)
     if (root["result"].asInt() == 0)
         return true;
     return HandleErrorCode(endpoint, root["data"], nullptr);
+}
+
+// The digest of a package file as it lies on disk; "" when it cannot be read whole.
+std::string PackageDigest(const std::string& path)
+{
+    MD5 digest;
+    if (!ReadFileInPieces(path, kMaxPackageBytes, [&digest](const char* data, size_t size) {
+            digest.Update(data, size);
+        }))
+        return std::string();
+    return digest.HexDigest();
 }
 
 int ResultOf(const Json::Value& root)
@@ -229,6 +241,39 @@ bool UsbCloud::ReportInstallError(const std::string& vid, const std::string& pid
         return false;
     return Report(Endpoint::InstallErrorReport, m_baseUrl + "/api/v1/drive/installerror/?vid=" + vid + "&pid=" +
                                                     pid + "&os=" + GetOsName() + "&platform=" + GetPlatformName());
+}
+
+int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
+                             DownloadProgressFn progress, void* context)
+{
+    // A package already on disk runs only when it is the one the cloud announced.
+    if (FileExists(path)) {
+        if (!md5.empty() && PackageDigest(path) == md5) {
+            USB_LOG("this driver had downloaded\n");
+            return 0;
+        }
+        USB_LOG("the driver package %s is not the announced one, it is downloaded again\n", path.c_str());
+        RemoveFile(path);
+    }
+    if (!IsNetworkAlive()) {
+        USB_LOG("network disconneted\n");
+        return -1;
+    }
+    const std::string temp = path + ".tmp";
+    if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
+        return -1;
+    if (!RenameFile(temp, path)) {
+        USB_LOG("the driver package could not be moved to %s\n", path.c_str());
+        RemoveFile(temp);
+        return -1;
+    }
+    // What runs is what lies on disk: digest it once more there.
+    if (PackageDigest(path) != md5) {
+        USB_LOG("the driver package %s on disk is not the announced one\n", path.c_str());
+        RemoveFile(path);
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace USB

@@ -20,9 +20,10 @@ public:
     bool ReportInstallError(const std::string& vid, const std::string& pid);
     std::string MakeToken(const std::string& vid, const std::string& pid) const;
 
-    // Driver packages (pipeline/driver_provisioning.cpp).
+    // Driver packages: 0 when the announced package lies at path (downloaded now or before).
     int DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
                        DownloadProgressFn progress, void* context);
+    // 0 when the installer of device->m_driverFile reports success (cloud/driver_install.cpp).
     int InstallDriver(UsbDevice* device);
 
     std::string m_baseUrl;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "service/USB_Service.h"
+#include "support/json_utils.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 
@@ -152,13 +152,13 @@ void CopyFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
 
 }  // namespace
 
-int AddDeviceFromInterface(UsbService& service, const PhoneSystemInfo& info)
+int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
 {
     UsbDevice* device = new UsbDevice();
     CopyFromInterface(*device, info);
     device->m_fromList = true;
     device->m_isAdbOpen = true;
-    if (service.m_deviceList.Add(device) != 0) {
+    if (list.Add(device) != 0) {
         delete device;
         return -1;
     }
@@ -171,7 +171,7 @@ void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
     CopyFromInterface(device, info);
 }
 
-int CreateDeviceNode(UsbService& service, const PhoneSystemInfo& info, const std::string& vid,
+int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid,
                      const std::string& pid)
 {
     USB_LOG("this device is a phone by quering the whitelist\n");
@@ -183,11 +183,28 @@ int CreateDeviceNode(UsbService& service, const PhoneSystemInfo& info, const std
     device->m_pDeviceSn = WideToNarrow(info.m_serial);
     device->m_description = WideToNarrow(info.m_description);
     device->m_fromList = true;
-    if (service.m_deviceList.Add(device) != 0) {
+    if (list.Add(device) != 0) {
         delete device;
         return -1;
     }
     return 0;
+}
+
+std::string DevicePayload(const UsbDevice& device)
+{
+    Json::Value payload(Json::objectValue);
+    payload["device_sn"] = device.m_pDeviceSn;
+    payload["device_desc"] = device.m_description;
+    payload["b_adbopen"] = device.m_isAdbOpen;
+    payload["b_driver"] = device.m_isDriverOk;
+    return WriteJson(payload);
+}
+
+std::string SerialPayload(const std::string& serial)
+{
+    Json::Value payload(Json::objectValue);
+    payload["device_sn"] = serial;
+    return WriteJson(payload);
 }
 
 }  // namespace USB

@@ -1,5 +1,6 @@
-// Records of USB devices: a phone as a scan finds it, the long-lived device record, the
-// service's list of current devices keyed by serial, and one line of the ADB listing.
+// Records of USB devices: a phone as a scan finds it, the long-lived device record, the list of
+// current devices keyed by serial, one line of the ADB listing, and the payloads that name a
+// device to the host.
 #pragma once
 
 #include <atomic>
@@ -10,8 +11,6 @@
 #include "support/usb_lock.h"
 
 namespace USB {
-
-class UsbService;
 
 // One phone (or ADB interface) as the device-tree scan finds it; UTF-16 texts.
 class PhoneSystemInfo {
@@ -100,10 +99,15 @@ public:
     std::string m_state;
 };
 
-// Record makers.
-int AddDeviceFromInterface(UsbService& service, const PhoneSystemInfo& info);
+// Record makers: 0 when the list took the new record, -1 when it already holds the serial.
+int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info);
 void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info);
-int CreateDeviceNode(UsbService& service, const PhoneSystemInfo& info, const std::string& vid,
+int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid,
                      const std::string& pid);
+
+// {"b_adbopen","b_driver","device_desc","device_sn"} of a record, as the host gets it.
+std::string DevicePayload(const UsbDevice& device);
+// {"device_sn"} alone.
+std::string SerialPayload(const std::string& serial);
 
 }  // namespace USB

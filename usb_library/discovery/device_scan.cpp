@@ -1,10 +1,6 @@
 #include "discovery/device_scan.h"
 
-#include "identification/phone_decision.h"
-#include "service/USB_Service.h"
-#include "support/json_utils.h"
 #include "support/ports.h"
-#include "support/ports/device_tree_port.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
@@ -40,8 +36,9 @@ void LogOpenFailure(uint32_t error)
     USB_LOG("SetupDiGetClassDevs fail, error %u: %s\n", static_cast<unsigned>(error), text.c_str());
 }
 
-// A device set that cannot be opened counts as an empty tree; the reason goes to the log.
-std::vector<UsbNode> ListUsb()
+}  // namespace
+
+std::vector<UsbNode> ListUsbNodes()
 {
     std::vector<UsbNode> nodes;
     DeviceTreePort* tree = GetPorts().deviceTree;
@@ -55,15 +52,7 @@ std::vector<UsbNode> ListUsb()
     return nodes;
 }
 
-// One present USB device that passed the common filters of the phone scans.
-struct Candidate {
-    std::string id;        // upper case, as Windows separates it
-    std::string hashForm;  // '\' replaced by '#'
-    InstanceIdParts parts; // split at '\'
-};
-
-// Steps shared by the phone scans: upper-case id with a VID and a PID, not of the HID class.
-bool TakeCandidate(const UsbNode& node, Candidate& out)
+bool TakeCandidate(const UsbNode& node, ScanCandidate& out)
 {
     out.id = ToUpperAscii(WideToNarrow(node.instanceId));
     out.parts = ParseInstanceId(out.id, '\\');
@@ -76,29 +65,25 @@ bool TakeCandidate(const UsbNode& node, Candidate& out)
     return true;
 }
 
-bool IsPhone(UsbService& service, const std::string& hashForm, bool shortDecision)
+bool IsInterfaceId(const std::string& id)
 {
-    return shortDecision ? IsPhoneShort(service, hashForm) : IsPhoneFull(service, hashForm);
+    return Contains(id, "MI_");
+}
+
+UsbDevice* RecordOfNode(UsbDeviceList& list, const UsbNode& node, const ScanCandidate& c)
+{
+    if (!Contains(c.id, "MI_"))
+        return list.FindByDevice(c.parts.key, c.parts.serial);
+    if (node.parentId.empty())
+        return list.FindByVidPid(c.parts.key);
+    const InstanceIdParts parent = ParseInstanceId(ToUpperAscii(WideToNarrow(node.parentId)), '\\');
+    return list.FindByDevice(parent.key, parent.serial);
 }
 
 std::string PhonePath(const std::string& hashForm)
 {
     return "\\\\?\\" + hashForm;
 }
-
-// The record of the device a node stands for: an interface answers for its parent device, or
-// for its model when Windows does not name the parent.
-UsbDevice* RecordOf(UsbService& service, const UsbNode& node, const Candidate& c)
-{
-    if (!Contains(c.id, "MI_"))
-        return service.m_deviceList.FindByDevice(c.parts.key, c.parts.serial);
-    if (node.parentId.empty())
-        return service.m_deviceList.FindByVidPid(c.parts.key);
-    const InstanceIdParts parent = ParseInstanceId(ToUpperAscii(WideToNarrow(node.parentId)), '\\');
-    return service.m_deviceList.FindByDevice(parent.key, parent.serial);
-}
-
-}  // namespace
 
 InstanceIdParts ParseInstanceId(const std::string& id, char separator)
 {
@@ -128,88 +113,12 @@ InstanceIdParts ParseInstanceId(const std::string& id, char separator)
     return parts;
 }
 
-bool ScanPresentPhones(UsbService& service, bool shortDecision)
-{
-    bool found = false;
-    for (const UsbNode& node : ListUsb()) {
-        Candidate c;
-        if (!TakeCandidate(node, c))
-            continue;
-        if (RecordOf(service, node, c))
-            continue;
-        if (!IsPhone(service, c.hashForm, shortDecision))
-            continue;
-        found = true;
-        if (Contains(c.id, "MI_"))
-            continue;
-        USB_LOG("find a usb phone is %s\n", c.hashForm.c_str());
-        Json::Value message(Json::objectValue);
-        message["action"] = "DEVICE_ONLINE";
-        message["device_info"] = PhonePath(c.hashForm);
-        service.PostMessage(WriteJson(message));
-    }
-    return found;
-}
-
-bool BuildPhoneList(UsbService& service, std::string& out)
-{
-    bool found = false;
-    Json::Value list(Json::arrayValue);
-    for (const UsbNode& node : ListUsb()) {
-        Candidate c;
-        if (!TakeCandidate(node, c))
-            continue;
-        if (!IsPhoneFull(service, c.hashForm))
-            continue;
-        found = true;
-        if (Contains(c.id, "MI_"))
-            continue;
-        USB_LOG("find a usb phone is %s\n", c.hashForm.c_str());
-        Json::Value phone(Json::objectValue);
-        phone["phone"] = PhonePath(c.hashForm);
-        list.append(phone);
-    }
-    out = WriteJson(list);
-    return found;
-}
-
-int ClassifyDeviceChange(UsbService& service, bool shortDecision)
-{
-    bool seen = false;
-    for (const UsbNode& node : ListUsb()) {
-        Candidate c;
-        if (!TakeCandidate(node, c))
-            continue;
-        if (!IsPhone(service, c.hashForm, shortDecision))
-            continue;
-        seen = true;
-        if (!RecordOf(service, node, c)) {
-            USB_LOG("there is a new device plug in\n");
-            return 0;
-        }
-    }
-    return seen ? 1 : -1;
-}
-
-bool IsPhonePresent(UsbService& service, const std::string& vidPid, const std::string& serial)
-{
-    const std::string wanted = ToUpperAscii(serial);
-    for (const UsbNode& node : ListUsb()) {
-        Candidate c;
-        if (!TakeCandidate(node, c) || Contains(c.id, "MI_"))
-            continue;
-        if (c.parts.key == vidPid && c.parts.serial == wanted && IsPhoneFull(service, c.hashForm))
-            return true;
-    }
-    return false;
-}
-
 bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPid, const std::string& ownSerial)
 {
     const std::string wanted = ToUpperAscii(serial);
     if (wanted.empty())
         return false;
-    for (const UsbNode& node : ListUsb()) {
+    for (const UsbNode& node : ListUsbNodes()) {
         const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
         if (Contains(id, "MI_"))
             continue;
@@ -220,11 +129,10 @@ bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPi
     return false;
 }
 
-bool FindAdbInterfaces(UsbService&, const std::wstring& target, std::vector<PhoneSystemInfo*>& out,
-                       const std::string& serial)
+bool FindAdbInterfaces(const std::wstring& target, std::vector<PhoneSystemInfo*>& out, const std::string& serial)
 {
     const std::string wanted = WideToNarrow(target);
-    const std::vector<UsbNode> nodes = ListUsb();
+    const std::vector<UsbNode> nodes = ListUsbNodes();
     std::vector<std::string> wholeDevices;
     for (const UsbNode& node : nodes) {
         const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
@@ -273,22 +181,21 @@ bool FindAdbInterfaces(UsbService&, const std::wstring& target, std::vector<Phon
     return interfaceFound;
 }
 
-bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
-                                std::vector<PhoneSystemInfo*>& out, int retries, const std::string& serial)
+bool FindAdbInterfacesWithRetry(const std::wstring& target, std::vector<PhoneSystemInfo*>& out, int retries,
+                                const std::string& serial)
 {
-    bool found = FindAdbInterfaces(service, target, out, serial);
+    bool found = FindAdbInterfaces(target, out, serial);
     for (int made = 0; !found && made < retries; ++made) {
         PauseMs(kRetryPauseMs);
-        found = FindAdbInterfaces(service, target, out, serial);
+        found = FindAdbInterfaces(target, out, serial);
     }
     return found;
 }
 
-bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
-                                std::vector<PhoneSystemInfo*>& out, int retries, PhoneSystemInfo& info,
-                                const std::string& serial)
+bool FindAdbInterfacesWithRetry(const std::wstring& target, std::vector<PhoneSystemInfo*>& out, int retries,
+                                PhoneSystemInfo& info, const std::string& serial)
 {
-    const bool found = FindAdbInterfacesWithRetry(service, target, out, retries, serial);
+    const bool found = FindAdbInterfacesWithRetry(target, out, retries, serial);
     info.m_isAdbOpen = found;
     return found;
 }
@@ -296,7 +203,7 @@ bool FindAdbInterfacesWithRetry(UsbService& service, const std::wstring& target,
 bool HasNoChild(const std::wstring& target)
 {
     const std::string wanted = WideToNarrow(target);
-    for (const UsbNode& node : ListUsb()) {
+    for (const UsbNode& node : ListUsbNodes()) {
         const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
         if (Contains(id, "MI_") || id.find(wanted) == std::string::npos)
             continue;
@@ -331,7 +238,7 @@ bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
     // The driver interface of one device: the interface's parent is that device (with another
     // phone of the model plugged in, the model having a driver says nothing about this one).
     const std::string wanted = ToUpperAscii(serial);
-    const std::vector<UsbNode> nodes = ListUsb();
+    const std::vector<UsbNode> nodes = ListUsbNodes();
     std::vector<std::string> wholeDevices;
     for (const UsbNode& node : nodes) {
         const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
@@ -349,6 +256,30 @@ bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
             return true;
     }
     return false;
+}
+
+bool NoPendingInstall(uint32_t timeoutMs)
+{
+    DeviceTreePort* tree = GetPorts().deviceTree;
+    return !tree || tree->WaitNoPendingInstallEvents(timeoutMs);
+}
+
+void WaitForWindowsDriverInstall(const std::string& key, const std::string& serial)
+{
+    if (HasAdbDriverInterface(key, serial) || NoPendingInstall(500))
+        return;
+    if (HasAdbDriverInterface(key, serial))
+        return;
+    USB_LOG("notify ui the window system install the driver.........\n");
+    for (int pass = 0; pass < 5; ++pass) {
+        if (NoPendingInstall(1000)) {
+            USB_LOG("windows install the driver successfully\n");
+            return;
+        }
+        USB_LOG("wait windows install the driver %d\n", pass);
+        if (HasAdbDriverInterface(key, serial))
+            return;
+    }
 }
 
 }  // namespace USB

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "support/Usb_MD5.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/ports/registry_port.h"
@@ -170,4 +171,23 @@ bool WhiteList::Query(const std::string& key, PhoneSystemInfo& info)
     info.m_description = NarrowToWide(it->second->m_description);
     return it->second->m_fromList;
 }
+
+std::string WhiteList::FileDigest()
+{
+    // The paths and the digest are shared with reloads on other threads.
+    UsbMutex guard(m_lock);
+    m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
+    m_path = FileExists(m_cloudPath) ? m_cloudPath : GetExeDirectory() + "whitelist.json";
+    std::string bytes;
+    const FileRead read = ReadWholeFile(m_path, kWhitelistFileCap, false, bytes);
+    if (read == FileRead::Missing || read == FileRead::Failed) {
+        std::printf("cant open file %s\n", m_path.c_str());
+        return m_digest;
+    }
+    if (read != FileRead::Ok || bytes.empty())
+        return m_digest;
+    m_digest = MD5::Of(bytes);
+    return m_digest;
+}
+
 }  // namespace USB

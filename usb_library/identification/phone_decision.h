@@ -4,21 +4,40 @@
 #include <string>
 #include <vector>
 
+#include "cloud/Usb_Cloud.h"
 #include "discovery/USB_DeviceList.h"
+#include "identification/USB_WriteList.h"
+#include "identification/vendor_cache.h"
 
 namespace USB {
 
-class UsbService;
+struct InstanceIdParts;
 
-bool IsPhoneFull(UsbService& service, const std::string& id);
-bool IsPhoneShort(UsbService& service, const std::string& id);
-bool CheckExactFull(PhoneSystemInfo& info, UsbService& service, const std::string& id);
-bool CheckExactShort(UsbService& service, const std::string& vid, const std::string& pid, PhoneSystemInfo& info);
-bool CheckNeighbourPids(PhoneSystemInfo& info, UsbService& service, const std::string& id, bool localOnly);
-bool QueryNeighbour(const std::string& vid, const std::string& oldPid, UsbService& service,
-                    const std::string& newPid, PhoneSystemInfo& info, bool localOnly);
-bool CheckBySystem(UsbService& service, const std::string& id, std::vector<PhoneSystemInfo*>& out, int retries);
-// The any-phone decision behind IUSB_hasPhone.
-bool HasPhoneDecision(UsbService& service);
+// Ids are '#'-separated instance ids ("USB#VID_xxxx&PID_yyyy#serial").
+class PhoneDecision {
+public:
+    PhoneDecision(WhiteList& whiteList, VendorCache& vendorCache, UsbCloud& cloud)
+        : m_whiteList(whiteList), m_vendorCache(vendorCache), m_cloud(cloud) {}
+    PhoneDecision(const PhoneDecision&) = delete;
+    PhoneDecision& operator=(const PhoneDecision&) = delete;
+
+    // The whitelist, the cloud, the neighbouring ids, then the device's own ADB interfaces.
+    bool IsPhoneFull(const std::string& id);
+    // The whitelist and the neighbouring ids only: nothing leaves the machine.
+    bool IsPhoneShort(const std::string& id);
+    bool CheckExactFull(PhoneSystemInfo& info, const std::string& id);
+    bool CheckExactShort(const std::string& vid, const std::string& pid, PhoneSystemInfo& info);
+    bool CheckNeighbourPids(PhoneSystemInfo& info, const std::string& id, bool localOnly);
+    bool QueryNeighbour(const std::string& vid, const std::string& oldPid, const std::string& newPid,
+                        PhoneSystemInfo& info, bool localOnly);
+    bool CheckBySystem(const std::string& id, std::vector<PhoneSystemInfo*>& out, int retries);
+
+private:
+    bool KnownAndNotCached(const InstanceIdParts& parts);
+
+    WhiteList& m_whiteList;
+    VendorCache& m_vendorCache;
+    UsbCloud& m_cloud;
+};
 
 }  // namespace USB

@@ -233,7 +233,7 @@ void UsbService::RetryDevice(const std::string& serial)
         return;
     std::vector<PhoneSystemInfo*> interfaces;
     // Only this record's own device: another phone of the model must not lend it its serial.
-    if (FindAdbInterfaces(*this, NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
+    if (FindAdbInterfaces(NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
         device->m_isAdbOpen = true;
         for (PhoneSystemInfo* info : interfaces)
             UpdateDeviceFromInterface(*device, *info);
@@ -253,7 +253,7 @@ void UsbService::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<Phone
         const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->_phone_sn_instance_id), '#');
         if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
             info->m_description = phone.m_description;
-        if (AddDeviceFromInterface(*this, *info) != 0 && HeldByAnotherDevice(m_deviceList, parts)) {
+        if (AddDeviceFromInterface(m_deviceList, *info) != 0 && HeldByAnotherDevice(m_deviceList, parts)) {
             USB_LOG("notify ui sn conflict\n");
             Json::Value payload(Json::objectValue);
             payload["device_sn"] = parts.serial;

@@ -4,12 +4,10 @@
 #include <cstring>
 #include <thread>
 
-#include "cloud/USB_Helper.h"
+#include "cloud/driver_install.h"
 #include "discovery/device_scan.h"
 #include "service/USB_Service.h"
 #include "support/ports.h"
-#include "support/ports/device_tree_port.h"
-#include "support/ports/install_service_port.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
@@ -34,23 +32,10 @@ void Sleep(uint32_t ms)
     PauseMs(ms);
 }
 
-// True when nothing is pending (also when the tree cannot be asked).
-bool NoPendingInstall(uint32_t timeoutMs)
-{
-    DeviceTreePort* tree = GetPorts().deviceTree;
-    return !tree || tree->WaitNoPendingInstallEvents(timeoutMs);
-}
-
 void DeleteFile(const std::string& path)
 {
     if (!path.empty())
         RemoveFile(path);
-}
-
-std::string InstallerResultPath()
-{
-    // The data directory already ends with a separator; the doubled one is harmless.
-    return GetDataDirectory() + kPathSep + "insret.txt";
 }
 
 // The message sink marks a leaving phone under the device lock; read and clear it the same way.
@@ -97,118 +82,25 @@ int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
     return 0;
 }
 
-constexpr uint32_t kElevationRequired = 740;
-
-// Runs an installer here and waits for it, bounded. A plain process first; when Windows says
-// the installer needs elevation, through the shell, which can ask for it.
-void RunInstallerHere(const std::string& program, const std::string& parameters)
-{
-    InstallServicePort* port = GetPorts().installService;
-    if (!port)
-        return;
-    InstallServicePort::RunOutcome outcome = port->RunHidden(program, parameters, kLocalInstallerTimeoutMs);
-    const char* way = "as a plain process";
-    if (outcome.result == InstallServicePort::RunResult::NotStarted && outcome.error == kElevationRequired) {
-        USB_LOG("the installer needs elevation, starting it through the shell\n");
-        outcome = port->RunElevated(program, parameters, kLocalInstallerTimeoutMs);
-        way = "elevated through the shell";
-    }
-    if (outcome.result == InstallServicePort::RunResult::NotStarted) {
-        USB_LOG("the installer %s could not be started %s, error %u\n", program.c_str(), way,
-                static_cast<unsigned>(outcome.error));
-        return;
-    }
-    USB_LOG("the installer was started %s\n", way);
-    if (outcome.result == InstallServicePort::RunResult::TimedOut)
-        USB_LOG("the installer did not end in %u ms\n", static_cast<unsigned>(kLocalInstallerTimeoutMs));
-}
-
 }  // namespace
 
-// ---- cloud client: package download and install ----------------------------------------
-
-int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
-                             DownloadProgressFn progress, void* context)
+std::string GetTempDirectory()
 {
-    // A package already on disk runs only when it is the one the cloud announced.
-    if (FileExists(path)) {
-        if (!md5.empty() && PackageDigest(path) == md5) {
-            USB_LOG("this driver had downloaded\n");
-            return 0;
-        }
-        USB_LOG("the driver package %s is not the announced one, it is downloaded again\n", path.c_str());
-        RemoveFile(path);
-    }
-    if (!IsNetworkAlive()) {
-        USB_LOG("network disconneted\n");
-        return -1;
-    }
-    const std::string temp = path + ".tmp";
-    if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
-        return -1;
-    if (!RenameFile(temp, path)) {
-        USB_LOG("the driver package could not be moved to %s\n", path.c_str());
-        RemoveFile(temp);
-        return -1;
-    }
-    // What runs is what lies on disk: digest it once more there.
-    if (PackageDigest(path) != md5) {
-        USB_LOG("the driver package %s on disk is not the announced one\n", path.c_str());
-        RemoveFile(path);
-        return -1;
-    }
-    return 0;
+    std::string dir = GetPorts().system ? GetPorts().system->TempFolder() : std::string();
+    if (dir.size() > 1024)
+        dir.resize(1024);
+    return dir;
 }
 
-int UsbCloud::InstallDriver(UsbDevice* device)
+std::string GetPackageExtension(const std::string& url)
 {
-    if (!device || !AcceptIds(device->m_vid, device->m_pid))
-        return -1;
-    const std::string& file = device->m_driverFile;
-    std::string program;
-    std::string parameters;
-    if (file.find(".msi") != std::string::npos) {
-        USB_LOG("msi.........\n");
-        program = "msiexec";
-        parameters = "/i \"" + file + "\"";
-    } else if (file.find(".exe") != std::string::npos) {
-        USB_LOG("exe.........\n");
-        program = file;
-    } else if (file.find(".zip") != std::string::npos) {
-        USB_LOG("zip.........\n");
-        const std::string platform = GetPlatformName();
-        program = GetExeDirectory() + "\\" + (platform == "x64" ? "zordrvinstx64.exe" : "zordrvinst.exe");
-        parameters = "\"" + file + "\" vid=" + device->m_vid + " pid=" + device->m_pid;
-    } else {
-        USB_LOG("install fail\n");
-        device->m_isDriverOk = false;
-        return -1;
-    }
-    USB_LOG("before exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
-    if (InstallThroughHostService(program + "\r\n" + parameters) != 0) {
-        USB_LOG("the driver installed by the parvello_helper.exe\n");
-        return 0;
-    }
-
-    USB_LOG("exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
-    const std::string resultPath = InstallerResultPath();
-    // A result left by an earlier installer is not this one's.
-    RemoveFile(resultPath);
-    RunInstallerHere(program, parameters);
-
-    if (!FileExists(resultPath)) {
-        USB_LOG("the insret.txt is not exist\n");
-        return -1;
-    }
-    // The installer writes one short line; more than 256 bytes of it are never looked at.
-    std::string text;
-    const bool read = ReadFileStart(resultPath, 256, true, text);
-    RemoveFile(resultPath);
-    if (!read)
-        return -1;
-    text.resize(std::strlen(text.c_str()));
-    USB_LOG("the return string of the install's program is %s\n", text.c_str());
-    return text.find("success:") != std::string::npos ? 0 : -1;
+    if (url.find(".msi") != std::string::npos)
+        return ".msi";
+    if (url.find(".exe") != std::string::npos)
+        return ".exe";
+    if (url.find(".zip") != std::string::npos)
+        return ".zip";
+    return std::string();
 }
 
 unsigned DriverInstallThread(InstallJob* job)
@@ -216,9 +108,9 @@ unsigned DriverInstallThread(InstallJob* job)
     try {
         USB_LOG("notify ui install this driver....\n");
         int result = -1;
-        if (job && job->service && job->device) {
+        if (job && job->cloud && job->device) {
             UsbMutex guard(InstallLock());
-            result = job->service->m_cloud.InstallDriver(job->device.get());
+            result = job->cloud->InstallDriver(job->device.get());
         }
         if (result == 0)
             USB_LOG("the driver install successfully\n");
@@ -236,26 +128,6 @@ unsigned DriverInstallThread(InstallJob* job)
 int InstallThreadsRunning()
 {
     return g_installThreads;
-}
-
-// ---- Windows' own installation ---------------------------------------------------------
-
-void WaitForWindowsDriverInstall(const std::string& key, const std::string& serial)
-{
-    if (HasAdbDriverInterface(key, serial) || NoPendingInstall(500))
-        return;
-    if (HasAdbDriverInterface(key, serial))
-        return;
-    USB_LOG("notify ui the window system install the driver.........\n");
-    for (int pass = 0; pass < 5; ++pass) {
-        if (NoPendingInstall(1000)) {
-            USB_LOG("windows install the driver successfully\n");
-            return;
-        }
-        USB_LOG("wait windows install the driver %d\n", pass);
-        if (HasAdbDriverInterface(key, serial))
-            return;
-    }
 }
 
 int UsbService::WaitForPendingDriverInstall(UsbDevice* device, int passes)
@@ -404,7 +276,7 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
 
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
-    job->service = this;
+    job->cloud = &m_cloud;
     job->device.reset(new UsbDevice());
     job->device->m_pDeviceSn = device->m_pDeviceSn;
     job->device->m_vid = device->m_vid;

@@ -1,12 +1,10 @@
 #include "service/USB_Service.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
 #include "discovery/device_scan.h"
-#include "identification/phone_decision.h"
-#include "pipeline/driver_provisioning.h"
+#include "identification/phone_scan.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
@@ -125,11 +123,11 @@ void UsbService::Init()
     m_whiteList.LoadBuiltInVendors();
     m_whiteList.LoadWhiteListFromFile();
     USB_LOG("loading whitelist completed......\n");
-    const bool found = ScanPresentPhones(*this, true);
-    StartHelperThread([this] { WhitelistCheckThread(this); });
+    const bool found = ScanPresentPhones(m_decision, m_deviceList, true, [this](const std::string& m) { PostMessage(m); });
+    StartHelperThread([this] { m_whitelistUpdater.WhitelistCheckThread(); });
     if (!found) {
-        ClearVendorCache();
-        ScanPresentPhones(*this, false);
+        m_vendorCache.Clear();
+        ScanPresentPhones(m_decision, m_deviceList, false, [this](const std::string& m) { PostMessage(m); });
     }
 }
 
@@ -365,25 +363,25 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
         SendSerialToUi(USB_WM_CHECKING_ADBMODE, parts.serial);
     };
     auto addFromInfo = [&] {
-        if (CreateDeviceNode(*this, info, parts.vid, parts.pid) != 0)
+        if (CreateDeviceNode(m_deviceList, info, parts.vid, parts.pid) != 0)
             USB_LOG("create devnode fail\n");
     };
 
-    if (CheckExactFull(info, *this, id)) {
+    if (m_decision.CheckExactFull(info, id)) {
         accepted = true;
         announce();
         WaitForWindowsDriverInstall(parts.key, parts.serial);
-        if (FindAdbInterfacesWithRetry(*this, NarrowToWide(parts.key), interfaces, 3, info, parts.serial))
+        if (FindAdbInterfacesWithRetry(NarrowToWide(parts.key), interfaces, 3, info, parts.serial))
             RegisterAdbInterfaces(info, interfaces);
         else
             addFromInfo();
-    } else if (CheckNeighbourPids(info, *this, id, false)) {
+    } else if (m_decision.CheckNeighbourPids(info, id, false)) {
         accepted = true;
         announce();
         addFromInfo();
     } else {
         WaitForWindowsDriverInstall(parts.key, parts.serial);
-        if (CheckBySystem(*this, id, interfaces, 1)) {
+        if (m_decision.CheckBySystem(id, interfaces, 1)) {
             accepted = true;
             announce();
             RegisterAdbInterfaces(info, interfaces);
@@ -449,10 +447,10 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
 
 void UsbService::HandleDevnodesChanged()
 {
-    const int change = ClassifyDeviceChange(*this, false);
+    const int change = ClassifyDeviceChange(m_decision, m_deviceList, false);
     if (change == 0) {
         USB_LOG("has a device arrive------------------\n");
-        ScanPresentPhones(*this, false);
+        ScanPresentPhones(m_decision, m_deviceList, false, [this](const std::string& m) { PostMessage(m); });
     } else if (change == -1) {
         const std::map<std::string, UsbDevice*> records = m_deviceList.Snapshot();
         if (records.empty())
@@ -460,7 +458,7 @@ void UsbService::HandleDevnodesChanged()
         USB_LOG("has a device remove---------------------\n");
         for (const auto& kv : records) {
             UsbDevice* device = kv.second;
-            if (!IsPhonePresent(*this, device->m_vidPid, device->m_systemSn)) {
+            if (!IsPhonePresent(m_decision, device->m_vidPid, device->m_systemSn)) {
                 USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
                 SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
                 m_deviceList.Remove(device);
@@ -470,25 +468,32 @@ void UsbService::HandleDevnodesChanged()
     }
 }
 
-// ---- negative cache ------------------------------------------------------------------
+// ---- phone questions of the exports ------------------------------------------------
 
-bool UsbService::VendorCacheHas(const std::string& key)
+void UsbService::ReloadWhiteList()
 {
-    UsbMutex guard(m_vendorCacheLock);
-    return std::find(m_vendorCache.begin(), m_vendorCache.end(), key) != m_vendorCache.end();
+    m_whiteList.LoadBuiltInVendors();
+    m_whiteList.LoadWhiteListFromFile();
 }
 
-void UsbService::VendorCacheAdd(const std::string& key)
+bool UsbService::IsPhone(const std::string& upperCasedId)
 {
-    UsbMutex guard(m_vendorCacheLock);
-    if (std::find(m_vendorCache.begin(), m_vendorCache.end(), key) == m_vendorCache.end())
-        m_vendorCache.push_back(key);
+    m_vendorCache.Clear();
+    ReloadWhiteList();
+    return m_decision.IsPhoneFull(upperCasedId);
 }
 
-void UsbService::ClearVendorCache()
+bool UsbService::HasPhone()
 {
-    UsbMutex guard(m_vendorCacheLock);
-    m_vendorCache.clear();
+    m_vendorCache.Clear();
+    ReloadWhiteList();
+    return HasPhoneDecision(m_decision, m_deviceList, m_whitelistUpdater, m_vendorCache);
+}
+
+bool UsbService::BuildPhoneList(std::string& out)
+{
+    m_whiteList.EnsureLoaded();
+    return USB::BuildPhoneList(m_decision, out);
 }
 
 }  // namespace USB

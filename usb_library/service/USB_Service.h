@@ -15,6 +15,9 @@
 #include "cloud/Usb_Cloud.h"
 #include "discovery/USB_DeviceList.h"
 #include "identification/USB_WriteList.h"
+#include "identification/phone_decision.h"
+#include "identification/vendor_cache.h"
+#include "identification/whitelist_update.h"
 #include "support/Usb_Config.h"
 #include "support/ports/listener_port.h"
 #include "support/usb_event.h"
@@ -62,8 +65,14 @@ public:
     static std::string MessageName(int id);
     static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* service);
 
-    // The track record of the phone in progress (tests read it here).
+    // The owned subsystems, for tests that drive one of them inside a whole service.
     TrackRecord& Track() { return m_track; }
+    UsbDeviceList& Devices() { return m_deviceList; }
+    WhiteList& Whitelist() { return m_whiteList; }
+    UsbCloud& Cloud() { return m_cloud; }
+    VendorCache& VendorCacheOf() { return m_vendorCache; }
+    PhoneDecision& Decision() { return m_decision; }
+    WhitelistUpdater& Updater() { return m_whitelistUpdater; }
 
     // ADB server.
     void StartAdbServer();
@@ -84,15 +93,13 @@ public:
     int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
     int WaitForPendingDriverInstall(UsbDevice* device, int passes);
 
-    // Whitelist refresh.
-    static unsigned WhitelistCheckThread(void* service);
-    static unsigned WhitelistUpdateThread(void* service);
-    void WhitelistDigestStep();
-
-    // Negative cache of the phone decision.
-    bool VendorCacheHas(const std::string& key);
-    void VendorCacheAdd(const std::string& key);
-    void ClearVendorCache();
+    // Phone questions of the exports. Each empties the negative cache and reads the whitelist
+    // again first (IsPhone, HasPhone); ids are upper-cased '#'-separated instance ids.
+    void ReloadWhiteList();
+    bool IsPhone(const std::string& upperCasedId);
+    bool HasPhone();
+    // The phone list; loads the whitelist first when nothing has yet.
+    bool BuildPhoneList(std::string& out);
 
     UsbRegistry m_registry;
     WhiteList m_whiteList;
@@ -111,13 +118,15 @@ public:
     TrackRecord m_track{m_config};
     UsbDevice* m_downloadDevice = nullptr;
     std::atomic<bool> m_bBorrowedAdbServer{false};
-    std::vector<std::string> m_vendorCache;
 
     // Signalled by every push so the loop sleeps until there is work.
     UsbEvent m_queueSignal;
     std::atomic<unsigned> m_loopGeneration{0};
     std::atomic<int> m_helperThreads{0};
-    UsbCLock m_vendorCacheLock;
+    VendorCache m_vendorCache;
+    PhoneDecision m_decision{m_whiteList, m_vendorCache, m_cloud};
+    WhitelistUpdater m_whitelistUpdater{m_whiteList, m_vendorCache, m_cloud, m_serviceLock, m_config,
+                                        [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
 
 private:
     void RunLoop(unsigned generation);

@@ -8,8 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "discovery/device_scan.h"
-#include "identification/phone_decision.h"
 #include "service/USB_Service.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -40,12 +38,6 @@ void Guarded(const char* name, Fn fn)
     } catch (...) {
         USB_LOG("%s refused: unknown error\n", name);
     }
-}
-
-void ReloadWhiteList(UsbService& service)
-{
-    service.m_whiteList.LoadBuiltInVendors();
-    service.m_whiteList.LoadWhiteListFromFile();
 }
 
 }  // namespace
@@ -130,9 +122,7 @@ USBHELPER_API uint8_t USB_CDECL IUSB_isPhone(const char* devicePath)
             return;
         }
         const std::string id = ToUpperAscii(std::string(devicePath).substr(4));
-        service.ClearVendorCache();
-        ReloadWhiteList(service);
-        phone = IsPhoneFull(service, id);
+        phone = service.IsPhone(id);
         USB_LOG(phone ? "this device is a phone\n" : "this device is not a phone\n");
     });
     return phone ? 1 : 0;
@@ -145,9 +135,7 @@ USBHELPER_API uint8_t USB_CDECL IUSB_hasPhone(void)
         UsbService& service = TheService();
         UsbMutex guard(g_apiLock);
         USB_LOG("checking if this device is a phone?\n");
-        service.ClearVendorCache();
-        ReloadWhiteList(service);
-        phone = HasPhoneDecision(service);
+        phone = service.HasPhone();
         USB_LOG(phone ? "there is a phone is pluged into the pc\n" : "nothing phone is pluged into the pc\n");
     });
     return phone ? 1 : 0;
@@ -162,10 +150,9 @@ USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length
             USB_LOG("IUSB_getPhoneList refused: no length\n");
             return;
         }
-        // Before start nothing else has loaded the whitelist; the list needs it.
-        service.m_whiteList.EnsureLoaded();
+        // Before start nothing else has loaded the whitelist; the list loads it.
         std::string document;
-        if (!BuildPhoneList(service, document))
+        if (!service.BuildPhoneList(document))
             return;
         const uint32_t size = static_cast<uint32_t>(document.size());
         if (size >= *length) {

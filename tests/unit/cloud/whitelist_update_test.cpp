@@ -54,26 +54,26 @@ TEST_F(WhitelistUpdate, DigestIsOverTheBytesAsStoredCrLfIncluded)
 {
     USB::Fake::WriteFile(shipped, kShipped);
     // RFC 1321 digest of the file's exact bytes.
-    EXPECT_EQ(service.m_whiteList.FileDigest(), "daecea03e38de46a4c4cb94954a26644");
-    EXPECT_EQ(service.m_whiteList.m_digest, "daecea03e38de46a4c4cb94954a26644");
-    EXPECT_EQ(service.m_whiteList.m_path, shipped);
-    EXPECT_EQ(service.m_whiteList.m_cloudPath, cloudCopy);
+    EXPECT_EQ(service.Whitelist().FileDigest(), "daecea03e38de46a4c4cb94954a26644");
+    EXPECT_EQ(service.Whitelist().m_digest, "daecea03e38de46a4c4cb94954a26644");
+    EXPECT_EQ(service.Whitelist().m_path, shipped);
+    EXPECT_EQ(service.Whitelist().m_cloudPath, cloudCopy);
 }
 
 TEST_F(WhitelistUpdate, CloudCopyWinsOverTheShippedFile)
 {
     USB::Fake::WriteFile(shipped, kShipped);
     USB::Fake::WriteFile(cloudCopy, kCloud);
-    EXPECT_EQ(service.m_whiteList.FileDigest(), USB::MD5::Of(kCloud));
-    EXPECT_EQ(service.m_whiteList.m_path, cloudCopy);
+    EXPECT_EQ(service.Whitelist().FileDigest(), USB::MD5::Of(kCloud));
+    EXPECT_EQ(service.Whitelist().m_path, cloudCopy);
 }
 
 TEST_F(WhitelistUpdate, MissingOrEmptyFileKeepsTheLastDigest)
 {
-    service.m_whiteList.m_digest = "previous";
-    EXPECT_EQ(service.m_whiteList.FileDigest(), "previous");
+    service.Whitelist().m_digest = "previous";
+    EXPECT_EQ(service.Whitelist().FileDigest(), "previous");
     USB::Fake::WriteFile(shipped, "");
-    EXPECT_EQ(service.m_whiteList.FileDigest(), "previous");
+    EXPECT_EQ(service.Whitelist().FileDigest(), "previous");
 }
 
 TEST_F(WhitelistUpdate, EqualDigestMarksLatestWithoutDownloadAndSkipsTheDeviceQuery)
@@ -81,14 +81,14 @@ TEST_F(WhitelistUpdate, EqualDigestMarksLatestWithoutDownloadAndSkipsTheDeviceQu
     USB::Fake::WriteFile(shipped, kShipped);
     ServeDigest(USB::MD5::Of(kShipped));
     ServeDocument(kCloud);
-    EXPECT_EQ(USB::UsbService::WhitelistCheckThread(&service), 0u);
+    service.Updater().WhitelistCheckThread();
     EXPECT_TRUE(Logged("whitelist had already lastest\n"));
-    EXPECT_TRUE(service.m_cloud.m_whitelistIsLatest);
+    EXPECT_TRUE(service.Cloud().m_whitelistIsLatest);
     EXPECT_TRUE(Requested("/download/device/device.md5"));
     EXPECT_FALSE(Requested("/download/device/device.json"));
 
     USB::PhoneSystemInfo info;
-    EXPECT_FALSE(service.m_cloud.QueryDevice(info, "18D1", "4EE2"));
+    EXPECT_FALSE(service.Cloud().QueryDevice(info, "18D1", "4EE2"));
     EXPECT_TRUE(Logged("the local whitelist is the same as the cloud list\n"));
     EXPECT_EQ(http.Records().size(), 1u);
 }
@@ -96,20 +96,20 @@ TEST_F(WhitelistUpdate, EqualDigestMarksLatestWithoutDownloadAndSkipsTheDeviceQu
 TEST_F(WhitelistUpdate, TrailingLineFeedOrUpperCaseNeverMatches)
 {
     USB::Fake::WriteFile(shipped, kShipped);
-    service.VendorCacheAdd("VID_1234&PID_0001");
+    service.VendorCacheOf().Add("VID_1234&PID_0001");
     ServeDigest(USB::MD5::Of(kShipped) + "\n");
-    service.WhitelistDigestStep();
-    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
-    EXPECT_FALSE(service.VendorCacheHas("VID_1234&PID_0001"));  // emptied whatever the outcome
+    service.Updater().WhitelistDigestStep();
+    EXPECT_FALSE(service.Cloud().m_whitelistIsLatest);
+    EXPECT_FALSE(service.VendorCacheOf().Has("VID_1234&PID_0001"));  // emptied whatever the outcome
 
     ServeDigest(USB::ToUpperAscii(USB::MD5::Of(kShipped)));
-    service.WhitelistDigestStep();
-    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    service.Updater().WhitelistDigestStep();
+    EXPECT_FALSE(service.Cloud().m_whitelistIsLatest);
     EXPECT_FALSE(Logged("whitelist had already lastest"));
 
     ServeDigest(USB::MD5::Of(kShipped));
-    service.WhitelistDigestStep();
-    EXPECT_TRUE(service.m_cloud.m_whitelistIsLatest);
+    service.Updater().WhitelistDigestStep();
+    EXPECT_TRUE(service.Cloud().m_whitelistIsLatest);
 }
 
 TEST_F(WhitelistUpdate, EmptyFetchedDigestNeverCountsAsLatest)
@@ -117,11 +117,11 @@ TEST_F(WhitelistUpdate, EmptyFetchedDigestNeverCountsAsLatest)
     // No whitelist file was ever digested and the digest cannot be fetched: both are empty.
     USB::Fake::HttpAnswer empty;
     http.Serve("/download/device/device.md5", empty);
-    service.WhitelistDigestStep();
-    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    service.Updater().WhitelistDigestStep();
+    EXPECT_FALSE(service.Cloud().m_whitelistIsLatest);
     platform.system.networkAlive = false;
-    EXPECT_EQ(USB::UsbService::WhitelistCheckThread(&service), 0u);
-    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+    service.Updater().WhitelistCheckThread();
+    EXPECT_FALSE(service.Cloud().m_whitelistIsLatest);
     EXPECT_FALSE(Logged("whitelist had already lastest"));
 }
 
@@ -129,17 +129,17 @@ TEST_F(WhitelistUpdate, UpdateSwapsInTheCloudCopyAndMarksLatest)
 {
     USB::Fake::WriteFile(shipped, kShipped);
     USB::Fake::WriteFile(cloudCopy, "old cloud copy");
-    service.VendorCacheAdd("VID_1234&PID_0001");
+    service.VendorCacheOf().Add("VID_1234&PID_0001");
     ServeDigest(USB::MD5::Of(kCloud));
     ServeDocument(kCloud);
-    EXPECT_EQ(USB::UsbService::WhitelistUpdateThread(&service), 0u);
+    service.Updater().WhitelistUpdateThread();
     EXPECT_TRUE(Logged("start update whitelist...\n"));
     EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), kCloud);
     EXPECT_FALSE(USB::FileExists(cloudCopy + ".tmp"));
-    EXPECT_EQ(service.m_whiteList.m_path, cloudCopy);
-    EXPECT_EQ(service.m_whiteList.m_digest, USB::MD5::Of(kCloud));
-    EXPECT_TRUE(service.m_cloud.m_whitelistIsLatest);
-    EXPECT_FALSE(service.VendorCacheHas("VID_1234&PID_0001"));
+    EXPECT_EQ(service.Whitelist().m_path, cloudCopy);
+    EXPECT_EQ(service.Whitelist().m_digest, USB::MD5::Of(kCloud));
+    EXPECT_TRUE(service.Cloud().m_whitelistIsLatest);
+    EXPECT_FALSE(service.VendorCacheOf().Has("VID_1234&PID_0001"));
     EXPECT_EQ(http.Records().at(1).agent, "DownFile");
 }
 
@@ -161,19 +161,19 @@ TEST_F(WhitelistUpdate, BadDownloadsNeverReplaceTheGoodList)
         {"an entry that is no object", "{\"data\":[1]}", "=", "is not a whitelist document"},
     };
     USB::Fake::WriteFile(cloudCopy, good);
-    service.m_whiteList.LoadWhiteListFromFile();
+    service.Whitelist().LoadWhiteListFromFile();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        service.m_cloud.m_whitelistIsLatest = true;
+        service.Cloud().m_whitelistIsLatest = true;
         ServeDigest(row.digest == "=" ? USB::MD5::Of(row.document) : row.digest);
         ServeDocument(row.document);
-        USB::UsbService::WhitelistUpdateThread(&service);
+        service.Updater().WhitelistUpdateThread();
         EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), good);
         EXPECT_FALSE(USB::FileExists(cloudCopy + ".tmp"));
-        EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
+        EXPECT_FALSE(service.Cloud().m_whitelistIsLatest);
         EXPECT_TRUE(Logged(std::string("the downloaded whitelist ") + row.logged));
         USB::PhoneSystemInfo info;
-        EXPECT_TRUE(service.m_whiteList.Query("VID_18D1&PID_4EE2", info));
+        EXPECT_TRUE(service.Whitelist().Query("VID_18D1&PID_4EE2", info));
     }
 }
 
@@ -185,17 +185,10 @@ TEST_F(WhitelistUpdate, FailedDownloadChangesNothing)
     cut.body = kCloud;
     cut.closeAfter = 5;
     http.Serve("/download/device/device.json", cut);
-    service.m_cloud.m_whitelistIsLatest = false;
-    USB::UsbService::WhitelistUpdateThread(&service);
+    service.Cloud().m_whitelistIsLatest = false;
+    service.Updater().WhitelistUpdateThread();
     EXPECT_EQ(USB::Fake::ReadFile(cloudCopy), "kept");
-    EXPECT_FALSE(service.m_cloud.m_whitelistIsLatest);
-}
-
-TEST_F(WhitelistUpdate, NullServiceEndsAtOnce)
-{
-    EXPECT_EQ(USB::UsbService::WhitelistCheckThread(nullptr), 0u);
-    EXPECT_EQ(USB::UsbService::WhitelistUpdateThread(nullptr), 0u);
-    EXPECT_TRUE(http.Records().empty());
+    EXPECT_FALSE(service.Cloud().m_whitelistIsLatest);
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ protected:
     {
         g_messages.clear();
         scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        service.m_whiteList.LoadBuiltInVendors();
-        service.m_whiteList.LoadWhiteListFromFile();
+        service.Whitelist().LoadBuiltInVendors();
+        service.Whitelist().LoadWhiteListFromFile();
         service.m_callback = &Capture;
     }
 
@@ -45,7 +45,7 @@ protected:
         record->m_vid = "18D1";
         record->m_pid = pid;
         record->m_vidPid = "VID_18D1&PID_" + pid;
-        EXPECT_EQ(service.m_deviceList.Add(record), 0);
+        EXPECT_EQ(service.Devices().Add(record), 0);
         return record;
     }
 
@@ -72,7 +72,7 @@ TEST_F(DeviceArrivalTest, WhitelistedPhoneIsAnnouncedAndRecorded)
     ASSERT_GE(g_messages.size(), 2u);
     EXPECT_EQ(g_messages[0], std::make_pair(int(USB_WM_TRY_CONNECT_PHONE), std::string("{\"device_sn\":\"0123456789ABCDEF\"}\n")));
     EXPECT_EQ(g_messages[1], std::make_pair(int(USB_WM_CHECKING_ADBMODE), std::string("{\"device_sn\":\"0123456789ABCDEF\"}\n")));
-    USB::UsbDevice* record = service.m_deviceList.FindBySn("0123456789ABCDEF");
+    USB::UsbDevice* record = service.Devices().FindBySn("0123456789ABCDEF");
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->m_vidPid, "VID_18D1&PID_4EE2");
     EXPECT_EQ(record->m_description, "Nexus 5");
@@ -84,7 +84,7 @@ TEST_F(DeviceArrivalTest, WhitelistedPhoneIsAnnouncedAndRecorded)
     g_messages.clear();
     Online("\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
     EXPECT_TRUE(g_messages.empty());
-    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_EQ(service.Devices().Size(), 1u);
 }
 
 TEST_F(DeviceArrivalTest, NeighbourOfAListedPhoneIsRecordedWithAdbClosed)
@@ -93,7 +93,7 @@ TEST_F(DeviceArrivalTest, NeighbourOfAListedPhoneIsRecordedWithAdbClosed)
     ASSERT_GE(g_messages.size(), 2u);
     EXPECT_EQ(g_messages[0].first, USB_WM_TRY_CONNECT_PHONE);
     EXPECT_EQ(g_messages[1].first, USB_WM_CHECKING_ADBMODE);
-    USB::UsbDevice* record = service.m_deviceList.FindBySn("SERIAL9");
+    USB::UsbDevice* record = service.Devices().FindBySn("SERIAL9");
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->m_vidPid, "VID_18D1&PID_4EE3");
     EXPECT_FALSE(record->m_isAdbOpen);
@@ -104,7 +104,7 @@ TEST_F(DeviceArrivalTest, UnknownDeviceIsNotAPhone)
     scene.tree.AddPhone(L"046D", L"C52B", L"X1");
     Online("\\\\\\\\?\\\\USB#VID_046D&PID_C52B#X1");
     EXPECT_TRUE(g_messages.empty());
-    EXPECT_TRUE(service.m_deviceList.Empty());
+    EXPECT_TRUE(service.Devices().Empty());
     EXPECT_EQ(scene.LogCount("this device is not phone\n"), 1u);
 }
 
@@ -122,7 +122,7 @@ TEST_F(DeviceArrivalTest, TreeChangePostsANewPhoneAndDropsOneThatLeft)
     record->m_pid = "4EE2";
     record->m_vidPid = "VID_18D1&PID_4EE2";
     record->m_description = "Nexus 5";
-    ASSERT_EQ(service.m_deviceList.Add(record), 0);
+    ASSERT_EQ(service.Devices().Add(record), 0);
     service.HandleMessage("{\"action\":\"DEVNODES_CHANGED\"}");
     EXPECT_EQ(service.QueuedMessages(), 0u);
     EXPECT_TRUE(g_messages.empty());
@@ -134,7 +134,7 @@ TEST_F(DeviceArrivalTest, TreeChangePostsANewPhoneAndDropsOneThatLeft)
     EXPECT_EQ(g_messages[0].first, USB_WM_DEVICE_OFFLINE);
     EXPECT_EQ(g_messages[0].second,
               "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Nexus 5\",\"device_sn\":\"0123456789ABCDEF\"}\n");
-    EXPECT_TRUE(service.m_deviceList.Empty());
+    EXPECT_TRUE(service.Devices().Empty());
 }
 
 TEST_F(DeviceArrivalTest, TwoPhonesOfOneModelEachRunTheirOwnFlow)
@@ -154,9 +154,9 @@ TEST_F(DeviceArrivalTest, TwoPhonesOfOneModelEachRunTheirOwnFlow)
               std::vector<std::string>(serials.size() - first, "BBBB0002"));
     for (const auto& m : g_messages)
         EXPECT_NE(m.first, USB_WM_PHONE_SN_CONFLICT) << m.second;
-    ASSERT_EQ(service.m_deviceList.Size(), 2u);
-    EXPECT_TRUE(service.m_deviceList.FindBySn("AAAA0001")->m_isAdbOpen);
-    EXPECT_TRUE(service.m_deviceList.FindBySn("BBBB0002")->m_isAdbOpen);
+    ASSERT_EQ(service.Devices().Size(), 2u);
+    EXPECT_TRUE(service.Devices().FindBySn("AAAA0001")->m_isAdbOpen);
+    EXPECT_TRUE(service.Devices().FindBySn("BBBB0002")->m_isAdbOpen);
 }
 
 TEST_F(DeviceArrivalTest, PhoneThatTookTheAdbSerialIsRemovedOnceAmongOthersAndItsModelComesBack)
@@ -164,8 +164,8 @@ TEST_F(DeviceArrivalTest, PhoneThatTookTheAdbSerialIsRemovedOnceAmongOthersAndIt
     const std::string unplug = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#"
                                "6&2A1B3C&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
     for (const std::string& removal : {unplug, std::string("{\"action\":\"DEVNODES_CHANGED\"}")}) {
-        for (const auto& kv : service.m_deviceList.Snapshot())
-            service.m_deviceList.Remove(kv.second);
+        for (const auto& kv : service.Devices().Snapshot())
+            service.Devices().Remove(kv.second);
         g_messages.clear();
         Record("6&2A1B3C&0&1", "4EE2")->m_pDeviceSn = "R58M123";  // the serial correction took the ADB one
         Record("OTHER01", "4EE7");
@@ -174,7 +174,7 @@ TEST_F(DeviceArrivalTest, PhoneThatTookTheAdbSerialIsRemovedOnceAmongOthersAndIt
         const std::vector<std::string> serials = Serials();
         EXPECT_EQ(std::count(serials.begin(), serials.end(), "R58M123"), 1) << removal;
         EXPECT_EQ(g_messages[0].first, USB_WM_DEVICE_OFFLINE) << removal;
-        EXPECT_EQ(service.m_deviceList.FindBySn("R58M123"), nullptr) << removal;
+        EXPECT_EQ(service.Devices().FindBySn("R58M123"), nullptr) << removal;
     }
 
     g_messages.clear();

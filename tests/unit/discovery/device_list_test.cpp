@@ -124,8 +124,8 @@ TEST(RecordMakers, InterfacePathSplitsTheParentInstanceId)
     info.m_compatibleId = L"USB\\Class_FF&SubClass_42&Prot_01";
     info.m_description = L"ADB Interface";
 
-    ASSERT_EQ(USB::AddDeviceFromInterface(service, info), 0);
-    UsbDevice* d = service.m_deviceList.FindBySn("0123ABC");
+    ASSERT_EQ(USB::AddDeviceFromInterface(service.Devices(), info), 0);
+    UsbDevice* d = service.Devices().FindBySn("0123ABC");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->m_enumerator, "USB");
     EXPECT_EQ(d->m_vid, "18D1");
@@ -135,7 +135,7 @@ TEST(RecordMakers, InterfacePathSplitsTheParentInstanceId)
     EXPECT_EQ(d->m_description, "ADB Interface");
     EXPECT_TRUE(d->m_fromList);
     EXPECT_TRUE(d->m_isAdbOpen);
-    EXPECT_EQ(USB::AddDeviceFromInterface(service, info), -1);
+    EXPECT_EQ(USB::AddDeviceFromInterface(service.Devices(), info), -1);
 
     // A re-scan refreshes the same record in place.
     info._phone_sn_instance_id = L"USB#VID_18D1&PID_4EE7#0123ABC";
@@ -154,15 +154,15 @@ TEST(RecordMakers, WhitelistPathTakesTheCallersIds)
     info.m_description = L"Some Phone";
     info.m_isAdbOpen = false;
 
-    ASSERT_EQ(USB::CreateDeviceNode(service, info, "2717", "FF48"), 0);
-    UsbDevice* d = service.m_deviceList.FindBySn("SER9");
+    ASSERT_EQ(USB::CreateDeviceNode(service.Devices(), info, "2717", "FF48"), 0);
+    UsbDevice* d = service.Devices().FindBySn("SER9");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->m_vidPid, "VID_2717&PID_FF48");
     EXPECT_EQ(d->m_description, "Some Phone");
     EXPECT_FALSE(d->m_isAdbOpen);
     EXPECT_TRUE(d->m_fromList);
-    EXPECT_EQ(USB::CreateDeviceNode(service, info, "2717", "FF48"), -1);
-    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_EQ(USB::CreateDeviceNode(service.Devices(), info, "2717", "FF48"), -1);
+    EXPECT_EQ(service.Devices().Size(), 1u);
     EXPECT_NE(USB::Fake::UnixLines(platform.LogText()).find("this device is a phone by quering the whitelist\n"), std::string::npos);
 }
 

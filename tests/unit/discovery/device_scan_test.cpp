@@ -2,9 +2,11 @@
 // interfaces of a phone and the serial they belong to.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "discovery/device_scan.h"
+#include "identification/phone_scan.h"
 #include "fakes/device_scene.h"
 #include "service/USB_Service.h"
 
@@ -30,8 +32,14 @@ protected:
     DeviceScanTest()
     {
         scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        service.m_whiteList.LoadBuiltInVendors();
-        service.m_whiteList.LoadWhiteListFromFile();
+        service.Whitelist().LoadBuiltInVendors();
+        service.Whitelist().LoadWhiteListFromFile();
+    }
+
+    // Posts into the service's queue, as the service's own scans do.
+    std::function<void(const std::string&)> Post()
+    {
+        return [this](const std::string& text) { service.PostMessage(text); };
     }
 
     std::vector<std::string> Posted()
@@ -47,7 +55,7 @@ protected:
         auto* record = new USB::UsbDevice();
         record->m_pDeviceSn = serial;
         record->m_vidPid = vidPid;
-        ASSERT_EQ(service.m_deviceList.Add(record), 0);
+        ASSERT_EQ(service.Devices().Add(record), 0);
     }
 
     static void Free(std::vector<USB::PhoneSystemInfo*>& found)
@@ -82,7 +90,7 @@ TEST(ParseInstanceId, SplitsHardwarePartAndSerial)
 TEST_F(DeviceScanTest, WholePhoneIsPostedOnceAsDeviceOnline)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    EXPECT_TRUE(USB::ScanPresentPhones(service, true));
+    EXPECT_TRUE(USB::ScanPresentPhones(service.Decision(), service.Devices(), true, Post()));
     const std::vector<std::string> posted = Posted();
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0], "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n");
@@ -93,12 +101,12 @@ TEST_F(DeviceScanTest, HidKeyboardWithAPhoneVendorsIdIsNeverReported)
 {
     scene.tree.AddDevice(Keyboard(L"18D1", L"4EE2", L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"));
     scene.tree.AddDevice(Keyboard(L"18D1", L"4EE2", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"));
-    EXPECT_FALSE(USB::ScanPresentPhones(service, true));
-    EXPECT_FALSE(USB::ScanPresentPhones(service, false));
+    EXPECT_FALSE(USB::ScanPresentPhones(service.Decision(), service.Devices(), true, Post()));
+    EXPECT_FALSE(USB::ScanPresentPhones(service.Decision(), service.Devices(), false, Post()));
     std::string list;
-    EXPECT_FALSE(USB::BuildPhoneList(service, list));
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, false), -1);
-    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
+    EXPECT_FALSE(USB::BuildPhoneList(service.Decision(), list));
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), false), -1);
+    EXPECT_FALSE(USB::IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
     EXPECT_TRUE(Posted().empty());
 }
 
@@ -107,16 +115,16 @@ TEST_F(DeviceScanTest, RecordsAreMatchedPerDeviceNotPerModel)
     // Another phone of the model is recorded: this one is still new, and present.
     Record("OTHERSERIAL", "VID_18D1&PID_4EE2");
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    EXPECT_TRUE(USB::ScanPresentPhones(service, false));
+    EXPECT_TRUE(USB::ScanPresentPhones(service.Decision(), service.Devices(), false, Post()));
     EXPECT_EQ(Posted().size(), 1u);
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 0);
-    EXPECT_TRUE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "0123456789abcdef"));
-    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "OTHERSERIAL"));
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), 0);
+    EXPECT_TRUE(USB::IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "0123456789abcdef"));
+    EXPECT_FALSE(USB::IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "OTHERSERIAL"));
 
     Record("0123456789ABCDEF", "VID_18D1&PID_4EE2");
-    EXPECT_FALSE(USB::ScanPresentPhones(service, false));
+    EXPECT_FALSE(USB::ScanPresentPhones(service.Decision(), service.Devices(), false, Post()));
     EXPECT_TRUE(Posted().empty());
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 1);
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), 1);
 }
 
 TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
@@ -124,26 +132,26 @@ TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
     scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001");
     scene.tree.AddPhone(L"18D1", L"4EE2", L"BBBB0002");
     std::vector<USB::PhoneSystemInfo*> found;
-    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#AAAA0001");
     EXPECT_EQ(found[1]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#BBBB0002");
     Free(found);
-    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found, "bbbb0002"));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, "bbbb0002"));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#BBBB0002");
     Free(found);
-    EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found, "CCCC0003"));
+    EXPECT_FALSE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, "CCCC0003"));
 
     // Without a parent from Windows: credited only when the model has one device present.
     for (USB::UsbNode& node : scene.tree.nodes)
         node.parentId.clear();
-    EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    EXPECT_FALSE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     EXPECT_EQ(scene.LogCount("cannot tell which device the interface USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 "
                              "belongs to\n"),
               2u);
     scene.tree.nodes.erase(scene.tree.nodes.begin() + 2);  // BBBB0002's whole device
-    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found, "AAAA0001"));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, "AAAA0001"));
     EXPECT_EQ(found.size(), 2u);
     Free(found);
 }
@@ -160,12 +168,12 @@ TEST_F(DeviceScanTest, SerialOfAnotherPresentDevice)
 
 TEST_F(DeviceScanTest, ClassifyTellsNewFromKnownFromGone)
 {
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), -1);
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), -1);
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 0);
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), 0);
     EXPECT_EQ(scene.LogCount("there is a new device plug in\n"), 1u);
     Record("0123456789ABCDEF", "VID_18D1&PID_4EE2");
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), 1);
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), 1);
 }
 
 TEST_F(DeviceScanTest, TwoPhonesOfOneModelAreTwoListElements)
@@ -174,7 +182,7 @@ TEST_F(DeviceScanTest, TwoPhonesOfOneModelAreTwoListElements)
     scene.tree.AddDevice(Keyboard(L"18D1", L"4EE2", L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"));
     scene.tree.AddPhone(L"18d1", L"4ee2", L"bbb222");
     std::string list;
-    ASSERT_TRUE(USB::BuildPhoneList(service, list));
+    ASSERT_TRUE(USB::BuildPhoneList(service.Decision(), list));
     EXPECT_EQ(list, "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#AAA111\"},"
                     "{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBB222\"}]\n");
 }
@@ -184,7 +192,7 @@ TEST_F(DeviceScanTest, CompositePhoneWithARealSerialGivesItsInterfaceRecords)
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF", L"Nexus ADB Interface");
     scene.tree.AddPhone(L"18D1", L"4EE7", L"OTHERMODEL");
     std::vector<USB::PhoneSystemInfo*> found;
-    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     const USB::PhoneSystemInfo& adb = *found[0];
     EXPECT_TRUE(adb.m_isAdbOpen);
@@ -202,7 +210,7 @@ TEST_F(DeviceScanTest, WindowsMadeInstancePartIsUsedAsTheSerialAfterSayingSo)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"5&1A2B3C4D&0&2");
     std::vector<USB::PhoneSystemInfo*> found;
-    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2");
     EXPECT_EQ(scene.LogCount("use back sn USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2\n"), 1u);
@@ -221,7 +229,7 @@ TEST_F(DeviceScanTest, InterfaceWithoutTheAdbClassIsNotAPhoneInterface)
     upper.compatibleIds = L"USB\\Class_FF&SubClass_42&Prot_01";
     scene.tree.AddDevice(upper);
     std::vector<USB::PhoneSystemInfo*> found;
-    ASSERT_TRUE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->m_interfaceId, L"USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001");
     Free(found);
@@ -245,10 +253,10 @@ TEST_F(DeviceScanTest, RetryPausesASecondBetweenTriesAndReportsTheLast)
     scene.platform.ports.deviceTree = &slow;
     std::vector<USB::PhoneSystemInfo*> found;
     USB::PhoneSystemInfo info;
-    EXPECT_FALSE(USB::FindAdbInterfacesWithRetry(service, L"VID_18D1&PID_4EE2", found, 1, info));
+    EXPECT_FALSE(USB::FindAdbInterfacesWithRetry(L"VID_18D1&PID_4EE2", found, 1, info));
     EXPECT_FALSE(info.m_isAdbOpen);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
-    EXPECT_TRUE(USB::FindAdbInterfacesWithRetry(service, L"VID_18D1&PID_4EE2", found, 3, info));
+    EXPECT_TRUE(USB::FindAdbInterfacesWithRetry(L"VID_18D1&PID_4EE2", found, 3, info));
     EXPECT_TRUE(info.m_isAdbOpen);
     EXPECT_EQ(found.size(), 1u);
     EXPECT_EQ(slow.usbListings, 3);
@@ -311,11 +319,11 @@ TEST_F(DeviceScanTest, UnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
     scene.tree.failOpen = true;
     std::string list = "untouched";
     std::vector<USB::PhoneSystemInfo*> found;
-    EXPECT_FALSE(USB::ScanPresentPhones(service, false));
-    EXPECT_FALSE(USB::BuildPhoneList(service, list));
-    EXPECT_EQ(USB::ClassifyDeviceChange(service, true), -1);
-    EXPECT_FALSE(USB::IsPhonePresent(service, "VID_18D1&PID_4EE2", "0123456789ABCDEF"));
-    EXPECT_FALSE(USB::FindAdbInterfaces(service, L"VID_18D1&PID_4EE2", found));
+    EXPECT_FALSE(USB::ScanPresentPhones(service.Decision(), service.Devices(), false, Post()));
+    EXPECT_FALSE(USB::BuildPhoneList(service.Decision(), list));
+    EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), -1);
+    EXPECT_FALSE(USB::IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "0123456789ABCDEF"));
+    EXPECT_FALSE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     EXPECT_FALSE(USB::HasNoChild(L"VID_18D1"));
     EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));
     EXPECT_TRUE(found.empty());

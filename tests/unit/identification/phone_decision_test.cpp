@@ -5,6 +5,7 @@
 
 #include "fakes/device_scene.h"
 #include "identification/phone_decision.h"
+#include "identification/phone_scan.h"
 #include "service/USB_Service.h"
 
 namespace {
@@ -17,28 +18,29 @@ protected:
     void LoadWhitelist(const std::string& entries)
     {
         scene.WriteShippedWhitelist(FileOf(entries));
-        service.m_whiteList.LoadBuiltInVendors();
-        service.m_whiteList.LoadWhiteListFromFile();
+        service.Whitelist().LoadBuiltInVendors();
+        service.Whitelist().LoadWhiteListFromFile();
     }
 
     USB::Fake::Scene scene;
     USB::UsbService service;
+    USB::PhoneDecision& decision = service.Decision();
 };
 
 TEST_F(PhoneDecisionTest, ExactEntryIsAPhoneInBothFormsWithTheEntrysAdbFlag)
 {
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes") + "," + Entry("04E8", "6860", "Galaxy", "no"));
-    EXPECT_TRUE(USB::IsPhoneShort(service, "USB#VID_18D1&PID_4EE2#0123456789ABCDEF"));
-    EXPECT_TRUE(USB::IsPhoneFull(service, "USB#VID_18D1&PID_4EE2#0123456789ABCDEF"));
+    EXPECT_TRUE(decision.IsPhoneShort("USB#VID_18D1&PID_4EE2#0123456789ABCDEF"));
+    EXPECT_TRUE(decision.IsPhoneFull("USB#VID_18D1&PID_4EE2#0123456789ABCDEF"));
 
     USB::PhoneSystemInfo open;
-    ASSERT_TRUE(USB::CheckExactFull(open, service, "USB#VID_18D1&PID_4EE2#0123456789ABCDEF"));
+    ASSERT_TRUE(decision.CheckExactFull(open, "USB#VID_18D1&PID_4EE2#0123456789ABCDEF"));
     EXPECT_TRUE(open.m_isAdbOpen);
     EXPECT_EQ(open.m_description, L"Nexus 5");
     EXPECT_EQ(open.m_serial, L"0123456789ABCDEF");
 
     USB::PhoneSystemInfo closed;
-    ASSERT_TRUE(USB::CheckExactShort(service, "04E8", "6860", closed));
+    ASSERT_TRUE(decision.CheckExactShort("04E8", "6860", closed));
     EXPECT_FALSE(closed.m_isAdbOpen);
     EXPECT_EQ(closed.m_description, L"Galaxy");
     EXPECT_GE(scene.LogCount("this is a phone via query whitelist\n"), 4u);
@@ -49,7 +51,7 @@ TEST_F(PhoneDecisionTest, PidOneAboveOrBelowAnEntryIsAPhoneWithAdbClosed)
 {
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes"));
     USB::PhoneSystemInfo above;
-    ASSERT_TRUE(USB::CheckNeighbourPids(above, service, "USB#VID_18D1&PID_4EE3#SERIAL1", false));
+    ASSERT_TRUE(decision.CheckNeighbourPids(above, "USB#VID_18D1&PID_4EE3#SERIAL1", false));
     EXPECT_FALSE(above.m_isAdbOpen);
     EXPECT_EQ(above.m_description, L"Nexus 5");
     EXPECT_EQ(above.m_serial, L"SERIAL1");
@@ -60,40 +62,40 @@ TEST_F(PhoneDecisionTest, PidOneAboveOrBelowAnEntryIsAPhoneWithAdbClosed)
     EXPECT_EQ(scene.LogCount("_newpid is 4EE2\n"), 1u);
 
     USB::PhoneSystemInfo below;
-    ASSERT_TRUE(USB::CheckNeighbourPids(below, service, "USB#VID_18D1&PID_4EE1#SERIAL2", false));
+    ASSERT_TRUE(decision.CheckNeighbourPids(below, "USB#VID_18D1&PID_4EE1#SERIAL2", false));
     EXPECT_FALSE(below.m_isAdbOpen);
     EXPECT_EQ(scene.LogCount("_oldpid is 4EE1\n"), 1u);
     EXPECT_EQ(scene.LogCount("_newpid is 4EE2\n"), 2u);
 
-    EXPECT_TRUE(USB::IsPhoneFull(service, "USB#VID_18D1&PID_4EE3#SERIAL1"));
-    EXPECT_TRUE(USB::IsPhoneShort(service, "USB#VID_18D1&PID_4EE1#SERIAL2"));
+    EXPECT_TRUE(decision.IsPhoneFull("USB#VID_18D1&PID_4EE3#SERIAL1"));
+    EXPECT_TRUE(decision.IsPhoneShort("USB#VID_18D1&PID_4EE1#SERIAL2"));
 }
 
 TEST_F(PhoneDecisionTest, NeighbourIdsAreUpperCaseFourDigitHex)
 {
     LoadWhitelist(Entry("18D1", "4EEA", "a", "yes") + "," + Entry("18D1", "0100", "b", "yes"));
-    EXPECT_TRUE(USB::IsPhoneShort(service, "USB#VID_18D1&PID_4EEB#S"));
+    EXPECT_TRUE(decision.IsPhoneShort("USB#VID_18D1&PID_4EEB#S"));
     EXPECT_EQ(scene.LogCount("_newpid is 4EEA\n"), 1u);
-    EXPECT_TRUE(USB::IsPhoneShort(service, "USB#VID_18D1&PID_00FF#S"));
+    EXPECT_TRUE(decision.IsPhoneShort("USB#VID_18D1&PID_00FF#S"));
     EXPECT_EQ(scene.LogCount("_newpid is 0100\n"), 1u);
 }
 
 TEST_F(PhoneDecisionTest, PidZeroHasNoNeighbourAndIsCached)
 {
     LoadWhitelist(Entry("18D1", "0001", "a", "yes"));
-    EXPECT_FALSE(USB::IsPhoneShort(service, "USB#VID_18D1&PID_0000#S"));
+    EXPECT_FALSE(decision.IsPhoneShort("USB#VID_18D1&PID_0000#S"));
     EXPECT_EQ(scene.LogCount("_newvidpid is VID_18D1&PID_\n"), 2u);
-    EXPECT_TRUE(service.VendorCacheHas("VID_18D1&PID_0000"));
+    EXPECT_TRUE(service.VendorCacheOf().Has("VID_18D1&PID_0000"));
 }
 
 TEST_F(PhoneDecisionTest, UnknownVendorIsNeverAPhoneWhateverItsInterfaces)
 {
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes"));
     scene.tree.AddPhone(L"046D", L"C52B", L"0123");
-    EXPECT_FALSE(USB::IsPhoneFull(service, "USB#VID_046D&PID_C52B#0123"));
-    EXPECT_FALSE(USB::IsPhoneShort(service, "USB#VID_046D&PID_C52B#0123"));
+    EXPECT_FALSE(decision.IsPhoneFull("USB#VID_046D&PID_C52B#0123"));
+    EXPECT_FALSE(decision.IsPhoneShort("USB#VID_046D&PID_C52B#0123"));
     std::vector<USB::PhoneSystemInfo*> found;
-    EXPECT_FALSE(USB::CheckBySystem(service, "USB#VID_046D&PID_C52B#0123", found, 0));
+    EXPECT_FALSE(decision.CheckBySystem("USB#VID_046D&PID_C52B#0123", found, 0));
     EXPECT_TRUE(found.empty());
     EXPECT_GE(scene.LogCount("no this vendor 046D\n"), 3u);
     EXPECT_EQ(scene.tree.usbListings, 0);
@@ -102,13 +104,13 @@ TEST_F(PhoneDecisionTest, UnknownVendorIsNeverAPhoneWhateverItsInterfaces)
 TEST_F(PhoneDecisionTest, SecondQueryAboutANonPhoneLooksNothingUp)
 {
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes"));
-    EXPECT_FALSE(USB::IsPhoneFull(service, "USB#VID_18D1&PID_1234#S"));
+    EXPECT_FALSE(decision.IsPhoneFull("USB#VID_18D1&PID_1234#S"));
     const size_t neighbourLines = scene.LogCount("_oldpid is 1234\n");
     EXPECT_EQ(neighbourLines, 2u);
-    EXPECT_TRUE(service.VendorCacheHas("VID_18D1&PID_1234"));
+    EXPECT_TRUE(service.VendorCacheOf().Has("VID_18D1&PID_1234"));
 
-    EXPECT_FALSE(USB::IsPhoneFull(service, "USB#VID_18D1&PID_1234#OTHER"));
-    EXPECT_FALSE(USB::IsPhoneShort(service, "USB#VID_18D1&PID_1234#OTHER"));
+    EXPECT_FALSE(decision.IsPhoneFull("USB#VID_18D1&PID_1234#OTHER"));
+    EXPECT_FALSE(decision.IsPhoneShort("USB#VID_18D1&PID_1234#OTHER"));
     EXPECT_EQ(scene.LogCount("_oldpid is 1234\n"), neighbourLines);
     EXPECT_EQ(scene.LogCount("check if this device a phone by system"), 0u);
     EXPECT_EQ(scene.tree.usbListings, 0);
@@ -119,7 +121,7 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendor)
     LoadWhitelist("");
     scene.tree.AddPhone(L"18D1", L"D001", L"ABC123", L"Pixel ADB");
     std::vector<USB::PhoneSystemInfo*> found;
-    ASSERT_TRUE(USB::CheckBySystem(service, "USB#VID_18D1&PID_D001#ABC123", found, 1));
+    ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_D001#ABC123");
     EXPECT_EQ(scene.LogCount("check if this device a phone by system USB#VID_18D1&PID_D001#ABC123\n"), 1u);
@@ -129,7 +131,7 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendor)
 
     // The full decision reaches the system check only with an empty cache: the neighbour
     // check has just recorded this id as no phone.
-    EXPECT_FALSE(USB::IsPhoneFull(service, "USB#VID_18D1&PID_D001#ABC123"));
+    EXPECT_FALSE(decision.IsPhoneFull("USB#VID_18D1&PID_D001#ABC123"));
     EXPECT_EQ(scene.tree.usbListings, 1);
 }
 
@@ -138,7 +140,7 @@ TEST_F(PhoneDecisionTest, SystemCheckRetriesOncePerSecond)
     LoadWhitelist("");
     scene.tree.AddPhone(L"18D1", L"D001", L"ABC123", L"x", false);
     std::vector<USB::PhoneSystemInfo*> found;
-    EXPECT_FALSE(USB::CheckBySystem(service, "USB#VID_18D1&PID_D001#ABC123", found, 1));
+    EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 2);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
 }
@@ -148,8 +150,8 @@ TEST_F(PhoneDecisionTest, IdsThatAreNotFourHexDigitsAreRefusedUnlogged)
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes"));
     for (const char* id : {"USB#ROOT_HUB20#4&1234", "garbage", "USB#VID_18D1&PID_4E#S", "USB#VID_18D1&PID_4EE3X#S",
                            "USB#VID_18D1\nX&PID_4EE2#S"}) {
-        EXPECT_FALSE(USB::IsPhoneFull(service, id)) << id;
-        EXPECT_FALSE(USB::IsPhoneShort(service, id)) << id;
+        EXPECT_FALSE(decision.IsPhoneFull(id)) << id;
+        EXPECT_FALSE(decision.IsPhoneShort(id)) << id;
     }
     EXPECT_GE(scene.LogCount("a vendor or product id that is not four hex digits is refused\n"), 10u);
     EXPECT_EQ(scene.LogCount("no this vendor"), 0u);
@@ -160,13 +162,13 @@ TEST_F(PhoneDecisionTest, HasPhoneIsFalseWhileThePluggedPhoneIsAlreadyRecorded)
 {
     LoadWhitelist(Entry("18D1", "4EE2", "Nexus 5", "yes"));
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    EXPECT_TRUE(USB::HasPhoneDecision(service));
+    EXPECT_TRUE(USB::HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.VendorCacheOf()));
 
     auto* record = new USB::UsbDevice();
     record->m_pDeviceSn = "0123456789ABCDEF";
     record->m_vidPid = "VID_18D1&PID_4EE2";
-    ASSERT_EQ(service.m_deviceList.Add(record), 0);
-    EXPECT_FALSE(USB::HasPhoneDecision(service));
+    ASSERT_EQ(service.Devices().Add(record), 0);
+    EXPECT_FALSE(USB::HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.VendorCacheOf()));
 }
 
 }  // namespace

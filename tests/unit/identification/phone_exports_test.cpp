@@ -21,9 +21,9 @@ protected:
     PhoneExportsTest()
     {
         scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        USB::TheService().ClearVendorCache();
+        USB::TheService().VendorCacheOf().Clear();
     }
-    ~PhoneExportsTest() override { USB::TheService().ClearVendorCache(); }
+    ~PhoneExportsTest() override { USB::TheService().VendorCacheOf().Clear(); }
 
     USB::Fake::Scene scene;
 };
@@ -51,11 +51,11 @@ TEST_F(PhoneExportsTest, IsPhoneRefusesMissingOrShortPaths)
 TEST_F(PhoneExportsTest, EitherPhoneExportEmptiesTheNegativeCache)
 {
     // One above a listed id: a phone, unless the cache still says otherwise.
-    USB::TheService().VendorCacheAdd("VID_18D1&PID_4EE3");
+    USB::TheService().VendorCacheOf().Add("VID_18D1&PID_4EE3");
     EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_18D1&PID_4EE3#SERIAL"), 1);
 
     scene.tree.AddPhone(L"18D1", L"4EE3", L"SERIAL");
-    USB::TheService().VendorCacheAdd("VID_18D1&PID_4EE3");
+    USB::TheService().VendorCacheOf().Add("VID_18D1&PID_4EE3");
     EXPECT_EQ(IUSB_hasPhone(), 1);
     EXPECT_EQ(scene.LogCount("there is a phone is pluged into the pc\n"), 1u);
 }
@@ -69,8 +69,8 @@ TEST_F(PhoneExportsTest, HasPhoneIsFalseWithNothingPlugged)
 TEST_F(PhoneExportsTest, PhoneListLengthProtocol)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    USB::TheService().m_whiteList.LoadBuiltInVendors();
-    USB::TheService().m_whiteList.LoadWhiteListFromFile();
+    USB::TheService().Whitelist().LoadBuiltInVendors();
+    USB::TheService().Whitelist().LoadWhiteListFromFile();
     const uint32_t size = static_cast<uint32_t>(kNexusList.size());
 
     char buffer[256];
@@ -96,7 +96,7 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocol)
 
 TEST_F(PhoneExportsTest, PhoneQuestionsAnswerBeforeAnythingLoadedTheWhitelist)
 {
-    USB::WhiteList& list = USB::TheService().m_whiteList;
+    USB::WhiteList& list = USB::TheService().Whitelist();
     {
         USB::UsbMutex guard(list.m_lock);  // as the library is at load: nothing read yet
         list.Clear();

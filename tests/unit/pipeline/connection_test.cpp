@@ -71,8 +71,8 @@ TEST_F(ConnectionTest, TheOnlyListedSerialIsTakenOnlyWhenNoOtherPluggedDeviceHas
         {"6&2A1B3C&0&1", "bbbb0002", "BBBB0002", "6&2A1B3C&0&1"},
     };
     for (const auto& row : rows) {
-        for (const auto& kv : service.m_deviceList.Snapshot())
-            service.m_deviceList.Remove(kv.second);
+        for (const auto& kv : service.Devices().Snapshot())
+            service.Devices().Remove(kv.second);
         tree.Clear();
         ui.Clear();
         tree.AddPhone(L"18D1", L"4EE7", NarrowToWide(row.windows));
@@ -247,7 +247,7 @@ TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
     PhoneSystemInfo phone;
     std::vector<PhoneSystemInfo*> own = {adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"), adb(L"USB#VID_18D1&PID_4EE7#AAAA0001")};
     service.RegisterAdbInterfaces(phone, own);  // a phone with two ADB interfaces
-    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_EQ(service.Devices().Size(), 1u);
     EXPECT_TRUE(ui.Messages().empty());
 
     std::vector<PhoneSystemInfo*> other = {adb(L"USB#VID_22B8&PID_2E76#AAAA0001")};

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "cloud/driver_install.h"
+#include "discovery/device_scan.h"
 #include "fakes/fake_device_tree.h"
 #include "fakes/fake_http.h"
 #include "fakes/fake_install_service.h"
@@ -68,7 +70,7 @@ protected:
         platform.ports.deviceTree = &tree;
         platform.ports.installService = &installer;
         service.m_callback = &Collect;
-        service.m_cloud.m_baseUrl = "http://cloud.test";
+        service.Cloud().m_baseUrl = "http://cloud.test";
         device.m_pDeviceSn = "SER123";
         device.m_vid = "18D1";
         device.m_pid = "4EE2";
@@ -199,7 +201,7 @@ TEST_F(DriverStage, ZipOn32BitWindowsRunsThe32BitInstaller)
 {
     platform.system.wow64 = 0;
     device.m_driverFile = "C:\\t\\VID_18D1&PID_4EE2.zip";
-    EXPECT_EQ(service.m_cloud.InstallDriver(&device), -1);  // no result file
+    EXPECT_EQ(service.Cloud().InstallDriver(&device), -1);  // no result file
     ASSERT_EQ(installer.runs.size(), 1u);
     EXPECT_EQ(installer.runs[0].program, USB::GetExeDirectory() + "\\zordrvinst.exe");
     EXPECT_TRUE(Logged("the insret.txt is not exist\n"));
@@ -349,7 +351,7 @@ TEST_F(DriverStage, UnknownPackageTypeIsNotInstalled)
 {
     device.m_driverFile = platform.system.tempFolder + "VID_18D1&PID_4EE2";
     device.m_isDriverOk = true;
-    EXPECT_EQ(service.m_cloud.InstallDriver(&device), -1);
+    EXPECT_EQ(service.Cloud().InstallDriver(&device), -1);
     EXPECT_FALSE(device.m_isDriverOk);
     EXPECT_TRUE(Logged("install fail\n"));
     EXPECT_TRUE(installer.runs.empty());
@@ -506,7 +508,7 @@ TEST_F(DriverStage, InstallerThatNeedsElevationIsStartedThroughTheShell)
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
         InstallerBindsDriver();
-        const int result = service.m_cloud.InstallDriver(&device);
+        const int result = service.Cloud().InstallDriver(&device);
         std::vector<bool> launches;
         for (const auto& run : installer.runs) {
             launches.push_back(run.elevated);
@@ -550,7 +552,7 @@ TEST_F(DriverStage, SilentOrAbsentServiceFallsBackToTheLocalRun)
 {
     device.m_driverFile = platform.system.tempFolder + "pkg.exe";
     InstallerBindsDriver();
-    EXPECT_EQ(service.m_cloud.InstallDriver(&device), 0);  // no service at all
+    EXPECT_EQ(service.Cloud().InstallDriver(&device), 0);  // no service at all
     EXPECT_EQ(installer.runs.size(), 1u);
 
     installer.serviceRunning = true;
@@ -577,7 +579,7 @@ TEST_F(DriverStage, HostServiceInstallSkipsTheLocalRun)
     installer.serviceRunning = true;
     device.m_driverFile = "C:\\t\\VID_18D1&PID_4EE2.zip";
     platform.system.wow64 = 1;
-    EXPECT_EQ(service.m_cloud.InstallDriver(&device), 0);
+    EXPECT_EQ(service.Cloud().InstallDriver(&device), 0);
     EXPECT_TRUE(installer.runs.empty());
     EXPECT_TRUE(Logged("the driver installed by the parvello_helper.exe\n"));
     ASSERT_EQ(installer.requests.size(), 1u);

@@ -96,7 +96,7 @@ TEST_F(ListingTest, WindowsUpperCaseSerialMatchesAdbLowerCase)
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->m_serial, "abc123");
     EXPECT_EQ(phone->m_pDeviceSn, "abc123");
-    EXPECT_EQ(service.m_deviceList.FindBySn("abc123"), phone);
+    EXPECT_EQ(service.Devices().FindBySn("abc123"), phone);
     EXPECT_EQ(bridge.listings, 1);
     const std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("system dev_sn is ABC123\n"), std::string::npos);

@@ -45,7 +45,7 @@ protected:
         device->m_vidPid = kPhoneVidPid;
         device->m_description = description;
         device->m_isAdbOpen = adbOpen;
-        EXPECT_EQ(service.m_deviceList.Add(device), 0);
+        EXPECT_EQ(service.Devices().Add(device), 0);
         return device;
     }
 

@@ -103,7 +103,7 @@ protected:
         d->m_pid = pid;
         d->m_vidPid = "VID_" + vid + "&PID_" + pid;
         d->m_description = "Pixel";
-        EXPECT_EQ(service.m_deviceList.Add(d), 0);
+        EXPECT_EQ(service.Devices().Add(d), 0);
         return d;
     }
 
@@ -142,7 +142,7 @@ TEST_F(EventLoopTest, ArrivalOfADeviceAlreadyHandledDoesNothing)
 
     EXPECT_TRUE(host.Messages().empty());
     EXPECT_EQ(service.Track().Text(), "earlier-->");
-    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_EQ(service.Devices().Size(), 1u);
     EXPECT_EQ(Queue(), std::vector<std::string>{kDevnodes});
     EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("this device is not phone"), std::string::npos);
 }
@@ -222,7 +222,7 @@ TEST_F(EventLoopTest, SinkStopsTheDeviceAtOnceWhileTheLoopIsBusyButAHostMessageD
     ASSERT_EQ(offline.size(), 2u);
     EXPECT_EQ(offline[0].json, "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Pixel\",\"device_sn\":\"SER1\"}\n");
     EXPECT_EQ(offline[1].json, "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Pixel\",\"device_sn\":\"SER2\"}\n");
-    EXPECT_EQ(service.m_deviceList.Size(), 0u);
+    EXPECT_EQ(service.Devices().Size(), 0u);
     const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("had a device remove\n"), std::string::npos);
     EXPECT_NE(log.find("find a new device offline, SER1\n"), std::string::npos);
@@ -245,7 +245,7 @@ TEST_F(EventLoopTest, RemovalOfAnUnknownDeviceSendsNothing)
     service.HandleMessage(Action("DEVICE_OFFLINE"));
     service.HandleMessage(Action("DEVICE_OFFLINE", "device_info", "ab"));
     EXPECT_TRUE(host.Messages().empty());
-    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_EQ(service.Devices().Size(), 1u);
 }
 
 // ---- host commands ----------------------------------------------------------------------
@@ -310,7 +310,7 @@ TEST_F(EventLoopTest, UnknownActionsAndBrokenTextsAreLoggedAndIgnored)
     EXPECT_NE(log.find("]: garbage{\n"), std::string::npos);
     EXPECT_TRUE(host.Messages().empty());
     EXPECT_EQ(Queue(), std::vector<std::string>{kDevnodes});
-    EXPECT_EQ(service.m_deviceList.Size(), 1u);
+    EXPECT_EQ(service.Devices().Size(), 1u);
 }
 
 // ---- stop -------------------------------------------------------------------------------

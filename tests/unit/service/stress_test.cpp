@@ -86,7 +86,7 @@ TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
     ASSERT_EQ(handled.size(), static_cast<size_t>(kThreads * kPerThread));
     for (int n = 0; n < kThreads * kPerThread; ++n)
         ASSERT_EQ(handled.count(n), 1u) << "message " << n;
-    EXPECT_TRUE(service.m_deviceList.Empty());
+    EXPECT_TRUE(service.Devices().Empty());
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST_F(DeviceTreeAdapterTest, ListsPresentUsbDevicesWithTheirProperties)
 TEST_F(DeviceTreeAdapterTest, FindsTheAdbInterfaceAndTheSerialItBelongsTo)
 {
     std::vector<USB::PhoneSystemInfo*> found;
-    ASSERT_TRUE(USB::FindAdbInterfaces(USB::TheService(), L"VID_18D1&PID_4EE2", found));
+    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
     EXPECT_EQ(found[0]->m_hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100&MI_01");

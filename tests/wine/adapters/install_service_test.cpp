@@ -7,9 +7,9 @@
 #include <string>
 
 #include "cloud/Usb_Cloud.h"
+#include "cloud/driver_install.h"
+#include "cloud/win32/install_service_adapter.h"
 #include "fakes/fake_install_service.h"
-#include "pipeline/driver_provisioning.h"
-#include "pipeline/win32/install_service_adapter.h"
 #include "support/ports.h"
 #include "support/ports/install_service_port.h"
 #include "support/usb_log.h"

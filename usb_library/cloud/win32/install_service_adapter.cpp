@@ -1,6 +1,6 @@
 // The host's driver-install service through its named event and page, and installers started
 // hidden: CreateProcessW, or ShellExecuteExW with "runas" when the core asks for it.
-#include "pipeline/win32/install_service_adapter.h"
+#include "cloud/win32/install_service_adapter.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,47 +1,12 @@
-// The host's driver-install service (named event + shared page) and the small path helpers
-// of driver provisioning; kept apart from the service object so adapter tests link them alone.
+// The host's driver-install service: a named request event, a shared page and a reply event.
 #include <cstring>
 
-#include "cloud/USB_Helper.h"
-#include "pipeline/driver_provisioning.h"
-#include "support/Usb_MD5.h"
-#include "support/file_io.h"
+#include "cloud/driver_install.h"
 #include "support/ports.h"
 #include "support/ports/install_service_port.h"
 #include "support/usb_log.h"
 
 namespace USB {
-
-// ---- small helpers ---------------------------------------------------------------------
-
-std::string GetTempDirectory()
-{
-    std::string dir = GetPorts().system ? GetPorts().system->TempFolder() : std::string();
-    if (dir.size() > 1024)
-        dir.resize(1024);
-    return dir;
-}
-
-std::string GetPackageExtension(const std::string& url)
-{
-    if (url.find(".msi") != std::string::npos)
-        return ".msi";
-    if (url.find(".exe") != std::string::npos)
-        return ".exe";
-    if (url.find(".zip") != std::string::npos)
-        return ".zip";
-    return std::string();
-}
-
-std::string PackageDigest(const std::string& path)
-{
-    MD5 digest;
-    if (!ReadFileInPieces(path, kMaxPackageBytes, [&digest](const char* data, size_t size) {
-            digest.Update(data, size);
-        }))
-        return std::string();
-    return digest.HexDigest();
-}
 
 UsbCLock& InstallLock()
 {
@@ -49,8 +14,6 @@ UsbCLock& InstallLock()
     static UsbCLock* lock = new UsbCLock();
     return *lock;
 }
-
-// ---- the host's driver-install service -------------------------------------------------
 
 CMyRpcCall::~CMyRpcCall()
 {

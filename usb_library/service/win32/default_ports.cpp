@@ -1,9 +1,9 @@
 // The shipped DLL's bundle: every port answered by its Win32 adapter.
+#include "cloud/win32/install_service_adapter.h"
 #include "cloud/win32/wininet_adapter.h"
 #include "discovery/win32/Usb_WMessage.h"
 #include "discovery/win32/setupapi_tree.h"
 #include "identification/win32/registry_adapter.h"
-#include "pipeline/win32/install_service_adapter.h"
 #include "pipeline/win32/process_adapter.h"
 #include "support/ports.h"
 #include "support/win32/win32_system.h"

@@ -1,0 +1,46 @@
+// Installing a driver package: through the host's privileged install service (a named event and
+// a shared page), else by running the installer here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "support/usb_lock.h"
+
+namespace USB {
+
+// Bounds of the waits the host gives no limit for: a hung service or installer must not hold
+// step 2 (and with it the event loop) for ever.
+constexpr uint32_t kHostServiceReplyTimeoutMs = 5 * 60 * 1000;
+constexpr uint32_t kLocalInstallerTimeoutMs = 5 * 60 * 1000;
+// The request page holds this many UTF-16 units of command before its terminator.
+constexpr size_t kMaxServiceCommandUnits = 2047;
+constexpr uint32_t kRequestPageSize = 4096;
+
+constexpr const wchar_t* kReplyEventName = L"__Ostrel__mobile__manager__";
+constexpr const wchar_t* kRequestMappingName = L"__Ostrel__mobile__manager__mapfile";
+constexpr const wchar_t* kServiceEventName = L"QuemboDriverInstallSrvWnd123";
+
+// 1 when the host's service installed the driver, else 0. command: program CR LF parameters.
+int InstallThroughHostService(const std::string& command);
+// Installs run one at a time: the installer result file and the host service's page are
+// shared by every install of the process.
+UsbCLock& InstallLock();
+
+// Client of the host's driver-install service.
+class CMyRpcCall {
+public:
+    virtual ~CMyRpcCall();
+    static CMyRpcCall* Instance();
+    // 1 when the service installed the driver, else 0.
+    int Request(const std::wstring& command);
+
+    void* m_hReplyEvent = nullptr;
+    void* m_hMapping = nullptr;
+
+private:
+    CMyRpcCall() = default;
+};
+
+}  // namespace USB

@@ -1,0 +1,30 @@
+// Scans of the device tree that need the phone decision: present phones, the phone list, what a
+// device-tree change was, and whether a recorded phone is still plugged in.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "discovery/USB_DeviceList.h"
+#include "identification/phone_decision.h"
+#include "identification/vendor_cache.h"
+#include "identification/whitelist_update.h"
+
+namespace USB {
+
+// Posts a DEVICE_ONLINE text for every present phone without a record; true when any phone
+// (recorded or not) is present.
+bool ScanPresentPhones(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision,
+                       const std::function<void(const std::string&)>& post);
+// The host's phone list ([{"phone":path}...]); true when any phone is present.
+bool BuildPhoneList(PhoneDecision& decision, std::string& out);
+// 0: a phone without a record arrived; 1: phones are present, all recorded; -1: no phone.
+int ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision);
+// Whether the phone with this vendor/product key and Windows serial is still plugged in.
+bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const std::string& serial);
+// The any-phone decision behind IUSB_hasPhone: the short form, then the full one after the
+// whitelist digest step.
+bool HasPhoneDecision(PhoneDecision& decision, UsbDeviceList& devices, WhitelistUpdater& updater,
+                      VendorCache& vendorCache);
+
+}  // namespace USB
