@@ -22,13 +22,13 @@ int main()
         bridge.Script({listing});
         UsbService& service = TheService();  // the library's own object
         const int rounds = phones >= 128 ? 500 : 2000;
-        service.RefreshAdbDevices();  // warm-up: library load, data directory
+        service.Pipeline().RefreshAdbDevices();  // warm-up: library load, data directory
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < rounds; ++i)
-            service.RefreshAdbDevices();
+            service.Pipeline().RefreshAdbDevices();
         const auto end = std::chrono::steady_clock::now();
         const double us = std::chrono::duration<double, std::micro>(end - start).count() / rounds;
-        std::printf("%-8d %-10d %-14.1f %zu\n", phones, rounds, us, service.m_adbDevices.size());
+        std::printf("%-8d %-10d %-14.1f %zu\n", phones, rounds, us, service.Pipeline().AdbDevices().size());
     }
     return 0;
 }

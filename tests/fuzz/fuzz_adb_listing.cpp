@@ -14,6 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static USB::UsbService* service = new USB::UsbService();
     bridge->Script({std::string(reinterpret_cast<const char*>(data), size)});
     USB::UsbMutex guard(service->m_deviceLock);
-    service->RefreshAdbDevices();
+    service->Pipeline().RefreshAdbDevices();
     return 0;
 }

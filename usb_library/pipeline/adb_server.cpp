@@ -2,7 +2,7 @@
 
 #include "discovery/device_scan.h"
 #include "pipeline/adb_loader.h"
-#include "service/USB_Service.h"
+#include "pipeline/pipeline.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
@@ -23,7 +23,7 @@ std::string OwnerPayload(UsbDevice& device, const std::string& killName)
 
 }  // namespace
 
-int ReportAdbServerOwner(UsbService& service, UsbDevice& device)
+int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
 {
     USB_LOG("this device still exist in the windows system\n");
     USB_LOG("but we can not find this device in the adbserver\n");
@@ -33,12 +33,12 @@ int ReportAdbServerOwner(UsbService& service, UsbDevice& device)
     USB_LOG("current adbserver name is %s\n", name.c_str());
     if (pid != 0 && name.empty()) {
         USB_LOG("notify ui restart os\n");
-        service.SendToUi(USB_WM_RESTART_OS, OwnerPayload(device, "os"));
+        ui.SendToUi(USB_WM_RESTART_OS, OwnerPayload(device, "os"));
         return -1;
     }
-    if (!service.m_bBorrowedAdbServer) {
+    if (!borrowed) {
         USB_LOG("notify ui restart %s\n", name.c_str());
-        service.SendToUi(USB_WM_RESTART_ADBSERVER, OwnerPayload(device, name));
+        ui.SendToUi(USB_WM_RESTART_ADBSERVER, OwnerPayload(device, name));
         return -1;
     }
     USB_LOG("notify ui kill this adbserver %s\n", name.c_str());
@@ -48,11 +48,11 @@ int ReportAdbServerOwner(UsbService& service, UsbDevice& device)
             port->ShellOpenHidden(GetExeDirectory() + kHelperFile);
         return 0;
     }
-    service.SendToUi(USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload(device, name));
+    ui.SendToUi(USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload(device, name));
     return -1;
 }
 
-void UsbService::StartAdbServer()
+void ConnectionPipeline::StartAdbServer()
 {
     UsbAdb& adb = TheAdb();
     if (!adb.IUSB_Init) {
@@ -82,7 +82,7 @@ void UsbService::StartAdbServer()
     }
 }
 
-int UsbService::EnsureAdbServer()
+int ConnectionPipeline::EnsureAdbServer()
 {
     UsbAdb& adb = TheAdb();
     if (!adb.IUSB_AdbServerStart)
@@ -102,7 +102,7 @@ int UsbService::EnsureAdbServer()
     return 0;
 }
 
-int UsbService::HandleAdbServerException(UsbDevice* device)
+int ConnectionPipeline::HandleAdbServerException(UsbDevice* device)
 {
     if (!device)
         return 0;
@@ -110,10 +110,10 @@ int UsbService::HandleAdbServerException(UsbDevice* device)
         USB_LOG("phone is not exist\n");
         return 0;
     }
-    return ReportAdbServerOwner(*this, *device);
+    return ReportAdbServerOwner(m_context.ui, m_bBorrowedAdbServer, *device);
 }
 
-void UsbService::KillAdbServerCommand(const std::string& serial)
+void ConnectionPipeline::KillAdbServerCommand(const std::string& serial)
 {
     USB_LOG("KILL-ADBSERVER........\n");
     const uint32_t pid = FindAdbServerPid();

@@ -8,7 +8,7 @@
 
 namespace USB {
 
-class UsbService;
+class UiSink;
 class UsbDevice;
 
 constexpr const char* kAdbHost = "127.0.0.1";
@@ -34,7 +34,8 @@ void KillAdbServerProcess(uint32_t pid, const std::string& name);
 ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid);
 
 // Steps after "the phone is still present": find the port owner and decide what the host is
-// asked to do. 0: the caller asks for a rescan; -1: the host was told.
-int ReportAdbServerOwner(UsbService& service, UsbDevice& device);
+// asked to do (borrowed: the server on the port is another program's). 0: the caller asks for
+// a rescan; -1: the host was told.
+int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device);
 
 }  // namespace USB

@@ -5,7 +5,7 @@
 
 #include "discovery/device_scan.h"
 #include "pipeline/adb_loader.h"
-#include "service/USB_Service.h"
+#include "pipeline/pipeline.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
@@ -59,24 +59,24 @@ std::vector<std::string> SplitString(const std::string& text, const std::string&
     return pieces;
 }
 
-int UsbService::CheckConnection(UsbDevice* device)
+int ConnectionPipeline::CheckConnection(UsbDevice* device)
 {
     if (!device)
         return -1;
     m_downloadDevice = device;
     if (!device->m_isAdbOpen) {
         USB_LOG("notify ui the adb debug do not open\n");
-        m_track += "dmfail-->";
-        m_track.Write(true);
+        m_context.track += "dmfail-->";
+        m_context.track.Write(true);
         SendDeviceToUi(device, USB_WM_ADB_OPEN);
     } else {
-        m_track += "dmok-->";
+        m_context.track += "dmok-->";
         USB_LOG("this device's adbdebug ok\n");
-        m_track += "checkdriver-->";
+        m_context.track += "checkdriver-->";
         if (CheckDriver(device) == 0) {
             USB_LOG("this device's driver ok\n");
-            m_track += "driverok-->";
-            m_track += "checkadb-->";
+            m_context.track += "driverok-->";
+            m_context.track += "checkadb-->";
             CheckAdbConnection(device);
         }
     }
@@ -84,7 +84,7 @@ int UsbService::CheckConnection(UsbDevice* device)
     return -1;
 }
 
-int UsbService::CheckAdbConnection(UsbDevice* device)
+int ConnectionPipeline::CheckAdbConnection(UsbDevice* device)
 {
     if (!device)
         return -1;
@@ -98,7 +98,7 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
         USB_LOG("this system sn has error\n");
         for (int attempt = 0; attempt < kSerialFixAttempts && !found; ++attempt) {
             {
-                UsbMutex guard(m_deviceLock);
+                UsbMutex guard(m_context.deviceLock);
                 if (device->m_stop) {
                     device->m_stop = false;
                     USB_LOG("this device had been pluged out\n");
@@ -108,7 +108,7 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
                 if (m_adbDevices.size() == 1 && MayAdopt(*device, *m_adbDevices.begin()->second)) {
                     USB_LOG("the system is not the same serial number as the adbserver, we need to change it "
                             "according to the adbserver\n");
-                    entry = m_adbDevices.begin()->second;
+                    entry = m_adbDevices.begin()->second.get();
                     device->m_systemSn = device->m_pDeviceSn;
                     device->m_pDeviceSn = entry->m_serial;
                     found = true;
@@ -142,8 +142,8 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
         } else if (entry->m_state == "offline") {
             USB_LOG("notify ui this device is offline, need to restart the adbd of the phone\n");
             SendDeviceToUi(device, USB_WM_PHONE_ADBDEBUG_EXCEPTION);
-            m_track += "ADB_CHECK_DEVICE_OFFLINE";
-            m_track.Write(false);
+            m_context.track += "ADB_CHECK_DEVICE_OFFLINE";
+            m_context.track.Write(false);
         } else {
             USB_LOG("unkown status..\n");
         }
@@ -152,21 +152,21 @@ int UsbService::CheckAdbConnection(UsbDevice* device)
 
     USB_LOG("wait 15 soconds, no find %s\n", device->m_pDeviceSn.c_str());
     if (HandleAdbServerException(device) == 0) {
-        m_track += "ADB_CHECK_ADBSERVER_EXCEPTION";
-        m_track.Write(true);
+        m_context.track += "ADB_CHECK_ADBSERVER_EXCEPTION";
+        m_context.track.Write(true);
         SendDeviceToUi(device, USB_WM_RESCAN_PHONE_BYADB);
     }
     return -1;
 }
 
-AdbDevice* UsbService::FindAdbDevice(UsbDevice* device)
+AdbDevice* ConnectionPipeline::FindAdbDevice(UsbDevice* device)
 {
     if (!device)
         return nullptr;
     const std::string windowsSn = device->m_pDeviceSn;
     for (int attempt = 0; attempt < kFindAttempts; ++attempt) {
         {
-            UsbMutex guard(m_deviceLock);
+            UsbMutex guard(m_context.deviceLock);
             if (device->m_stop) {
                 device->m_stop = false;
                 USB_LOG("this device had been pluged out\n");
@@ -174,7 +174,7 @@ AdbDevice* UsbService::FindAdbDevice(UsbDevice* device)
             }
             RefreshAdbDevices();
             for (auto& kv : m_adbDevices) {
-                AdbDevice* entry = kv.second;
+                AdbDevice* entry = kv.second.get();
                 USB_LOG("system dev_sn is %s\n", windowsSn.c_str());
                 USB_LOG("adb phone dev_sn is %s\n", entry->m_serial.c_str());
                 if (windowsSn == ToLowerAscii(entry->m_serial) || windowsSn == ToUpperAscii(entry->m_serial)) {
@@ -183,7 +183,7 @@ AdbDevice* UsbService::FindAdbDevice(UsbDevice* device)
                 }
             }
             if (m_adbDevices.size() == 1 && MayAdopt(*device, *m_adbDevices.begin()->second)) {
-                AdbDevice* only = m_adbDevices.begin()->second;
+                AdbDevice* only = m_adbDevices.begin()->second.get();
                 device->m_pDeviceSn = only->m_serial;
                 return only;
             }
@@ -193,10 +193,8 @@ AdbDevice* UsbService::FindAdbDevice(UsbDevice* device)
     return nullptr;
 }
 
-void UsbService::RefreshAdbDevices()
+void ConnectionPipeline::RefreshAdbDevices()
 {
-    for (auto& kv : m_adbDevices)
-        delete kv.second;
     m_adbDevices.clear();
 
     EnsureAdbServer();
@@ -216,19 +214,20 @@ void UsbService::RefreshAdbDevices()
         const std::vector<std::string> fields = SplitString(line, "\t", "");
         if (fields.size() != 2)
             continue;
-        AdbDevice* entry = new AdbDevice(fields[0], fields[1]);
-        if (!m_adbDevices.emplace(entry->m_serial, entry).second) {
+        // The first line of a serial stays; a repeated one is a conflict the host hears of.
+        if (m_adbDevices.count(fields[0])) {
             USB_LOG("this device sn had already existed in the list\n");
-            SendSerialToUi(USB_WM_PHONE_SN_CONFLICT, entry->m_serial);
-            delete entry;
+            SendSerialToUi(USB_WM_PHONE_SN_CONFLICT, fields[0]);
+            continue;
         }
+        m_adbDevices.emplace(fields[0], std::make_unique<AdbDevice>(fields[0], fields[1]));
     }
 }
 
-void UsbService::RetryDevice(const std::string& serial)
+void ConnectionPipeline::RetryDevice(const std::string& serial)
 {
     USB_LOG("USB_RETRY........\n");
-    UsbDevice* device = m_deviceList.FindBySn(serial);
+    UsbDevice* device = m_context.devices.FindBySn(serial);
     if (!device)
         return;
     std::vector<PhoneSystemInfo*> interfaces;
@@ -240,12 +239,12 @@ void UsbService::RetryDevice(const std::string& serial)
     }
     for (PhoneSystemInfo* info : interfaces)
         delete info;
-    m_track.Clear();
-    m_track += "retry-->";
+    m_context.track.Clear();
+    m_context.track += "retry-->";
     CheckConnection(device);
 }
 
-void UsbService::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces)
+void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces)
 {
     for (PhoneSystemInfo* info : interfaces) {
         if (!info)
@@ -253,14 +252,25 @@ void UsbService::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<Phone
         const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->_phone_sn_instance_id), '#');
         if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
             info->m_description = phone.m_description;
-        if (AddDeviceFromInterface(m_deviceList, *info) != 0 && HeldByAnotherDevice(m_deviceList, parts)) {
+        if (AddDeviceFromInterface(m_context.devices, *info) != 0 && HeldByAnotherDevice(m_context.devices, parts)) {
             USB_LOG("notify ui sn conflict\n");
             Json::Value payload(Json::objectValue);
             payload["device_sn"] = parts.serial;
             payload["device_desc"] = WideToNarrow(info->m_description);
-            SendToUi(USB_WM_PHONE_SN_CONFLICT, WriteJson(payload));
+            m_context.ui.SendToUi(USB_WM_PHONE_SN_CONFLICT, WriteJson(payload));
         }
     }
+}
+
+void ConnectionPipeline::SendDeviceToUi(UsbDevice* device, int id)
+{
+    if (device)
+        m_context.ui.SendToUi(id, DevicePayload(*device));
+}
+
+void ConnectionPipeline::SendSerialToUi(int id, const std::string& serial)
+{
+    m_context.ui.SendToUi(id, SerialPayload(serial));
 }
 
 }  // namespace USB

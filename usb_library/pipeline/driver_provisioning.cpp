@@ -6,7 +6,8 @@
 
 #include "cloud/driver_install.h"
 #include "discovery/device_scan.h"
-#include "service/USB_Service.h"
+#include "pipeline/pipeline.h"
+#include "support/json_utils.h"
 #include "support/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
@@ -64,7 +65,8 @@ bool StartInstallThread(const std::shared_ptr<InstallJob>& job)
 // The download's progress function: the host hears of progress only when notified, but a
 // phone that left ends its download either way.
 struct DownloadWatch {
-    UsbService* service;
+    ConnectionPipeline* pipeline;
+    UsbCLock* deviceLock;
     UsbDevice* device;
     bool notify;
 };
@@ -73,8 +75,8 @@ int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
 {
     DownloadWatch* watch = static_cast<DownloadWatch*>(context);
     if (watch->notify)
-        return UsbService::OnDownloadProgress(percent, watch->service);
-    UsbMutex guard(watch->service->m_deviceLock);
+        return ConnectionPipeline::OnDownloadProgress(percent, watch->pipeline);
+    UsbMutex guard(*watch->deviceLock);
     if (watch->device->m_stop) {
         USB_LOG("stop download the driver\n");
         return -1;
@@ -130,7 +132,7 @@ int InstallThreadsRunning()
     return g_installThreads;
 }
 
-int UsbService::WaitForPendingDriverInstall(UsbDevice* device, int passes)
+int ConnectionPipeline::WaitForPendingDriverInstall(UsbDevice* device, int passes)
 {
     if (!device)
         return -1;
@@ -138,37 +140,37 @@ int UsbService::WaitForPendingDriverInstall(UsbDevice* device, int passes)
         return -2;
     SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_pDeviceSn);
     Sleep(kPendingSleepMs);
-    m_deviceLock.Enter();
+    m_context.deviceLock.Enter();
     int counter = passes;
     while (!device->m_stop) {
         if (NoPendingInstall(1000)) {
             USB_LOG("windows install the driver successfully\n");
-            m_deviceLock.Leave();
+            m_context.deviceLock.Leave();
             return 0;
         }
         USB_LOG("wait windows install the driver\n");
         if (--counter < 0) {
-            m_deviceLock.Leave();
+            m_context.deviceLock.Leave();
             return 0;
         }
         if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
             device->m_isDriverOk = true;
-            m_deviceLock.Leave();
+            m_context.deviceLock.Leave();
             return 0;
         }
-        m_deviceLock.Leave();
+        m_context.deviceLock.Leave();
         Sleep(kPendingSleepMs);
-        m_deviceLock.Enter();
+        m_context.deviceLock.Enter();
     }
     USB_LOG("this device had been pluged out\n");
     device->m_stop = false;
-    m_deviceLock.Leave();
+    m_context.deviceLock.Leave();
     return -1;
 }
 
 // ---- step 2 ----------------------------------------------------------------------------
 
-int UsbService::CheckDriver(UsbDevice* device)
+int ConnectionPipeline::CheckDriver(UsbDevice* device)
 {
     if (!device) {
         USB_LOG("dev param is null\n");
@@ -196,12 +198,12 @@ int UsbService::CheckDriver(UsbDevice* device)
     USB_LOG("notify ui driver installing...\n");
     if (notify)
         SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
-    if (!m_cloud.QueryDriver(device)) {
+    if (!m_context.cloud.QueryDriver(device)) {
         USB_LOG("get driver url fail\n");
         USB_LOG("notify ui driver access url fail\n");
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
-        m_track += "DRIVER_CHECK_URL_FAIL";
-        m_track.Write(true);
+        m_context.track += "DRIVER_CHECK_URL_FAIL";
+        m_context.track.Write(true);
         return -1;
     }
 
@@ -230,26 +232,26 @@ int UsbService::CheckDriver(UsbDevice* device)
         return 0;
     }
     USB_LOG("notify ui check the driver install fail..\n");
-    m_track += "DRIVER_CHECK_INSTALL_FAIL";
-    m_track.Write(true);
+    m_context.track += "DRIVER_CHECK_INSTALL_FAIL";
+    m_context.track.Write(true);
     DeleteFile(device->m_driverFile);
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_FAIL);
     return -1;
 }
 
-int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5,
-                                         bool notify)
+int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5,
+                                                 bool notify)
 {
     if (!device)
         return -1;
     if (notify)
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOADING);
     m_downloadDevice = device;
-    DownloadWatch watch{this, device, notify};
-    const int downloaded = m_cloud.DownloadDriver(url, device->m_driverFile, md5, &WatchDownload, &watch);
+    DownloadWatch watch{this, &m_context.deviceLock, device, notify};
+    const int downloaded = m_context.cloud.DownloadDriver(url, device->m_driverFile, md5, &WatchDownload, &watch);
     m_downloadDevice = nullptr;
     // A phone that left during the download hears nothing more and gets no installer.
-    if (TakeStop(m_deviceLock, *device)) {
+    if (TakeStop(m_context.deviceLock, *device)) {
         USB_LOG("this device had been pluged out\n");
         return kPhoneLeft;
     }
@@ -269,14 +271,14 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
         DeleteFile(device->m_driverFile);
         return 0;
     }
-    if (TakeStop(m_deviceLock, *device)) {
+    if (TakeStop(m_context.deviceLock, *device)) {
         USB_LOG("this device had been pluged out\n");
         return kPhoneLeft;
     }
 
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
-    job->cloud = &m_cloud;
+    job->cloud = &m_context.cloud;
     job->device.reset(new UsbDevice());
     job->device->m_pDeviceSn = device->m_pDeviceSn;
     job->device->m_vid = device->m_vid;
@@ -286,7 +288,7 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
     const bool started = StartInstallThread(job);
 
     for (;;) {
-        if (TakeStop(m_deviceLock, *device)) {
+        if (TakeStop(m_context.deviceLock, *device)) {
             USB_LOG("this device had been pluged out\n");
             return kPhoneLeft;
         }
@@ -303,9 +305,29 @@ int UsbService::DownloadAndInstallDriver(UsbDevice* device, const std::string& u
     }
 
     if (!device->m_isDriverOk) {
-        m_cloud.ReportInstallError(device->m_vid, device->m_pid);
+        m_context.cloud.ReportInstallError(device->m_vid, device->m_pid);
         return -1;
     }
+    return 0;
+}
+
+int32_t ConnectionPipeline::OnDownloadProgress(int32_t percent, void* context)
+{
+    if (!context)
+        return 0;
+    ConnectionPipeline* self = static_cast<ConnectionPipeline*>(context);
+    Json::Value payload(Json::objectValue);
+    if (UsbDevice* device = self->m_downloadDevice) {
+        if (device->m_stop) {
+            USB_LOG("stop download the driver\n");
+            return -1;
+        }
+        payload["device_sn"] = device->m_pDeviceSn;
+        payload["device_desc"] = device->m_description;
+    }
+    payload["down_progress"] = percent;
+    USB_LOG("download progress is %d\n", percent);
+    self->m_context.ui.SendToUi(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
     return 0;
 }
 

@@ -55,8 +55,6 @@ UsbService::~UsbService()
     delete m_listener;
     m_listener = nullptr;
     g_listener = nullptr;
-    for (auto& kv : m_adbDevices)
-        delete kv.second;
 }
 
 // ---- lifecycle -----------------------------------------------------------------------
@@ -78,7 +76,7 @@ void UsbService::Start()
     SetLogRelay(relay);
     if (ports.system)
         ports.system->SocketsStartup();
-    StartAdbServer();
+    m_pipeline.StartAdbServer();
 
     // Read by the loop's cloud queries; a loop an earlier stop left behind may still read it.
     if (m_cloud.m_baseUrl != m_config.DriverHost())
@@ -211,13 +209,13 @@ void UsbService::RunLoop(unsigned generation)
             }
             HandleMessage(message);
         } catch (const WorkAbandoned&) {
-            m_downloadDevice = nullptr;
+            m_pipeline.ForgetDownloadDevice();
             USB_LOG("the usb service stopped, the message in progress is left\n");
         } catch (const std::exception& e) {
-            m_downloadDevice = nullptr;
+            m_pipeline.ForgetDownloadDevice();
             USB_LOG("the message could not be handled: %s\n", e.what());
         } catch (...) {
-            m_downloadDevice = nullptr;
+            m_pipeline.ForgetDownloadDevice();
             USB_LOG("the message could not be handled\n");
         }
     }
@@ -337,7 +335,7 @@ void UsbService::HandleMessage(const std::string& text)
     } else if (action == "DEVNODES_CHANGED") {
         HandleDevnodesChanged();
     } else if (action == "KILL-ADBSERVER") {
-        KillAdbServerCommand(MemberText(root, "device_sn"));
+        m_pipeline.KillAdbServerCommand(MemberText(root, "device_sn"));
     }
 }
 
@@ -355,12 +353,12 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
     bool accepted = false;
 
     auto announce = [&] {
-        SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, parts.serial);
+        SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload(parts.serial));
         USB_LOG("step:0->notify ui to try connect the phone...\n");
         USB_LOG("step:1->notify ui checking adbmode of the phone\n");
         m_track.Start(parts.vid, parts.pid, parts.serial, WideToNarrow(info.m_description));
         m_track += "checkadbdebug-->";
-        SendSerialToUi(USB_WM_CHECKING_ADBMODE, parts.serial);
+        SendToUi(USB_WM_CHECKING_ADBMODE, SerialPayload(parts.serial));
     };
     auto addFromInfo = [&] {
         if (CreateDeviceNode(m_deviceList, info, parts.vid, parts.pid) != 0)
@@ -372,7 +370,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
         announce();
         WaitForWindowsDriverInstall(parts.key, parts.serial);
         if (FindAdbInterfacesWithRetry(NarrowToWide(parts.key), interfaces, 3, info, parts.serial))
-            RegisterAdbInterfaces(info, interfaces);
+            m_pipeline.RegisterAdbInterfaces(info, interfaces);
         else
             addFromInfo();
     } else if (m_decision.CheckNeighbourPids(info, id, false)) {
@@ -384,7 +382,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
         if (m_decision.CheckBySystem(id, interfaces, 1)) {
             accepted = true;
             announce();
-            RegisterAdbInterfaces(info, interfaces);
+            m_pipeline.RegisterAdbInterfaces(info, interfaces);
         }
     }
     for (PhoneSystemInfo* p : interfaces)
@@ -394,7 +392,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
     if (!accepted) {
         USB_LOG("this device is not phone\n");
     } else if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
-        CheckConnection(device);
+        m_pipeline.CheckConnection(device);
     }
     RemoveMessages("DEVNODES_CHANGED");
 }
@@ -406,7 +404,7 @@ void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
     USB_LOG("find a new device offline, %s\n", parts.serial.c_str());
     if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
         USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
-        SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
+        SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
         m_deviceList.Remove(device);
     }
     RemoveMessages("DEVNODES_CHANGED");
@@ -418,7 +416,7 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
     USB_LOG("_msg is %s\n", text.c_str());
     USB_LOG("adbcmd %d, cmd %d\n", static_cast<int>(USB_WM_ADB_OPEN), command);
     if (command != USB_WM_ADB_OPEN) {
-        RetryDevice(serial);
+        m_pipeline.RetryDevice(serial);
         return;
     }
     USB_LOG("the adb debug maybe do not open\n");
@@ -427,21 +425,21 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
         return;
     if (device->m_adbOpenRetry == 0) {
         device->m_adbOpenRetry = 1;
-        RetryDevice(serial);
+        m_pipeline.RetryDevice(serial);
     } else if (device->m_adbOpenRetry == 1) {
         device->m_adbOpenRetry = 0;
         m_track.Clear();
         m_track.Start(device->m_vid, device->m_pid, device->m_pDeviceSn, device->m_description);
         m_track += "retry-->";
-        SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, device->m_pDeviceSn);
+        SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload(device->m_pDeviceSn));
         USB_LOG("step:0->notify ui to retry connect the phone...\n");
         m_track += "checkdriver-->";
-        if (CheckDriver(device) != 0)
+        if (m_pipeline.CheckDriver(device) != 0)
             return;
         USB_LOG("this device's driver ok\n");
         m_track += "driverok-->";
         m_track += "checkadb-->";
-        CheckAdbConnection(device);
+        m_pipeline.CheckAdbConnection(device);
     }
 }
 
@@ -460,12 +458,17 @@ void UsbService::HandleDevnodesChanged()
             UsbDevice* device = kv.second;
             if (!IsPhonePresent(m_decision, device->m_vidPid, device->m_systemSn)) {
                 USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
-                SendDeviceToUi(device, USB_WM_DEVICE_OFFLINE);
+                SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
                 m_deviceList.Remove(device);
                 break;
             }
         }
     }
+}
+
+void UsbService::StartAdbServer()
+{
+    m_pipeline.StartAdbServer();
 }
 
 // ---- phone questions of the exports ------------------------------------------------

@@ -18,6 +18,7 @@
 #include "identification/phone_decision.h"
 #include "identification/vendor_cache.h"
 #include "identification/whitelist_update.h"
+#include "pipeline/pipeline.h"
 #include "support/Usb_Config.h"
 #include "support/ports/listener_port.h"
 #include "support/usb_event.h"
@@ -27,7 +28,7 @@
 
 namespace USB {
 
-class UsbService {
+class UsbService : public UiSink {
 public:
     UsbService();
     virtual ~UsbService();
@@ -58,12 +59,9 @@ public:
     // Host notifications.
     // Delivered only while a callback is set; Stop clears it and waits (bounded) for those in
     // progress on other threads.
-    void SendToUi(int id, const std::string& json);
+    void SendToUi(int id, const std::string& json) override;
     void SetCallback(UsbUiCallback callback);
-    void SendDeviceToUi(UsbDevice* device, int id);
-    void SendSerialToUi(int id, const std::string& serial);
     static std::string MessageName(int id);
-    static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* service);
 
     // The owned subsystems, for tests that drive one of them inside a whole service.
     TrackRecord& Track() { return m_track; }
@@ -73,25 +71,10 @@ public:
     VendorCache& VendorCacheOf() { return m_vendorCache; }
     PhoneDecision& Decision() { return m_decision; }
     WhitelistUpdater& Updater() { return m_whitelistUpdater; }
+    ConnectionPipeline& Pipeline() { return m_pipeline; }
 
-    // ADB server.
+    // Starts the ADB server, or borrows the one running.
     void StartAdbServer();
-    int EnsureAdbServer();
-    int HandleAdbServerException(UsbDevice* device);
-    void KillAdbServerCommand(const std::string& serial);
-
-    // Connection pipeline.
-    int CheckConnection(UsbDevice* device);
-    int CheckAdbConnection(UsbDevice* device);
-    AdbDevice* FindAdbDevice(UsbDevice* device);
-    void RefreshAdbDevices();
-    void RetryDevice(const std::string& serial);
-    void RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces);
-
-    // Driver provisioning.
-    int CheckDriver(UsbDevice* device);
-    int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
-    int WaitForPendingDriverInstall(UsbDevice* device, int passes);
 
     // Phone questions of the exports. Each empties the negative cache and reads the whitelist
     // again first (IsPhone, HasPhone); ids are upper-cased '#'-separated instance ids.
@@ -106,7 +89,6 @@ public:
     UsbDeviceList m_deviceList;
     UsbCloud m_cloud;
     std::deque<std::string> m_messages;
-    std::map<std::string, AdbDevice*> m_adbDevices;
     UsbCLock m_serviceLock;
     UsbCLock m_queueLock;
     UsbCLock m_deviceLock;
@@ -116,8 +98,6 @@ public:
     std::shared_ptr<UsbEvent> m_loopEnded;
     UsbConfig m_config;
     TrackRecord m_track{m_config};
-    UsbDevice* m_downloadDevice = nullptr;
-    std::atomic<bool> m_bBorrowedAdbServer{false};
 
     // Signalled by every push so the loop sleeps until there is work.
     UsbEvent m_queueSignal;
@@ -127,6 +107,7 @@ public:
     PhoneDecision m_decision{m_whiteList, m_vendorCache, m_cloud};
     WhitelistUpdater m_whitelistUpdater{m_whiteList, m_vendorCache, m_cloud, m_serviceLock, m_config,
                                         [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
+    ConnectionPipeline m_pipeline{PipelineContext{m_deviceList, m_deviceLock, *this, m_track, m_cloud}};
 
 private:
     void RunLoop(unsigned generation);

@@ -1,4 +1,4 @@
-// Messages to the host: the one callback, the device payload and the progress notification.
+// Messages to the host: the one callback and the names of the message ids in the log.
 #include "service/USB_Service.h"
 #include "support/json_utils.h"
 #include "support/usb_log.h"
@@ -110,45 +110,6 @@ void UsbService::CloseCallbacks(std::chrono::steady_clock::time_point deadline)
     m_callback = nullptr;
     // A callback that stops the service from within is its own; it is not waited for.
     m_callbackIdle.wait_until(guard, deadline, [this] { return m_callbacksRunning <= t_callbackDepth; });
-}
-
-void UsbService::SendDeviceToUi(UsbDevice* device, int id)
-{
-    if (!device)
-        return;
-    Json::Value payload(Json::objectValue);
-    payload["device_sn"] = device->m_pDeviceSn;
-    payload["device_desc"] = device->m_description;
-    payload["b_adbopen"] = device->m_isAdbOpen;
-    payload["b_driver"] = device->m_isDriverOk;
-    SendToUi(id, WriteJson(payload));
-}
-
-void UsbService::SendSerialToUi(int id, const std::string& serial)
-{
-    Json::Value payload(Json::objectValue);
-    payload["device_sn"] = serial;
-    SendToUi(id, WriteJson(payload));
-}
-
-int32_t UsbService::OnDownloadProgress(int32_t percent, void* context)
-{
-    if (!context)
-        return 0;
-    UsbService* self = static_cast<UsbService*>(context);
-    Json::Value payload(Json::objectValue);
-    if (UsbDevice* device = self->m_downloadDevice) {
-        if (device->m_stop) {
-            USB_LOG("stop download the driver\n");
-            return -1;
-        }
-        payload["device_sn"] = device->m_pDeviceSn;
-        payload["device_desc"] = device->m_description;
-    }
-    payload["down_progress"] = percent;
-    USB_LOG("download progress is %d\n", percent);
-    self->SendToUi(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
-    return 0;
 }
 
 }  // namespace USB

@@ -18,7 +18,7 @@ TEST_F(AdbServerTest, RunningServerThatAnswersIsBorrowedUntilWeStartOurOwn)
     bridge.StartResults({-1, -1, 0});
     processes.connectResult = ConnectResult::Connected;
     service.StartAdbServer();
-    EXPECT_TRUE(service.m_bBorrowedAdbServer);
+    EXPECT_TRUE(service.Pipeline().BorrowedAdbServer());
     EXPECT_EQ(bridge.inits, 1);
     EXPECT_EQ(processes.connectTimeouts, std::vector<uint32_t>{2000});
     std::string log = WithoutCr(platform.LogText());
@@ -26,12 +26,12 @@ TEST_F(AdbServerTest, RunningServerThatAnswersIsBorrowedUntilWeStartOurOwn)
     EXPECT_NE(log.find("connect 5037 success\n"), std::string::npos);
     EXPECT_NE(log.find("borrow the thirdy party adbserver\n"), std::string::npos);
 
-    service.RefreshAdbDevices();  // still the other program's server: the flag stays
-    EXPECT_TRUE(service.m_bBorrowedAdbServer);
+    service.Pipeline().RefreshAdbDevices();  // still the other program's server: the flag stays
+    EXPECT_TRUE(service.Pipeline().BorrowedAdbServer());
     EXPECT_EQ(processes.connectTimeouts.size(), 1u);  // no probe before a listing
 
-    service.RefreshAdbDevices();  // that server went away and the bridge started ours
-    EXPECT_FALSE(service.m_bBorrowedAdbServer);
+    service.Pipeline().RefreshAdbDevices();  // that server went away and the bridge started ours
+    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
     log = WithoutCr(platform.LogText());
     ASSERT_NE(log.find("use the self adbserver\n"), std::string::npos);
     EXPECT_LT(log.find("use the self adbserver\n"), log.rfind("the adb server starts successfully\n"));
@@ -39,11 +39,11 @@ TEST_F(AdbServerTest, RunningServerThatAnswersIsBorrowedUntilWeStartOurOwn)
 
 TEST_F(AdbServerTest, RunningServerThatDoesNotAnswerIsFatal)
 {
-    service.m_bBorrowedAdbServer = true;
+    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
     bridge.StartResults({-1});
     processes.connectResult = ConnectResult::Failed;
     service.StartAdbServer();
-    EXPECT_FALSE(service.m_bBorrowedAdbServer);
+    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
     const std::string log = WithoutCr(platform.LogText());
     EXPECT_NE(log.find("connect 5037 failed\n"), std::string::npos);
     EXPECT_NE(log.find("FATAL error............................\n"), std::string::npos);
@@ -51,10 +51,10 @@ TEST_F(AdbServerTest, RunningServerThatDoesNotAnswerIsFatal)
 
 TEST_F(AdbServerTest, ServerStartedByUsIsOurOwn)
 {
-    service.m_bBorrowedAdbServer = true;
+    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
     bridge.StartResults({0});
     service.StartAdbServer();
-    EXPECT_FALSE(service.m_bBorrowedAdbServer);
+    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
     EXPECT_NE(WithoutCr(platform.LogText()).find("the adb server starts successfully\n"), std::string::npos);
     EXPECT_TRUE(processes.connectTimeouts.empty());
 }
@@ -63,7 +63,7 @@ TEST_F(AdbServerTest, ServerTheBridgeCouldNotStartIsNotReportedAsStarted)
 {
     bridge.StartResults({-2});
     service.StartAdbServer();
-    EXPECT_FALSE(service.m_bBorrowedAdbServer);
+    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
     const std::string log = WithoutCr(platform.LogText());
     EXPECT_EQ(log.find("the adb server starts successfully\n"), std::string::npos);
     EXPECT_NE(log.find("the adb server could not be started: -2\n"), std::string::npos);
@@ -85,7 +85,7 @@ TEST(AdbServerWithoutInit, MissingLibraryIsLoggedOnceAndLoadedOnce)
     ResetAdbForTests();
     UsbService service;
     service.StartAdbServer();
-    service.RefreshAdbDevices();
+    service.Pipeline().RefreshAdbDevices();
     // Beside the host first, then by name; once for both calls.
     EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
     EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
@@ -195,7 +195,7 @@ TEST_F(AdbServerTest, PrivilegeFailuresArePrintedAndTheProcessIsOpenedAnyway)
 TEST_F(AdbServerTest, NobodyOnThePortAsksForAnOsRestart)
 {
     UsbDevice* phone = AddPhone("ABC123");
-    EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
+    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_RESTART_OS, OwnerPayload("ABC123", "Pixel", "os")}}));
     const std::string log = WithoutCr(platform.LogText());
@@ -212,7 +212,7 @@ TEST_F(AdbServerTest, OurOwnServerIsToBeRestartedByTheHost)
     UsbDevice* phone = AddPhone("ABC123");
     processes.Add(40, L"adb.exe");
     processes.Listen(40);
-    EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
+    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_RESTART_ADBSERVER, OwnerPayload("ABC123", "Pixel", "adb.exe")}}));
     EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui restart adb.exe\n"), std::string::npos);
@@ -223,7 +223,7 @@ TEST_F(AdbServerTest, TableWithoutOwnerIdsAsOnWineAsksForAServerRestart)
 {
     UsbDevice* phone = AddPhone("ABC123");
     processes.Listen(0);
-    EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
+    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_RESTART_ADBSERVER, OwnerPayload("ABC123", "Pixel", "")}}));
 }
@@ -231,14 +231,14 @@ TEST_F(AdbServerTest, TableWithoutOwnerIdsAsOnWineAsksForAServerRestart)
 TEST_F(AdbServerTest, ForeignBorrowedServerIsLeftToTheHostToKillWhetherItsImageOpensOrNot)
 {
     UsbDevice* phone = AddPhone("ABC123");
-    service.m_bBorrowedAdbServer = true;
+    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
     for (const bool inspectable : {true, false}) {
         processes.processes.clear();
         processes.tcpRows.clear();
         ui.Clear();
         processes.Add(50, L"tool_adb.exe", inspectable);
         processes.Listen(50);
-        EXPECT_EQ(ReportAdbServerOwner(service, *phone), -1);
+        EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
         EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                      {USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload("ABC123", "Pixel", "tool_adb.exe")}}));
     }
@@ -249,11 +249,11 @@ TEST_F(AdbServerTest, ForeignBorrowedServerIsLeftToTheHostToKillWhetherItsImageO
 TEST_F(AdbServerTest, HostHelperOnThePortIsKilledAndStartedAgainHidden)
 {
     UsbDevice* phone = AddPhone("ABC123");
-    service.m_bBorrowedAdbServer = true;
+    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
     processes.Add(5, L"Parvello_helper.exe");  // another copy, not the port owner
     processes.Add(77, L"Parvello_helper.exe");
     processes.Listen(77);
-    EXPECT_EQ(ReportAdbServerOwner(service, *phone), 0);
+    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), 0);
     EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 1}}));
     EXPECT_EQ(processes.shellOpened, std::vector<std::string>{GetExeDirectory() + "Parvello_helper.exe"});
     EXPECT_TRUE(ui.Messages().empty());
@@ -265,8 +265,8 @@ TEST_F(AdbServerTest, PhoneGoneFromWindowsIsNotAServerProblem)
     tree.AddPhone(L"18D1", L"4EE7", L"OTHER01", L"Pixel");
     tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
     UsbDevice* phone = AddPhone("ABC123");
-    EXPECT_EQ(service.HandleAdbServerException(nullptr), 0);
-    EXPECT_EQ(service.HandleAdbServerException(phone), 0);
+    EXPECT_EQ(service.Pipeline().HandleAdbServerException(nullptr), 0);
+    EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), 0);
     EXPECT_NE(WithoutCr(platform.LogText()).find("phone is not exist\n"), std::string::npos);
     EXPECT_TRUE(ui.Messages().empty());
 }
@@ -281,7 +281,7 @@ TEST_F(PresentPhoneTest, UnlistedPhoneWithNobodyOnThePortEndsWithOsRestart)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_CHECKING_ADB_CONNECTING, DevicePayload("ABC123", "Pixel", true, false)},
                                  {USB_WM_RESTART_OS, OwnerPayload("ABC123", "Pixel", "os")}}));
@@ -292,14 +292,14 @@ TEST_F(PresentPhoneTest, UnlistedPhoneBehindTheHelperIsRescannedAfterItsRestart)
 {
     Fake::RelayRecorder relay;
     UsbDevice* phone = AddPhone("ABC123");
-    service.m_bBorrowedAdbServer = true;
+    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
     bridge.StartResults({-1});  // every listing finds the borrowed server still running
     service.Track().Clear();
     service.Track() += "head&process=checkadb-->";
     processes.Add(77, L"Parvello_helper.exe");
     processes.Listen(77);
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(processes.terminated.size(), 1u);
     EXPECT_EQ(processes.shellOpened.size(), 1u);
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_RESCAN_PHONE_BYADB}));
@@ -326,7 +326,7 @@ TEST_F(AdbServerTest, KillCommandWithNobodyOnThePortOnlyRetries)
 {
     AddPhone("ABC123", false);
     processes.Add(5, L"adb.exe");
-    service.KillAdbServerCommand("ABC123");
+    service.Pipeline().KillAdbServerCommand("ABC123");
     EXPECT_TRUE(processes.terminated.empty());
     EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
 }

@@ -13,7 +13,7 @@ TEST_F(ConnectionTest, ListedPhoneGoesOnline)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"List of devices attached\nABC123\tdevice\n"});
-    EXPECT_EQ(service.CheckAdbConnection(phone), -1);
+    EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), -1);
     const std::string d = DevicePayload("ABC123", "Pixel", true, false);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{{USB_WM_CHECKING_ADB_CONNECTING, d},
                                                                        {USB_WM_CHECKING_ADB_DEVICE_STATUS, d},
@@ -31,7 +31,7 @@ TEST_F(ConnectionTest, MadeUpSerialIsReplacedByTheOnlyListedPhone)
 {
     UsbDevice* phone = AddPhone("6&2A1B3C4D&0&1");
     bridge.Script({"", "R58M123\tdevice\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(phone->m_pDeviceSn, "R58M123");
     EXPECT_EQ(phone->m_systemSn, "6&2A1B3C4D&0&1");
     EXPECT_EQ(platform.clock.CountSleeps(1000), 1u);
@@ -50,7 +50,7 @@ TEST_F(ConnectionTest, MadeUpSerialWithTwoListedPhonesGivesUpAfterFiveSeconds)
 {
     UsbDevice* phone = AddPhone("6&2A1B3C4D&0&1");
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 5);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 5u);
     EXPECT_EQ(phone->m_pDeviceSn, "6&2A1B3C4D&0&1");
@@ -80,7 +80,7 @@ TEST_F(ConnectionTest, TheOnlyListedSerialIsTakenOnlyWhenNoOtherPluggedDeviceHas
             tree.AddPhone(L"22B8", L"2E76", NarrowToWide(row.otherDevice));
         UsbDevice* phone = AddPhone(row.windows);
         bridge.Script({std::string(row.listed) + "\tdevice\n"});
-        service.CheckAdbConnection(phone);
+        service.Pipeline().CheckAdbConnection(phone);
         EXPECT_EQ(phone->m_pDeviceSn, row.after) << row.windows << " " << row.otherDevice;
         EXPECT_EQ(ui.Count(USB_WM_DEVICE_ONLINE), *row.otherDevice ? 0u : 1u) << row.windows << " " << row.otherDevice;
     }
@@ -96,7 +96,7 @@ TEST_F(ConnectionTest, AnotherDeviceLeavingDuringTheListingWaitStopsNothing)
                 "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5679#MOUSE01#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}",
                 0, &service);
     };
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(ui.Ids().back(), USB_WM_DEVICE_ONLINE);
     EXPECT_EQ(WithoutCr(platform.LogText()).find("this device had been pluged out"), std::string::npos);
 }
@@ -105,7 +105,7 @@ TEST_F(ConnectionTest, UnknownStateIsAskedTenTimesWithoutWaiting)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"ABC123\tunauthorized\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 10);
     EXPECT_TRUE(platform.clock.Sleeps().empty());
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS}));
@@ -120,7 +120,7 @@ TEST_F(ConnectionTest, OfflinePhoneIsRecheckedThenReportedToTheFileOnly)
     service.Track().Clear();
     service.Track() += "head&process=checkadb-->";
     bridge.Script({"ABC123\toffline\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 10);
     EXPECT_EQ(platform.clock.Sleeps(), std::vector<uint32_t>(10, 200));
     EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "the device status is offline, recheck...\n"), 10u);
@@ -136,7 +136,7 @@ TEST_F(ConnectionTest, OfflineThenOnlineEndsOnline)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(platform.clock.Sleeps(), (std::vector<uint32_t>{200, 200}));
     EXPECT_EQ(ui.Ids().back(), USB_WM_DEVICE_ONLINE);
 }
@@ -155,7 +155,7 @@ TEST_F(ConnectionTest, UnplugWhileWaitingAsksTheHostToRescan)
                 "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE7#ABC123#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}",
                 0, &service);
     };
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 2);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 2u);
     EXPECT_FALSE(phone->m_stop);
@@ -175,7 +175,7 @@ TEST_F(ConnectionTest, TwoOtherPhonesEndInTheNotFoundPathAfterFifteenSeconds)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.CheckAdbConnection(phone);
+    service.Pipeline().CheckAdbConnection(phone);
     EXPECT_EQ(bridge.listings, 15);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 15u);
     EXPECT_NE(WithoutCr(platform.LogText()).find("wait 15 soconds, no find ABC123\n"), std::string::npos);
@@ -191,20 +191,20 @@ TEST_F(ConnectionTest, AdbDebugOffIsRecordedAndRelayedBeforeTheHostIsAsked)
     service.Track().Start("18D1", "4EE7", "ABC123", "Pixel");
     service.Track() += "checkadbdebug-->";
     const std::string expected = service.Track().Text() + "dmfail-->";
-    EXPECT_EQ(service.CheckConnection(phone), -1);
+    EXPECT_EQ(service.Pipeline().CheckConnection(phone), -1);
     EXPECT_EQ(LastTrackLine(), expected);
     EXPECT_EQ(relay.sent, std::vector<std::string>{expected});
     EXPECT_EQ(messagesWhenRelayed, 0u);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_ADB_OPEN, DevicePayload("ABC123", "Pixel", false, false)}}));
     EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui the adb debug do not open\n"), std::string::npos);
-    EXPECT_EQ(service.m_downloadDevice, nullptr);
+    EXPECT_EQ(service.Pipeline().DownloadDevice(), nullptr);
     EXPECT_EQ(bridge.listings, 0);
 }
 
 TEST_F(ConnectionTest, RetryOfUnknownSerialDoesNothing)
 {
-    service.RetryDevice("NOPE");
+    service.Pipeline().RetryDevice("NOPE");
     EXPECT_TRUE(ui.Messages().empty());
     EXPECT_NE(WithoutCr(platform.LogText()).find("USB_RETRY........\n"), std::string::npos);
 }
@@ -215,7 +215,7 @@ TEST_F(ConnectionTest, RetryStartsAFreshTrailAndRunsTheChecks)
     AddPhone("ABC123", false);
     service.Track().Clear();
     service.Track() += "old-->";
-    service.RetryDevice("ABC123");
+    service.Pipeline().RetryDevice("ABC123");
     EXPECT_EQ(relay.sent, std::vector<std::string>{"retry-->dmfail-->"});
     EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
 }
@@ -225,13 +225,13 @@ TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDevice)
     tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel", false);  // USB debugging still off
     tree.AddPhone(L"18D1", L"4EE7", L"BBBB0002", L"Pixel");         // another phone of the model
     UsbDevice* phone = AddPhone("AAAA0001", false);
-    service.RetryDevice("AAAA0001");
+    service.Pipeline().RetryDevice("AAAA0001");
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_ADB_OPEN, DevicePayload("AAAA0001", "Pixel", false, false)}}));
 
     tree.RemoveMatching(L"AAAA0001");
     tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel");  // switched on
-    service.RetryDevice("AAAA0001");
+    service.Pipeline().RetryDevice("AAAA0001");
     EXPECT_TRUE(phone->m_isAdbOpen);
     EXPECT_EQ(ui.Messages()[1].second.find("\"device_sn\":\"BBBB0002\""), std::string::npos);
 }
@@ -246,12 +246,12 @@ TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
     };
     PhoneSystemInfo phone;
     std::vector<PhoneSystemInfo*> own = {adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"), adb(L"USB#VID_18D1&PID_4EE7#AAAA0001")};
-    service.RegisterAdbInterfaces(phone, own);  // a phone with two ADB interfaces
+    service.Pipeline().RegisterAdbInterfaces(phone, own);  // a phone with two ADB interfaces
     EXPECT_EQ(service.Devices().Size(), 1u);
     EXPECT_TRUE(ui.Messages().empty());
 
     std::vector<PhoneSystemInfo*> other = {adb(L"USB#VID_22B8&PID_2E76#AAAA0001")};
-    service.RegisterAdbInterfaces(phone, other);
+    service.Pipeline().RegisterAdbInterfaces(phone, other);
     EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
                                  {USB_WM_PHONE_SN_CONFLICT, "{\"device_desc\":\"ADB Interface\",\"device_sn\":\"AAAA0001\"}\n"}}));
     for (PhoneSystemInfo* info : own)
@@ -284,7 +284,7 @@ TEST_F(ConnectionTest, ArrivalChainReachesOnlineWithItsTrackTrail)
     service.Track().Start("18D1", "4EE7", "ABC123", "Pixel");
     service.Track() += "checkadbdebug-->";
     const std::string header = service.Track().Text();
-    EXPECT_EQ(service.CheckConnection(phone), -1);
+    EXPECT_EQ(service.Pipeline().CheckConnection(phone), -1);
     EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_CHECKING_ADB_CONNECTING,
                                           USB_WM_CHECKING_ADB_DEVICE_STATUS, USB_WM_DEVICE_ONLINE}));
     const std::string& trail = service.Track().Text();
@@ -293,7 +293,7 @@ TEST_F(ConnectionTest, ArrivalChainReachesOnlineWithItsTrackTrail)
     EXPECT_EQ(trail.substr(trail.size() - std::string("driverok-->checkadb-->").size()), "driverok-->checkadb-->");
     const std::string log = WithoutCr(platform.LogText());
     EXPECT_LT(log.find("this device's adbdebug ok\n"), log.find("this device's driver ok\n"));
-    EXPECT_EQ(service.m_downloadDevice, nullptr);
+    EXPECT_EQ(service.Pipeline().DownloadDevice(), nullptr);
 }
 
 }  // namespace

@@ -158,7 +158,7 @@ protected:
 TEST_F(DriverStage, PresentAtTheThirdCheckAsksNoCloud)
 {
     tree.appearAt = 3;
-    EXPECT_EQ(service.CheckDriver(&device), 0);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
     EXPECT_TRUE(device.m_isDriverOk);
     EXPECT_TRUE(http.Records().empty());
     EXPECT_EQ(platform.clock.CountSleeps(200), 2u);
@@ -173,7 +173,7 @@ TEST_F(DriverStage, ZipOnX64RunsTheX64InstallerLocallyWithQuotedPathAndIds)
                R"("})");
     ServePackage("/download/driver/pkg.zip");
     InstallerBindsDriver();
-    EXPECT_EQ(service.CheckDriver(&device), 0);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
     InstallThreadEnded();
 
     const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE2.zip";
@@ -211,7 +211,7 @@ TEST_F(DriverStage, DevicePackageFailsAndNoGeneralUrlEndsInFailWithoutTheVendorU
 {
     ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/gone.zip","filemd5":"x"})");
     device.m_vidDriverUrl = "http://cloud.test/download/driver/vendor.zip";
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     for (const std::string& p : Paths())
         EXPECT_EQ(p.find("vendor.zip"), std::string::npos) << p;
     EXPECT_TRUE(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL));
@@ -229,7 +229,7 @@ TEST_F(DriverStage, VendorPackageWhenThereIsNoDevicePackage)
                                    USB::MD5::Of(kPackage) + R"("}})");
     ServePackage("/download/driver/vendor.exe");
     InstallerBindsDriver();
-    EXPECT_EQ(service.CheckDriver(&device), 0);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
     EXPECT_EQ(device.m_driverFile, platform.system.tempFolder + "VID_18D1&PID_4EE2.exe");
     EXPECT_EQ(Sent().back(), USB_WM_DRIVER_INSTALLING_SUCCESS);
 }
@@ -241,7 +241,7 @@ TEST_F(DriverStage, GeneralPackageIsTheLastResort)
                USB::MD5::Of(kPackage) + R"("})");
     ServePackage("/download/driver/general.exe");
     InstallerBindsDriver();
-    EXPECT_EQ(service.CheckDriver(&device), 0);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
     EXPECT_EQ(device.m_driverFile, USB::GetDataDirectory() + "general.exe");
     ASSERT_EQ(installer.runs.size(), 1u);
     EXPECT_EQ(installer.runs[0].program, device.m_driverFile);
@@ -252,7 +252,7 @@ TEST_F(DriverStage, GeneralPackageIsTheLastResort)
 TEST_F(DriverStage, QueryFailureTellsTheHostAndTracksIt)
 {
     http.ServeJson(kQueryPath, R"({"result":1,"data":{"errorCode":20299}})");
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_DRIVER_INSTALLING,
                                         USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL}));
     EXPECT_TRUE(Logged("get driver url fail\n"));
@@ -268,7 +268,7 @@ TEST_F(DriverStage, InstallerFailureIsReportedToTheCloud)
     http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
     const std::string file = ResultFile();
     installer.onRun = [file](const USB::Fake::InstallService::Run&) { USB::Fake::WriteFile(file, "fail:no device"); };
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     ASSERT_EQ(installer.runs.size(), 1u);
     EXPECT_EQ(installer.runs[0].program, "msiexec");
     EXPECT_EQ(installer.runs[0].parameters, "/i \"" + platform.system.tempFolder + "VID_18D1&PID_4EE2.msi\"");
@@ -333,7 +333,7 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         answer.body = kPackage;
         row.arrange(answer, device.m_driverFile);
         http.Serve(path, answer);
-        const int result = service.DownloadAndInstallDriver(&device, "http://cloud.test" + path, row.md5, true);
+        const int result = service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test" + path, row.md5, true);
         InstallThreadEnded();
         EXPECT_EQ(result, row.runs ? 0 : -1);
         EXPECT_EQ(Downloads(path), row.downloads);
@@ -377,7 +377,7 @@ TEST_F(DriverStage, UnplugDuringTheInstallPollEndsWithoutSuccess)
         for (long i = 0; i < 200000000L && stopped(); ++i)
             std::this_thread::yield();
     };
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_SUCCESS));
     EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_FAIL));
     EXPECT_TRUE(Logged("this device had been pluged out\n"));
@@ -403,7 +403,7 @@ TEST_F(DriverStage, UnplugDuringTheDownloadEndsQuietly)
         answer.onRead = [this, phone] { Unplug(*phone); };
         http.Serve("/download/driver/pkg.exe", answer);
         ServePackage("/download/driver/general.exe");
-        EXPECT_EQ(service.CheckDriver(&device), -1);
+        EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
         EXPECT_TRUE(installer.runs.empty());
         EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_FAIL));
         EXPECT_FALSE(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL));
@@ -432,7 +432,7 @@ TEST_F(DriverStage, UnplugDuringThePendingWaitAfterTheDownloadEndsQuietly)
         tree.pendingInstallWaits = 1000;
         Unplug(device);
     };
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     EXPECT_TRUE(unplugged);
     EXPECT_TRUE(WasSent(USB_WM_DRIVER_DOWNLOAD_SUCCESS));
     EXPECT_EQ(Sent().back(), USB_WM_WAIT_DRIVER_INSTALL);
@@ -470,14 +470,14 @@ TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
         }
         --running;
     };
-    EXPECT_NE(service.DownloadAndInstallDriver(&device, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
+    EXPECT_NE(service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
     // A's installer ends only once B's install thread is waiting for its turn.
     std::thread release([&] {
         while (USB::InstallThreadsRunning() < 2)
             std::this_thread::yield();
         releaseFirst = true;
     });
-    EXPECT_EQ(service.DownloadAndInstallDriver(&second, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
+    EXPECT_EQ(service.Pipeline().DownloadAndInstallDriver(&second, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
     release.join();
     InstallThreadEnded();
     EXPECT_EQ(runs.load(), 2);
@@ -591,14 +591,14 @@ TEST_F(DriverStage, HostServiceInstallSkipsTheLocalRun)
 
 TEST_F(DriverStage, NothingPendingIsMinusTwo)
 {
-    EXPECT_EQ(service.WaitForPendingDriverInstall(&device, 20), -2);
+    EXPECT_EQ(service.Pipeline().WaitForPendingDriverInstall(&device, 20), -2);
     EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(DriverStage, PendingInstallIsWaitedForAtMostCountPlusOnePasses)
 {
     tree.pendingInstallWaits = 1000;
-    EXPECT_EQ(service.WaitForPendingDriverInstall(&device, 3), 0);
+    EXPECT_EQ(service.Pipeline().WaitForPendingDriverInstall(&device, 3), 0);
     const std::string log = platform.LogText();
     size_t passes = 0;
     for (size_t at = log.find("wait windows install the driver\n"); at != std::string::npos;
@@ -616,7 +616,7 @@ TEST_F(DriverStage, WindowsInstallEndingSkipsTheInstallingMessage)
 {
     tree.pendingInstallWaits = 1;
     http.ServeJson(kQueryPath, R"({"result":1,"data":{"errorCode":1}})");
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_WAIT_DRIVER_INSTALL,
                                         USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL}));
     EXPECT_TRUE(Logged("windows install the driver successfully\n"));
@@ -626,7 +626,7 @@ TEST_F(DriverStage, UnplugDuringThePendingWaitEndsQuietly)
 {
     tree.pendingInstallWaits = 1000;
     device.m_stop = true;
-    EXPECT_EQ(service.CheckDriver(&device), -1);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
     EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_WAIT_DRIVER_INSTALL}));
     EXPECT_TRUE(Logged("this device had been pluged out\n"));
     EXPECT_FALSE(device.m_stop);

@@ -26,10 +26,10 @@ TEST(SplitStringTest, CutsAtEveryDelimiterAndFillsEmptyPieces)
 TEST_F(ListingTest, HeaderAndEmptyLinesAreIgnored)
 {
     bridge.Script({"List of devices attached\nABC123\tdevice\n"});
-    service.RefreshAdbDevices();
-    ASSERT_EQ(service.m_adbDevices.size(), 1u);
-    EXPECT_EQ(service.m_adbDevices.at("ABC123")->m_serial, "ABC123");
-    EXPECT_EQ(service.m_adbDevices.at("ABC123")->m_state, "device");
+    service.Pipeline().RefreshAdbDevices();
+    ASSERT_EQ(service.Pipeline().AdbDevices().size(), 1u);
+    EXPECT_EQ(service.Pipeline().AdbDevices().at("ABC123")->m_serial, "ABC123");
+    EXPECT_EQ(service.Pipeline().AdbDevices().at("ABC123")->m_state, "device");
     EXPECT_EQ(bridge.sizesPassed, std::vector<int>{4096});
     EXPECT_NE(WithoutCr(platform.LogText()).find("adbdevices: List of devices attached\nABC123\tdevice\n"), std::string::npos);
     EXPECT_TRUE(ui.Messages().empty());
@@ -38,19 +38,19 @@ TEST_F(ListingTest, HeaderAndEmptyLinesAreIgnored)
 TEST_F(ListingTest, FieldsAreTakenAsWrittenAndOtherShapesDropped)
 {
     bridge.Script({" sp1\tdevice \nthree\tfields\there\nno-tab\n\tdevice\nZ9\toffline"});
-    service.RefreshAdbDevices();
-    ASSERT_EQ(service.m_adbDevices.size(), 3u);
-    EXPECT_EQ(service.m_adbDevices.at(" sp1")->m_state, "device ");
-    EXPECT_EQ(service.m_adbDevices.at("")->m_state, "device");
-    EXPECT_EQ(service.m_adbDevices.at("Z9")->m_state, "offline");
+    service.Pipeline().RefreshAdbDevices();
+    ASSERT_EQ(service.Pipeline().AdbDevices().size(), 3u);
+    EXPECT_EQ(service.Pipeline().AdbDevices().at(" sp1")->m_state, "device ");
+    EXPECT_EQ(service.Pipeline().AdbDevices().at("")->m_state, "device");
+    EXPECT_EQ(service.Pipeline().AdbDevices().at("Z9")->m_state, "offline");
 }
 
 TEST_F(ListingTest, DuplicateSerialKeepsFirstLineAndTellsTheHostOnce)
 {
     bridge.Script({"ABC123\tdevice\nABC123\toffline\n"});
-    service.RefreshAdbDevices();
-    ASSERT_EQ(service.m_adbDevices.size(), 1u);
-    EXPECT_EQ(service.m_adbDevices.at("ABC123")->m_state, "device");
+    service.Pipeline().RefreshAdbDevices();
+    ASSERT_EQ(service.Pipeline().AdbDevices().size(), 1u);
+    EXPECT_EQ(service.Pipeline().AdbDevices().at("ABC123")->m_state, "device");
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0], std::make_pair(int(USB_WM_PHONE_SN_CONFLICT), std::string("{\"device_sn\":\"ABC123\"}\n")));
     EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "this device sn had already existed in the list\n"), 1u);
@@ -59,10 +59,10 @@ TEST_F(ListingTest, DuplicateSerialKeepsFirstLineAndTellsTheHostOnce)
 TEST_F(ListingTest, EachRefreshReplacesThePreviousListing)
 {
     bridge.Script({"A1\tdevice\nB2\tdevice\n", "C3\toffline\n"});
-    service.RefreshAdbDevices();
-    service.RefreshAdbDevices();
-    ASSERT_EQ(service.m_adbDevices.size(), 1u);
-    EXPECT_EQ(service.m_adbDevices.count("C3"), 1u);
+    service.Pipeline().RefreshAdbDevices();
+    service.Pipeline().RefreshAdbDevices();
+    ASSERT_EQ(service.Pipeline().AdbDevices().size(), 1u);
+    EXPECT_EQ(service.Pipeline().AdbDevices().count("C3"), 1u);
 }
 
 TEST_F(ListingTest, ListingThatFillsTheWholeBufferIsCutInsideIt)
@@ -71,9 +71,9 @@ TEST_F(ListingTest, ListingThatFillsTheWholeBufferIsCutInsideIt)
     for (int i = 0; big.size() < 5000; ++i)
         big += "SERIAL" + std::to_string(1000 + i) + "\tdevice\n";
     bridge.Script({big});
-    service.RefreshAdbDevices();  // the fake leaves no NUL in a full buffer
-    EXPECT_GT(service.m_adbDevices.size(), 100u);
-    EXPECT_LT(service.m_adbDevices.size(), 4096u / 18u + 1u);
+    service.Pipeline().RefreshAdbDevices();  // the fake leaves no NUL in a full buffer
+    EXPECT_GT(service.Pipeline().AdbDevices().size(), 100u);
+    EXPECT_LT(service.Pipeline().AdbDevices().size(), 4096u / 18u + 1u);
 }
 
 TEST(ListingWithoutBridge, AbsentLibraryGivesAnEmptyListing)
@@ -81,9 +81,9 @@ TEST(ListingWithoutBridge, AbsentLibraryGivesAnEmptyListing)
     Fake::Platform platform;
     ResetAdbForTests();
     UsbService service;
-    EXPECT_EQ(service.EnsureAdbServer(), -1);
-    service.RefreshAdbDevices();
-    EXPECT_TRUE(service.m_adbDevices.empty());
+    EXPECT_EQ(service.Pipeline().EnsureAdbServer(), -1);
+    service.Pipeline().RefreshAdbDevices();
+    EXPECT_TRUE(service.Pipeline().AdbDevices().empty());
     EXPECT_NE(WithoutCr(platform.LogText()).find("adbdevices: \n"), std::string::npos);
     ResetAdbForTests();
 }
@@ -92,7 +92,7 @@ TEST_F(ListingTest, WindowsUpperCaseSerialMatchesAdbLowerCase)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"abc123\tdevice\nzz9\tdevice\n"});
-    AdbDevice* entry = service.FindAdbDevice(phone);
+    AdbDevice* entry = service.Pipeline().FindAdbDevice(phone);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->m_serial, "abc123");
     EXPECT_EQ(phone->m_pDeviceSn, "abc123");
@@ -107,7 +107,7 @@ TEST_F(ListingTest, MixedCaseWindowsSerialIsNotFoldedForTheMatch)
 {
     UsbDevice* phone = AddPhone("AbC123");
     bridge.Script({"abc123\tdevice\nzz9\tdevice\n"});
-    EXPECT_EQ(service.FindAdbDevice(phone), nullptr);
+    EXPECT_EQ(service.Pipeline().FindAdbDevice(phone), nullptr);
     EXPECT_EQ(phone->m_pDeviceSn, "AbC123");
 }
 
@@ -115,7 +115,7 @@ TEST_F(ListingTest, SingleListedPhoneIsTakenEvenWithAnotherSerial)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"emulator-5554\tdevice\n"});
-    AdbDevice* entry = service.FindAdbDevice(phone);
+    AdbDevice* entry = service.Pipeline().FindAdbDevice(phone);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(phone->m_pDeviceSn, "emulator-5554");
 }
@@ -124,7 +124,7 @@ TEST_F(ListingTest, TwoOtherPhonesMeanFifteenListingsOneSecondApart)
 {
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"", "", "X1\tdevice\nX2\tdevice\n"});
-    EXPECT_EQ(service.FindAdbDevice(phone), nullptr);
+    EXPECT_EQ(service.Pipeline().FindAdbDevice(phone), nullptr);
     EXPECT_EQ(bridge.listings, 15);
     EXPECT_EQ(platform.clock.CountSleeps(1000), 15u);
     EXPECT_EQ(platform.clock.Sleeps().size(), 15u);
@@ -156,7 +156,7 @@ TEST_F(ListingTest, DeviceLockIsFreeDuringEverySleep)
     platform.ports.clock = &clock;
     UsbDevice* phone = AddPhone("ABC123");
     bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    EXPECT_EQ(service.FindAdbDevice(phone), nullptr);
+    EXPECT_EQ(service.Pipeline().FindAdbDevice(phone), nullptr);
     for (std::thread& t : clock.probes)
         t.join();
     EXPECT_EQ(clock.free, 15);

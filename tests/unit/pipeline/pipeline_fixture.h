@@ -10,6 +10,7 @@
 #include "fakes/fake_device_tree.h"
 #include "fakes/fake_pipeline.h"
 #include "fakes/fake_platform.h"
+#include "fakes/test_access.h"
 #include "service/USB_Service.h"
 
 namespace USB {

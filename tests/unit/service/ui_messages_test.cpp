@@ -4,6 +4,7 @@
 
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
+#include "fakes/test_access.h"
 #include "service/USB_Service.h"
 #include "support/json_utils.h"
 
@@ -32,8 +33,8 @@ protected:
 TEST_F(UiMessagesTest, NothingIsDeliveredOrLoggedBeforeTheCallbackIsStored)
 {
     service.SendToUi(USB_WM_CHECKING_ADBMODE, "{\"device_sn\":\"A\"}\n");
-    service.SendDeviceToUi(Phone(), USB_WM_DEVICE_ONLINE);
-    service.SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, "A");
+    service.SendToUi(USB_WM_DEVICE_ONLINE, USB::DevicePayload(*Phone()));
+    service.SendToUi(USB_WM_TRY_CONNECT_PHONE, USB::SerialPayload("A"));
     EXPECT_TRUE(host.Messages().empty());
     EXPECT_EQ(USB::Fake::UnixLines(platform.LogText()).find("send ui"), std::string::npos);
 }
@@ -41,8 +42,8 @@ TEST_F(UiMessagesTest, NothingIsDeliveredOrLoggedBeforeTheCallbackIsStored)
 TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
 {
     service.m_callback = host.callback();
-    service.SendDeviceToUi(Phone(), USB_WM_DEVICE_ONLINE);
-    service.SendSerialToUi(USB_WM_TRY_CONNECT_PHONE, "0123ABC");
+    service.SendToUi(USB_WM_DEVICE_ONLINE, USB::DevicePayload(*Phone()));
+    service.SendToUi(USB_WM_TRY_CONNECT_PHONE, USB::SerialPayload("0123ABC"));
 
     const auto sent = host.Messages();
     ASSERT_EQ(sent.size(), 2u);
@@ -60,7 +61,7 @@ TEST_F(UiMessagesTest, CodePageTextsReachTheHostByteForByte)
     service.m_callback = host.callback();
     Phone();
     device.m_description = "Caf\xE9 X1 ok";  // CP1252
-    service.SendDeviceToUi(&device, USB_WM_DEVICE_ONLINE);
+    service.SendToUi(USB_WM_DEVICE_ONLINE, USB::DevicePayload(device));
     ASSERT_EQ(host.Messages().size(), 1u);
     EXPECT_EQ(host.Messages()[0].json,
               "{\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 X1 ok\",\"device_sn\":\"0123ABC\"}\n");
@@ -127,10 +128,10 @@ TEST_F(UiMessagesTest, MessageNamesCoverTheTableEdges)
 TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAlone)
 {
     service.m_callback = host.callback();
-    EXPECT_EQ(UsbService::OnDownloadProgress(7, &service), 0);
-    service.m_downloadDevice = Phone();
-    EXPECT_EQ(UsbService::OnDownloadProgress(42, &service), 0);
-    EXPECT_EQ(UsbService::OnDownloadProgress(42, nullptr), 0);
+    EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(7, &service.Pipeline()), 0);
+    USB::PipelineTestAccess::SetDownloadDevice(service.Pipeline(), Phone());
+    EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(42, &service.Pipeline()), 0);
+    EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(42, nullptr), 0);
 
     const auto sent = host.Messages();
     ASSERT_EQ(sent.size(), 2u);
@@ -143,9 +144,9 @@ TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAlone)
 TEST_F(UiMessagesTest, ProgressForAStoppedDeviceAbortsAndSendsNothing)
 {
     service.m_callback = host.callback();
-    service.m_downloadDevice = Phone();
+    USB::PipelineTestAccess::SetDownloadDevice(service.Pipeline(), Phone());
     device.m_stop = true;
-    EXPECT_EQ(UsbService::OnDownloadProgress(50, &service), -1);
+    EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(50, &service.Pipeline()), -1);
     EXPECT_TRUE(host.Messages().empty());
     const std::string log = USB::Fake::UnixLines(platform.LogText());
     EXPECT_NE(log.find("stop download the driver\n"), std::string::npos);

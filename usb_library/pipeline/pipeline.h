@@ -1,0 +1,83 @@
+// The connection pipeline: from a recorded phone to a device the ADB server lists. Step 1 (ADB
+// debugging on), step 2 (a driver bound), step 3 (the server lists the phone) and what the
+// host is asked to do when a step fails.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cloud/Usb_Cloud.h"
+#include "discovery/USB_DeviceList.h"
+#include "support/ui_sink.h"
+#include "support/usb_lock.h"
+#include "support/usb_log.h"
+#include "usbhelper.h"
+
+namespace USB {
+
+// What the pipeline works with; owned by the service, which hands it over whole.
+struct PipelineContext {
+    UsbDeviceList& devices;
+    // Held while a phone's stop mark is read or cleared (the message sink sets it).
+    UsbCLock& deviceLock;
+    UiSink& ui;
+    TrackRecord& track;
+    UsbCloud& cloud;
+};
+
+class ConnectionPipeline {
+public:
+    using AdbListing = std::map<std::string, std::unique_ptr<AdbDevice>>;
+
+    explicit ConnectionPipeline(const PipelineContext& context) : m_context(context) {}
+    ConnectionPipeline(const ConnectionPipeline&) = delete;
+    ConnectionPipeline& operator=(const ConnectionPipeline&) = delete;
+
+    // ADB server (adb_server.cpp).
+    void StartAdbServer();
+    int EnsureAdbServer();
+    int HandleAdbServerException(UsbDevice* device);
+    void KillAdbServerCommand(const std::string& serial);
+
+    // Steps 1 and 3 (connection.cpp).
+    int CheckConnection(UsbDevice* device);
+    int CheckAdbConnection(UsbDevice* device);
+    AdbDevice* FindAdbDevice(UsbDevice* device);
+    void RefreshAdbDevices();
+    void RetryDevice(const std::string& serial);
+    void RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces);
+
+    // Step 2 (driver_provisioning.cpp).
+    int CheckDriver(UsbDevice* device);
+    int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
+    int WaitForPendingDriverInstall(UsbDevice* device, int passes);
+    // The download's progress to the host, naming the phone in progress; -1 stops the download
+    // of a phone that left.
+    static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* pipeline);
+
+    // The last ADB listing, by serial.
+    const AdbListing& AdbDevices() const { return m_adbDevices; }
+    // The phone whose flow is running (named by the download progress); null between flows.
+    UsbDevice* DownloadDevice() const { return m_downloadDevice; }
+    // A flow that ended without its own end (a stop, a failure) leaves no phone behind.
+    void ForgetDownloadDevice() { m_downloadDevice = nullptr; }
+    // Whether the server on port 5037 is another program's.
+    bool BorrowedAdbServer() const { return m_bBorrowedAdbServer; }
+
+private:
+    friend struct PipelineTestAccess;
+
+    void SendDeviceToUi(UsbDevice* device, int id);
+    void SendSerialToUi(int id, const std::string& serial);
+
+    PipelineContext m_context;
+    AdbListing m_adbDevices;
+    UsbDevice* m_downloadDevice = nullptr;
+    std::atomic<bool> m_bBorrowedAdbServer{false};
+};
+
+}  // namespace USB
