@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "fakes/test_access.h"
 #include "service/USB_Service.h"
 
 namespace {
@@ -110,12 +111,11 @@ int main()
     const int samples = 100;
     const double idleSeconds = 2.0;
 
-    service.m_stop = false;
+    USB::UsbServiceTestAccess::SetStop(service, false);
     const Figures signalled = Measure(
         service, probe, [&] { USB::UsbService::EventLoop(&service); },
         [&] {
-            service.m_stop = true;
-            service.m_queueSignal.Set();
+            USB::UsbServiceTestAccess::EndLoop(service);
         },
         samples, idleSeconds);
 

@@ -209,12 +209,12 @@ UiRecorder* UiRecorder::s_current = nullptr;
 UiRecorder::UiRecorder(UsbService& service) : m_service(service)
 {
     s_current = this;
-    service.m_callback = &UiRecorder::Record;
+    service.SetCallback(&UiRecorder::Record);
 }
 
 UiRecorder::~UiRecorder()
 {
-    m_service.m_callback = nullptr;
+    m_service.SetCallback(nullptr);
     s_current = nullptr;
 }
 

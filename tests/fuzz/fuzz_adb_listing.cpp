@@ -4,6 +4,7 @@
 
 #include "fakes/fake_pipeline.h"
 #include "fakes/fake_platform.h"
+#include "fakes/test_access.h"
 #include "pipeline/adb_loader.h"
 #include "service/USB_Service.h"
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static USB::Fake::AdbBridge* bridge = new USB::Fake::AdbBridge(platform->library);
     static USB::UsbService* service = new USB::UsbService();
     bridge->Script({std::string(reinterpret_cast<const char*>(data), size)});
-    USB::UsbMutex guard(service->m_deviceLock);
+    USB::UsbMutex guard(USB::UsbServiceTestAccess::DeviceLock(*service));
     service->Pipeline().RefreshAdbDevices();
     return 0;
 }

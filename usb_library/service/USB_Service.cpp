@@ -121,11 +121,11 @@ void UsbService::Init()
     m_whiteList.LoadBuiltInVendors();
     m_whiteList.LoadWhiteListFromFile();
     USB_LOG("loading whitelist completed......\n");
-    const bool found = ScanPresentPhones(m_decision, m_deviceList, true, [this](const std::string& m) { PostMessage(m); });
+    const bool found = ScanPresentPhones(true);
     StartHelperThread([this] { m_whitelistUpdater.WhitelistCheckThread(); });
     if (!found) {
         m_vendorCache.Clear();
-        ScanPresentPhones(m_decision, m_deviceList, false, [this](const std::string& m) { PostMessage(m); });
+        ScanPresentPhones(false);
     }
 }
 
@@ -339,6 +339,12 @@ void UsbService::HandleMessage(const std::string& text)
     }
 }
 
+bool UsbService::ScanPresentPhones(bool shortDecision)
+{
+    return USB::ScanPresentPhones(m_decision, m_deviceList, shortDecision,
+                                  [this](const std::string& text) { PostMessage(text); });
+}
+
 void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
 {
     const std::string id = DevicePathBody(deviceInfo);
@@ -448,7 +454,7 @@ void UsbService::HandleDevnodesChanged()
     const int change = ClassifyDeviceChange(m_decision, m_deviceList, false);
     if (change == 0) {
         USB_LOG("has a device arrive------------------\n");
-        ScanPresentPhones(m_decision, m_deviceList, false, [this](const std::string& m) { PostMessage(m); });
+        ScanPresentPhones(false);
     } else if (change == -1) {
         const std::map<std::string, UsbDevice*> records = m_deviceList.Snapshot();
         if (records.empty())

@@ -1,16 +1,16 @@
-// The one service object: owns every piece of state and runs the event loop.
+// The one service object: owns every subsystem, runs the event loop that dispatches the action
+// messages of the listener and the host, and is the host's sink for notifications.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "cloud/Usb_Cloud.h"
 #include "discovery/USB_DeviceList.h"
@@ -21,6 +21,7 @@
 #include "pipeline/pipeline.h"
 #include "support/Usb_Config.h"
 #include "support/ports/listener_port.h"
+#include "support/ui_sink.h"
 #include "support/usb_event.h"
 #include "support/usb_lock.h"
 #include "support/usb_log.h"
@@ -31,7 +32,7 @@ namespace USB {
 class UsbService : public UiSink {
 public:
     UsbService();
-    virtual ~UsbService();
+    ~UsbService() override;
     UsbService(const UsbService&) = delete;
     UsbService& operator=(const UsbService&) = delete;
 
@@ -63,6 +64,17 @@ public:
     void SetCallback(UsbUiCallback callback);
     static std::string MessageName(int id);
 
+    // What the exports ask. Ids are upper-cased '#'-separated instance ids.
+    // Starts the ADB server, or borrows the one running.
+    void StartAdbServer();
+    // The built-in vendors and the whitelist file (with the registry value) once more.
+    void ReloadWhiteList();
+    // Each empties the negative cache and reloads the whitelist first.
+    bool IsPhone(const std::string& upperCasedId);
+    bool HasPhone();
+    // The phone list; loads the whitelist first when nothing has yet.
+    bool BuildPhoneList(std::string& out);
+
     // The owned subsystems, for tests that drive one of them inside a whole service.
     TrackRecord& Track() { return m_track; }
     UsbDeviceList& Devices() { return m_deviceList; }
@@ -73,55 +85,52 @@ public:
     WhitelistUpdater& Updater() { return m_whitelistUpdater; }
     ConnectionPipeline& Pipeline() { return m_pipeline; }
 
-    // Starts the ADB server, or borrows the one running.
-    void StartAdbServer();
+private:
+    friend struct UsbServiceTestAccess;
 
-    // Phone questions of the exports. Each empties the negative cache and reads the whitelist
-    // again first (IsPhone, HasPhone); ids are upper-cased '#'-separated instance ids.
-    void ReloadWhiteList();
-    bool IsPhone(const std::string& upperCasedId);
-    bool HasPhone();
-    // The phone list; loads the whitelist first when nothing has yet.
-    bool BuildPhoneList(std::string& out);
+    void RunLoop(unsigned generation);
+    bool OnLoopThread() const;
+    bool OnLeftBehindLoop() const;
+    void CloseCallbacks(std::chrono::steady_clock::time_point deadline);
+    // Posts a DEVICE_ONLINE for every present phone without a record; true when any is present.
+    bool ScanPresentPhones(bool shortDecision);
 
+    void HandleDeviceOnline(const std::string& deviceInfo);
+    void HandleDeviceOffline(const std::string& deviceInfo);
+    void HandleUsbRetry(const std::string& text, const std::string& serial, int command);
+    void HandleDevnodesChanged();
+
+    // Each subsystem is declared after what it is built over.
+    UsbConfig m_config;
+    TrackRecord m_track{m_config};
     UsbRegistry m_registry;
     WhiteList m_whiteList;
     UsbDeviceList m_deviceList;
     UsbCloud m_cloud;
-    std::deque<std::string> m_messages;
+    VendorCache m_vendorCache;
+    // Held by every dispatch, the init scan and the whitelist swap.
     UsbCLock m_serviceLock;
     UsbCLock m_queueLock;
+    // Held while a phone's stop mark is read or written.
     UsbCLock m_deviceLock;
-    std::atomic<UsbUiCallback> m_callback{nullptr};
-    ListenerPort* m_listener = nullptr;
-    std::atomic<bool> m_stop{false};
-    std::shared_ptr<UsbEvent> m_loopEnded;
-    UsbConfig m_config;
-    TrackRecord m_track{m_config};
-
-    // Signalled by every push so the loop sleeps until there is work.
-    UsbEvent m_queueSignal;
-    std::atomic<unsigned> m_loopGeneration{0};
-    std::atomic<int> m_helperThreads{0};
-    VendorCache m_vendorCache;
     PhoneDecision m_decision{m_whiteList, m_vendorCache, m_cloud};
     WhitelistUpdater m_whitelistUpdater{m_whiteList, m_vendorCache, m_cloud, m_serviceLock, m_config,
                                         [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
     ConnectionPipeline m_pipeline{PipelineContext{m_deviceList, m_deviceLock, *this, m_track, m_cloud}};
 
-private:
-    void RunLoop(unsigned generation);
-    bool OnLoopThread() const;
-    bool OnLeftBehindLoop() const;
-    void CloseCallbacks(std::chrono::steady_clock::time_point deadline);
+    std::deque<std::string> m_messages;
+    // Signalled by every push so the loop sleeps until there is work.
+    UsbEvent m_queueSignal;
+    std::atomic<bool> m_stop{false};
+    std::atomic<unsigned> m_loopGeneration{0};
+    std::shared_ptr<UsbEvent> m_loopEnded;
+    std::atomic<int> m_helperThreads{0};
+    ListenerPort* m_listener = nullptr;
 
+    std::atomic<UsbUiCallback> m_callback{nullptr};
     std::mutex m_callbackMutex;
     std::condition_variable m_callbackIdle;
     int m_callbacksRunning = 0;
-    void HandleDeviceOnline(const std::string& deviceInfo);
-    void HandleDeviceOffline(const std::string& deviceInfo);
-    void HandleUsbRetry(const std::string& text, const std::string& serial, int command);
-    void HandleDevnodesChanged();
 };
 
 // The process-wide listener (created by the first start) and the service object.

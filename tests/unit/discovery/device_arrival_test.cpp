@@ -30,7 +30,7 @@ protected:
         scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
         service.Whitelist().LoadBuiltInVendors();
         service.Whitelist().LoadWhiteListFromFile();
-        service.m_callback = &Capture;
+        service.SetCallback(&Capture);
     }
 
     void Online(const std::string& path)

@@ -14,6 +14,7 @@
 #include "fakes/fake_http.h"
 #include "fakes/fake_install_service.h"
 #include "fakes/fake_platform.h"
+#include "fakes/test_access.h"
 #include "pipeline/driver_provisioning.h"
 #include "service/USB_Service.h"
 #include "support/Usb_MD5.h"
@@ -69,7 +70,7 @@ protected:
         platform.ports.http = &http;
         platform.ports.deviceTree = &tree;
         platform.ports.installService = &installer;
-        service.m_callback = &Collect;
+        service.SetCallback(&Collect);
         service.Cloud().m_baseUrl = "http://cloud.test";
         device.m_pDeviceSn = "SER123";
         device.m_vid = "18D1";
@@ -126,7 +127,7 @@ protected:
     // As the message sink marks a phone that left.
     void Unplug(USB::UsbDevice& phone)
     {
-        USB::UsbMutex guard(service.m_deviceLock);
+        USB::UsbMutex guard(USB::UsbServiceTestAccess::DeviceLock(service));
         phone.m_stop = true;
     }
 
@@ -363,7 +364,7 @@ TEST_F(DriverStage, UnplugDuringTheInstallPollEndsWithoutSuccess)
                R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe"})");
     ServePackage("/download/driver/pkg.exe");
     USB::UsbDevice* record = &device;
-    USB::UsbCLock* lock = &service.m_deviceLock;
+    USB::UsbCLock* lock = &USB::UsbServiceTestAccess::DeviceLock(service);
     installer.onRun = [record, lock](const USB::Fake::InstallService::Run&) {
         auto stopped = [record, lock] {
             USB::UsbMutex guard(*lock);

@@ -142,7 +142,7 @@ TEST_F(ListingTest, DeviceLockIsFreeDuringEverySleep)
             auto done = std::make_shared<std::promise<void>>();
             std::future<void> got = done->get_future();
             probes.emplace_back([this, done] {
-                UsbMutex guard(service.m_deviceLock);
+                UsbMutex guard(USB::UsbServiceTestAccess::DeviceLock(service));
                 done->set_value();
             });
             // A held lock shows as a probe still waiting; it finishes once the lock is let go.

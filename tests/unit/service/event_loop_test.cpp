@@ -11,6 +11,7 @@
 #include "fakes/fake_listener.h"
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
+#include "fakes/test_access.h"
 #include "service/USB_Service.h"
 #include "support/json_utils.h"
 
@@ -70,7 +71,7 @@ class LoopThread {
 public:
     explicit LoopThread(UsbService& service) : m_service(service)
     {
-        std::shared_ptr<USB::UsbEvent> ended = service.m_loopEnded;
+        std::shared_ptr<USB::UsbEvent> ended = USB::UsbServiceTestAccess::LoopEnded(service);
         m_thread = std::thread([&service, ended] {
             UsbService::EventLoop(&service);
             ended->Set();
@@ -81,8 +82,7 @@ public:
     {
         if (!m_thread.joinable())
             return;
-        m_service.m_stop = true;
-        m_service.m_queueSignal.Set();
+        USB::UsbServiceTestAccess::EndLoop(m_service);
         m_thread.join();
     }
 
@@ -93,7 +93,7 @@ private:
 
 class EventLoopTest : public ::testing::Test {
 protected:
-    void SetUp() override { service.m_callback = host.callback(); }
+    void SetUp() override { service.SetCallback(host.callback()); }
 
     UsbDevice* Seed(const std::string& serial, const std::string& vid = "18D1", const std::string& pid = "4EE2")
     {
@@ -109,8 +109,7 @@ protected:
 
     std::vector<std::string> Queue()
     {
-        USB::UsbMutex guard(service.m_queueLock);
-        return std::vector<std::string>(service.m_messages.begin(), service.m_messages.end());
+        return USB::UsbServiceTestAccess::Queue(service);
     }
 
     // Waits until the dispatcher has logged `text` (it logs every message it starts).
@@ -153,7 +152,8 @@ TEST_F(EventLoopTest, ArrivalOrRemovalDropsTreeChangesQueuedBehindItUpToAMessage
     const std::string noAction = "{\"action\":5}\n";
     const std::string lookalike = Action("DEVNODES_CHANGED ");
     for (const std::string& handled : {Online("VID_1234&PID_5678", "X1"), Offline("VID_1234&PID_5678", "X1")}) {
-        service.m_messages.clear();
+        while (!service.PopMessage().empty()) {
+        }
         for (const std::string& m : {kDevnodes, notJson, kDevnodes, lookalike, noAction, kDevnodes})
             service.PostMessage(m);
 
@@ -169,7 +169,7 @@ TEST_F(EventLoopTest, LoopHandlesQueuedMessagesInOrderAndTheArrivalSwallowsLater
     const std::string first = Action("FIRST_UNKNOWN");
     const std::string online = Online("VID_1234&PID_5678", "ABC");
     {
-        USB::UsbMutex hold(service.m_serviceLock);  // everything is queued before the loop gets on
+        USB::UsbMutex hold(USB::UsbServiceTestAccess::ServiceLock(service));  // everything is queued before the loop gets on
         service.PostMessage(first);
         service.PostMessage(online);
         service.PostMessage(kDevnodes);
@@ -198,7 +198,7 @@ TEST_F(EventLoopTest, SinkStopsTheDeviceAtOnceWhileTheLoopIsBusyButAHostMessageD
     UsbDevice* fromHost = Seed("SER2", "18D1", "4EE3");
     LoopThread loop(service);
     {
-        USB::UsbMutex busy(service.m_serviceLock);  // a dispatch in progress
+        USB::UsbMutex busy(USB::UsbServiceTestAccess::ServiceLock(service));  // a dispatch in progress
         service.PostMessage(Action("BUSY"));
 
         auto sink = std::async(std::launch::async, [&] {
@@ -335,13 +335,13 @@ TEST_F(EventLoopTest, AMessageTakenJustBeforeAStopGoesBackToTheFrontOfTheQueue)
 {
     LoopThread loop(service);
     {
-        USB::UsbMutex busy(service.m_serviceLock);
+        USB::UsbMutex busy(USB::UsbServiceTestAccess::ServiceLock(service));
         service.PostMessage(Action("TAKEN"));
         service.PostMessage(Action("NEXT"));
         for (int i = 0; i < 5000 && service.QueuedMessages() != 1; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_EQ(service.QueuedMessages(), 1u);  // the loop holds TAKEN and waits for the lock
-        service.m_stop = true;
+        USB::UsbServiceTestAccess::SetStop(service, true);
     }
     loop.End();
     EXPECT_EQ(Queue(), (std::vector<std::string>{Action("TAKEN"), Action("NEXT")}));
@@ -351,9 +351,9 @@ TEST_F(EventLoopTest, AMessageTakenJustBeforeAStopGoesBackToTheFrontOfTheQueue)
 TEST_F(EventLoopTest, ALoopWhoseStopTimedOutEndsWhenTheServiceRestarts)
 {
     service.Start();
-    std::shared_ptr<USB::UsbEvent> firstLoopEnded = service.m_loopEnded;
+    std::shared_ptr<USB::UsbEvent> firstLoopEnded = USB::UsbServiceTestAccess::LoopEnded(service);
     {
-        USB::UsbMutex busy(service.m_serviceLock);
+        USB::UsbMutex busy(USB::UsbServiceTestAccess::ServiceLock(service));
         service.PostMessage(Action("TAKEN"));
         for (int i = 0; i < 5000 && service.QueuedMessages() != 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -375,7 +375,7 @@ void USB_CDECL OutOfMemoryHost(int32_t, const char*)
 TEST_F(EventLoopTest, AFailureInAMessageOrAHelperThreadIsLoggedAndTheServiceGoesOn)
 {
     Seed("SER1");
-    service.m_callback = &OutOfMemoryHost;
+    service.SetCallback(&OutOfMemoryHost);
     LoopThread loop(service);
     service.PostMessage(Offline("VID_18D1&PID_4EE2", "SER1"));
     const std::string after = Action("AFTER");
@@ -404,7 +404,7 @@ TEST_F(EventLoopTest, StartWiresTheListenerOnceAndItsSinkReachesTheService)
 
     UsbDevice* device = Seed("SER1");
     {
-        USB::UsbMutex busy(service.m_serviceLock);
+        USB::UsbMutex busy(USB::UsbServiceTestAccess::ServiceLock(service));
         listener->Deliver(Offline("VID_18D1&PID_4EE2", "SER1"));
         EXPECT_TRUE(device->m_stop);
     }

@@ -41,7 +41,7 @@ TEST_F(UiMessagesTest, NothingIsDeliveredOrLoggedBeforeTheCallbackIsStored)
 
 TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
 {
-    service.m_callback = host.callback();
+    service.SetCallback(host.callback());
     service.SendToUi(USB_WM_DEVICE_ONLINE, USB::DevicePayload(*Phone()));
     service.SendToUi(USB_WM_TRY_CONNECT_PHONE, USB::SerialPayload("0123ABC"));
 
@@ -58,7 +58,7 @@ TEST_F(UiMessagesTest, PayloadsListMembersInNameOrderAndEndWithNewline)
 
 TEST_F(UiMessagesTest, CodePageTextsReachTheHostByteForByte)
 {
-    service.m_callback = host.callback();
+    service.SetCallback(host.callback());
     Phone();
     device.m_description = "Caf\xE9 X1 ok";  // CP1252
     service.SendToUi(USB_WM_DEVICE_ONLINE, USB::DevicePayload(device));
@@ -103,7 +103,7 @@ TEST(JsonWriter, AsciiDocumentsAreWrittenAsTheCompactWriterDoes)
 
 TEST_F(UiMessagesTest, UnnamedIdIsDeliveredByNumberAndLoggedWithEmptyName)
 {
-    service.m_callback = host.callback();
+    service.SetCallback(host.callback());
     const std::string payload = "{\"device_desc\":\"Pixel 7\",\"device_sn\":\"A\",\"kill-name\":\"os\"}\n";
     service.SendToUi(11064, payload);
     ASSERT_EQ(host.Messages().size(), 1u);
@@ -127,7 +127,7 @@ TEST_F(UiMessagesTest, MessageNamesCoverTheTableEdges)
 
 TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAlone)
 {
-    service.m_callback = host.callback();
+    service.SetCallback(host.callback());
     EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(7, &service.Pipeline()), 0);
     USB::PipelineTestAccess::SetDownloadDevice(service.Pipeline(), Phone());
     EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(42, &service.Pipeline()), 0);
@@ -143,7 +143,7 @@ TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAlone)
 
 TEST_F(UiMessagesTest, ProgressForAStoppedDeviceAbortsAndSendsNothing)
 {
-    service.m_callback = host.callback();
+    service.SetCallback(host.callback());
     USB::PipelineTestAccess::SetDownloadDevice(service.Pipeline(), Phone());
     device.m_stop = true;
     EXPECT_EQ(USB::ConnectionPipeline::OnDownloadProgress(50, &service.Pipeline()), -1);
