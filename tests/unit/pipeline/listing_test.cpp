@@ -79,13 +79,12 @@ TEST_F(ListingTest, ListingThatFillsTheWholeBufferIsCutInsideIt)
 TEST(ListingWithoutBridge, AbsentLibraryGivesAnEmptyListing)
 {
     Fake::Platform platform;
-    ResetAdbForTests();
+    Fake::ReloadAdb();
     UsbService service;
     EXPECT_EQ(service.EnsureAdbServer(), -1);
     service.RefreshAdbDevices();
     EXPECT_TRUE(service.m_adbDevices.empty());
     EXPECT_NE(WithoutCr(platform.LogText()).find("adbdevices: \n"), std::string::npos);
-    ResetAdbForTests();
 }
 
 TEST_F(ListingTest, WindowsUpperCaseSerialMatchesAdbLowerCase)
