@@ -65,7 +65,7 @@ int WithWinsock(int total_ms, F body) {
 
 extern "C" {
 
-IUSB_API int IUSB_Init(void) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Init(void) {
   return adb::Guarded([] {
     std::lock_guard<std::mutex> lock(g_mutex);
     WSADATA data;
@@ -75,7 +75,7 @@ IUSB_API int IUSB_Init(void) {
   });
 }
 
-IUSB_API int IUSB_Exit(void) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Exit(void) {
   return adb::Guarded([] {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_init_count == 0) return IUSB_ERR_NOT_INITIALIZED;
@@ -85,7 +85,7 @@ IUSB_API int IUSB_Exit(void) {
   });
 }
 
-IUSB_API int IUSB_AdbServerStart(void) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_AdbServerStart(void) {
   return WithWinsock(kProbeMs, [](const adb::ClientOptions& probe) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
     // A program that accepts on the port but never answers holds it as much as a server does:
@@ -107,7 +107,7 @@ IUSB_API int IUSB_AdbServerStart(void) {
   });
 }
 
-IUSB_API int IUSB_AdbServerExit(void) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_AdbServerExit(void) {
   return WithWinsock(kHostRequestMs, [](const adb::ClientOptions& o) {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -118,7 +118,7 @@ IUSB_API int IUSB_AdbServerExit(void) {
   });
 }
 
-IUSB_API int IUSB_KillServer(void) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_KillServer(void) {
   return WithWinsock(kHostRequestMs, [](const adb::ClientOptions& o) {
     int rc = adb::ApiKill(o);
     if (rc == IUSB_OK) {
@@ -129,39 +129,39 @@ IUSB_API int IUSB_KillServer(void) {
   });
 }
 
-IUSB_API int IUSB_Vesion(void) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Vesion(void) {
   return WithWinsock(kHostRequestMs, [](const adb::ClientOptions& o) { return adb::ApiVersion(o); });
 }
 
-IUSB_API int IUSB_GetDevices(char* buf, int size) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_GetDevices(char* buf, int size) {
   return WithWinsock(kListingMs, [=](const adb::ClientOptions& o) { return adb::ApiGetDevices(o, buf, size); });
 }
 
-IUSB_API int IUSB_Shell(const char* serial, const char* command, char* out, int out_size) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Shell(const char* serial, const char* command, char* out, int out_size) {
   return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiShell(o, serial, command, out, out_size);
   });
 }
 
-IUSB_API int IUSB_Forward(const char* serial, const char* local, const char* remote) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Forward(const char* serial, const char* local, const char* remote) {
   return WithWinsock(kHostRequestMs, [=](const adb::ClientOptions& o) {
     return adb::ApiForward(o, serial, local, remote);
   });
 }
 
-IUSB_API int IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size) {
   return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiInstall(o, serial, apk_path, out, out_size);
   });
 }
 
-IUSB_API int IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size) {
   return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiUninstall(o, serial, package, out, out_size);
   });
 }
 
-IUSB_API int IUSB_Pull(const char* serial, const char* remote_path, const char* local_path) {
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Pull(const char* serial, const char* remote_path, const char* local_path) {
   return WithWinsock(0, [=](const adb::ClientOptions& o) {
     return adb::ApiPull(o, serial, remote_path, local_path);
   });

@@ -54,53 +54,59 @@ extern "C" {
 /* Host callback: message id (11024..11066) and a NUL-terminated JSON text. */
 typedef void(USB_CDECL* UsbUiCallback)(int32_t id, const char* json);
 
-/* Message identifiers (payload in brackets; D = device payload). */
-enum UsbUiMessage {
-    USB_WM_ADB_OPEN = 11024,                      /* USB debugging is off on the phone [D] */
-    USB_WM_DRIVER_DOWNLOADING = 11025,            /* [D] */
-    USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL = 11026, /* no driver address could be had [D] */
-    USB_WM_DRIVER_DOWNLOAD_PROGRESS = 11027,      /* [down_progress, device_desc, device_sn] */
-    USB_WM_DRIVER_DOWNLOAD_FAIL = 11028,          /* [D] */
-    USB_WM_DRIVER_INSTALLING = 11029,             /* [D] */
-    USB_WM_DRIVER_INSTALLING_FAIL = 11030,        /* [D] */
-    USB_WM_APK_INSTALLING = 11031,                /* not sent */
-    USB_WM_APK_INSTALLING_FAIL = 11032,           /* not sent */
-    USB_WM_APK_INSTALLING_SUCCESS = 11033,        /* not sent */
-    USB_WM_PHONE_ADBDEBUG_EXCEPTION = 11034,      /* phone stays offline for ADB [D] */
-    USB_WM_PHONE_VERSION_FORCE_UPGRADE = 11035,   /* not sent */
-    USB_WM_DRIVER_CHECK_FAIL = 11036,             /* not sent */
-    USB_WM_TRY_CONNECT_PHONE = 11037,             /* step 0 [device_sn] */
-    USB_WM_CONNECT_PHONE_SUCCESS = 11038,         /* not sent */
-    USB_WM_CONNECT_PHONE_FAIL = 11039,            /* not sent */
-    USB_WM_RESCAN_PHONE_BYADB = 11040,            /* ADB server does not list the phone [D] */
-    USB_WM_CHECK_PHONE_FAIL = 11041,              /* not sent */
-    USB_WM_CHECK_PHONE_EXTRACT = 11042,           /* not sent */
-    USB_WM_PC_VERSION_FORCE_UPGRADE = 11043,      /* not sent */
-    USB_WM_PHONE_VERSION_UPGRADE = 11044,         /* not sent */
-    USB_WM_PHONE_SN_CONFLICT = 11045,             /* [device_sn] or [device_desc, device_sn] */
-    USB_WM_PHONE_SN_ERROR = 11046,                /* not sent */
-    USB_WM_USB_CHECKING = 11047,                  /* not sent */
-    USB_WM_USB_CHECK_COMPLETE = 11048,            /* not sent */
-    USB_WM_CHECKING_ADBMODE = 11049,              /* step 1 [device_sn] */
-    USB_WM_CHECKING_ADB_DRIVER = 11050,           /* step 2 [D] */
-    USB_WM_CHECKING_ADB_CONNECTING = 11051,       /* step 3 [D] */
-    USB_WM_CHECKING_ADB_DEVICE_STATUS = 11052,    /* [D] */
-    USB_WM_CHECKING_APK_INSTALL = 11053,          /* not sent */
-    USB_WM_CHECKING_APK_STARTING = 11054,         /* not sent */
-    USB_WM_CHECKING_APK_VERSION = 11055,          /* not sent */
-    USB_WM_INSTALLING_TARNIK_APK_VERSION = 11056, /* not sent */
-    USB_WM_INSTALLING_BRUMOTH_APK_VERSION = 11057, /* not sent */
-    USB_WM_WAIT_DRIVER_INSTALL = 11058,           /* Windows is installing a driver [device_sn] */
-    USB_WM_KILL_THIRDPARTY_ADBSERVER = 11059,     /* [device_desc, device_sn, kill-name] */
-    USB_WM_RESTART_ADBSERVER = 11060,             /* [device_desc, device_sn, kill-name] */
-    USB_WM_HIDE_ALLWINDOW = 11061,                /* not sent */
-    USB_WM_DRIVER_DOWNLOAD_SUCCESS = 11062,       /* [D] */
-    USB_WM_DRIVER_INSTALLING_SUCCESS = 11063,     /* [D] */
-    USB_WM_RESTART_OS = 11064,                    /* nobody answers on 5037: ask the user to restart
-                                                     the computer [device_desc, device_sn, kill-name "os"] */
-    USB_WM_DEVICE_ONLINE = 11065,                 /* step 4: the host takes over [D] */
-    USB_WM_DEVICE_OFFLINE = 11066                 /* the phone left [D] */
-};
+/* Message identifiers, one row each: X(constant, id, name in the library's log, meaning), with
+ * the payload in brackets (D = the device payload). The library logs 11064 without a name. A
+ * host may expand USB_UI_MESSAGES with a macro of its own, e.g. to print the ids by name. */
+/* clang-format off */
+#define USB_UI_MESSAGES(X) \
+    X(USB_WM_ADB_OPEN,                        11024, "WM_ADB_OPEN",                        "USB debugging is off on the phone [D]") \
+    X(USB_WM_DRIVER_DOWNLOADING,              11025, "WM_DRIVER_DOWNLOADING",              "[D]") \
+    X(USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL, 11026, "WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL", "no driver address could be had [D]") \
+    X(USB_WM_DRIVER_DOWNLOAD_PROGRESS,        11027, "WM_DRIVER_DOWNLOAD_PROGRESS",        "[down_progress, device_desc, device_sn]") \
+    X(USB_WM_DRIVER_DOWNLOAD_FAIL,            11028, "WM_DRIVER_DOWNLOAD_FAIL",            "[D]") \
+    X(USB_WM_DRIVER_INSTALLING,               11029, "WM_DRIVER_INSTALLING",               "[D]") \
+    X(USB_WM_DRIVER_INSTALLING_FAIL,          11030, "WM_DRIVER_INSTALLING_FAIL",          "[D]") \
+    X(USB_WM_APK_INSTALLING,                  11031, "WM_APK_INSTALLING",                  "not sent") \
+    X(USB_WM_APK_INSTALLING_FAIL,             11032, "WM_APK_INSTALLING_FAIL",             "not sent") \
+    X(USB_WM_APK_INSTALLING_SUCCESS,          11033, "WM_APK_INSTALLING_SUCCESS",          "not sent") \
+    X(USB_WM_PHONE_ADBDEBUG_EXCEPTION,        11034, "WM_PHONE_ADBDEBUG_EXCEPTION",        "phone stays offline for ADB [D]") \
+    X(USB_WM_PHONE_VERSION_FORCE_UPGRADE,     11035, "WM_PHONE_VERSION_FORCE_UPGRADE",     "not sent") \
+    X(USB_WM_DRIVER_CHECK_FAIL,               11036, "WM_DRIVER_CHECK_FAIL",               "not sent") \
+    X(USB_WM_TRY_CONNECT_PHONE,               11037, "WM_TRY_CONNECT_PHONE",               "step 0 [device_sn]") \
+    X(USB_WM_CONNECT_PHONE_SUCCESS,           11038, "WM_CONNECT_PHONE_SUCCESS",           "not sent") \
+    X(USB_WM_CONNECT_PHONE_FAIL,              11039, "WM_CONNECT_PHONE_FAIL",              "not sent") \
+    X(USB_WM_RESCAN_PHONE_BYADB,              11040, "WM_RESCAN_PHONE_BYADB",              "ADB server does not list the phone [D]") \
+    X(USB_WM_CHECK_PHONE_FAIL,                11041, "WM_CHECK_PHONE_FAIL",                "not sent") \
+    X(USB_WM_CHECK_PHONE_EXTRACT,             11042, "WM_CHECK_PHONE_EXTRACT",             "not sent") \
+    X(USB_WM_PC_VERSION_FORCE_UPGRADE,        11043, "WM_PC_VERSION_FORCE_UPGRADE",        "not sent") \
+    X(USB_WM_PHONE_VERSION_UPGRADE,           11044, "WM_PHONE_VERSION_UPGRADE",           "not sent") \
+    X(USB_WM_PHONE_SN_CONFLICT,               11045, "WM_PHONE_SN_CONFLICT",               "[device_sn] or [device_desc, device_sn]") \
+    X(USB_WM_PHONE_SN_ERROR,                  11046, "WM_PHONE_SN_ERROR",                  "not sent") \
+    X(USB_WM_USB_CHECKING,                    11047, "WM_USB_CHECKING",                    "not sent") \
+    X(USB_WM_USB_CHECK_COMPLETE,              11048, "WM_USB_CHECK_COMPLETE",              "not sent") \
+    X(USB_WM_CHECKING_ADBMODE,                11049, "WM_CHECKING_ADBMODE",                "step 1 [device_sn]") \
+    X(USB_WM_CHECKING_ADB_DRIVER,             11050, "WM_CHECKING_ADB_DRIVER",             "step 2 [D]") \
+    X(USB_WM_CHECKING_ADB_CONNECTING,         11051, "WM_CHECKING_ADB_CONNECTING",         "step 3 [D]") \
+    X(USB_WM_CHECKING_ADB_DEVICE_STATUS,      11052, "WM_CHECKING_ADB_DEVICE_STATUS",      "[D]") \
+    X(USB_WM_CHECKING_APK_INSTALL,            11053, "WM_CHECKING_APK_INSTALL",            "not sent") \
+    X(USB_WM_CHECKING_APK_STARTING,           11054, "WM_CHECKING_APK_STARTING",           "not sent") \
+    X(USB_WM_CHECKING_APK_VERSION,            11055, "WM_CHECKING_APK_VERSION",            "not sent") \
+    X(USB_WM_INSTALLING_TARNIK_APK_VERSION,   11056, "WM_INSTALLING_TARNIK_APK_VERSION",   "not sent") \
+    X(USB_WM_INSTALLING_BRUMOTH_APK_VERSION,  11057, "WM_INSTALLING_BRUMOTH_APK_VERSION",  "not sent") \
+    X(USB_WM_WAIT_DRIVER_INSTALL,             11058, "WM_WAIT_DRIVER_INSTALL",             "Windows is installing a driver [device_sn]") \
+    X(USB_WM_KILL_THIRDPARTY_ADBSERVER,       11059, "WM_KILL_THIRDPARTY_ADBSERVER",       "[device_desc, device_sn, kill-name]") \
+    X(USB_WM_RESTART_ADBSERVER,               11060, "WM_RESTART_ADBSERVER",               "[device_desc, device_sn, kill-name]") \
+    X(USB_WM_HIDE_ALLWINDOW,                  11061, "WM_HIDE_ALLWINDOW",                  "not sent") \
+    X(USB_WM_DRIVER_DOWNLOAD_SUCCESS,         11062, "WM_DRIVER_DOWNLOAD_SUCCESS",         "[D]") \
+    X(USB_WM_DRIVER_INSTALLING_SUCCESS,       11063, "WM_DRIVER_INSTALLING_SUCCESS",       "[D]") \
+    X(USB_WM_RESTART_OS,                      11064, "",                                   "nobody answers on 5037: restart the PC [device_desc, device_sn, kill-name \"os\"]") \
+    X(USB_WM_DEVICE_ONLINE,                   11065, "WM_DEVICE_ONLINE",                   "step 4: the host takes over [D]") \
+    X(USB_WM_DEVICE_OFFLINE,                  11066, "WM_DEVICE_OFFLINE",                  "the phone left [D]")
+/* clang-format on */
+
+#define USB_UI_MESSAGE_ENUMERATOR(constant, id, name, meaning) constant = id,
+enum UsbUiMessage { USB_UI_MESSAGES(USB_UI_MESSAGE_ENUMERATOR) };
+#undef USB_UI_MESSAGE_ENUMERATOR
 
 /* Action texts of the messages the host sends back. */
 #define USB_ACTION_USB_RETRY "USB_RETRY"

@@ -17,9 +17,11 @@ for d in "$tree/bin" "$tree"; do
 done
 [ -n "$bin" ] || { echo "no AdbBridge.dll + adb_bridge_wine_test.exe under $tree" >&2; exit 2; }
 
-# The repository's choice of Wine loader (32-bit where the kernel allows it).
-env_script="$here/../../scripts/wine-env"
-[ -f "$env_script" ] && . "$env_script"
+# The loader scripts/wine-env chose for the calling script (32-bit where the kernel allows
+# it); picked the same way when run by hand.
+if [ -z "${USBHELPER_WINE:-}" ] && [ -f "$here/../../scripts/wine-env" ]; then
+  . "$here/../../scripts/wine-env"
+fi
 wine=${WINE:-${USBHELPER_WINE:-wine}}
 [ -d "$tree/wineprefix" ] && : "${WINEPREFIX:=$tree/wineprefix}"
 export WINEDEBUG=${WINEDEBUG:--all}

@@ -21,7 +21,10 @@ LINE = re.compile(r"^(\d\d:\d\d:\d\d\.\d{3}) (\d+) (\S+) (.*)$")
 
 
 def wine_loader():
-    """The loader this machine can run, as scripts/wine-env picks it."""
+    """The loader scripts/wine-env picked (it exports USBHELPER_WINE and, where needed,
+    WINELOADER); probed the same way when run by hand outside the scripts."""
+    if os.environ.get("USBHELPER_WINE"):
+        return os.environ["USBHELPER_WINE"], {}
     try:
         subprocess.run(["/usr/lib/wine/wine", "--version"], check=True, capture_output=True)
         return "wine", {}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "pipeline/adb_loader.h"
 #include "service/USB_Service.h"
@@ -39,9 +40,20 @@ void* Entry(Fn fn)
 
 }  // namespace
 
+void ReloadAdb()
+{
+    // Made first, when it was not yet, with nothing to load: only the reload counts as a load.
+    Library none;
+    LibraryPort* current = GetPorts().library;
+    GetPorts().library = &none;
+    UsbAdb& adb = TheAdb();
+    GetPorts().library = current;
+    adb.~UsbAdb();
+    new (&adb) UsbAdb();
+}
+
 AdbBridge::AdbBridge(Library& library, bool withInit, bool withGetDevices) : m_library(library)
 {
-    ResetAdbForTests();
     g_bridge = this;
     std::map<std::string, void*> table;
     if (withInit)
@@ -54,12 +66,13 @@ AdbBridge::AdbBridge(Library& library, bool withInit, bool withGetDevices) : m_l
     table["IUSB_KillServer"] = Entry(&BridgeNoArgs);
     table["IUSB_Vesion"] = Entry(&BridgeNoArgs);
     library.libraries["AdbBridge.dll"] = table;
+    ReloadAdb();
 }
 
 AdbBridge::~AdbBridge()
 {
-    ResetAdbForTests();
     m_library.libraries.erase("AdbBridge.dll");
+    ReloadAdb();
     g_bridge = nullptr;
 }
 

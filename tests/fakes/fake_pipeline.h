@@ -20,8 +20,12 @@ class UsbService;
 
 namespace Fake {
 
-// While alive, "AdbBridge.dll" in `library` answers from this object; the process-wide loader
-// is reset on both ends so each test loads it afresh.
+// Loads the process-wide companion library afresh through the current library port, as its
+// first use would: the product loads it once per process, each test wants its own.
+void ReloadAdb();
+
+// While alive, "AdbBridge.dll" in `library` answers from this object; the companion is loaded
+// afresh on both ends.
 class AdbBridge {
 public:
     explicit AdbBridge(Library& library, bool withInit = true, bool withGetDevices = true);

@@ -24,26 +24,22 @@ struct Api {
     decltype(&IUSB_SendMessage) sendMessage = nullptr;
 } api;
 
+// usbmon names every message after its constant without "USB_", so 11064, which the library
+// logs without a name, is WM_RESTART_OS here.
+struct Message {
+    int id;
+    const char* name;
+};
+#define USBMON_MESSAGE(constant, id, name, meaning) {id, #constant + sizeof("USB_") - 1},
+const Message kMessages[] = {USB_UI_MESSAGES(USBMON_MESSAGE)};
+#undef USBMON_MESSAGE
+
 const char* Name(int id)
 {
-    static const char* const names[] = {
-        "WM_ADB_OPEN", "WM_DRIVER_DOWNLOADING", "WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL",
-        "WM_DRIVER_DOWNLOAD_PROGRESS", "WM_DRIVER_DOWNLOAD_FAIL", "WM_DRIVER_INSTALLING",
-        "WM_DRIVER_INSTALLING_FAIL", "WM_APK_INSTALLING", "WM_APK_INSTALLING_FAIL",
-        "WM_APK_INSTALLING_SUCCESS", "WM_PHONE_ADBDEBUG_EXCEPTION", "WM_PHONE_VERSION_FORCE_UPGRADE",
-        "WM_DRIVER_CHECK_FAIL", "WM_TRY_CONNECT_PHONE", "WM_CONNECT_PHONE_SUCCESS",
-        "WM_CONNECT_PHONE_FAIL", "WM_RESCAN_PHONE_BYADB", "WM_CHECK_PHONE_FAIL",
-        "WM_CHECK_PHONE_EXTRACT", "WM_PC_VERSION_FORCE_UPGRADE", "WM_PHONE_VERSION_UPGRADE",
-        "WM_PHONE_SN_CONFLICT", "WM_PHONE_SN_ERROR", "WM_USB_CHECKING", "WM_USB_CHECK_COMPLETE",
-        "WM_CHECKING_ADBMODE", "WM_CHECKING_ADB_DRIVER", "WM_CHECKING_ADB_CONNECTING",
-        "WM_CHECKING_ADB_DEVICE_STATUS", "WM_CHECKING_APK_INSTALL", "WM_CHECKING_APK_STARTING",
-        "WM_CHECKING_APK_VERSION", "WM_INSTALLING_TARNIK_APK_VERSION",
-        "WM_INSTALLING_BRUMOTH_APK_VERSION", "WM_WAIT_DRIVER_INSTALL", "WM_KILL_THIRDPARTY_ADBSERVER",
-        "WM_RESTART_ADBSERVER", "WM_HIDE_ALLWINDOW", "WM_DRIVER_DOWNLOAD_SUCCESS",
-        "WM_DRIVER_INSTALLING_SUCCESS", "WM_RESTART_OS", "WM_DEVICE_ONLINE", "WM_DEVICE_OFFLINE"};
-    if (id < 11024 || id > 11066)
-        return "UNKNOWN";
-    return names[id - 11024];
+    for (const Message& m : kMessages)
+        if (m.id == id)
+            return m.name;
+    return "UNKNOWN";
 }
 
 CRITICAL_SECTION g_print;
@@ -69,9 +65,9 @@ void USB_CDECL OnMessage(int32_t id, const char* json)
 
 int IdOf(const std::string& name)
 {
-    for (int id = 11024; id <= 11066; ++id)
-        if (name == Name(id) || name == std::to_string(id))
-            return id;
+    for (const Message& m : kMessages)
+        if (name == m.name || name == std::to_string(m.id))
+            return m.id;
     return -1;
 }
 

@@ -1,9 +1,8 @@
 #include "discovery/listener_queue.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
-#include <new>
 
 #include "support/json_utils.h"
 #include "support/usb_log.h"
@@ -84,30 +83,22 @@ std::string DevnodesChangedText()
     return WriteJson(message);
 }
 
-bool CopyDataText(const void* data, uint64_t size, std::string& out, void* (*allocate)(size_t))
+bool CopyDataText(const void* data, uint64_t size, std::string& out)
 {
     out.clear();
     if (size == 0)
         return true;
     if (!data || size >= std::numeric_limits<size_t>::max())
         return false;
-    const size_t bytes = static_cast<size_t>(size);
-    const void* zero = std::memchr(data, 0, bytes);
-    const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - static_cast<const char*>(data))
-                               : bytes;
-    char* copy = static_cast<char*>(allocate ? allocate(length + 1) : std::malloc(length + 1));
-    if (!copy)
-        return false;
-    std::memcpy(copy, data, length);
-    copy[length] = '\0';
-    bool ok = true;
+    const char* bytes = static_cast<const char*>(data);
+    const void* zero = std::memchr(bytes, 0, static_cast<size_t>(size));
     try {
-        out.assign(copy, length);
+        out.assign(bytes, zero ? static_cast<const char*>(zero) - bytes : static_cast<size_t>(size));
     } catch (const std::exception&) {
-        ok = false;
+        out.clear();
+        return false;
     }
-    std::free(copy);
-    return ok;
+    return true;
 }
 
 bool DeviceInterfaceName(const void* block, std::wstring& name)

@@ -52,9 +52,8 @@ std::string DeviceChangeText(bool arrival, const std::string& devicePath);
 std::string DevnodesChangedText();
 
 // The text carried by a WM_COPYDATA block: its bytes up to the first zero. False, with
-// nothing to post, when there are bytes but no data pointer or the copy cannot be allocated;
-// `allocate` stands in for malloc.
-bool CopyDataText(const void* data, uint64_t size, std::string& out, void* (*allocate)(size_t) = nullptr);
+// nothing to post, when there are bytes but no data pointer or the copy cannot be allocated.
+bool CopyDataText(const void* data, uint64_t size, std::string& out);
 
 // The interface path in a WM_DEVICECHANGE arrival or removal block, as UTF-16 units. Any
 // process may send one, so the block is read within its declared size (dbch_size) only: false

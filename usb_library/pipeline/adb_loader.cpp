@@ -59,10 +59,3 @@ UsbAdb& TheAdb()
         g_adb = new UsbAdb();
     return *g_adb;
 }
-
-void ResetAdbForTests()
-{
-    std::lock_guard<std::mutex> guard(g_adbMutex);
-    delete g_adb;
-    g_adb = nullptr;
-}

@@ -7,64 +7,35 @@ namespace USB {
 
 namespace {
 
-const char* const kMessageNames[] = {
-    "WM_ADB_OPEN",                       // 11024
-    "WM_DRIVER_DOWNLOADING",
-    "WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL",
-    "WM_DRIVER_DOWNLOAD_PROGRESS",
-    "WM_DRIVER_DOWNLOAD_FAIL",
-    "WM_DRIVER_INSTALLING",
-    "WM_DRIVER_INSTALLING_FAIL",
-    "WM_APK_INSTALLING",
-    "WM_APK_INSTALLING_FAIL",
-    "WM_APK_INSTALLING_SUCCESS",
-    "WM_PHONE_ADBDEBUG_EXCEPTION",       // 11034
-    "WM_PHONE_VERSION_FORCE_UPGRADE",
-    "WM_DRIVER_CHECK_FAIL",
-    "WM_TRY_CONNECT_PHONE",
-    "WM_CONNECT_PHONE_SUCCESS",
-    "WM_CONNECT_PHONE_FAIL",
-    "WM_RESCAN_PHONE_BYADB",             // 11040
-    "WM_CHECK_PHONE_FAIL",
-    "WM_CHECK_PHONE_EXTRACT",
-    "WM_PC_VERSION_FORCE_UPGRADE",
-    "WM_PHONE_VERSION_UPGRADE",
-    "WM_PHONE_SN_CONFLICT",
-    "WM_PHONE_SN_ERROR",
-    "WM_USB_CHECKING",
-    "WM_USB_CHECK_COMPLETE",
-    "WM_CHECKING_ADBMODE",               // 11049
-    "WM_CHECKING_ADB_DRIVER",
-    "WM_CHECKING_ADB_CONNECTING",
-    "WM_CHECKING_ADB_DEVICE_STATUS",
-    "WM_CHECKING_APK_INSTALL",
-    "WM_CHECKING_APK_STARTING",
-    "WM_CHECKING_APK_VERSION",
-    "WM_INSTALLING_TARNIK_APK_VERSION",
-    "WM_INSTALLING_BRUMOTH_APK_VERSION",
-    "WM_WAIT_DRIVER_INSTALL",            // 11058
-    "WM_KILL_THIRDPARTY_ADBSERVER",
-    "WM_RESTART_ADBSERVER",
-    "WM_HIDE_ALLWINDOW",
-    "WM_DRIVER_DOWNLOAD_SUCCESS",
-    "WM_DRIVER_INSTALLING_SUCCESS",
-    "",                                  // 11064 has no name of its own
-    "WM_DEVICE_ONLINE",
-    "WM_DEVICE_OFFLINE",                 // 11066
-};
-constexpr int kFirstId = 11024;
 // Host callbacks in progress on this thread.
 thread_local int t_callbackDepth = 0;
-constexpr int kLastId = 11066;
-static_assert(sizeof(kMessageNames) / sizeof(kMessageNames[0]) == kLastId - kFirstId + 1, "one name per id");
+
+// The header promises ids 11024..11066: one row per id, in order.
+#define USB_UI_MESSAGE_ID(constant, id, name, meaning) id,
+constexpr int kMessageIds[] = {USB_UI_MESSAGES(USB_UI_MESSAGE_ID)};
+#undef USB_UI_MESSAGE_ID
+constexpr bool IdsRun(int first, int last)
+{
+    for (int id : kMessageIds)
+        if (id != first++)
+            return false;
+    return first == last + 1;
+}
+static_assert(IdsRun(11024, 11066), "one message row per id from 11024 to 11066");
 
 }  // namespace
 
 std::string UsbService::MessageName(int id)
 {
-    if (id < kFirstId || id > kLastId)
+    switch (id) {
+#define USB_UI_MESSAGE_NAME(constant, value, name, meaning) \
+    case value:                                             \
+        return name;
+        USB_UI_MESSAGES(USB_UI_MESSAGE_NAME)
+#undef USB_UI_MESSAGE_NAME
+    default:
         return std::string();
-    return kMessageNames[id - kFirstId];
+    }
 }
 
 void UsbService::SendToUi(int id, const std::string& json)

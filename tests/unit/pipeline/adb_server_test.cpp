@@ -82,14 +82,13 @@ TEST(AdbServerWithoutInit, MissingInitEntryStopsTheStart)
 TEST(AdbServerWithoutInit, MissingLibraryIsLoggedOnceAndLoadedOnce)
 {
     Fake::Platform platform;
-    ResetAdbForTests();
+    Fake::ReloadAdb();
     UsbService service;
     service.StartAdbServer();
     service.Pipeline().RefreshAdbDevices();
-    // Beside the host first, then by name; once for both calls.
+    // Beside the host first, then by name; not again by either call.
     EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
     EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
-    ResetAdbForTests();
 }
 
 // ---- the port owner -------------------------------------------------------------------

@@ -79,13 +79,12 @@ TEST_F(ListingTest, ListingThatFillsTheWholeBufferIsCutInsideIt)
 TEST(ListingWithoutBridge, AbsentLibraryGivesAnEmptyListing)
 {
     Fake::Platform platform;
-    ResetAdbForTests();
+    Fake::ReloadAdb();
     UsbService service;
     EXPECT_EQ(service.Pipeline().EnsureAdbServer(), -1);
     service.Pipeline().RefreshAdbDevices();
     EXPECT_TRUE(service.Pipeline().AdbDevices().empty());
     EXPECT_NE(WithoutCr(platform.LogText()).find("adbdevices: \n"), std::string::npos);
-    ResetAdbForTests();
 }
 
 TEST_F(ListingTest, WindowsUpperCaseSerialMatchesAdbLowerCase)

@@ -1,38 +1,44 @@
-// The listener's debounce timer as its DEVNODES_CHANGED poster uses it: the callback disarms
-// its own timer.
+// The debounce's Win32 waker: its named waitable timer wakes it when due, once per arming.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <atomic>
+#include <cstdio>
 
 #include "discovery/win32/Usb_WMessage.h"
 
 namespace {
 
-USB::UsbTimer* g_timer = nullptr;
-HANDLE g_fired = nullptr;
-DWORD g_stopMs = 0;
+std::atomic<int> g_fired{0};
+HANDLE g_firedEvent = nullptr;
 
-void StopFromTheCallback(uintptr_t)
+void Fire()
 {
-    const DWORD began = GetTickCount();
-    g_timer->Stop();
-    g_stopMs = GetTickCount() - began;
-    SetEvent(g_fired);
+    ++g_fired;
+    SetEvent(g_firedEvent);
 }
 
-TEST(ListenerTimer, ACallbackThatDisarmsItsOwnTimerDoesNotWaitForItselfAndItArmsAgain)
+TEST(ListenerTimer, FiresOncePerArmingUnderItsNamedTimer)
 {
-    g_timer = new USB::UsbTimer();  // kept: its last thread may still be ending when the test does
-    g_fired = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    g_timer->m_callback = &StopFromTheCallback;
-    g_timer->m_periodMs = 10;
-    for (int round = 0; round < 3; ++round) {
-        g_timer->Start();
-        ASSERT_EQ(WaitForSingleObject(g_fired, 10000), WAIT_OBJECT_0) << "round " << round;
-        // Waiting for its own end would last the stop's whole 2000 ms.
-        EXPECT_LT(g_stopMs, 1000u) << "round " << round;
-        EXPECT_FALSE(g_timer->m_running);
-    }
+    g_firedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    {
+        USB::UsbTimer timer(&Fire, 20);
+        for (int round = 1; round <= 2; ++round) {
+            timer.Restart();
+            timer.Restart();
+            ASSERT_EQ(WaitForSingleObject(g_firedEvent, 10000), WAIT_OBJECT_0) << "round " << round;
+            Sleep(200);
+            EXPECT_EQ(g_fired, round);
+        }
+        wchar_t name[40];
+        std::swprintf(name, 40, L"LRT_%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&timer)));
+        HANDLE named = OpenWaitableTimerW(SYNCHRONIZE, FALSE, name);
+        EXPECT_NE(named, nullptr);
+        if (named)
+            CloseHandle(named);
+    }  // its thread ends with it
+    CloseHandle(g_firedEvent);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
+#include "support/win32/win32_system.h"
 
 namespace USB {
 
@@ -21,148 +23,101 @@ static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == 28, "Devic
 const wchar_t kClassName[] = L"lolclass";
 constexpr DWORD kReadyWaitMs = 1000;
 constexpr DWORD kTimerJoinMs = 2000;
-constexpr uint32_t kDebounceMs = 1500;
 
 WMessage* g_wmessage = nullptr;
-
-// Serialises the expiry routines of every timer.
-UsbCLock& TimerLock()
-{
-    static UsbCLock lock;
-    return lock;
-}
-
-void JoinThread(HANDLE thread, HANDLE stoppedEvent)
-{
-    if (!thread)
-        return;
-    if (WaitForSingleObject(thread, kTimerJoinMs) == WAIT_OBJECT_0 && stoppedEvent)
-        ResetEvent(stoppedEvent);
-    CloseHandle(thread);
-}
 
 }  // namespace
 
 // ---- UsbTimer --------------------------------------------------------------------------
 
-UsbTimer::UsbTimer()
-{
-    m_stoppedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
+UsbTimer::UsbTimer(std::function<void()> fire, uint64_t delayMs) : m_debounce(Win32Clock(), std::move(fire), delayMs) {}
 
 UsbTimer::~UsbTimer()
 {
-    if (m_stoppedEvent)
-        CloseHandle(m_stoppedEvent);
+    if (m_thread) {
+        m_ending = true;
+        SetEvent(m_wake);
+        WaitForSingleObject(m_thread, kTimerJoinMs);
+        CloseHandle(m_thread);
+    }
+    if (m_timer)
+        CloseHandle(m_timer);
+    if (m_wake)
+        CloseHandle(m_wake);
+}
+
+bool UsbTimer::EnsureThread()
+{
+    std::lock_guard<std::mutex> guard(m_startMutex);
+    if (m_thread)
+        return true;
+    // A timer or thread that cannot be made now is tried again at the next arming.
+    if (!m_timer) {
+        wchar_t name[40];
+        std::swprintf(name, sizeof(name) / sizeof(name[0]), L"LRT_%llx",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(this)));
+        m_timer = CreateWaitableTimerW(nullptr, FALSE, name);
+    }
+    if (!m_wake)
+        m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!m_timer || !m_wake)
+        return false;
+    m_thread = CreateThread(nullptr, 0, &UsbTimer::ThreadProc, this, 0, nullptr);
+    return m_thread != nullptr;
+}
+
+void UsbTimer::Restart()
+{
+    if (!EnsureThread())
+        return;
+    m_debounce.Restart();
+    SetEvent(m_wake);
+}
+
+void UsbTimer::Cancel()
+{
+    m_debounce.Cancel();
+    std::lock_guard<std::mutex> guard(m_startMutex);
+    if (m_thread)
+        SetEvent(m_wake);
 }
 
 DWORD WINAPI UsbTimer::ThreadProc(LPVOID self)
 {
     try {
-        return static_cast<UsbTimer*>(self)->Run();
+        static_cast<UsbTimer*>(self)->Run();
+        return 0;
     } catch (...) {
         USB_LOG("the timer thread failed\n");
         return 1;
     }
 }
 
-VOID CALLBACK UsbTimer::Expired(LPVOID self, DWORD low, DWORD high)
+void UsbTimer::Run()
 {
-    // Runs inside the alertable sleep: nothing may unwind through the system's frames.
-    try {
-        UsbTimer* timer = static_cast<UsbTimer*>(self);
-        UsbMutex guard(TimerLock());
-        if (timer->m_running)
-            timer->OnTimer(0, low, high);
-    } catch (...) {
-        USB_LOG("the timer callback failed\n");
-    }
-}
-
-unsigned UsbTimer::Run()
-{
-    wchar_t name[40];
-    std::swprintf(name, sizeof(name) / sizeof(name[0]), L"LRT_%llx",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(this)));
-    HANDLE timer = CreateWaitableTimerW(nullptr, FALSE, name);
-    if (!timer)
-        return 1;
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>(m_periodMs) * 10000;
-    if (!SetWaitableTimer(timer, &due, static_cast<LONG>(m_periodMs), &UsbTimer::Expired, this, FALSE)) {
-        CloseHandle(timer);
-        return 1;
-    }
-    // The alertable sleep is where the expiry routine runs.
-    while (m_running)
-        SleepEx(1, TRUE);
-    CancelWaitableTimer(timer);
-    CloseHandle(timer);
-    SetEvent(m_stoppedEvent);
-    return 0;
-}
-
-void UsbTimer::OnTimer(DWORD, DWORD, DWORD)
-{
-    UsbMutex guard(m_lock);
-    if (m_running && m_callback)
-        m_callback(m_callbackArg);
-}
-
-void UsbTimer::JoinFinishing()
-{
-    HANDLE finishing = nullptr;
-    {
-        UsbMutex guard(m_lock);
-        finishing = m_finishing;
-        m_finishing = nullptr;
-    }
-    JoinThread(finishing, m_stoppedEvent);
-}
-
-void UsbTimer::Start()
-{
-    Stop();
-    JoinFinishing();
-    UsbMutex guard(m_lock);
-    m_running = true;
-    m_thread = CreateThread(nullptr, 0, &UsbTimer::ThreadProc, this, 0, &m_threadId);
-    if (!m_thread) {
-        m_running = false;
-        m_threadId = 0;
-    }
-}
-
-void UsbTimer::Stop()
-{
-    HANDLE joinable = nullptr;
-    {
-        UsbMutex guard(m_lock);
-        if (!m_running)
-            return;
-        m_running = false;
-        if (GetCurrentThreadId() == m_threadId) {
-            // Stopping from the timer's own callback: the thread cannot end while we wait
-            // for it, and it ends by itself once the callback returns.
-            if (m_finishing)
-                CloseHandle(m_finishing);
-            m_finishing = m_thread;
-        } else {
-            joinable = m_thread;
+    const HANDLE handles[] = {m_wake, m_timer};
+    while (!m_ending) {
+        // Whatever woke us, the debounce says whether to fire and how long to wait next.
+        try {
+            m_debounce.FireIfDue();
+            const uint64_t left = m_debounce.MsLeft();
+            if (left == Debounce::kIdle) {
+                CancelWaitableTimer(m_timer);
+            } else {
+                LARGE_INTEGER due;
+                due.QuadPart = -static_cast<LONGLONG>(left) * 10000;
+                SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE);
+            }
+        } catch (...) {
+            USB_LOG("the timer callback failed\n");
         }
-        m_thread = nullptr;
-        m_threadId = 0;
+        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED)
+            break;
     }
-    // Waited for outside the lock: the expiry routine may be waiting for it.
-    JoinThread(joinable, m_stoppedEvent);
+    CancelWaitableTimer(m_timer);
 }
 
 // ---- WMessage --------------------------------------------------------------------------
-
-WMessage* TheWMessage()
-{
-    return g_wmessage;
-}
 
 ListenerPort* CreateWin32Listener()
 {
@@ -304,30 +259,17 @@ void WMessage::StartConsumer()
         m_queue.m_consumerRunning = 0;
 }
 
-void WMessage::PostDevnodesChanged(uintptr_t)
-{
-    WMessage* self = g_wmessage;
-    if (!self)
-        return;
-    self->Post(DevnodesChangedText().c_str());
-    self->m_timer.Stop();
-}
-
 void WMessage::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 {
     switch (wParam) {
     case DBT_DEVNODES_CHANGED:
         // Each notification restarts the debounce: one DEVNODES_CHANGED per burst.
-        m_timer.Stop();
-        m_timer.m_callback = &WMessage::PostDevnodesChanged;
-        m_timer.m_callbackArg = 0;
-        m_timer.m_periodMs = kDebounceMs;
-        m_timer.Start();
+        m_timer.Restart();
         break;
     case DBT_DEVICEARRIVAL:
     case DBT_DEVICEREMOVECOMPLETE: {
         // An arrival or removal covers the pending tree change.
-        m_timer.Stop();
+        m_timer.Cancel();
         std::wstring name;
         if (!DeviceInterfaceName(reinterpret_cast<const void*>(lParam), name))
             break;

@@ -3,50 +3,44 @@
 // device-tree changes, and the consumer thread that feeds the service's sink.
 #pragma once
 
-#include <atomic>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
+#include "discovery/debounce.h"
 #include "discovery/listener_queue.h"
 #include "support/ports/listener_port.h"
 #include "support/usb_lock.h"
 
 namespace USB {
 
-// A periodic waitable timer on a thread of its own, used as a one-shot debounce: the owner
-// sets the callback, its argument and the period, then calls Start.
+// The debounce's waker: one thread that waits on a waitable timer named "LRT_<address>", set
+// to the time the debounce has left, and on a wake event for changes; when woken it asks the
+// debounce to fire. The thread is made on the first arming and ends with the object.
 class UsbTimer {
 public:
-    UsbTimer();
-    virtual ~UsbTimer();
+    explicit UsbTimer(std::function<void()> fire, uint64_t delayMs = Debounce::kTreeChangeMs);
+    ~UsbTimer();
     UsbTimer(const UsbTimer&) = delete;
     UsbTimer& operator=(const UsbTimer&) = delete;
 
-    virtual unsigned Run();
-    virtual void OnTimer(DWORD zero, DWORD low, DWORD high);
-
-    void Start();
-    // Disarms the timer; safe from the timer's own callback (it then does not wait for itself).
-    void Stop();
-
-    uint32_t m_periodMs = 1000;
-    void (*m_callback)(uintptr_t) = nullptr;
-    uintptr_t m_callbackArg = 0;
-    std::atomic<bool> m_running{false};
-    HANDLE m_thread = nullptr;
-    DWORD m_threadId = 0;
-    HANDLE m_stoppedEvent = nullptr;
-    UsbCLock m_lock;
+    void Restart();
+    void Cancel();
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID self);
-    static VOID CALLBACK Expired(LPVOID self, DWORD low, DWORD high);
-    void JoinFinishing();
+    void Run();
+    bool EnsureThread();
 
-    // A timer thread that disarmed itself from its callback; it ends right after, and is
-    // joined before the next arming so two threads never share the named timer.
-    HANDLE m_finishing = nullptr;
+    Debounce m_debounce;
+    std::mutex m_startMutex;
+    HANDLE m_timer = nullptr;
+    HANDLE m_wake = nullptr;  // auto-reset: the debounce changed, or the thread is to end
+    HANDLE m_thread = nullptr;
+    std::atomic<bool> m_ending{false};
 };
 
 class WMessage : public ListenerPort {
@@ -66,8 +60,9 @@ public:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd = nullptr;
-    UsbTimer m_timer;
     ListenerQueue m_queue;
+    // After the queue it posts to, so that it ends first.
+    UsbTimer m_timer{[this] { Post(DevnodesChangedText().c_str()); }};
     HANDLE m_consumerThread = nullptr;
     HANDLE m_quitEvent = nullptr;
     HANDLE m_readyEvent = nullptr;
@@ -78,14 +73,11 @@ private:
     static DWORD WINAPI WindowThread(LPVOID self);
     DWORD RunWindow();
     static DWORD WINAPI ConsumerThread(LPVOID self);
-    static void PostDevnodesChanged(uintptr_t unused);
     void OnDeviceChange(WPARAM wParam, LPARAM lParam);
 
     HANDLE m_windowThread = nullptr;
 };
 
-// The process-wide listener (null until the first one is made).
-WMessage* TheWMessage();
 // Factory for the ports bundle.
 ListenerPort* CreateWin32Listener();
 

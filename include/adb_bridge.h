@@ -13,18 +13,29 @@
  *   IUSB_Exit();
  *
  * A null or empty `serial` means "the only connected device".
+ *
+ * Link with the DLL's import library, or load it by name and take each entry point's type
+ * from its declaration here (decltype). ADB_BRIDGE_STATIC: the functions are linked in.
  */
 #ifndef ADB_BRIDGE_H
 #define ADB_BRIDGE_H
 
-#ifdef __cplusplus
-extern "C" {
+#if defined(_WIN32)
+#define ADB_BRIDGE_CDECL __cdecl
+#else
+#define ADB_BRIDGE_CDECL
 #endif
 
 #if defined(_WIN32) && defined(ADB_BRIDGE_BUILDING)
-#define IUSB_API __declspec(dllexport)
+#define ADB_BRIDGE_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(ADB_BRIDGE_STATIC)
+#define ADB_BRIDGE_API __declspec(dllimport)
 #else
-#define IUSB_API
+#define ADB_BRIDGE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
 #endif
 
 /* Results. Every failure is negative. */
@@ -49,8 +60,8 @@ extern "C" {
 #define IUSB_MAX_BUFFER (16 << 20)   /* larger sizes are taken for a caller bug */
 
 /* Ref-counted WSAStartup / WSACleanup. 0 on success. */
-IUSB_API int IUSB_Init(void);
-IUSB_API int IUSB_Exit(void);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Init(void);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Exit(void);
 
 /* -1 when a server already runs on the port: it answers, or another program
  * holds the port and does not answer within 1 s (nothing started here could
@@ -59,36 +70,36 @@ IUSB_API int IUSB_Exit(void);
  * the whole call takes at most about 10 s. Looks for adb.exe beside the host
  * executable, then adb.exe / adb in PATH's absolute folders (never the
  * current folder). */
-IUSB_API int IUSB_AdbServerStart(void);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_AdbServerStart(void);
 /* Stops the server only if IUSB_AdbServerStart started it: 0 stopped,
  * 1 nothing to stop, negative on error. */
-IUSB_API int IUSB_AdbServerExit(void);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_AdbServerExit(void);
 /* Asks whichever server answers to exit ("host:kill") and waits up to about
  * 2 s for its port to close. 0, or negative (IUSB_ERR_CONNECT: none ran). */
-IUSB_API int IUSB_KillServer(void);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_KillServer(void);
 /* The server's protocol version (e.g. 41), or negative. */
-IUSB_API int IUSB_Vesion(void);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Vesion(void);
 
 /* "serial\tstate\n" lines into buf. Returns the bytes written (without the
  * NUL); when the listing does not fit, only the whole lines that do are
  * written. Negative on error, with buf then holding "". At most about 2 s;
  * the other host requests (version, forward, kill) at most about 10 s. */
-IUSB_API int IUSB_GetDevices(char* buf, int size);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_GetDevices(char* buf, int size);
 /* Runs `command` in the device shell and stores its output (truncated to
  * out_size - 1 bytes). Returns bytes written, or negative with out = "".
  * out may be null only when out_size is 0. */
-IUSB_API int IUSB_Shell(const char* serial, const char* command, char* out, int out_size);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Shell(const char* serial, const char* command, char* out, int out_size);
 /* e.g. IUSB_Forward("SER1", "tcp:6100", "tcp:7100"). 0 or negative. */
-IUSB_API int IUSB_Forward(const char* serial, const char* local, const char* remote);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Forward(const char* serial, const char* local, const char* remote);
 /* Pushes the local .apk to /data/local/tmp/, runs "pm install -r" on it and
  * removes it again. 0 on "Success"; out (optional, as for IUSB_Shell)
  * receives pm's output or, on other failures, a description. */
-IUSB_API int IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Install(const char* serial, const char* apk_path, char* out, int out_size);
 /* "pm uninstall PACKAGE"; same results and out rules as IUSB_Install. */
-IUSB_API int IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Uninstall(const char* serial, const char* package, char* out, int out_size);
 /* Copies a device file to local_path. 0 or negative; a failed pull leaves no
  * partial file behind. */
-IUSB_API int IUSB_Pull(const char* serial, const char* remote_path, const char* local_path);
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Pull(const char* serial, const char* remote_path, const char* local_path);
 
 #ifdef __cplusplus
 }
