@@ -27,12 +27,6 @@ constexpr int kDownloadPendingPasses = 3600;
 // Internal result of DownloadAndInstallDriver: the phone left, step 2 ends without a message.
 constexpr int kPhoneLeft = -2;
 
-// Gives up (by throwing) once the service stops.
-void Sleep(uint32_t ms)
-{
-    PauseMs(ms);
-}
-
 void DeleteFile(const std::string& path)
 {
     if (!path.empty())
@@ -139,33 +133,29 @@ int ConnectionPipeline::WaitForPendingDriverInstall(UsbDevice* device, int passe
     if (NoPendingInstall(500))
         return -2;
     SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_pDeviceSn);
-    Sleep(kPendingSleepMs);
-    m_context.deviceLock.Enter();
+    // The device lock is let go during each pause, so that the message sink can mark a phone
+    // that leaves meanwhile.
     int counter = passes;
-    while (!device->m_stop) {
+    for (;;) {
+        PauseMs(kPendingSleepMs);
+        UsbMutex guard(m_context.deviceLock);
+        if (device->m_stop) {
+            USB_LOG("this device had been pluged out\n");
+            device->m_stop = false;
+            return -1;
+        }
         if (NoPendingInstall(1000)) {
             USB_LOG("windows install the driver successfully\n");
-            m_context.deviceLock.Leave();
             return 0;
         }
         USB_LOG("wait windows install the driver\n");
-        if (--counter < 0) {
-            m_context.deviceLock.Leave();
+        if (--counter < 0)
             return 0;
-        }
         if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
             device->m_isDriverOk = true;
-            m_context.deviceLock.Leave();
             return 0;
         }
-        m_context.deviceLock.Leave();
-        Sleep(kPendingSleepMs);
-        m_context.deviceLock.Enter();
     }
-    USB_LOG("this device had been pluged out\n");
-    device->m_stop = false;
-    m_context.deviceLock.Leave();
-    return -1;
 }
 
 // ---- step 2 ----------------------------------------------------------------------------
@@ -183,7 +173,7 @@ int ConnectionPipeline::CheckDriver(UsbDevice* device)
             device->m_isDriverOk = true;
             break;
         }
-        Sleep(kPollMs);
+        PauseMs(kPollMs);
     }
     if (device->m_isDriverOk)
         return 0;
@@ -279,7 +269,7 @@ int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::s
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
     job->cloud = &m_context.cloud;
-    job->device.reset(new UsbDevice());
+    job->device = std::make_unique<UsbDevice>();
     job->device->m_pDeviceSn = device->m_pDeviceSn;
     job->device->m_vid = device->m_vid;
     job->device->m_pid = device->m_pid;
@@ -301,7 +291,7 @@ int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::s
         }
         if (!installing)
             break;
-        Sleep(kPollMs);
+        PauseMs(kPollMs);
     }
 
     if (!device->m_isDriverOk) {
