@@ -25,14 +25,10 @@ CMyRpcCall::~CMyRpcCall()
 CMyRpcCall* CMyRpcCall::Instance()
 {
     static CMyRpcCall* instance = new CMyRpcCall();
-    static InstallServicePort* madeWith = nullptr;
+    // Made once, by the first request that can make it; it lives as long as the process.
     InstallServicePort* port = GetPorts().installService;
-    // The reply event belongs to the port it was made with (tests swap ports per case).
-    if (port && (!instance->m_hReplyEvent || madeWith != port)) {
+    if (port && !instance->m_hReplyEvent)
         instance->m_hReplyEvent = port->CreateReplyEvent(kReplyEventName);
-        instance->m_hMapping = nullptr;
-        madeWith = port;
-    }
     return instance;
 }
 
