@@ -250,30 +250,30 @@ int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, co
     if (FileExists(path)) {
         if (!md5.empty() && PackageDigest(path) == md5) {
             USB_LOG("this driver had downloaded\n");
-            return 0;
+            return kDriverOk;
         }
         USB_LOG("the driver package %s is not the announced one, it is downloaded again\n", path.c_str());
         RemoveFile(path);
     }
     if (!IsNetworkAlive()) {
         USB_LOG("network disconneted\n");
-        return -1;
+        return kDriverFailed;
     }
     const std::string temp = path + ".tmp";
     if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
-        return -1;
+        return kDriverFailed;
     if (!RenameFile(temp, path)) {
         USB_LOG("the driver package could not be moved to %s\n", path.c_str());
         RemoveFile(temp);
-        return -1;
+        return kDriverFailed;
     }
     // What runs is what lies on disk: digest it once more there.
     if (PackageDigest(path) != md5) {
         USB_LOG("the driver package %s on disk is not the announced one\n", path.c_str());
         RemoveFile(path);
-        return -1;
+        return kDriverFailed;
     }
-    return 0;
+    return kDriverOk;
 }
 
 }  // namespace USB

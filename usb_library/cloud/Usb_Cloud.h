@@ -9,6 +9,10 @@
 
 namespace USB {
 
+// Results of DownloadDriver and InstallDriver.
+constexpr int kDriverOk = 0;
+constexpr int kDriverFailed = -1;
+
 class UsbCloud {
 public:
     UsbCloud();
@@ -20,10 +24,10 @@ public:
     bool ReportInstallError(const std::string& vid, const std::string& pid);
     std::string MakeToken(const std::string& vid, const std::string& pid) const;
 
-    // Driver packages: 0 when the announced package lies at path (downloaded now or before).
+    // Driver packages: kDriverOk when the announced package lies at path (downloaded now or before).
     int DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
                        DownloadProgressFn progress, void* context);
-    // 0 when the installer of device->m_driverFile reports success (cloud/driver_install.cpp).
+    // kDriverOk when the installer of device->m_driverFile reports success (cloud/driver_install.cpp).
     int InstallDriver(UsbDevice* device);
 
     std::string m_baseUrl;

@@ -50,7 +50,7 @@ void RunInstallerHere(const std::string& program, const std::string& parameters)
 int UsbCloud::InstallDriver(UsbDevice* device)
 {
     if (!device || !AcceptIds(device->m_vid, device->m_pid))
-        return -1;
+        return kDriverFailed;
     const std::string& file = device->m_driverFile;
     std::string program;
     std::string parameters;
@@ -69,12 +69,12 @@ int UsbCloud::InstallDriver(UsbDevice* device)
     } else {
         USB_LOG("install fail\n");
         device->m_isDriverOk = false;
-        return -1;
+        return kDriverFailed;
     }
     USB_LOG("before exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
-    if (InstallThroughHostService(program + "\r\n" + parameters) != 0) {
+    if (InstallThroughHostService(program + "\r\n" + parameters) == kServiceInstalled) {
         USB_LOG("the driver installed by the parvello_helper.exe\n");
-        return 0;
+        return kDriverOk;
     }
 
     USB_LOG("exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
@@ -85,17 +85,17 @@ int UsbCloud::InstallDriver(UsbDevice* device)
 
     if (!FileExists(resultPath)) {
         USB_LOG("the insret.txt is not exist\n");
-        return -1;
+        return kDriverFailed;
     }
     // The installer writes one short line; more than 256 bytes of it are never looked at.
     std::string text;
     const bool read = ReadFileStart(resultPath, 256, true, text);
     RemoveFile(resultPath);
     if (!read)
-        return -1;
+        return kDriverFailed;
     text.resize(std::strlen(text.c_str()));
     USB_LOG("the return string of the install's program is %s\n", text.c_str());
-    return text.find("success:") != std::string::npos ? 0 : -1;
+    return text.find("success:") != std::string::npos ? kDriverOk : kDriverFailed;
 }
 
 }  // namespace USB

@@ -22,7 +22,11 @@ constexpr const wchar_t* kReplyEventName = L"__Ostrel__mobile__manager__";
 constexpr const wchar_t* kRequestMappingName = L"__Ostrel__mobile__manager__mapfile";
 constexpr const wchar_t* kServiceEventName = L"QuemboDriverInstallSrvWnd123";
 
-// 1 when the host's service installed the driver, else 0. command: program CR LF parameters.
+// What the host's install service said.
+constexpr int kServiceInstalled = 1;
+constexpr int kServiceNotInstalled = 0;
+
+// command: program CR LF parameters.
 int InstallThroughHostService(const std::string& command);
 // Installs run one at a time: the installer result file and the host service's page are
 // shared by every install of the process.
@@ -33,7 +37,6 @@ class CMyRpcCall {
 public:
     virtual ~CMyRpcCall();
     static CMyRpcCall* Instance();
-    // 1 when the service installed the driver, else 0.
     int Request(const std::wstring& command);
 
     void* m_hReplyEvent = nullptr;

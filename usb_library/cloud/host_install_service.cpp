@@ -36,30 +36,30 @@ int CMyRpcCall::Request(const std::wstring& command)
 {
     InstallServicePort* port = GetPorts().installService;
     if (!port)
-        return 0;
+        return kServiceNotInstalled;
     if (m_hReplyEvent)
         port->ResetEvent(m_hReplyEvent);
     // A request already in flight owns the page.
     if (m_hMapping)
-        return 0;
+        return kServiceNotInstalled;
     if (command.size() > kMaxServiceCommandUnits) {
         USB_LOG("the install command is too long for the service, %u units\n", static_cast<unsigned>(command.size()));
-        return 0;
+        return kServiceNotInstalled;
     }
     InstallServicePort::Handle serviceEvent = port->OpenServiceEvent(kServiceEventName);
     if (!serviceEvent)
-        return 0;
+        return kServiceNotInstalled;
     m_hMapping = port->CreateMapping(kRequestMappingName, kRequestPageSize);
     if (!m_hMapping) {
         port->CloseHandle(serviceEvent);
-        return 0;
+        return kServiceNotInstalled;
     }
     void* view = port->MapView(m_hMapping, kRequestPageSize);
     if (!view) {
         port->CloseHandle(m_hMapping);
         m_hMapping = nullptr;
         port->CloseHandle(serviceEvent);
-        return 0;
+        return kServiceNotInstalled;
     }
     // The page is UTF-16 whatever wchar_t is on the build platform.
     uint16_t* page = static_cast<uint16_t*>(view);
@@ -68,7 +68,7 @@ int CMyRpcCall::Request(const std::wstring& command)
         page[i] = static_cast<uint16_t>(command[i]);
 
     port->SetEvent(serviceEvent);
-    int result = 0;
+    int result = kServiceNotInstalled;
     if (port->WaitEvent(m_hReplyEvent, kHostServiceReplyTimeoutMs)) {
         static const char kSuccess[] = "success";
         const size_t units = kRequestPageSize / 2;
@@ -83,7 +83,7 @@ int CMyRpcCall::Request(const std::wstring& command)
                 break;
             }
         }
-        result = same && i == sizeof(kSuccess) - 1 ? 1 : 0;
+        result = same && i == sizeof(kSuccess) - 1 ? kServiceInstalled : kServiceNotInstalled;
     } else {
         USB_LOG("the install service did not answer in %u ms\n", static_cast<unsigned>(kHostServiceReplyTimeoutMs));
     }
@@ -99,7 +99,7 @@ int InstallThroughHostService(const std::string& command)
 {
     InstallServicePort* port = GetPorts().installService;
     if (!port)
-        return 0;
+        return kServiceNotInstalled;
     UsbMutex guard(InstallLock());
     return CMyRpcCall::Instance()->Request(port->Utf8ToWide(command));
 }

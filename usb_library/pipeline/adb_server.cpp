@@ -34,22 +34,22 @@ int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
     if (pid != 0 && name.empty()) {
         USB_LOG("notify ui restart os\n");
         ui.SendToUi(USB_WM_RESTART_OS, OwnerPayload(device, "os"));
-        return -1;
+        return kHostTold;
     }
     if (!borrowed) {
         USB_LOG("notify ui restart %s\n", name.c_str());
         ui.SendToUi(USB_WM_RESTART_ADBSERVER, OwnerPayload(device, name));
-        return -1;
+        return kHostTold;
     }
     USB_LOG("notify ui kill this adbserver %s\n", name.c_str());
     if (name.find(kHelperName) != std::string::npos) {
         KillAdbServerProcess(pid, name);
         if (ProcessPort* port = GetPorts().process)
             port->ShellOpenHidden(GetExeDirectory() + kHelperFile);
-        return 0;
+        return kAskRescan;
     }
     ui.SendToUi(USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload(device, name));
-    return -1;
+    return kHostTold;
 }
 
 void ConnectionPipeline::StartAdbServer()
@@ -63,7 +63,7 @@ void ConnectionPipeline::StartAdbServer()
     if (!adb.IUSB_AdbServerStart)
         return;
     const int result = adb.IUSB_AdbServerStart();
-    if (result == -1) {
+    if (result == IUSB_SERVER_RUNNING) {
         USB_LOG("the adb server had been started.\n");
         if (ProbeAdbPort()) {
             m_bBorrowedAdbServer = true;
@@ -72,7 +72,7 @@ void ConnectionPipeline::StartAdbServer()
             m_bBorrowedAdbServer = false;
             USB_LOG("FATAL error............................\n");
         }
-    } else if (result < -1) {
+    } else if (result < IUSB_SERVER_RUNNING) {
         // Our bridge reports a server it could not start with other negative values.
         m_bBorrowedAdbServer = false;
         USB_LOG("the adb server could not be started: %d\n", result);
@@ -86,12 +86,12 @@ int ConnectionPipeline::EnsureAdbServer()
 {
     UsbAdb& adb = TheAdb();
     if (!adb.IUSB_AdbServerStart)
-        return -1;
+        return kStepEnded;
     const int result = adb.IUSB_AdbServerStart();
-    if (result == -1) {
+    if (result == IUSB_SERVER_RUNNING) {
         USB_LOG("the adb server had been started.\n");
         USB_LOG("borrow the thirdy party adbserver\n");
-    } else if (result < -1) {
+    } else if (result < IUSB_SERVER_RUNNING) {
         m_bBorrowedAdbServer = false;
         USB_LOG("the adb server could not be started: %d\n", result);
     } else {
@@ -99,16 +99,16 @@ int ConnectionPipeline::EnsureAdbServer()
         USB_LOG("use the self adbserver\n");
         USB_LOG("the adb server starts successfully\n");
     }
-    return 0;
+    return kStepPassed;
 }
 
 int ConnectionPipeline::HandleAdbServerException(UsbDevice* device)
 {
     if (!device)
-        return 0;
+        return kAskRescan;
     if (!HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
         USB_LOG("phone is not exist\n");
-        return 0;
+        return kAskRescan;
     }
     return ReportAdbServerOwner(m_context.ui, m_bBorrowedAdbServer, *device);
 }

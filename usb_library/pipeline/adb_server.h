@@ -33,9 +33,13 @@ void KillAdbServerProcess(uint32_t pid, const std::string& name);
 // Enables SeDebugPrivilege on the own token, then opens the process with all access.
 ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid);
 
+// What the owner check leaves its caller to do: ask the host for a rescan, or nothing (the
+// host was told what to do).
+constexpr int kAskRescan = 0;
+constexpr int kHostTold = -1;
+
 // Steps after "the phone is still present": find the port owner and decide what the host is
-// asked to do (borrowed: the server on the port is another program's). 0: the caller asks for
-// a rescan; -1: the host was told.
+// asked to do (borrowed: the server on the port is another program's).
 int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device);
 
 }  // namespace USB

@@ -62,7 +62,7 @@ std::vector<std::string> SplitString(const std::string& text, const std::string&
 int ConnectionPipeline::CheckConnection(UsbDevice* device)
 {
     if (!device)
-        return -1;
+        return kStepEnded;
     m_downloadDevice = device;
     if (!device->m_isAdbOpen) {
         USB_LOG("notify ui the adb debug do not open\n");
@@ -73,7 +73,7 @@ int ConnectionPipeline::CheckConnection(UsbDevice* device)
         m_context.track += "dmok-->";
         USB_LOG("this device's adbdebug ok\n");
         m_context.track += "checkdriver-->";
-        if (CheckDriver(device) == 0) {
+        if (CheckDriver(device) == kStepPassed) {
             USB_LOG("this device's driver ok\n");
             m_context.track += "driverok-->";
             m_context.track += "checkadb-->";
@@ -81,7 +81,7 @@ int ConnectionPipeline::CheckConnection(UsbDevice* device)
         }
     }
     m_downloadDevice = nullptr;
-    return -1;
+    return kStepEnded;
 }
 
 int ConnectionPipeline::CheckAdbConnection(UsbDevice* device)

@@ -26,6 +26,7 @@ constexpr int kStepPendingPasses = 20;
 constexpr int kDownloadPendingPasses = 3600;
 // Internal result of DownloadAndInstallDriver: the phone left, step 2 ends without a message.
 constexpr int kPhoneLeft = -2;
+static_assert(kPhoneLeft != kStepPassed && kPhoneLeft != kStepEnded, "a result of its own");
 
 void DeleteFile(const std::string& path)
 {
@@ -73,9 +74,9 @@ int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
     UsbMutex guard(*watch->deviceLock);
     if (watch->device->m_stop) {
         USB_LOG("stop download the driver\n");
-        return -1;
+        return kStopDownload;
     }
-    return 0;
+    return kContinueDownload;
 }
 
 }  // namespace
@@ -103,12 +104,12 @@ unsigned DriverInstallThread(InstallJob* job)
 {
     try {
         USB_LOG("notify ui install this driver....\n");
-        int result = -1;
+        int result = kDriverFailed;
         if (job && job->cloud && job->device) {
             UsbMutex guard(InstallLock());
             result = job->cloud->InstallDriver(job->device.get());
         }
-        if (result == 0)
+        if (result == kDriverOk)
             USB_LOG("the driver install successfully\n");
         else
             USB_LOG("the driver install fail\n");
@@ -129,9 +130,9 @@ int InstallThreadsRunning()
 int ConnectionPipeline::WaitForPendingDriverInstall(UsbDevice* device, int passes)
 {
     if (!device)
-        return -1;
+        return kPendingPhoneLeft;
     if (NoPendingInstall(500))
-        return -2;
+        return kNothingPending;
     SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_pDeviceSn);
     // The device lock is let go during each pause, so that the message sink can mark a phone
     // that leaves meanwhile.
@@ -142,18 +143,18 @@ int ConnectionPipeline::WaitForPendingDriverInstall(UsbDevice* device, int passe
         if (device->m_stop) {
             USB_LOG("this device had been pluged out\n");
             device->m_stop = false;
-            return -1;
+            return kPendingPhoneLeft;
         }
         if (NoPendingInstall(1000)) {
             USB_LOG("windows install the driver successfully\n");
-            return 0;
+            return kPendingOver;
         }
         USB_LOG("wait windows install the driver\n");
         if (--counter < 0)
-            return 0;
+            return kPendingOver;
         if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
             device->m_isDriverOk = true;
-            return 0;
+            return kPendingOver;
         }
     }
 }
@@ -164,7 +165,7 @@ int ConnectionPipeline::CheckDriver(UsbDevice* device)
 {
     if (!device) {
         USB_LOG("dev param is null\n");
-        return -1;
+        return kStepEnded;
     }
     USB_LOG("step:2->notify ui checking the driver of the phone?\n");
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_DRIVER);
@@ -176,14 +177,15 @@ int ConnectionPipeline::CheckDriver(UsbDevice* device)
         PauseMs(kPollMs);
     }
     if (device->m_isDriverOk)
-        return 0;
+        return kStepPassed;
 
     const int pending = WaitForPendingDriverInstall(device, kStepPendingPasses);
-    if (pending == -1)
-        return -1;
-    const bool notify = pending != 0;
+    if (pending == kPendingPhoneLeft)
+        return kStepEnded;
+    // The host hears of the download and install only when Windows was not installing itself.
+    const bool notify = pending == kNothingPending;
     if (device->m_isDriverOk)
-        return 0;
+        return kStepPassed;
 
     USB_LOG("notify ui driver installing...\n");
     if (notify)
@@ -194,10 +196,10 @@ int ConnectionPipeline::CheckDriver(UsbDevice* device)
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
         m_context.track += "DRIVER_CHECK_URL_FAIL";
         m_context.track.Write(true);
-        return -1;
+        return kStepEnded;
     }
 
-    int result = -1;
+    int result = kStepEnded;
     bool tried = false;
     if (!device->m_deviceUrl.empty()) {
         tried = true;
@@ -209,31 +211,31 @@ int ConnectionPipeline::CheckDriver(UsbDevice* device)
         result = DownloadAndInstallDriver(device, device->m_vidDriverUrl, device->m_vidDriverMd5, notify);
     }
     if (result == kPhoneLeft)
-        return -1;
-    if ((!tried || result != 0) && !device->m_generalDriverUrl.empty()) {
+        return kStepEnded;
+    if ((!tried || result != kStepPassed) && !device->m_generalDriverUrl.empty()) {
         device->m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(device->m_generalDriverUrl);
         result = DownloadAndInstallDriver(device, device->m_generalDriverUrl, device->m_generalDriverMd5, notify);
         if (result == kPhoneLeft)
-            return -1;
+            return kStepEnded;
     }
-    if (result == 0) {
+    if (result == kStepPassed) {
         USB_LOG("notify ui driver install success\n");
         SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_SUCCESS);
-        return 0;
+        return kStepPassed;
     }
     USB_LOG("notify ui check the driver install fail..\n");
     m_context.track += "DRIVER_CHECK_INSTALL_FAIL";
     m_context.track.Write(true);
     DeleteFile(device->m_driverFile);
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_FAIL);
-    return -1;
+    return kStepEnded;
 }
 
 int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5,
                                                  bool notify)
 {
     if (!device)
-        return -1;
+        return kStepEnded;
     if (notify)
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOADING);
     m_downloadDevice = device;
@@ -245,21 +247,21 @@ int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::s
         USB_LOG("this device had been pluged out\n");
         return kPhoneLeft;
     }
-    if (downloaded != 0) {
+    if (downloaded != kDriverOk) {
         USB_LOG("notify ui driver download fail\n");
         if (notify)
             SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_FAIL);
-        return -1;
+        return kStepEnded;
     }
     if (notify)
         SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_SUCCESS);
 
-    if (WaitForPendingDriverInstall(device, kDownloadPendingPasses) == -1)
+    if (WaitForPendingDriverInstall(device, kDownloadPendingPasses) == kPendingPhoneLeft)
         return kPhoneLeft;
     if (device->m_isDriverOk) {
         USB_LOG("the windows system had installed this driver\n");
         DeleteFile(device->m_driverFile);
-        return 0;
+        return kStepPassed;
     }
     if (TakeStop(m_context.deviceLock, *device)) {
         USB_LOG("this device had been pluged out\n");
@@ -296,21 +298,21 @@ int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::s
 
     if (!device->m_isDriverOk) {
         m_context.cloud.ReportInstallError(device->m_vid, device->m_pid);
-        return -1;
+        return kStepEnded;
     }
-    return 0;
+    return kStepPassed;
 }
 
 int32_t ConnectionPipeline::OnDownloadProgress(int32_t percent, void* context)
 {
     if (!context)
-        return 0;
+        return kContinueDownload;
     ConnectionPipeline* self = static_cast<ConnectionPipeline*>(context);
     Json::Value payload(Json::objectValue);
     if (UsbDevice* device = self->m_downloadDevice) {
         if (device->m_stop) {
             USB_LOG("stop download the driver\n");
-            return -1;
+            return kStopDownload;
         }
         payload["device_sn"] = device->m_pDeviceSn;
         payload["device_desc"] = device->m_description;
@@ -318,7 +320,7 @@ int32_t ConnectionPipeline::OnDownloadProgress(int32_t percent, void* context)
     payload["down_progress"] = percent;
     USB_LOG("download progress is %d\n", percent);
     self->m_context.ui.SendToUi(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
-    return 0;
+    return kContinueDownload;
 }
 
 }  // namespace USB

@@ -19,6 +19,16 @@
 
 namespace USB {
 
+// What a step says to its caller: go on with the next one, or the flow ended here (the host
+// was told, or the phone left).
+constexpr int kStepPassed = 0;
+constexpr int kStepEnded = -1;
+// How Windows' own driver install went (WaitForPendingDriverInstall): over or waited out, the
+// phone left meanwhile, or none was pending.
+constexpr int kPendingOver = 0;
+constexpr int kPendingPhoneLeft = -1;
+constexpr int kNothingPending = -2;
+
 // What the pipeline works with; owned by the service, which hands it over whole.
 struct PipelineContext {
     UsbDeviceList& devices;
@@ -55,7 +65,7 @@ public:
     int CheckDriver(UsbDevice* device);
     int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
     int WaitForPendingDriverInstall(UsbDevice* device, int passes);
-    // The download's progress to the host, naming the phone in progress; -1 stops the download
+    // The download's progress to the host, naming the phone in progress; kStopDownload stops the download
     // of a phone that left.
     static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* pipeline);
 
