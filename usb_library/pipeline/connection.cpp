@@ -1,6 +1,7 @@
 #include "pipeline/connection.h"
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "discovery/device_scan.h"
@@ -230,15 +231,15 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
     UsbDevice* device = m_context.devices.FindBySn(serial);
     if (!device)
         return;
-    std::vector<PhoneSystemInfo*> interfaces;
+    std::vector<PhoneSystemInfo*> found;
     // Only this record's own device: another phone of the model must not lend it its serial.
-    if (FindAdbInterfaces(NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
+    const bool open = FindAdbInterfaces(NarrowToWide(device->m_vidPid), found, device->m_systemSn);
+    const std::vector<std::unique_ptr<PhoneSystemInfo>> interfaces(found.begin(), found.end());
+    if (open) {
         device->m_isAdbOpen = true;
-        for (PhoneSystemInfo* info : interfaces)
+        for (const auto& info : interfaces)
             UpdateDeviceFromInterface(*device, *info);
     }
-    for (PhoneSystemInfo* info : interfaces)
-        delete info;
     m_context.track.Clear();
     m_context.track += "retry-->";
     CheckConnection(device);

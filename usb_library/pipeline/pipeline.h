@@ -65,8 +65,8 @@ public:
     int CheckDriver(UsbDevice* device);
     int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
     int WaitForPendingDriverInstall(UsbDevice* device, int passes);
-    // The download's progress to the host, naming the phone in progress; kStopDownload stops the download
-    // of a phone that left.
+    // The download's progress to the host, naming the phone in progress; kStopDownload stops the
+    // download of a phone that left.
     static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* pipeline);
 
     // The last ADB listing, by serial.
