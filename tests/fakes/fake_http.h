@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ports/http_port.h"
@@ -14,46 +15,40 @@ namespace USB {
 namespace Fake {
 
 struct HttpAnswer {
-    std::string status = "HTTP/1.1 200 OK";
+    HttpAnswer(std::string b = "", std::string s = "HTTP/1.1 200 OK") : body(std::move(b)), status(std::move(s)) {}
     std::string body;
-    uint64_t generatedSize = 0;     // > 0: a body of this many 'x' bytes made up on the fly
-    bool contentLength = true;       // send a Content-Length header
-    int64_t announcedLength = -1;    // -1: the real body size
-    int64_t closeAfter = -1;         // >= 0: the connection ends after this many body bytes
-    uint32_t maxChunk = 0xFFFFFFFFu; // the most one read delivers
-    std::string extraHeaders;        // more header lines, each ended by CR LF
-    uint32_t msPerRead = 0;          // a trickling server: each read costs this much clock time
-    std::function<void()> onRead;    // runs at every read (a phone leaving mid-download)
+    std::string status;
+    uint64_t generatedSize = 0;       // > 0: a body of this many 'x' bytes made up on the fly
+    bool contentLength = true;        // send a Content-Length header
+    int64_t announcedLength = -1;     // -1: the real body size
+    int64_t closeAfter = -1;          // >= 0: the connection ends after this many body bytes
+    uint32_t maxChunk = 0xFFFFFFFFu;  // the most one read delivers
+    std::string extraHeaders;         // more header lines, each ended by CR LF
+    uint32_t msPerRead = 0;           // a trickling server: each read costs this much clock time
+    std::function<void()> onRead;     // runs at every read (a phone leaving mid-download)
 };
 
 struct HttpRecord {
-    std::string agent;
-    std::string host;
+    std::string agent, host, method, path, addedHeaders, sentHeaders, body;  // path with its query
     uint16_t port = 0;
-    std::string method;       // "GET" for downloads
-    std::string path;         // with the query
-    std::string addedHeaders; // through AddHeaders
-    std::string sentHeaders;  // through Send
-    std::string body;
-    uint32_t timeoutMs = 0;
-    uint32_t receiveTimeoutMs = 0;
-    bool download = false;
-    bool secure = false;
+    uint32_t timeoutMs = 0, receiveTimeoutMs = 0;
+    bool download = false, secure = false;
 };
 
 class Http : public HttpPort {
 public:
-    // Answers by path with query; unknown paths get 404 with a short body.
-    void Serve(const std::string& path, const HttpAnswer& answer);
-    void ServeJson(const std::string& pathPrefix, const std::string& body);
+    // Answers by exact path with query, else by the longest prefix served; else 404.
+    void Serve(const std::string& path, const HttpAnswer& answer, bool prefix = false);
+    void ServeJson(const std::string& prefix, const std::string& body) { Serve(prefix, HttpAnswer{body}, true); }
     std::vector<HttpRecord> Records();
+    void ClearRecords();
     size_t OpenHandles();
 
     bool CrackUrl(const std::string& url, std::string& host, uint16_t& port, std::string& path) override;
     Handle Open(const std::string& agent) override;
     Handle OpenW(const std::wstring& agent) override;
     Handle Connect(Handle session, const std::string& host, uint16_t port) override;
-    bool AttemptConnect() override { return attemptConnect; }
+    bool AttemptConnect() override { return true; }
     Handle OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure) override;
     bool AddHeaders(Handle request, const std::string& headers) override;
     void SetConnectTimeout(Handle request, uint32_t ms) override;
@@ -65,28 +60,24 @@ public:
     Handle OpenUrl(Handle session, const std::wstring& url) override;
     void Close(Handle handle) override;
 
-    bool attemptConnect = true;
     bool refuse = false;  // connections fail
     uint64_t reads = 0;
 
 private:
     struct State {
-        int kind = 0;  // 1 session, 2 connection, 3 request
-        std::string agent;
-        std::string host;
-        uint16_t port = 0;
-        uint32_t receiveTimeoutMs = 0;
-        size_t record = 0;
+        HttpRecord record;  // what the handle knows so far; a request's is also in m_records
+        size_t index = 0;
         HttpAnswer answer;
         uint64_t delivered = 0;
     };
+    Handle Make(State state);
     State* Find(Handle h);
-    Handle Make(const State& state);
-    HttpAnswer AnswerFor(const std::string& path);
+    Handle Request(Handle parent, HttpRecord record);
+    uint64_t Length(const HttpAnswer& a) const;
 
     std::recursive_mutex m_mutex;
     std::map<std::string, HttpAnswer> m_answers;
-    std::map<std::string, std::string> m_prefixAnswers;
+    std::vector<std::pair<std::string, HttpAnswer>> m_prefixes;
     std::vector<HttpRecord> m_records;
     std::map<uintptr_t, State> m_handles;
     uintptr_t m_next = 0x1000;

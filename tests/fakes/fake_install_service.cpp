@@ -1,110 +1,88 @@
 #include "fakes/fake_install_service.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "support/sys_utils.h"
 
 namespace USB {
 namespace Fake {
 
-InstallServicePort::Handle InstallService::Make(int kind, const std::wstring& name, bool signalled)
-{
-    const uintptr_t id = m_next++;
-    m_objects[id] = Object{kind, name, signalled};
-    return reinterpret_cast<Handle>(id);
-}
+using Lock = std::lock_guard<std::recursive_mutex>;
 
 int InstallService::OpenHandles()
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    int n = 0;
-    for (const auto& kv : m_objects)
-        n += kv.second.kind != 1;  // the reply event lives for the process
-    return n + m_views;
-}
-
-InstallServicePort::Handle InstallService::CreateReplyEvent(const std::wstring& name)
-{
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    createdEvents.push_back(name);
-    m_replySignalled = true;
-    return Make(1, name, true);
+    Lock g(m_mutex);
+    return static_cast<int>(m_open.size());
 }
 
 InstallServicePort::Handle InstallService::OpenServiceEvent(const std::wstring& name)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
+    Lock g(m_mutex);
     if (!serviceRunning || name != L"QuemboDriverInstallSrvWnd123")
         return nullptr;
-    return Make(2, name, false);
+    Handle h = Make();
+    m_serviceEvents.insert(h);
+    m_open.insert(h);
+    return h;
 }
 
 void InstallService::SetEvent(Handle event)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    auto it = m_objects.find(reinterpret_cast<uintptr_t>(event));
-    if (it == m_objects.end() || it->second.kind == 1) {
-        m_replySignalled = true;
-        return;
-    }
+    Lock g(m_mutex);
+    if (!m_serviceEvents.count(event))
+        return void(m_replySignalled = true);
     // The service wakes up: reads the request, answers on the page, signals the reply event.
-    std::wstring request;
-    for (uint16_t unit : m_page) {
-        if (!unit)
-            break;
-        request.push_back(static_cast<wchar_t>(unit));
-    }
-    requests.push_back(request);
+    requests.emplace_back();
+    for (size_t i = 0; i < m_page.size() && m_page[i]; ++i)
+        requests.back().push_back(static_cast<wchar_t>(m_page[i]));
     std::fill(m_page.begin(), m_page.end(), 0);
-    for (size_t i = 0; i < answer.size() && i < m_page.size() - 1; ++i)
-        m_page[i] = static_cast<uint16_t>(answer[i]);
-    if (serviceReplies)
-        m_replySignalled = true;
+    std::copy(answer.begin(), answer.begin() + std::min(answer.size(), m_page.size() - 1), m_page.begin());
+    m_replySignalled = serviceReplies;
 }
 
 void InstallService::ResetEvent(Handle event)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    // The reply event is process-wide: a handle made by an earlier fake still names it.
-    auto it = m_objects.find(reinterpret_cast<uintptr_t>(event));
-    if (it == m_objects.end() || it->second.kind == 1)
+    Lock g(m_mutex);
+    if (!m_serviceEvents.count(event))
         m_replySignalled = false;
 }
 
-bool InstallService::WaitEvent(Handle event, uint32_t timeoutMs)
+bool InstallService::WaitEvent(Handle, uint32_t timeoutMs)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
+    Lock g(m_mutex);
     replyWaits.push_back(timeoutMs);
-    const bool was = m_replySignalled;
-    m_replySignalled = false;
-    return was;
+    return std::exchange(m_replySignalled, false);
 }
 
 InstallServicePort::Handle InstallService::CreateMapping(const std::wstring& name, uint32_t size)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
+    Lock g(m_mutex);
     if (name != L"__Ostrel__mobile__manager__mapfile" || size != 4096)
         return nullptr;
-    return Make(3, name, false);
+    Handle h = Make();
+    m_open.insert(h);
+    return h;
 }
 
-void* InstallService::MapView(Handle mapping, uint32_t)
+void* InstallService::MapView(Handle, uint32_t)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    if (failMapView)
-        return nullptr;
-    ++m_views;
+    Lock g(m_mutex);
+    m_open.insert(m_page.data());
     return m_page.data();
 }
 
-void InstallService::UnmapView(void*)
+void InstallService::UnmapView(void* view)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    --m_views;
+    Lock g(m_mutex);
+    m_open.erase(view);
 }
 
 void InstallService::CloseHandle(Handle handle)
 {
-    std::lock_guard<std::recursive_mutex> g(m_mutex);
-    m_objects.erase(reinterpret_cast<uintptr_t>(handle));
+    Lock g(m_mutex);
+    m_open.erase(handle);
+    m_serviceEvents.erase(handle);
 }
 
 std::wstring InstallService::Utf8ToWide(const std::string& text)
@@ -115,17 +93,16 @@ std::wstring InstallService::Utf8ToWide(const std::string& text)
 InstallServicePort::RunOutcome InstallService::Launch(const Run& run, uint32_t error)
 {
     {
-        std::lock_guard<std::recursive_mutex> g(m_mutex);
+        Lock g(m_mutex);
         runs.push_back(run);
     }
     RunOutcome outcome;
-    if (error) {
-        outcome.error = error;
+    outcome.error = error;
+    if (error)
         return outcome;
-    }
     if (onRun)
         onRun(run);
-    outcome.result = runResult;
+    outcome.result = RunResult::Ended;
     return outcome;
 }
 
@@ -135,8 +112,8 @@ InstallServicePort::RunOutcome InstallService::RunHidden(const std::string& prog
     return Launch(Run{program, parameters, timeoutMs, false}, plainError);
 }
 
-InstallServicePort::RunOutcome InstallService::RunElevated(const std::string& program,
-                                                           const std::string& parameters, uint32_t timeoutMs)
+InstallServicePort::RunOutcome InstallService::RunElevated(const std::string& program, const std::string& parameters,
+                                                           uint32_t timeoutMs)
 {
     return Launch(Run{program, parameters, timeoutMs, true}, elevatedError);
 }

@@ -1,13 +1,17 @@
 #include "fakes/fake_pipeline.h"
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <regex>
 
 #include "pipeline/adb_loader.h"
-#include "service/USB_Service.h"
+#include "support/file_io.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
+#include "usbhelper.h"
 
 namespace USB {
 namespace Fake {
@@ -16,26 +20,30 @@ namespace {
 
 AdbBridge* g_bridge = nullptr;
 
-int USB_CDECL BridgeInit() { return g_bridge ? ++g_bridge->inits, 0 : 0; }
-int USB_CDECL BridgeStart() { return g_bridge ? g_bridge->NextStart() : 0; }
-int USB_CDECL BridgeNoArgs() { return 0; }
+template <typename T>
+T Next(std::deque<T>& queue)
+{
+    const T value = queue.front();
+    if (queue.size() > 1)
+        queue.pop_front();
+    return value;
+}
+
+int USB_CDECL BridgeInit() { return 0; }
+int USB_CDECL BridgeStart() { return g_bridge ? Next(g_bridge->starts) : 0; }
 int USB_CDECL BridgeGetDevices(char* buffer, int size)
 {
     if (!g_bridge || !buffer || size <= 0)
         return -1;
-    g_bridge->sizesPassed.push_back(size);
-    const std::string text = g_bridge->NextListing();
-    const size_t n = text.size() < static_cast<size_t>(size) ? text.size() : static_cast<size_t>(size);
+    if (g_bridge->beforeListing)
+        g_bridge->beforeListing(g_bridge->listingCalls + 1);
+    ++g_bridge->listingCalls;
+    const std::string text = Next(g_bridge->listings);
+    const size_t n = std::min(text.size(), static_cast<size_t>(size));
     std::memcpy(buffer, text.data(), n);  // a full buffer is left without NUL on purpose
     if (n < static_cast<size_t>(size))
         buffer[n] = '\0';
     return static_cast<int>(n);
-}
-
-template <typename Fn>
-void* Entry(Fn fn)
-{
-    return reinterpret_cast<void*>(fn);
 }
 
 }  // namespace
@@ -52,20 +60,14 @@ void ReloadAdb()
     new (&adb) UsbAdb();
 }
 
-AdbBridge::AdbBridge(Library& library, bool withInit, bool withGetDevices) : m_library(library)
+AdbBridge::AdbBridge(Library& library, bool withInit) : m_library(library)
 {
     g_bridge = this;
-    std::map<std::string, void*> table;
+    auto& table = library.libraries["AdbBridge.dll"];
     if (withInit)
-        table["IUSB_Init"] = Entry(&BridgeInit);
-    table["IUSB_Exit"] = Entry(&BridgeNoArgs);
-    table["IUSB_AdbServerStart"] = Entry(&BridgeStart);
-    table["IUSB_AdbServerExit"] = Entry(&BridgeNoArgs);
-    if (withGetDevices)
-        table["IUSB_GetDevices"] = Entry(&BridgeGetDevices);
-    table["IUSB_KillServer"] = Entry(&BridgeNoArgs);
-    table["IUSB_Vesion"] = Entry(&BridgeNoArgs);
-    library.libraries["AdbBridge.dll"] = table;
+        table["IUSB_Init"] = reinterpret_cast<void*>(&BridgeInit);
+    table["IUSB_AdbServerStart"] = reinterpret_cast<void*>(&BridgeStart);
+    table["IUSB_GetDevices"] = reinterpret_cast<void*>(&BridgeGetDevices);
     ReloadAdb();
 }
 
@@ -76,70 +78,17 @@ AdbBridge::~AdbBridge()
     g_bridge = nullptr;
 }
 
-AdbBridge* AdbBridge::Current() { return g_bridge; }
-
-void AdbBridge::Script(std::vector<std::string> texts)
+TcpTableResult Processes::ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error)
 {
-    m_texts.assign(texts.begin(), texts.end());
-    if (m_texts.empty())
-        m_texts.push_back(std::string());
-}
-
-void AdbBridge::StartResults(std::vector<int> results)
-{
-    m_starts.assign(results.begin(), results.end());
-    if (m_starts.empty())
-        m_starts.push_back(0);
-}
-
-int AdbBridge::NextStart()
-{
-    ++starts;
-    const int result = m_starts.front();
-    if (m_starts.size() > 1)
-        m_starts.pop_front();
-    return result;
-}
-
-std::string AdbBridge::NextListing()
-{
-    ++listings;
-    if (beforeListing)
-        beforeListing(listings);
-    const std::string text = m_texts.front();
-    if (m_texts.size() > 1)
-        m_texts.pop_front();
-    return text;
-}
-
-// ---- processes -----------------------------------------------------------------------
-
-void Processes::Add(uint32_t pid, const std::wstring& exeName, bool inspectable)
-{
-    processes.push_back(Proc{pid, exeName, inspectable});
-}
-
-void Processes::Listen(uint32_t pid, uint16_t port, uint32_t state)
-{
-    TcpOwnerRow row;
-    row.state = state;
-    row.localPort = port;
-    row.ownerPid = pid;
-    tcpRows.push_back(row);
-}
-
-TcpTableResult Processes::ReadTcpOwnerTable(std::vector<TcpOwnerRow>& rows, uint32_t& error)
-{
-    error = tableError;
-    if (tableResult == TcpTableResult::Ok)
-        rows = tcpRows;
-    return tableResult;
+    error = 87;
+    out = rows;
+    return table;
 }
 
 std::vector<uint32_t> Processes::ListProcessIds(size_t limit)
 {
     std::vector<uint32_t> ids;
-    for (const Proc& p : processes)
+    for (const Proc& p : procs)
         if (ids.size() < limit)
             ids.push_back(p.pid);
     return ids;
@@ -147,149 +96,119 @@ std::vector<uint32_t> Processes::ListProcessIds(size_t limit)
 
 bool Processes::QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path)
 {
-    for (const Proc& p : processes) {
-        if (p.pid != pid)
-            continue;
-        if (!p.inspectable)
-            return false;
-        baseName = WideToNarrow(p.exeName);
-        path = "C:\\Programs\\" + baseName;
-        return true;
-    }
+    for (const Proc& p : procs)
+        if (p.pid == pid && p.inspectable) {
+            baseName = p.name;
+            path = "C:\\Programs\\" + p.name;
+            return true;
+        }
     return false;
 }
 
 std::vector<ProcessEntry> Processes::SnapshotProcesses()
 {
     std::vector<ProcessEntry> out;
-    for (const Proc& p : processes)
-        out.push_back(ProcessEntry{p.pid, WideToNarrow(p.exeName)});
+    for (const Proc& p : procs)
+        out.push_back({p.pid, p.name});
     return out;
 }
 
-PrivilegeOutcome Processes::EnableDebugPrivilege() { return privilege; }
-
 ProcessPort::Handle Processes::OpenProcessAllAccess(uint32_t pid)
 {
-    for (const Proc& p : processes) {
-        if (p.pid == pid) {
-            ++openHandles;
+    for (const Proc& p : procs)
+        if (p.pid == pid)
             return reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1);
-        }
-    }
     return nullptr;
-}
-
-void Processes::QueryExitCode(Handle, uint32_t& exitCode, uint32_t& lastError)
-{
-    exitCode = 259;
-    lastError = 0;
 }
 
 bool Processes::Terminate(Handle process, uint32_t exitCode)
 {
     const uint32_t pid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(process) - 1);
-    for (auto it = processes.begin(); it != processes.end(); ++it) {
+    for (auto it = procs.begin(); it != procs.end(); ++it)
         if (it->pid == pid) {
-            processes.erase(it);
-            terminated.emplace_back(pid, exitCode);
-            for (auto row = tcpRows.begin(); row != tcpRows.end();)
-                row = row->ownerPid == pid ? tcpRows.erase(row) : row + 1;
+            procs.erase(it);
+            terminated.push_back(std::to_string(pid) + ":" + std::to_string(exitCode));
             return true;
         }
-    }
     return false;
 }
 
-void Processes::Close(Handle) { --openHandles; }
-
-bool Processes::ShellOpenHidden(const std::string& file)
-{
-    shellOpened.push_back(file);
-    return true;
-}
-
-ConnectResult Processes::ConnectTest(const std::string&, uint16_t, uint32_t timeoutMs)
-{
-    connectTimeouts.push_back(timeoutMs);
-    return connectResult;
-}
-
-// ---- recorders -----------------------------------------------------------------------
-
-UiRecorder* UiRecorder::s_current = nullptr;
-
-UiRecorder::UiRecorder(UsbService& service) : m_service(service)
-{
-    s_current = this;
-    service.SetCallback(&UiRecorder::Record);
-}
-
-UiRecorder::~UiRecorder()
-{
-    m_service.SetCallback(nullptr);
-    s_current = nullptr;
-}
-
-void USB_CDECL UiRecorder::Record(int32_t id, const char* json)
-{
-    if (UiRecorder* self = s_current) {
-        std::lock_guard<std::mutex> g(self->m_mutex);
-        self->m_messages.emplace_back(id, json ? json : "");
-    }
-}
-
-std::vector<std::pair<int, std::string>> UiRecorder::Messages()
-{
-    std::lock_guard<std::mutex> g(m_mutex);
-    return m_messages;
-}
-
-std::vector<int> UiRecorder::Ids()
-{
-    std::vector<int> ids;
-    for (const auto& m : Messages())
-        ids.push_back(m.first);
-    return ids;
-}
-
-size_t UiRecorder::Count(int id)
-{
-    size_t n = 0;
-    for (const auto& m : Messages())
-        n += m.first == id;
-    return n;
-}
-
-void UiRecorder::Clear()
-{
-    std::lock_guard<std::mutex> g(m_mutex);
-    m_messages.clear();
-}
-
-RelayRecorder* RelayRecorder::s_current = nullptr;
-
 RelayRecorder::RelayRecorder()
 {
-    s_current = this;
     LogRelay relay;
-    relay.sendMsg = &RelayRecorder::Send;
+    // Logged, so that a transcript shows when the record was handed over.
+    relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
     SetLogRelay(relay);
 }
 
-RelayRecorder::~RelayRecorder()
+RelayRecorder::~RelayRecorder() { SetLogRelay(LogRelay{}); }
+
+namespace {
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
 {
-    SetLogRelay(LogRelay{});
-    s_current = nullptr;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
 }
 
-void RelayRecorder::Send(const char* text)
+}  // namespace
+
+std::string Transcript(Platform& platform, const std::string& extra, bool pauses)
 {
-    if (!s_current)
-        return;
-    s_current->sent.push_back(text ? text : "");
-    if (s_current->onSend)
-        s_current->onSend(s_current->sent.back());
+    std::string out;
+    const std::string log = platform.LogText();
+    // Each line: "date time [file,line]: text"; a text may span lines (payloads end in "\n").
+    for (size_t at = 0; at < log.size();) {
+        size_t end = log.find('\n', at);
+        end = end == std::string::npos ? log.size() : end + 1;
+        std::string line = log.substr(at, end - at);
+        const size_t head = line.find("]: ");
+        if (line.size() > 20 && line[4] == '-' && line[19] == ' ' && line[20] == '[' && head != std::string::npos)
+            line.erase(0, head + 3);
+        out += line;
+        at = end;
+    }
+    const std::string track = platform.TrackText();
+    for (size_t at = 0; at < track.size();) {
+        const size_t end = track.find('\n', at);
+        out += "track: " + track.substr(at, end - at) + "\n";
+        at = end == std::string::npos ? track.size() : end + 1;
+    }
+    // Pauses as runs: "200x10 1000".
+    const std::vector<uint32_t> sleeps = platform.clock.Sleeps();
+    for (size_t i = 0, n = 1; pauses && i < sleeps.size(); i += n) {
+        for (n = 1; i + n < sleeps.size() && sleeps[i + n] == sleeps[i];)
+            ++n;
+        out += (i ? " " : "pauses: ") + std::to_string(sleeps[i]) + (n > 1 ? "x" + std::to_string(n) : "");
+    }
+    out += (pauses && !sleeps.empty() ? "\n" : "") + extra;
+    out = std::regex_replace(out, std::regex("date=[0-9]{4}-[0-9-]+:[0-9:]+"), "date=$$DATE");
+    ReplaceAll(out, platform.root, "$ROOT");
+    // Paths in the test folder read the same on every platform.
+    for (size_t at = out.find("$ROOT"); at != std::string::npos; at = out.find("$ROOT", at + 1))
+        for (size_t i = at + 5; i < out.size() && !std::strchr(" \"\n", out[i]); ++i)
+            out[i] = out[i] == '\\' ? '/' : out[i];
+    return out;
+}
+
+void ClearTranscript(Platform& platform)
+{
+    RemoveFile(GetDataDirectory() + "usb_log.txt");
+    RemoveFile(GetDataDirectory() + "usb_track.txt");
+    platform.clock.Clear();
+}
+
+void ExpectTranscript(const std::string& name, const std::string& actual)
+{
+    std::string path = std::string(USBHELPER_TRANSCRIPTS) + "/" + name + ".txt";
+#ifdef _WIN32
+    if (path[0] == '/')
+        path = "Z:" + path;  // Wine shows the source tree on drive Z:
+#endif
+    const char* update = std::getenv("USBHELPER_UPDATE_TRANSCRIPTS");
+    if (update && *update == '1')
+        WriteFile(path, actual);
+    EXPECT_EQ(ReadFile(path), actual) << "transcript " << name;
 }
 
 }  // namespace Fake

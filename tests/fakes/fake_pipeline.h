@@ -1,130 +1,84 @@
-// Fakes for the connection pipeline: a scriptable ADB companion library (plain C entry points
-// registered in Fake::Library), a process table with a TCP owner table, and a recorder of the
-// messages the host would get.
+// Fakes for the connection pipeline: a scriptable ADB companion library, a process table with
+// its TCP owner table, the log relay, and flows compared against transcripts kept as data files.
 #pragma once
 
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "fakes/fake_platform.h"
 #include "support/ports/process_port.h"
-#include "usbhelper.h"
 
 namespace USB {
-
-class UsbService;
-
 namespace Fake {
 
-// Loads the process-wide companion library afresh through the current library port, as its
-// first use would: the product loads it once per process, each test wants its own.
+// Loads the process-wide companion library afresh through the current library port.
 void ReloadAdb();
 
-// While alive, "AdbBridge.dll" in `library` answers from this object; the companion is loaded
-// afresh on both ends.
+// While alive, "AdbBridge.dll" in `library` answers from this object.
 class AdbBridge {
 public:
-    explicit AdbBridge(Library& library, bool withInit = true, bool withGetDevices = true);
+    explicit AdbBridge(Library& library, bool withInit = true);
     ~AdbBridge();
-    AdbBridge(const AdbBridge&) = delete;
-    AdbBridge& operator=(const AdbBridge&) = delete;
 
-    // Each listing call takes the next scripted text; the last one then repeats.
-    void Script(std::vector<std::string> texts);
-    // Results of IUSB_AdbServerStart in order; the last one then repeats.
-    void StartResults(std::vector<int> results);
-    // Runs before every listing call with the 1-based call number.
-    std::function<void(int)> beforeListing;
-
-    int inits = 0;
-    int starts = 0;
-    int listings = 0;
-    std::vector<int> sizesPassed;
-
-    // Used by the C entry points.
-    static AdbBridge* Current();
-    int NextStart();
-    std::string NextListing();
+    // Listing texts and server start results in turn; the last one then repeats.
+    std::deque<std::string> listings{std::string()};
+    std::deque<int> starts{0};
+    void Script(const std::vector<std::string>& texts) { listings.assign(texts.begin(), texts.end()); }
+    std::function<void(int call)> beforeListing;
+    int listingCalls = 0;
 
 private:
     Library& m_library;
-    std::deque<std::string> m_texts{std::string()};
-    std::deque<int> m_starts{0};
 };
 
-// Processes as a snapshot and as ids, a TCP owner table and everything the port can do.
+// Processes by id and name; a terminated one leaves the table and its TCP rows.
 class Processes : public ProcessPort {
 public:
-    struct Proc {
-        uint32_t pid = 0;
-        std::wstring exeName;
-        bool inspectable = true;  // the image can be opened (base name and path); else the snapshot only
-    };
-    void Add(uint32_t pid, const std::wstring& exeName, bool inspectable = true);
-    void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2);
+    void Add(uint32_t pid, const std::string& name, bool inspectable = true) { procs.push_back({pid, name, inspectable}); }
+    void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2) { rows.push_back({state, port, pid}); }
 
-    TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& rows, uint32_t& error) override;
+    TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error) override;
     std::vector<uint32_t> ListProcessIds(size_t limit) override;
     bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) override;
     std::vector<ProcessEntry> SnapshotProcesses() override;
-    PrivilegeOutcome EnableDebugPrivilege() override;
+    PrivilegeOutcome EnableDebugPrivilege() override { return {}; }
     Handle OpenProcessAllAccess(uint32_t pid) override;
-    void QueryExitCode(Handle process, uint32_t& exitCode, uint32_t& lastError) override;
+    void QueryExitCode(Handle, uint32_t& exitCode, uint32_t& lastError) override { exitCode = 259, lastError = 0; }
     bool Terminate(Handle process, uint32_t exitCode) override;
-    void Close(Handle process) override;
-    bool ShellOpenHidden(const std::string& file) override;
-    ConnectResult ConnectTest(const std::string& host, uint16_t port, uint32_t timeoutMs) override;
+    void Close(Handle) override {}
+    bool ShellOpenHidden(const std::string& file) override { return shellOpened.push_back(file), true; }
+    ConnectResult ConnectTest(const std::string&, uint16_t, uint32_t) override { return connect; }
 
-    std::vector<Proc> processes;
-    std::vector<TcpOwnerRow> tcpRows;
-    TcpTableResult tableResult = TcpTableResult::Ok;
-    uint32_t tableError = 0;
-    PrivilegeOutcome privilege;
-    ConnectResult connectResult = ConnectResult::Failed;
-
-    std::vector<std::pair<uint32_t, uint32_t>> terminated;  // pid, exit code
+    struct Proc {
+        uint32_t pid;
+        std::string name;
+        bool inspectable;
+    };
+    std::vector<Proc> procs;
+    std::vector<TcpOwnerRow> rows;
+    TcpTableResult table = TcpTableResult::Ok;
+    ConnectResult connect = ConnectResult::Failed;
+    std::vector<std::string> terminated;  // "pid:exit code"
     std::vector<std::string> shellOpened;
-    std::vector<uint32_t> connectTimeouts;
-    int openHandles = 0;
 };
 
-// Collects host callbacks of one service object.
-class UiRecorder {
-public:
-    explicit UiRecorder(UsbService& service);
-    ~UiRecorder();
-    UiRecorder(const UiRecorder&) = delete;
-    UiRecorder& operator=(const UiRecorder&) = delete;
-
-    std::vector<std::pair<int, std::string>> Messages();
-    std::vector<int> Ids();
-    size_t Count(int id);
-    void Clear();
-
-private:
-    UsbService& m_service;
-    std::mutex m_mutex;
-    std::vector<std::pair<int, std::string>> m_messages;
-    static void USB_CDECL Record(int32_t id, const char* json);
-    static UiRecorder* s_current;
-};
-
-// Captures what the log relay's sendMsg receives.
+// While alive, the log relay logs each track record handed to it as "relay: <record>".
 class RelayRecorder {
 public:
     RelayRecorder();
     ~RelayRecorder();
-    std::vector<std::string> sent;
-    std::function<void(const std::string&)> onSend;
-
-private:
-    static void Send(const char* text);
-    static RelayRecorder* s_current;
 };
+
+// A flow as the host and the files saw it: the log without its time and source prefix, the
+// track lines and the clock's pauses (left out where threads make their number vary), then
+// `extra`; the test folder reads "$ROOT", a track record's date "$DATE".
+std::string Transcript(Platform& platform, const std::string& extra = "", bool pauses = true);
+// Forgets the flow so far (log, track file, pauses).
+void ClearTranscript(Platform& platform);
+// Compares with tests/unit/transcripts/<name>.txt; USBHELPER_UPDATE_TRANSCRIPTS=1 rewrites it.
+void ExpectTranscript(const std::string& name, const std::string& actual);
 
 }  // namespace Fake
 }  // namespace USB

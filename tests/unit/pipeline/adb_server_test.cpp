@@ -1,9 +1,8 @@
-// The ADB server: starting or borrowing it, finding who owns port 5037, and what the host is
-// asked to do when a present phone is missing from the listing.
-#include "pipeline/adb_loader.h"
+// The ADB server: starting or borrowing it, who owns port 5037, and what the host is asked to do
+// when a present phone is missing from the listing.
 #include "pipeline/adb_server.h"
-#include "support/sys_utils.h"
 #include "pipeline_fixture.h"
+#include "support/sys_utils.h"
 
 namespace USB {
 namespace PipelineTesting {
@@ -11,323 +10,150 @@ namespace {
 
 using AdbServerTest = PipelineTest;
 
-// ---- starting and borrowing ----------------------------------------------------------
-
-TEST_F(AdbServerTest, RunningServerThatAnswersIsBorrowedUntilWeStartOurOwn)
+// Start results of the bridge: a running server that answers is borrowed until a listing finds
+// the bridge started ours; one that does not answer is fatal; a start that failed is not ours.
+TEST_F(AdbServerTest, StartOutcomes)
 {
-    bridge.StartResults({-1, -1, 0});
-    processes.connectResult = ConnectResult::Connected;
-    service.StartAdbServer();
-    EXPECT_TRUE(service.Pipeline().BorrowedAdbServer());
-    EXPECT_EQ(bridge.inits, 1);
-    EXPECT_EQ(processes.connectTimeouts, std::vector<uint32_t>{2000});
-    std::string log = WithoutCr(platform.LogText());
-    EXPECT_NE(log.find("the adb server had been started.\n"), std::string::npos);
-    EXPECT_NE(log.find("connect 5037 success\n"), std::string::npos);
-    EXPECT_NE(log.find("borrow the thirdy party adbserver\n"), std::string::npos);
-
-    service.Pipeline().RefreshAdbDevices();  // still the other program's server: the flag stays
-    EXPECT_TRUE(service.Pipeline().BorrowedAdbServer());
-    EXPECT_EQ(processes.connectTimeouts.size(), 1u);  // no probe before a listing
-
-    service.Pipeline().RefreshAdbDevices();  // that server went away and the bridge started ours
-    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
-    log = WithoutCr(platform.LogText());
-    ASSERT_NE(log.find("use the self adbserver\n"), std::string::npos);
-    EXPECT_LT(log.find("use the self adbserver\n"), log.rfind("the adb server starts successfully\n"));
-}
-
-TEST_F(AdbServerTest, RunningServerThatDoesNotAnswerIsFatal)
-{
-    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
-    bridge.StartResults({-1});
-    processes.connectResult = ConnectResult::Failed;
-    service.StartAdbServer();
-    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_NE(log.find("connect 5037 failed\n"), std::string::npos);
-    EXPECT_NE(log.find("FATAL error............................\n"), std::string::npos);
-}
-
-TEST_F(AdbServerTest, ServerStartedByUsIsOurOwn)
-{
-    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
-    bridge.StartResults({0});
-    service.StartAdbServer();
-    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
-    EXPECT_NE(WithoutCr(platform.LogText()).find("the adb server starts successfully\n"), std::string::npos);
-    EXPECT_TRUE(processes.connectTimeouts.empty());
-}
-
-TEST_F(AdbServerTest, ServerTheBridgeCouldNotStartIsNotReportedAsStarted)
-{
-    bridge.StartResults({-2});
-    service.StartAdbServer();
-    EXPECT_FALSE(service.Pipeline().BorrowedAdbServer());
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_EQ(log.find("the adb server starts successfully\n"), std::string::npos);
-    EXPECT_NE(log.find("the adb server could not be started: -2\n"), std::string::npos);
+    const struct {
+        const char* name;
+        std::deque<int> starts;
+        ConnectResult probe;
+        const char* borrowed;  // after the start, then after each of two listings
+    } rows[] = {
+        {"borrowed_then_ours", {-1, -1, 0}, ConnectResult::Connected, "yes yes no"},
+        {"running_but_silent", {-1}, ConnectResult::Failed, "no no no"},
+        {"ours", {0}, ConnectResult::Failed, "no no no"},
+        {"could_not_start", {-2}, ConnectResult::Connected, "no no no"},
+    };
+    for (const auto& row : rows) {
+        Fake::ClearTranscript(platform);
+        PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
+        bridge.starts = row.starts;
+        processes.connect = row.probe;
+        std::string borrowed;
+        service.StartAdbServer();
+        for (int i = 0; i < 3; ++i) {
+            borrowed += std::string(i ? " " : "") + (service.Pipeline().BorrowedAdbServer() ? "yes" : "no");
+            service.Pipeline().RefreshAdbDevices();
+        }
+        EXPECT_EQ(borrowed, row.borrowed) << row.name;
+        ExpectFlow(std::string("adb_start_") + row.name);
+    }
 }
 
 TEST(AdbServerWithoutInit, MissingInitEntryStopsTheStart)
 {
     Fake::Platform platform;
     Fake::AdbBridge bridge(platform.library, /*withInit=*/false);
+    bridge.starts = {-3};
     UsbService service;
     service.StartAdbServer();
-    EXPECT_EQ(bridge.starts, 0);
-    EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
+    EXPECT_NE(platform.LogText().find("_IUSB_Init error............................\n"), std::string::npos);
+    EXPECT_EQ(platform.LogText().find("could not be started"), std::string::npos);
 }
 
-TEST(AdbServerWithoutInit, MissingLibraryIsLoggedOnceAndLoadedOnce)
-{
-    Fake::Platform platform;
-    Fake::ReloadAdb();
-    UsbService service;
-    service.StartAdbServer();
-    service.Pipeline().RefreshAdbDevices();
-    // Beside the host first, then by name; not again by either call.
-    EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
-    EXPECT_NE(WithoutCr(platform.LogText()).find("_IUSB_Init error............................\n"), std::string::npos);
-}
-
-// ---- the port owner -------------------------------------------------------------------
-
-TEST_F(AdbServerTest, PortOwnerIsTheLastListeningRowOnTheAdbPort)
+TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
 {
     processes.Listen(10);
     processes.Listen(11, 5037, 5);  // an established connection to the server
     processes.Listen(12, 5038);
     processes.Listen(13);
-    EXPECT_EQ(FindAdbServerPid(), 13u);
-    processes.tcpRows.clear();
-    processes.Listen(12, 5038);
-    EXPECT_EQ(FindAdbServerPid(), 0xFFFFFFFFu);
-}
-
-TEST_F(AdbServerTest, UnreadableTcpTableGivesZeroAndADebuggerLine)
-{
-    processes.tableResult = TcpTableResult::SizeError;
-    processes.tableError = 87;
+    EXPECT_EQ(FindAdbServerPid(), 13u);  // the last listening row on the port
+    processes.rows = {{2, 5038, 12}};
+    EXPECT_EQ(FindAdbServerPid(), kNoListener);
+    processes.table = TcpTableResult::SizeError;
     EXPECT_EQ(FindAdbServerPid(), 0u);
-    processes.tableResult = TcpTableResult::AllocError;
+    processes.table = TcpTableResult::AllocError;
     EXPECT_EQ(FindAdbServerPid(), 0u);
-    EXPECT_EQ(platform.system.debugOutput,
-              (std::vector<std::wstring>{L"GetExtendedTcpTable Error: 87", L"malloc Error!"}));
-}
+    EXPECT_EQ(platform.system.debugOutput, (std::vector<std::wstring>{L"GetExtendedTcpTable Error: 87", L"malloc Error!"}));
 
-TEST_F(AdbServerTest, ProcessNameComesFromTheImageElseFromTheSnapshot)
-{
-    processes.Add(40, L"adb.exe");
-    processes.Add(41, L"adb64.exe", /*inspectable=*/false);  // e.g. no image access from WOW64
-    processes.Add(0, L"[System Process]", /*inspectable=*/false);
-    EXPECT_EQ(GetProcessName(40), "adb.exe");
-    EXPECT_EQ(GetProcessName(41), "adb64.exe");
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_NE(log.find("szPName is adb.exe, szPath is C:\\Programs\\adb.exe\n"), std::string::npos);
-    EXPECT_NE(log.find("szPName is adb64.exe, szPath is \n"), std::string::npos);
-    EXPECT_EQ(GetProcessName(0), "");  // the idle process owns no port
-    EXPECT_EQ(GetProcessName(42), "");
-    EXPECT_EQ(GetProcessName(0xFFFFFFFFu), "");
-}
+    processes.Add(40, "adb.exe");
+    processes.Add(41, "adb64.exe", /*inspectable=*/false);  // e.g. no image access from WOW64
+    processes.Add(0, "[System Process]", false);
+    EXPECT_EQ(GetProcessName(40) + "|" + GetProcessName(41) + "|" + GetProcessName(0) + "|" + GetProcessName(42), "adb.exe|adb64.exe||");
 
-TEST_F(AdbServerTest, KillByNameEndsOnlyTheFirstExactMatch)
-{
-    processes.Add(5, L"adb.exe");
-    processes.Add(6, L"adb.exe");
-    processes.Add(7, L"ADB.EXE");
-    KillProcessByName("ADB.exe");
-    EXPECT_TRUE(processes.terminated.empty());
-    KillProcessByName("adb.exe");
+    processes.Add(5, "adb.exe");
+    processes.Add(7, "ADB.EXE");
+    processes.Add(77, "Parvello_helper.exe");
+    processes.Add(80, "notepad.exe");
+    KillProcessByName("ADB.exe");                         // names match exactly
+    KillAdbServerProcess(80, "Parvello_helper.exe");     // the id now belongs to another program
+    KillAdbServerProcess(77, "Parvello_helper.exe");     // ended by its id
+    KillAdbServerProcess(0, "adb.exe");                  // owner unknown: the first of the name
+    KillAdbServerProcess(kNoListener, "adb.exe");
     // Ended with a code that never reads as "still running" (259).
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{5, 1}}));
-    EXPECT_NE(WithoutCr(platform.LogText()).find("dwExitCode is 259, 0\n"), std::string::npos);
-    EXPECT_EQ(processes.openHandles, 0);
+    EXPECT_EQ(processes.terminated, (std::vector<std::string>{"77:1", "40:1", "5:1"}));
+    ExpectFlow("adb_processes");
 }
 
-TEST_F(AdbServerTest, KnownOwnerIsEndedByIdAndOnlyIfStillNamedSo)
+// A present phone the server does not list: who is on the port decides what the host hears.
+TEST_F(AdbServerTest, OwnerReports)
 {
-    processes.Add(5, L"Parvello_helper.exe");
-    processes.Add(77, L"Parvello_helper.exe");
-    processes.Add(80, L"notepad.exe");
-    KillAdbServerProcess(80, "Parvello_helper.exe");  // the id now belongs to another program
-    EXPECT_TRUE(processes.terminated.empty());
-    KillAdbServerProcess(77, "Parvello_helper.exe");
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 1}}));
-    KillAdbServerProcess(0, "Parvello_helper.exe");  // owner unknown: first by name
-    EXPECT_EQ(processes.terminated.back().first, 5u);
-}
-
-TEST_F(AdbServerTest, PrivilegeFailuresArePrintedAndTheProcessIsOpenedAnyway)
-{
-    processes.Add(9, L"adb.exe");
-    struct Case {
-        PrivilegeOutcome outcome;
-        const char* printed;
-    };
-    PrivilegeOutcome noToken;
-    noToken.tokenOpened = false;
-    noToken.tokenError = 5;
-    noToken.adjusted = false;
-    noToken.adjustError = 6;
-    PrivilegeOutcome noLookup;
-    noLookup.privilegeFound = false;
-    noLookup.lookupError = 1313;
-    PrivilegeOutcome notAll;
-    notAll.notAllAssigned = true;
-    const Case cases[] = {{noToken, "OpenProcessToken error:5AdjustTokenPrivileges error: 6/n"},
-                          {noLookup, "LookupPrivilegeValue error: 1313/n"},
-                          {notAll, "The token does not have the specified privilege. /n"},
-                          {PrivilegeOutcome(), ""}};
-    for (const Case& c : cases) {
-        processes.privilege = c.outcome;
-        testing::internal::CaptureStdout();
-        ProcessPort::Handle h = OpenProcessWithDebugPrivilege(9);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
-        EXPECT_NE(h, nullptr);
-        processes.Close(h);
-    }
-}
-
-// ---- a present phone the server does not list -----------------------------------------
-
-TEST_F(AdbServerTest, NobodyOnThePortAsksForAnOsRestart)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_RESTART_OS, OwnerPayload("ABC123", "Pixel", "os")}}));
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_LT(log.find("this device still exist in the windows system\n"),
-              log.find("but we can not find this device in the adbserver\n"));
-    EXPECT_NE(log.find("but we can not find this device in the adbserver\n"), std::string::npos);
-    EXPECT_NE(log.find("current adbserver pid is -1\n"), std::string::npos);
-    EXPECT_NE(log.find("current adbserver name is \n"), std::string::npos);
-    EXPECT_NE(log.find("notify ui restart os\n"), std::string::npos);
-}
-
-TEST_F(AdbServerTest, OurOwnServerIsToBeRestartedByTheHost)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    processes.Add(40, L"adb.exe");
-    processes.Listen(40);
-    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_RESTART_ADBSERVER, OwnerPayload("ABC123", "Pixel", "adb.exe")}}));
-    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui restart adb.exe\n"), std::string::npos);
-    EXPECT_TRUE(processes.terminated.empty());
-}
-
-TEST_F(AdbServerTest, TableWithoutOwnerIdsAsOnWineAsksForAServerRestart)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    processes.Listen(0);
-    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_RESTART_ADBSERVER, OwnerPayload("ABC123", "Pixel", "")}}));
-}
-
-TEST_F(AdbServerTest, ForeignBorrowedServerIsLeftToTheHostToKillWhetherItsImageOpensOrNot)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
-    for (const bool inspectable : {true, false}) {
-        processes.processes.clear();
-        processes.tcpRows.clear();
-        ui.Clear();
-        processes.Add(50, L"tool_adb.exe", inspectable);
-        processes.Listen(50);
-        EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), -1);
-        EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                     {USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload("ABC123", "Pixel", "tool_adb.exe")}}));
-    }
-    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui kill this adbserver tool_adb.exe\n"), std::string::npos);
-    EXPECT_TRUE(processes.terminated.empty());
-}
-
-TEST_F(AdbServerTest, HostHelperOnThePortIsKilledAndStartedAgainHidden)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
-    processes.Add(5, L"Parvello_helper.exe");  // another copy, not the port owner
-    processes.Add(77, L"Parvello_helper.exe");
-    processes.Listen(77);
-    EXPECT_EQ(ReportAdbServerOwner(service, service.Pipeline().BorrowedAdbServer(), *phone), 0);
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{77, 1}}));
-    EXPECT_EQ(processes.shellOpened, std::vector<std::string>{GetExeDirectory() + "Parvello_helper.exe"});
-    EXPECT_TRUE(ui.Messages().empty());
-}
-
-TEST_F(AdbServerTest, PhoneGoneFromWindowsIsNotAServerProblem)
-{
-    // Another phone of the model still shows its ADB driver interface; this one is gone.
-    tree.AddPhone(L"18D1", L"4EE7", L"OTHER01", L"Pixel");
+    tree.AddPhone(L"18D1", L"4EE7", L"ABC123", L"Pixel");
     tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
     UsbDevice* phone = AddPhone("ABC123");
-    EXPECT_EQ(service.Pipeline().HandleAdbServerException(nullptr), 0);
-    EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), 0);
-    EXPECT_NE(WithoutCr(platform.LogText()).find("phone is not exist\n"), std::string::npos);
-    EXPECT_TRUE(ui.Messages().empty());
+    const struct {
+        bool borrowed;
+        uint32_t pid;  // the listener; kNoListener: none
+        const char* name;
+        bool inspectable;
+        int result;
+    } rows[] = {
+        {false, kNoListener, "", true, kHostTold},           // nobody: restart the OS
+        {false, 40, "adb.exe", true, kHostTold},             // ours: the host restarts it
+        {false, 0, "", true, kHostTold},                     // a table without owner ids, as on Wine
+        {true, 50, "tool_adb.exe", true, kHostTold},         // another program's: the host may kill it
+        {true, 50, "tool_adb.exe", false, kHostTold},
+        {true, 77, "Parvello_helper.exe", true, kAskRescan}, // the host's helper: killed and restarted
+    };
+    Fake::ClearTranscript(platform);
+    for (const auto& row : rows) {
+        processes.procs.clear();
+        processes.rows.clear();
+        processes.Add(5, "Parvello_helper.exe");  // another copy, not the port owner
+        if (row.pid != kNoListener) {
+            if (*row.name)
+                processes.Add(row.pid, row.name, row.inspectable);
+            processes.Listen(row.pid);
+        }
+        PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), row.borrowed);
+        EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), row.result) << row.name;
+    }
+    EXPECT_EQ(processes.terminated, std::vector<std::string>{"77:1"});
+    EXPECT_EQ(processes.shellOpened, std::vector<std::string>{GetExeDirectory() + "Parvello_helper.exe"});
+    // The phone itself gone from Windows (another of the model still there) is no server problem.
+    tree.Clear();
+    tree.AddPhone(L"18D1", L"4EE7", L"OTHER01", L"Pixel");
+    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
+    EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), kAskRescan);
+    ExpectFlow("adb_owner_reports");
 }
 
-// The chain through step 3 with Windows still showing the phone's ADB interface.
-class PresentPhoneTest : public AdbServerTest {
-protected:
-    void SetUp() override { ShowAdbInterface(); }
-};
-
-TEST_F(PresentPhoneTest, UnlistedPhoneWithNobodyOnThePortEndsWithOsRestart)
+TEST_F(AdbServerTest, UnlistedPhoneBehindTheHelperIsRescannedAfterItsRestart)
 {
+    tree.AddPhone(L"18D1", L"4EE7", L"ABC123", L"Pixel");
+    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
     UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_CHECKING_ADB_CONNECTING, DevicePayload("ABC123", "Pixel", true, false)},
-                                 {USB_WM_RESTART_OS, OwnerPayload("ABC123", "Pixel", "os")}}));
-    EXPECT_TRUE(platform.TrackText().empty());
-}
-
-TEST_F(PresentPhoneTest, UnlistedPhoneBehindTheHelperIsRescannedAfterItsRestart)
-{
-    Fake::RelayRecorder relay;
-    UsbDevice* phone = AddPhone("ABC123");
+    service.StartAdbServer();
     PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
-    bridge.StartResults({-1});  // every listing finds the borrowed server still running
-    service.Track().Clear();
-    service.Track() += "head&process=checkadb-->";
-    processes.Add(77, L"Parvello_helper.exe");
+    bridge.starts = {-1};  // every listing finds the borrowed server still running
+    processes.Add(77, "Parvello_helper.exe");
     processes.Listen(77);
-    bridge.Script({"X1\tdevice\nX2\tdevice\n"});
+    bridge.listings = {"X1\tdevice\nX2\tdevice\n"};
     service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(processes.terminated.size(), 1u);
-    EXPECT_EQ(processes.shellOpened.size(), 1u);
-    EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_RESCAN_PHONE_BYADB}));
-    EXPECT_EQ(relay.sent, std::vector<std::string>{"head&process=checkadb-->ADB_CHECK_ADBSERVER_EXCEPTION"});
+    ExpectFlow("adb_helper_restarted_rescan");
 }
-
-// ---- the host's kill command -----------------------------------------------------------
 
 TEST_F(AdbServerTest, KillCommandEndsThePortOwnerThenRetriesThePhone)
 {
     AddPhone("ABC123", false);
-    processes.Add(5, L"adb.exe");
-    processes.Add(40, L"adb.exe");
+    processes.Add(5, "adb.exe");
+    processes.Add(40, "adb.exe");
     processes.Listen(40);
     service.HandleMessage("{\"action\":\"KILL-ADBSERVER\",\"device_sn\":\"ABC123\"}");
-    EXPECT_EQ(processes.terminated, (std::vector<std::pair<uint32_t, uint32_t>>{{40, 1}}));
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_LT(log.find("KILL-ADBSERVER........\n"), log.find("current adbserver pid is 40\n"));
-    EXPECT_LT(log.find("current adbserver name is adb.exe\n"), log.find("USB_RETRY........\n"));
-    EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
-}
-
-TEST_F(AdbServerTest, KillCommandWithNobodyOnThePortOnlyRetries)
-{
-    AddPhone("ABC123", false);
-    processes.Add(5, L"adb.exe");
-    service.Pipeline().KillAdbServerCommand("ABC123");
-    EXPECT_TRUE(processes.terminated.empty());
-    EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
+    service.Pipeline().KillAdbServerCommand("ABC123");  // nobody on the port now: only the retry
+    EXPECT_EQ(processes.terminated, std::vector<std::string>{"40:1"});
+    ExpectFlow("adb_kill_command");
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
-// Steps 1 to 4 of a phone as the host sees them: messages, payloads, log lines, track records.
-#include "pipeline_fixture.h"
+// Steps 1 and 3 of a phone and the ADB listing behind them, as the host and the files see them.
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 
+#include "pipeline_fixture.h"
 #include "support/sys_utils.h"
 
 namespace USB {
@@ -9,291 +13,202 @@ namespace {
 
 using ConnectionTest = PipelineTest;
 
-TEST_F(ConnectionTest, ListedPhoneGoesOnline)
+// Each flow: the listings the bridge gives in turn, the phone's Windows serial, and what runs.
+TEST_F(ConnectionTest, Step3Flows)
 {
-    UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"List of devices attached\nABC123\tdevice\n"});
-    EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), -1);
-    const std::string d = DevicePayload("ABC123", "Pixel", true, false);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{{USB_WM_CHECKING_ADB_CONNECTING, d},
-                                                                       {USB_WM_CHECKING_ADB_DEVICE_STATUS, d},
-                                                                       {USB_WM_DEVICE_ONLINE, d}}));
-    const std::string log = WithoutCr(platform.LogText());
-    const size_t step3 = log.find("step:3->notify ui to check the adb CONNECTING...\n");
-    const size_t step4 = log.find("step:4->check if the apk was installed?\n");
-    ASSERT_NE(step3, std::string::npos);
-    ASSERT_NE(step4, std::string::npos);
-    EXPECT_LT(step3, step4);
-    EXPECT_TRUE(platform.clock.Sleeps().empty());
+    struct Flow {
+        const char* name;
+        const char* serial;
+        std::deque<std::string> listings;
+        std::function<void(UsbDevice&)> during;  // at the second listing
+    };
+    const std::vector<Flow> flows = {
+        {"step3_online", "ABC123", {"List of devices attached\nABC123\tdevice\n"}, nullptr},
+        {"step3_made_up_serial_adopted", "6&2A1B3C4D&0&1", {"", "R58M123\tdevice\n"}, nullptr},
+        {"step3_made_up_serial_two_phones", "6&2A1B3C4D&0&1", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
+        {"step3_unknown_state", "ABC123", {"ABC123\tunauthorized\n"}, nullptr},
+        {"step3_offline", "ABC123", {"ABC123\toffline\n"}, nullptr},
+        {"step3_offline_then_online", "ABC123", {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"}, nullptr},
+        {"step3_not_found", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
+        {"step3_unplugged_while_waiting", "ABC123", {"X1\tdevice\nX2\tdevice\n"},
+         [this](UsbDevice&) { DeviceGone("VID_18D1&PID_4EE7#ABC123"); }},
+        {"step3_other_device_leaves", "ABC123", {"", "", "ABC123\tdevice\n"},
+         [this](UsbDevice&) { DeviceGone("VID_1234&PID_5679#MOUSE01"); }},
+    };
+    for (const Flow& flow : flows) {
+        SCOPED_TRACE(flow.name);
+        for (const auto& kv : service.Devices().Snapshot())
+            service.Devices().Remove(kv.second);
+        Fake::ClearTranscript(platform);
+        UsbDevice* phone = AddPhone(flow.serial);
+        bridge.listings = flow.listings;
+        bridge.listingCalls = 0;
+        bridge.beforeListing = [&](int call) {
+            if (call == 2 && flow.during)
+                flow.during(*phone);
+        };
+        EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), kStepEnded);
+        EXPECT_FALSE(phone->m_stop);
+        ExpectFlow(flow.name);
+    }
+    EXPECT_EQ(service.QueuedMessages(), 2u);  // the removals themselves are left to the loop
 }
 
-TEST_F(ConnectionTest, MadeUpSerialIsReplacedByTheOnlyListedPhone)
+TEST_F(ConnectionTest, ArrivalChainAndAdbDebugOff)
 {
-    UsbDevice* phone = AddPhone("6&2A1B3C4D&0&1");
-    bridge.Script({"", "R58M123\tdevice\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(phone->m_pDeviceSn, "R58M123");
-    EXPECT_EQ(phone->m_systemSn, "6&2A1B3C4D&0&1");
-    EXPECT_EQ(platform.clock.CountSleeps(1000), 1u);
-    const std::string d = DevicePayload("R58M123", "Pixel", true, false);
-    EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS,
-                                          USB_WM_DEVICE_ONLINE}));
-    EXPECT_EQ(ui.Messages().back().second, d);
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_NE(log.find("this system sn has error\n"), std::string::npos);
-    EXPECT_NE(log.find("the system is not the same serial number as the adbserver, we need to change it according "
-                       "to the adbserver\n"),
-              std::string::npos);
+    tree.AddPhone(L"18D1", L"4EE7", L"ABC123", L"Pixel");
+    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
+    bridge.listings = {"List of devices attached\nABC123\tdevice\n"};
+    service.Pipeline().CheckConnection(AddPhone("ABC123"));
+    service.Track().Clear();
+    service.Track() += "head&process=";
+    service.Pipeline().CheckConnection(AddPhone("DEF456", false));
+    EXPECT_EQ(service.Pipeline().DownloadDevice(), nullptr);
+    ExpectFlow("step1_arrival_chain_and_adb_debug_off");
 }
 
-TEST_F(ConnectionTest, MadeUpSerialWithTwoListedPhonesGivesUpAfterFiveSeconds)
+TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDeviceWithAFreshTrail)
 {
-    UsbDevice* phone = AddPhone("6&2A1B3C4D&0&1");
-    bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(bridge.listings, 5);
-    EXPECT_EQ(platform.clock.CountSleeps(1000), 5u);
-    EXPECT_EQ(phone->m_pDeviceSn, "6&2A1B3C4D&0&1");
-    EXPECT_NE(WithoutCr(platform.LogText()).find("wait 15 soconds, no find 6&2A1B3C4D&0&1\n"), std::string::npos);
+    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel", false);  // USB debugging still off
+    tree.AddPhone(L"18D1", L"4EE7", L"BBBB0002", L"Pixel");         // another phone of the model
+    UsbDevice* phone = AddPhone("AAAA0001", false);
+    service.Pipeline().RetryDevice("NOPE");
+    service.Pipeline().RetryDevice("AAAA0001");
+    tree.RemoveMatching(L"AAAA0001");
+    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel");  // switched on
+    service.Pipeline().RetryDevice("AAAA0001");
+    EXPECT_TRUE(phone->m_isAdbOpen);
+    ExpectFlow("retry_own_device");
 }
 
-TEST_F(ConnectionTest, TheOnlyListedSerialIsTakenOnlyWhenNoOtherPluggedDeviceHasIt)
+TEST_F(ConnectionTest, HostRetryAfterAdbOpenAlternatesBetweenTheTwoForms)
+{
+    UsbDevice* phone = AddPhone("ABC123", false);
+    const std::string retry = "{\"action\":\"USB_RETRY\",\"command\":\"11024\",\"device_sn\":\"ABC123\"}";
+    service.HandleMessage(retry);  // full retry: the debug check runs again
+    EXPECT_EQ(phone->m_adbOpenRetry, 1);
+    service.HandleMessage(retry);  // step 0 again, straight to the driver check
+    EXPECT_EQ(phone->m_adbOpenRetry, 0);
+    ExpectFlow("retry_host_alternates");
+}
+
+// The only listed serial stands for the phone unless another plugged device has it.
+TEST_F(ConnectionTest, OnlyListedSerialIsAdoptedUnlessAnotherDeviceHasIt)
 {
     const struct {
-        const char* windows;
-        const char* listed;
-        const char* otherDevice;  // another plugged phone's serial, "" for none
-        const char* after;
+        const char *windows, *listed, *otherDevice, *after;
     } rows[] = {
         {"AAAA0001", "BBBB0002", "", "BBBB0002"},
         {"AAAA0001", "BBBB0002", "BBBB0002", "AAAA0001"},
         {"6&2A1B3C&0&1", "R58M123", "", "R58M123"},
         {"6&2A1B3C&0&1", "bbbb0002", "BBBB0002", "6&2A1B3C&0&1"},
+        {"ABC123", "abc123\tdevice\nzz9", "", "abc123"},  // upper case matches lower case
+        {"AbC123", "abc123\tdevice\nzz9", "", "AbC123"},  // mixed case is not folded
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.windows) + " " + row.otherDevice);
         for (const auto& kv : service.Devices().Snapshot())
             service.Devices().Remove(kv.second);
         tree.Clear();
-        ui.Clear();
         tree.AddPhone(L"18D1", L"4EE7", NarrowToWide(row.windows));
         if (*row.otherDevice)
             tree.AddPhone(L"22B8", L"2E76", NarrowToWide(row.otherDevice));
         UsbDevice* phone = AddPhone(row.windows);
-        bridge.Script({std::string(row.listed) + "\tdevice\n"});
-        service.Pipeline().CheckAdbConnection(phone);
-        EXPECT_EQ(phone->m_pDeviceSn, row.after) << row.windows << " " << row.otherDevice;
-        EXPECT_EQ(ui.Count(USB_WM_DEVICE_ONLINE), *row.otherDevice ? 0u : 1u) << row.windows << " " << row.otherDevice;
+        bridge.listings = {std::string(row.listed) + "\tdevice\n"};
+        const bool adopted = std::string(row.after) != row.windows;
+        EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), kStepEnded);
+        EXPECT_EQ(phone->m_pDeviceSn, row.after);
+        EXPECT_EQ(host.WithId(USB_WM_DEVICE_ONLINE).size(), adopted ? 1u : 0u);
+        host.Clear();
     }
-}
-
-TEST_F(ConnectionTest, AnotherDeviceLeavingDuringTheListingWaitStopsNothing)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"", "", "ABC123\tdevice\n"});
-    bridge.beforeListing = [&](int call) {
-        if (call == 1)
-            UsbService::MessageSink(
-                "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5679#MOUSE01#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}",
-                0, &service);
-    };
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(ui.Ids().back(), USB_WM_DEVICE_ONLINE);
-    EXPECT_EQ(WithoutCr(platform.LogText()).find("this device had been pluged out"), std::string::npos);
-}
-
-TEST_F(ConnectionTest, UnknownStateIsAskedTenTimesWithoutWaiting)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"ABC123\tunauthorized\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(bridge.listings, 10);
-    EXPECT_TRUE(platform.clock.Sleeps().empty());
-    EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS}));
-    EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "unkown status..\n"), 1u);
-    EXPECT_TRUE(platform.TrackText().empty());
-}
-
-TEST_F(ConnectionTest, OfflinePhoneIsRecheckedThenReportedToTheFileOnly)
-{
-    Fake::RelayRecorder relay;
-    UsbDevice* phone = AddPhone("ABC123");
-    service.Track().Clear();
-    service.Track() += "head&process=checkadb-->";
-    bridge.Script({"ABC123\toffline\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(bridge.listings, 10);
-    EXPECT_EQ(platform.clock.Sleeps(), std::vector<uint32_t>(10, 200));
-    EXPECT_EQ(Occurrences(WithoutCr(platform.LogText()), "the device status is offline, recheck...\n"), 10u);
-    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui this device is offline, need to restart the adbd of the phone\n"),
-              std::string::npos);
-    EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_CHECKING_ADB_DEVICE_STATUS,
-                                          USB_WM_PHONE_ADBDEBUG_EXCEPTION}));
-    EXPECT_EQ(LastTrackLine(), "head&process=checkadb-->ADB_CHECK_DEVICE_OFFLINE");
-    EXPECT_TRUE(relay.sent.empty());
-}
-
-TEST_F(ConnectionTest, OfflineThenOnlineEndsOnline)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(platform.clock.Sleeps(), (std::vector<uint32_t>{200, 200}));
-    EXPECT_EQ(ui.Ids().back(), USB_WM_DEVICE_ONLINE);
-}
-
-TEST_F(ConnectionTest, UnplugWhileWaitingAsksTheHostToRescan)
-{
-    Fake::RelayRecorder relay;
-    UsbDevice* phone = AddPhone("ABC123");
-    service.Track().Clear();
-    service.Track() += "head&process=checkadb-->";
-    bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    // During the second listing Windows reports the phone gone; the sink marks the record.
-    bridge.beforeListing = [&](int call) {
-        if (call == 2)
-            UsbService::MessageSink(
-                "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE7#ABC123#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}",
-                0, &service);
-    };
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(bridge.listings, 2);
-    EXPECT_EQ(platform.clock.CountSleeps(1000), 2u);
-    EXPECT_FALSE(phone->m_stop);
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_NE(log.find("this device had been pluged out\n"), std::string::npos);
-    EXPECT_NE(log.find("wait 15 soconds, no find ABC123\n"), std::string::npos);
-    EXPECT_NE(log.find("phone is not exist\n"), std::string::npos);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_CHECKING_ADB_CONNECTING, DevicePayload("ABC123", "Pixel", true, false)},
-                                 {USB_WM_RESCAN_PHONE_BYADB, DevicePayload("ABC123", "Pixel", true, false)}}));
-    EXPECT_EQ(LastTrackLine(), "head&process=checkadb-->ADB_CHECK_ADBSERVER_EXCEPTION");
-    EXPECT_EQ(relay.sent, std::vector<std::string>{"head&process=checkadb-->ADB_CHECK_ADBSERVER_EXCEPTION"});
-    EXPECT_EQ(service.QueuedMessages(), 1u);  // the removal itself is still queued for the loop
-}
-
-TEST_F(ConnectionTest, TwoOtherPhonesEndInTheNotFoundPathAfterFifteenSeconds)
-{
-    UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"X1\tdevice\nX2\tdevice\n"});
-    service.Pipeline().CheckAdbConnection(phone);
-    EXPECT_EQ(bridge.listings, 15);
-    EXPECT_EQ(platform.clock.CountSleeps(1000), 15u);
-    EXPECT_NE(WithoutCr(platform.LogText()).find("wait 15 soconds, no find ABC123\n"), std::string::npos);
-    EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_CONNECTING, USB_WM_RESCAN_PHONE_BYADB}));
-}
-
-TEST_F(ConnectionTest, AdbDebugOffIsRecordedAndRelayedBeforeTheHostIsAsked)
-{
-    Fake::RelayRecorder relay;
-    size_t messagesWhenRelayed = 99;
-    relay.onSend = [&](const std::string&) { messagesWhenRelayed = ui.Messages().size(); };
-    UsbDevice* phone = AddPhone("ABC123", false);
-    service.Track().Start("18D1", "4EE7", "ABC123", "Pixel");
-    service.Track() += "checkadbdebug-->";
-    const std::string expected = service.Track().Text() + "dmfail-->";
-    EXPECT_EQ(service.Pipeline().CheckConnection(phone), -1);
-    EXPECT_EQ(LastTrackLine(), expected);
-    EXPECT_EQ(relay.sent, std::vector<std::string>{expected});
-    EXPECT_EQ(messagesWhenRelayed, 0u);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_ADB_OPEN, DevicePayload("ABC123", "Pixel", false, false)}}));
-    EXPECT_NE(WithoutCr(platform.LogText()).find("notify ui the adb debug do not open\n"), std::string::npos);
-    EXPECT_EQ(service.Pipeline().DownloadDevice(), nullptr);
-    EXPECT_EQ(bridge.listings, 0);
-}
-
-TEST_F(ConnectionTest, RetryOfUnknownSerialDoesNothing)
-{
-    service.Pipeline().RetryDevice("NOPE");
-    EXPECT_TRUE(ui.Messages().empty());
-    EXPECT_NE(WithoutCr(platform.LogText()).find("USB_RETRY........\n"), std::string::npos);
-}
-
-TEST_F(ConnectionTest, RetryStartsAFreshTrailAndRunsTheChecks)
-{
-    Fake::RelayRecorder relay;
-    AddPhone("ABC123", false);
-    service.Track().Clear();
-    service.Track() += "old-->";
-    service.Pipeline().RetryDevice("ABC123");
-    EXPECT_EQ(relay.sent, std::vector<std::string>{"retry-->dmfail-->"});
-    EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
-}
-
-TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDevice)
-{
-    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel", false);  // USB debugging still off
-    tree.AddPhone(L"18D1", L"4EE7", L"BBBB0002", L"Pixel");         // another phone of the model
-    UsbDevice* phone = AddPhone("AAAA0001", false);
-    service.Pipeline().RetryDevice("AAAA0001");
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_ADB_OPEN, DevicePayload("AAAA0001", "Pixel", false, false)}}));
-
-    tree.RemoveMatching(L"AAAA0001");
-    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel");  // switched on
-    service.Pipeline().RetryDevice("AAAA0001");
-    EXPECT_TRUE(phone->m_isAdbOpen);
-    EXPECT_EQ(ui.Messages()[1].second.find("\"device_sn\":\"BBBB0002\""), std::string::npos);
 }
 
 TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
 {
     auto adb = [](const wchar_t* parent) {
-        PhoneSystemInfo* info = new PhoneSystemInfo();
+        auto info = std::make_unique<PhoneSystemInfo>();
         info->_phone_sn_instance_id = parent;
         info->m_description = L"ADB Interface";
         return info;
     };
+    auto own1 = adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"), own2 = adb(L"USB#VID_18D1&PID_4EE7#AAAA0001");
+    auto other = adb(L"USB#VID_22B8&PID_2E76#AAAA0001");
     PhoneSystemInfo phone;
-    std::vector<PhoneSystemInfo*> own = {adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"), adb(L"USB#VID_18D1&PID_4EE7#AAAA0001")};
+    std::vector<PhoneSystemInfo*> own = {own1.get(), own2.get()}, others = {other.get()};
     service.Pipeline().RegisterAdbInterfaces(phone, own);  // a phone with two ADB interfaces
     EXPECT_EQ(service.Devices().Size(), 1u);
-    EXPECT_TRUE(ui.Messages().empty());
-
-    std::vector<PhoneSystemInfo*> other = {adb(L"USB#VID_22B8&PID_2E76#AAAA0001")};
-    service.Pipeline().RegisterAdbInterfaces(phone, other);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::pair<int, std::string>>{
-                                 {USB_WM_PHONE_SN_CONFLICT, "{\"device_desc\":\"ADB Interface\",\"device_sn\":\"AAAA0001\"}\n"}}));
-    for (PhoneSystemInfo* info : own)
-        delete info;
-    delete other[0];
+    EXPECT_TRUE(host.Messages().empty());
+    service.Pipeline().RegisterAdbInterfaces(phone, others);
+    ASSERT_EQ(host.Messages().size(), 1u);
+    EXPECT_EQ(host.Messages()[0].json, "{\"device_desc\":\"ADB Interface\",\"device_sn\":\"AAAA0001\"}\n");
 }
 
-TEST_F(ConnectionTest, HostRetryAfterAdbOpenAlternatesBetweenTheTwoForms)
+// Listing lines are taken as written; other shapes are dropped, a repeated serial keeps its first
+// line and is a conflict the host hears of, and a listing that fills the buffer is cut inside it.
+TEST_F(ConnectionTest, ListingParse)
 {
-    Fake::RelayRecorder relay;
-    UsbDevice* phone = AddPhone("ABC123", false);
-    const std::string retry = "{\"action\":\"USB_RETRY\",\"command\":\"11024\",\"device_sn\":\"ABC123\"}";
-    service.HandleMessage(retry);  // first answer: full retry, the debug check runs again
-    EXPECT_EQ(phone->m_adbOpenRetry, 1);
-    EXPECT_EQ(ui.Ids(), std::vector<int>{USB_WM_ADB_OPEN});
-    ui.Clear();
-    service.HandleMessage(retry);  // second answer: step 0 again, straight to the driver check
-    EXPECT_EQ(phone->m_adbOpenRetry, 0);
-    ASSERT_FALSE(ui.Ids().empty());
-    EXPECT_EQ(ui.Messages()[0], std::make_pair(int(USB_WM_TRY_CONNECT_PHONE), std::string("{\"device_sn\":\"ABC123\"}\n")));
-    EXPECT_EQ(ui.Count(USB_WM_ADB_OPEN), 0u);
+    std::string big;
+    for (int i = 0; big.size() < 5000; ++i)
+        big += "SERIAL" + std::to_string(1000 + i) + "\tdevice\n";
+    bridge.listings = {"List of devices attached\nABC123\tdevice\n\nABC123\toffline\n",
+                       " sp1\tdevice \nthree\tfields\there\nno-tab\n\tdevice\nZ9\toffline", big};
+    auto parse = [this] {
+        service.Pipeline().RefreshAdbDevices();
+        std::string parsed;
+        for (const auto& kv : service.Pipeline().AdbDevices())
+            parsed += "[" + kv.first + "|" + kv.second->m_state + "]";
+        return parsed;
+    };
+    EXPECT_EQ(parse(), "[ABC123|device]");
+    ExpectFlow("listing_repeated_serial");
+    EXPECT_EQ(parse(), "[|device][ sp1|device ][Z9|offline]");
+    parse();  // the lines inside the 4095 bytes read
+    EXPECT_EQ(service.Pipeline().AdbDevices().size(), 227u);
 }
 
-TEST_F(ConnectionTest, ArrivalChainReachesOnlineWithItsTrackTrail)
+TEST(ListingWithoutBridge, AbsentLibraryIsLoadedOnceAndGivesAnEmptyListing)
 {
-    // Step 2 passes: Windows shows the phone's ADB driver interface.
-    ShowAdbInterface();
+    Fake::Platform platform;
+    Fake::ReloadAdb();
+    UsbService service;
+    service.StartAdbServer();
+    EXPECT_EQ(service.Pipeline().EnsureAdbServer(), kStepEnded);
+    service.Pipeline().RefreshAdbDevices();
+    EXPECT_TRUE(service.Pipeline().AdbDevices().empty());
+    // Beside the host first, then by name; not again by any later call.
+    EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
+    Fake::ExpectTranscript("listing_without_bridge", Fake::Transcript(platform));
+}
+
+TEST_F(ConnectionTest, DeviceLockIsFreeDuringEveryPause)
+{
+    // At each pause another thread (as the message sink would) must get the device lock.
+    class LockProbeClock : public ClockPort {
+    public:
+        explicit LockProbeClock(UsbService& s) : service(s) {}
+        void SleepMs(uint32_t) override
+        {
+            auto done = std::make_shared<std::promise<void>>();
+            std::future<void> got = done->get_future();
+            probes.emplace_back([this, done] {
+                UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
+                done->set_value();
+            });
+            // A held lock shows as a probe still waiting; it finishes once the lock is let go.
+            free += got.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        }
+        uint64_t NowMs() override { return 0; }
+        UsbService& service;
+        std::vector<std::thread> probes;
+        int free = 0;
+    } clock(service);
+    platform.ports.clock = &clock;
     UsbDevice* phone = AddPhone("ABC123");
-    bridge.Script({"List of devices attached\nABC123\tdevice\n"});
-    service.Track().Start("18D1", "4EE7", "ABC123", "Pixel");
-    service.Track() += "checkadbdebug-->";
-    const std::string header = service.Track().Text();
-    EXPECT_EQ(service.Pipeline().CheckConnection(phone), -1);
-    EXPECT_EQ(ui.Ids(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_CHECKING_ADB_CONNECTING,
-                                          USB_WM_CHECKING_ADB_DEVICE_STATUS, USB_WM_DEVICE_ONLINE}));
-    const std::string& trail = service.Track().Text();
-    ASSERT_EQ(trail.compare(0, header.size(), header), 0);
-    EXPECT_EQ(trail.substr(header.size(), std::string("dmok-->checkdriver-->").size()), "dmok-->checkdriver-->");
-    EXPECT_EQ(trail.substr(trail.size() - std::string("driverok-->checkadb-->").size()), "driverok-->checkadb-->");
-    const std::string log = WithoutCr(platform.LogText());
-    EXPECT_LT(log.find("this device's adbdebug ok\n"), log.find("this device's driver ok\n"));
-    EXPECT_EQ(service.Pipeline().DownloadDevice(), nullptr);
+    bridge.listings = {"X1\tdevice\nX2\tdevice\n"};
+    EXPECT_EQ(service.Pipeline().FindAdbDevice(phone), nullptr);
+    for (std::thread& t : clock.probes)
+        t.join();
+    EXPECT_EQ(clock.free, 15);
 }
 
 }  // namespace

@@ -1,121 +1,68 @@
-// Step 2 as the host sees it: messages, cloud requests, downloads, installer runs.
-#include <gtest/gtest.h>
-
+// Step 2 as the host sees it: Windows' own install, the cloud's packages, the installer runs.
 #include <atomic>
-#include <functional>
-#include <mutex>
-#include <thread>
-#include <utility>
-#include <vector>
 
 #include "cloud/driver_install.h"
 #include "discovery/device_scan.h"
-#include "fakes/fake_device_tree.h"
-#include "fakes/fake_http.h"
-#include "fakes/fake_install_service.h"
-#include "fakes/fake_platform.h"
-#include "fakes/test_access.h"
-#include "pipeline/driver_provisioning.h"
-#include "service/USB_Service.h"
+#include "pipeline_fixture.h"
 #include "support/Usb_MD5.h"
 #include "support/sys_utils.h"
-#include "support/usb_log.h"
 
 #ifndef _WIN32
 #include <unistd.h>
 #endif
 
+namespace USB {
+namespace PipelineTesting {
 namespace {
 
-std::mutex g_mutex;
-std::vector<std::pair<int, std::string>> g_sent;
-
-void USB_CDECL Collect(int32_t id, const char* json)
-{
-    std::lock_guard<std::mutex> g(g_mutex);
-    g_sent.emplace_back(id, json ? json : "");
-}
-
-// A device tree whose ADB interface appears at the n-th listing (0: never by itself).
-class CountingTree : public USB::Fake::DeviceTree {
-public:
-    bool ListAdbDriverInterfaces(std::vector<std::wstring>& ids, uint32_t& error) override
-    {
-        if (++listings == appearAt)
-            AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
-        return DeviceTree::ListAdbDriverInterfaces(ids, error);
-    }
-    bool WaitNoPendingInstallEvents(uint32_t timeoutMs) override
-    {
-        if (beforeWait)
-            beforeWait();
-        return DeviceTree::WaitNoPendingInstallEvents(timeoutMs);
-    }
-    int listings = 0;
-    int appearAt = 0;
-    std::function<void()> beforeWait;
-};
-
 const char* const kPackage = "zip-package-bytes";
-const char* const kQueryPath = "/api/v1/drive/query/";
 
-class DriverStage : public ::testing::Test {
+class DriverStage : public PipelineTest {
 protected:
-    DriverStage()
+    DriverStage() { Fresh(device, "SER123"); }
+    static void Fresh(UsbDevice& d, const char* serial)
     {
-        {
-            std::lock_guard<std::mutex> g(g_mutex);
-            g_sent.clear();
+        d.m_pDeviceSn = serial;
+        d.m_vid = "18D1";
+        d.m_pid = "4EE7";
+        d.m_vidPid = "VID_18D1&PID_4EE7";
+        d.m_description = "Pixel";
+        d.m_isDriverOk = false;
+        d.m_deviceUrl = d.m_fileMd5 = d.m_vidDriverUrl = d.m_vidDriverMd5 = "";
+        d.m_generalDriverUrl = d.m_generalDriverMd5 = d.m_driverFile = "";
+    }
+    void ServeQuery(const std::string& data)
+    {
+        http.Serve("/api/v1/drive/query/", Fake::HttpAnswer{"{\"result\":0,\"data\":" + data + "}"}, true);
+    }
+    void ServePackage(const std::string& path, const std::string& body = kPackage) { http.Serve(path, {body}); }
+    std::string ResultFile() const { return GetDataDirectory() + kPathSep + "insret.txt"; }
+    // An installer that reports `result` and, on success, makes Windows list the ADB interface.
+    void Installer(const std::string& result = "success:bound")
+    {
+        installer.onRun = [this, result](const Fake::InstallService::Run&) {
+            Fake::WriteFile(ResultFile(), result);
+            if (result.rfind("success:", 0) == 0)
+                tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
+        };
+    }
+    // A flow whose installer runs on its own thread: the thread's log lines interleave with the
+    // poll's at random, so they are left out here (PackageKinds shows them in order).
+    void ExpectThreadedFlow(const std::string& name, const std::string& extra = "")
+    {
+        static const char* const kInstallThread[] = {
+            "notify ui install this driver", "zip....", "msi....", "exe....", "before exec path", "exec path",
+            "the installer ", "the return string", "the driver install ", "the insret.txt"};
+        std::string kept, text = Fake::Transcript(platform, extra, /*pauses=*/false);
+        for (size_t at = 0, end; at < text.size(); at = end + 1) {
+            end = text.find('\n', at);
+            const std::string line = text.substr(at, end - at + 1);
+            bool skip = false;
+            for (const char* part : kInstallThread)
+                skip |= line.rfind(part, 0) == 0;
+            kept += skip ? "" : line;
         }
-        platform.ports.http = &http;
-        platform.ports.deviceTree = &tree;
-        platform.ports.installService = &installer;
-        service.SetCallback(&Collect);
-        service.Cloud().m_baseUrl = "http://cloud.test";
-        device.m_pDeviceSn = "SER123";
-        device.m_vid = "18D1";
-        device.m_pid = "4EE2";
-        device.m_vidPid = "VID_18D1&PID_4EE2";
-        device.m_description = "Pixel";
-    }
-    ~DriverStage() override { InstallThreadEnded(); }
-
-    // The install thread uses the fakes and may outlast the poll that found the driver.
-    static void InstallThreadEnded()
-    {
-        while (USB::InstallThreadsRunning())
-            std::this_thread::yield();
-    }
-
-    std::vector<int> Sent()
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        std::vector<int> ids;
-        for (const auto& m : g_sent)
-            if (m.first != USB_WM_DRIVER_DOWNLOAD_PROGRESS)
-                ids.push_back(m.first);
-        return ids;
-    }
-    bool WasSent(int id)
-    {
-        for (int s : Sent())
-            if (s == id)
-                return true;
-        return false;
-    }
-    bool Logged(const std::string& text) const { return platform.LogText().find(text) != std::string::npos; }
-    std::vector<std::string> Paths()
-    {
-        std::vector<std::string> out;
-        for (const auto& r : http.Records())
-            out.push_back(r.path);
-        return out;
-    }
-    std::string ResultFile() const { return USB::GetDataDirectory() + USB::kPathSep + "insret.txt"; }
-    void ClearSent()
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        g_sent.clear();
+        Fake::ExpectTranscript(name, kept);
     }
     size_t Downloads(const std::string& path)
     {
@@ -124,169 +71,110 @@ protected:
             n += r.download && r.path == path;
         return n;
     }
-    // As the message sink marks a phone that left.
-    void Unplug(USB::UsbDevice& phone)
-    {
-        USB::UsbMutex guard(USB::UsbServiceTestAccess::DeviceLock(service));
-        phone.m_stop = true;
-    }
 
-    void ServeQuery(const std::string& data) { http.ServeJson(kQueryPath, R"({"result":0,"data":)" + data + "}"); }
-    void ServePackage(const std::string& path, const std::string& body = kPackage)
-    {
-        USB::Fake::HttpAnswer a;
-        a.body = body;
-        http.Serve(path, a);
-    }
-    // An installer that reports success and makes Windows list the ADB interface.
-    void InstallerBindsDriver(const std::string& result = "success:bound")
-    {
-        const std::string file = ResultFile();
-        installer.onRun = [this, result, file](const USB::Fake::InstallService::Run&) {
-            USB::Fake::WriteFile(file, result);
-            tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
-        };
-    }
-
-    USB::Fake::Platform platform;
-    USB::Fake::Http http;
-    CountingTree tree;
-    USB::Fake::InstallService installer;
-    USB::UsbService service;
-    USB::UsbDevice device;
+    UsbDevice device;
 };
 
-TEST_F(DriverStage, PresentAtTheThirdCheckAsksNoCloud)
+// Step 2 from the query to the result: which package runs, how, and what the host hears.
+TEST_F(DriverStage, PackageFlows)
 {
-    tree.appearAt = 3;
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
-    EXPECT_TRUE(device.m_isDriverOk);
-    EXPECT_TRUE(http.Records().empty());
-    EXPECT_EQ(platform.clock.CountSleeps(200), 2u);
-    EXPECT_EQ(Sent(), std::vector<int>{USB_WM_CHECKING_ADB_DRIVER});
-    EXPECT_TRUE(Logged("step:2->notify ui checking the driver of the phone?\n"));
+    const std::string md5 = MD5::Of(kPackage);
+    const struct {
+        const char* name;
+        std::string query;  // the answer's data, or a whole failed answer
+        int wow64;
+        const char* installerResult;
+        int result;
+    } flows[] = {
+        {"driver_zip_x64", R"({"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":")" + md5 + R"("})", 1,
+         "success:bound", kStepPassed},
+        {"driver_msi_fails_and_is_reported", R"({"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":")" + md5 + R"("})",
+         0, "fail:no device", kStepEnded},
+        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe",)"
+                                  R"("vidDriveMD5":")" + md5 + R"("}})", 0, "success:bound", kStepPassed},
+        {"driver_general_last_resort", R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x",)"
+                                       R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":")" +
+                                           md5 + R"("})", 0, "success:bound", kStepPassed},
+        {"driver_device_fails_no_general", R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"})", 0, "",
+         kStepEnded},
+        {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded},
+    };
+    for (const auto& flow : flows) {
+        SCOPED_TRACE(flow.name);
+        Fake::ClearTranscript(platform);
+        tree.Clear();
+        Fresh(device, "SER123");
+        device.m_vidDriverUrl = "http://cloud.test/d/vendor.zip";  // only tried without a device package
+        platform.system.wow64 = flow.wow64;
+        if (flow.query[0] == '1')
+            http.Serve("/api/v1/drive/query/", Fake::HttpAnswer{"{\"result\":" + flow.query}, true);
+        else
+            ServeQuery(flow.query);
+        for (const char* p : {"/d/pkg.zip", "/d/pkg.msi", "/d/vendor.exe", "/d/general.exe"})
+            ServePackage(p);
+        http.Serve("/api/v1/drive/installerror/", Fake::HttpAnswer{R"({"result":0,"data":null})"}, true);
+        Installer(flow.installerResult);
+        EXPECT_EQ(service.Pipeline().CheckDriver(&device), flow.result);
+        while (InstallThreadsRunning())
+            std::this_thread::yield();
+        std::string extra;
+        for (const auto& run : installer.runs)
+            extra += "run: " + run.program + " " + run.parameters + "\n";
+        for (const auto& r : http.Records())
+            extra += "http: " + r.method + " " + r.path + "\n";
+        ExpectThreadedFlow(flow.name, extra);
+        EXPECT_FALSE(FileExists(ResultFile()));
+        installer.runs.clear();
+        http.ClearRecords();
+    }
 }
 
-TEST_F(DriverStage, ZipOnX64RunsTheX64InstallerLocallyWithQuotedPathAndIds)
+TEST_F(DriverStage, PackageKindsRunTheirInstaller)
 {
-    platform.system.wow64 = 1;
-    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.zip","filemd5":")" + USB::MD5::Of(kPackage) +
-               R"("})");
-    ServePackage("/download/driver/pkg.zip");
-    InstallerBindsDriver();
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
-    InstallThreadEnded();
-
-    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE2.zip";
-    EXPECT_EQ(device.m_driverFile, package);
-    EXPECT_EQ(USB::Fake::ReadFile(package), kPackage);
-    ASSERT_EQ(installer.runs.size(), 1u);
-    EXPECT_EQ(installer.runs[0].program, USB::GetExeDirectory() + "\\zordrvinstx64.exe");
-    EXPECT_EQ(installer.runs[0].parameters, "\"" + package + "\" vid=18D1 pid=4EE2");
-    EXPECT_EQ(installer.runs[0].timeoutMs, USB::kLocalInstallerTimeoutMs);
-    EXPECT_TRUE(Logged("zip.........\n"));
-    EXPECT_TRUE(Logged("the return string of the install's program is success:bound\n"));
-    EXPECT_FALSE(USB::FileExists(ResultFile()));
-    EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_DRIVER_INSTALLING, USB_WM_DRIVER_DOWNLOADING,
-                                        USB_WM_DRIVER_DOWNLOAD_SUCCESS, USB_WM_DRIVER_INSTALLING,
-                                        USB_WM_DRIVER_INSTALLING_SUCCESS}));
-    std::lock_guard<std::mutex> g(g_mutex);
-    std::string lastProgress;
-    for (const auto& m : g_sent)
-        if (m.first == USB_WM_DRIVER_DOWNLOAD_PROGRESS)
-            lastProgress = m.second;
-    EXPECT_EQ(lastProgress, "{\"device_desc\":\"Pixel\",\"device_sn\":\"SER123\",\"down_progress\":100}\n");
+    const struct {
+        const char* file;
+        int wow64;
+        const char* program;  // "$F": the package itself; "$E": the host's folder
+        const char* parameters;
+    } rows[] = {
+        {"p.zip", 1, "$E\\zordrvinstx64.exe", "\"$F\" vid=18D1 pid=4EE7"},
+        {"p.zip", 0, "$E\\zordrvinst.exe", "\"$F\" vid=18D1 pid=4EE7"},
+        {"p.msi", 0, "msiexec", "/i \"$F\""},
+        {"p.exe", 0, "$F", ""},
+        {"p", 0, "", ""},  // no kind: nothing runs
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        installer.runs.clear();
+        platform.system.wow64 = row.wow64;
+        device.m_driverFile = platform.root + kPathSep + row.file;
+        device.m_isDriverOk = true;
+        Installer();
+        auto expand = [&](std::string text) {
+            for (size_t at; (at = text.find("$F")) != std::string::npos;)
+                text.replace(at, 2, device.m_driverFile);
+            for (size_t at; (at = text.find("$E")) != std::string::npos;)
+                text.replace(at, 2, GetExeDirectory());
+            return text;
+        };
+        EXPECT_EQ(service.Cloud().InstallDriver(&device), *row.program ? kDriverOk : kDriverFailed);
+        ASSERT_EQ(installer.runs.size(), *row.program ? 1u : 0u);
+        if (!*row.program) {
+            EXPECT_FALSE(device.m_isDriverOk);
+            continue;
+        }
+        EXPECT_EQ(installer.runs[0].program, expand(row.program));
+        EXPECT_EQ(installer.runs[0].parameters, expand(row.parameters));
+        EXPECT_EQ(installer.runs[0].timeoutMs, kLocalInstallerTimeoutMs);
+    }
+    ExpectFlow("driver_package_kinds");
 }
 
-TEST_F(DriverStage, ZipOn32BitWindowsRunsThe32BitInstaller)
-{
-    platform.system.wow64 = 0;
-    device.m_driverFile = "C:\\t\\VID_18D1&PID_4EE2.zip";
-    EXPECT_EQ(service.Cloud().InstallDriver(&device), -1);  // no result file
-    ASSERT_EQ(installer.runs.size(), 1u);
-    EXPECT_EQ(installer.runs[0].program, USB::GetExeDirectory() + "\\zordrvinst.exe");
-    EXPECT_TRUE(Logged("the insret.txt is not exist\n"));
-}
-
-TEST_F(DriverStage, DevicePackageFailsAndNoGeneralUrlEndsInFailWithoutTheVendorUrl)
-{
-    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/gone.zip","filemd5":"x"})");
-    device.m_vidDriverUrl = "http://cloud.test/download/driver/vendor.zip";
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    for (const std::string& p : Paths())
-        EXPECT_EQ(p.find("vendor.zip"), std::string::npos) << p;
-    EXPECT_TRUE(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL));
-    EXPECT_EQ(Sent().back(), USB_WM_DRIVER_INSTALLING_FAIL);
-    EXPECT_TRUE(Logged("notify ui driver download fail\n"));
-    EXPECT_TRUE(Logged("notify ui check the driver install fail..\n"));
-    EXPECT_NE(platform.TrackText().find("DRIVER_CHECK_INSTALL_FAIL"), std::string::npos);
-    EXPECT_TRUE(installer.runs.empty());
-}
-
-TEST_F(DriverStage, VendorPackageWhenThereIsNoDevicePackage)
-{
-    http.ServeJson(kQueryPath, R"({"result":1,"data":{"errorCode":20201,"vidDriveURL":)"
-                               R"("http://cloud.test/download/driver/vendor.exe","vidDriveMD5":")" +
-                                   USB::MD5::Of(kPackage) + R"("}})");
-    ServePackage("/download/driver/vendor.exe");
-    InstallerBindsDriver();
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
-    EXPECT_EQ(device.m_driverFile, platform.system.tempFolder + "VID_18D1&PID_4EE2.exe");
-    EXPECT_EQ(Sent().back(), USB_WM_DRIVER_INSTALLING_SUCCESS);
-}
-
-TEST_F(DriverStage, GeneralPackageIsTheLastResort)
-{
-    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/gone.zip","filemd5":"x",)"
-               R"("generalDriveURL":"http://cloud.test/download/driver/general.exe","generalDriveMD5":")" +
-               USB::MD5::Of(kPackage) + R"("})");
-    ServePackage("/download/driver/general.exe");
-    InstallerBindsDriver();
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), 0);
-    EXPECT_EQ(device.m_driverFile, USB::GetDataDirectory() + "general.exe");
-    ASSERT_EQ(installer.runs.size(), 1u);
-    EXPECT_EQ(installer.runs[0].program, device.m_driverFile);
-    EXPECT_EQ(installer.runs[0].parameters, "");
-    EXPECT_EQ(Sent().back(), USB_WM_DRIVER_INSTALLING_SUCCESS);
-}
-
-TEST_F(DriverStage, QueryFailureTellsTheHostAndTracksIt)
-{
-    http.ServeJson(kQueryPath, R"({"result":1,"data":{"errorCode":20299}})");
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_DRIVER_INSTALLING,
-                                        USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL}));
-    EXPECT_TRUE(Logged("get driver url fail\n"));
-    EXPECT_TRUE(Logged("notify ui driver access url fail\n"));
-    EXPECT_NE(platform.TrackText().find("DRIVER_CHECK_URL_FAIL"), std::string::npos);
-}
-
-TEST_F(DriverStage, InstallerFailureIsReportedToTheCloud)
-{
-    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.msi","filemd5":")" + USB::MD5::Of(kPackage) +
-               R"("})");
-    ServePackage("/download/driver/pkg.msi");
-    http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
-    const std::string file = ResultFile();
-    installer.onRun = [file](const USB::Fake::InstallService::Run&) { USB::Fake::WriteFile(file, "fail:no device"); };
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    ASSERT_EQ(installer.runs.size(), 1u);
-    EXPECT_EQ(installer.runs[0].program, "msiexec");
-    EXPECT_EQ(installer.runs[0].parameters, "/i \"" + platform.system.tempFolder + "VID_18D1&PID_4EE2.msi\"");
-    EXPECT_TRUE(Logged("the driver install fail\n"));
-    bool reported = false;
-    for (const std::string& p : Paths())
-        reported |= p.rfind("/api/v1/drive/installerror/?vid=18D1&pid=4EE2", 0) == 0;
-    EXPECT_TRUE(reported);
-    EXPECT_EQ(Sent().back(), USB_WM_DRIVER_INSTALLING_FAIL);
-    EXPECT_FALSE(USB::FileExists(device.m_driverFile));
-}
-
-// Package kinds: only the package the cloud announced, whole and as it lies on disk, ever runs.
+// Only the package the cloud announced, whole and as it lies on disk, ever runs.
 TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
 {
-    using Answer = USB::Fake::HttpAnswer;
-    const std::string announced = USB::MD5::Of(kPackage);
+    using Answer = Fake::HttpAnswer;
+    const std::string announced = MD5::Of(kPackage);
     struct Row {
         const char* what;
         std::function<void(Answer&, const std::string& file)> arrange;
@@ -295,18 +183,17 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         bool runs;
     };
     const std::vector<Row> rows = {
-        {"announced package on disk", [](Answer&, const std::string& f) { USB::Fake::WriteFile(f, kPackage); },
-         announced, 0, true},
-        {"other bytes on disk", [](Answer&, const std::string& f) { USB::Fake::WriteFile(f, "stale"); }, announced, 1,
+        {"announced package on disk", [](Answer&, const std::string& f) { Fake::WriteFile(f, kPackage); }, announced, 0,
          true},
-        {"no digest announced", [](Answer&, const std::string& f) { USB::Fake::WriteFile(f, kPackage); }, "", 1, false},
+        {"other bytes on disk", [](Answer&, const std::string& f) { Fake::WriteFile(f, "stale"); }, announced, 1, true},
+        {"no digest announced", [](Answer&, const std::string& f) { Fake::WriteFile(f, kPackage); }, "", 1, false},
         {"cut short", [](Answer& a, const std::string&) { a.closeAfter = 5; }, announced, 1, false},
         {"wrong digest", [](Answer& a, const std::string&) { a.body = "zip-package-bytez"; }, announced, 1, false},
         {"status 500", [](Answer& a, const std::string&) { a.status = "HTTP/1.1 500 Internal Server Error"; },
          announced, 1, false},
         {"cannot be moved into place", [](Answer&, const std::string& f) {
-             USB::MakeDirectory(f);
-             USB::Fake::WriteFile(f + USB::kPathSep + "busy", "x");
+             MakeDirectory(f);
+             Fake::WriteFile(f + kPathSep + "busy", "x");
          }, announced, 1, false},
 #ifndef _WIN32
         {"close fails (disk full)", [](Answer&, const std::string& f) {
@@ -315,10 +202,10 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
 #endif
     };
     std::string ran;
-    installer.onRun = [&ran, this](const USB::Fake::InstallService::Run& run) {
-        ran = USB::Fake::ReadFile(run.program);
-        USB::Fake::WriteFile(ResultFile(), "success:bound");
-        tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
+    installer.onRun = [&ran, this](const Fake::InstallService::Run& run) {
+        ran = Fake::ReadFile(run.program);
+        Fake::WriteFile(ResultFile(), "success:bound");
+        tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -327,332 +214,231 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         device.m_isDriverOk = false;
         installer.runs.clear();
         ran.clear();
-        ClearSent();
-        const std::string path = "/download/driver/pkg" + std::to_string(++index) + ".exe";
-        device.m_driverFile = platform.root + USB::kPathSep + "pkg" + std::to_string(index) + ".exe";
-        USB::Fake::HttpAnswer answer;
-        answer.body = kPackage;
+        host.Clear();
+        const std::string path = "/d/pkg" + std::to_string(++index) + ".exe";
+        device.m_driverFile = platform.root + kPathSep + "pkg" + std::to_string(index) + ".exe";
+        Answer answer{kPackage};
         row.arrange(answer, device.m_driverFile);
         http.Serve(path, answer);
         const int result = service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test" + path, row.md5, true);
-        InstallThreadEnded();
-        EXPECT_EQ(result, row.runs ? 0 : -1);
+        while (InstallThreadsRunning())
+            std::this_thread::yield();
+        EXPECT_EQ(result, row.runs ? kStepPassed : kStepEnded);
         EXPECT_EQ(Downloads(path), row.downloads);
         EXPECT_EQ(installer.runs.size(), row.runs ? 1u : 0u);
-        EXPECT_EQ(WasSent(USB_WM_DRIVER_DOWNLOAD_SUCCESS), row.runs);
-        EXPECT_EQ(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL), !row.runs);
-        if (row.runs)
-            EXPECT_EQ(ran, kPackage);
+        EXPECT_EQ(host.WithId(USB_WM_DRIVER_DOWNLOAD_SUCCESS).size(), row.runs ? 1u : 0u);
+        EXPECT_EQ(host.WithId(USB_WM_DRIVER_DOWNLOAD_FAIL).size(), row.runs ? 0u : 1u);
+        EXPECT_EQ(ran, row.runs ? kPackage : "");
     }
-    EXPECT_TRUE(Logged("this driver had downloaded\n"));
-    EXPECT_TRUE(Logged("is not the announced one, it is downloaded again\n"));
 }
 
-TEST_F(DriverStage, UnknownPackageTypeIsNotInstalled)
+// A phone that leaves while its package downloads, while Windows installs after the download,
+// or while its installer runs gets nothing more: no other package, no failure, no success.
+TEST_F(DriverStage, UnplugEndsStep2Quietly)
 {
-    device.m_driverFile = platform.system.tempFolder + "VID_18D1&PID_4EE2";
-    device.m_isDriverOk = true;
-    EXPECT_EQ(service.Cloud().InstallDriver(&device), -1);
-    EXPECT_FALSE(device.m_isDriverOk);
-    EXPECT_TRUE(Logged("install fail\n"));
-    EXPECT_TRUE(installer.runs.empty());
-}
-
-TEST_F(DriverStage, UnplugDuringTheInstallPollEndsWithoutSuccess)
-{
-    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.exe","filemd5":")" + USB::MD5::Of(kPackage) +
-               R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe"})");
-    ServePackage("/download/driver/pkg.exe");
-    USB::UsbDevice* record = &device;
-    USB::UsbCLock* lock = &USB::UsbServiceTestAccess::DeviceLock(service);
-    installer.onRun = [record, lock](const USB::Fake::InstallService::Run&) {
-        auto stopped = [record, lock] {
-            USB::UsbMutex guard(*lock);
-            return static_cast<bool>(record->m_stop);
-        };
-        {
-            USB::UsbMutex guard(*lock);  // as the message sink marks a phone that left
-            record->m_stop = true;
-        }
-        // Hold the installer until the poll has seen the phone leave.
-        for (long i = 0; i < 200000000L && stopped(); ++i)
+    const std::string md5 = MD5::Of(kPackage);
+    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE7.exe";
+    const std::vector<std::pair<const char*, std::function<void()>>> rows = {
+        {"driver_unplug_download_with_progress", [&] {
+             Fake::HttpAnswer slow{std::string(50000, 'p')};
+             slow.maxChunk = 1000;
+             slow.onRead = [this] { Unplug(device); };
+             http.Serve("/d/pkg.exe", slow);
+         }},
+        {"driver_unplug_download_without_progress", [&] {  // Windows was installing at first
+             tree.pendingInstallWaits = 1;
+             Fake::HttpAnswer slow{std::string(50000, 'p')};
+             slow.maxChunk = 1000;
+             slow.onRead = [this] { Unplug(device); };
+             http.Serve("/d/pkg.exe", slow);
+         }},
+        {"driver_unplug_pending_wait", [&] {  // Windows starts its own install once the file is there
+             tree.beforeWait = [&] {
+                 if (!FileExists(package) || device.m_stop)
+                     return;
+                 tree.pendingInstallWaits = 1000;
+                 Unplug(device);
+                 tree.beforeWait = nullptr;
+             };
+         }},
+        {"driver_unplug_install_poll", [&] {
+             installer.onRun = [this](const Fake::InstallService::Run&) {
+                 Unplug(device);
+                 // Hold the installer until the poll has seen the phone leave.
+                 for (long i = 0; i < 200000000L; ++i) {
+                     UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
+                     if (!device.m_stop)
+                         break;
+                 }
+             };
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.first);
+        Fake::ClearTranscript(platform);
+        RemoveFile(package);
+        tree.pendingInstallWaits = 0;
+        installer.onRun = nullptr;
+        http.Serve("/d/pkg.exe", {kPackage});
+        ServePackage("/d/general.exe");
+        ServeQuery(R"({"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":")" + md5 +
+                   R"(","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":")" + md5 + R"("})");
+        row.second();
+        EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepEnded);
+        while (InstallThreadsRunning())
             std::this_thread::yield();
-    };
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_SUCCESS));
-    EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_FAIL));
-    EXPECT_TRUE(Logged("this device had been pluged out\n"));
-    EXPECT_EQ(installer.runs.size(), 1u);  // the general package is not tried for a phone that left
-    EXPECT_FALSE(device.m_stop);
-}
-
-// A phone that leaves while its package downloads gets no installer and no failure, whether
-// the host hears of the download (progress) or not (Windows was installing at first).
-TEST_F(DriverStage, UnplugDuringTheDownloadEndsQuietly)
-{
-    for (const bool windowsWasBusy : {false, true}) {
-        SCOPED_TRACE(windowsWasBusy ? "without progress" : "with progress");
-        ClearSent();
-        tree.pendingInstallWaits = windowsWasBusy ? 1 : 0;
-        ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.exe","filemd5":")" +
-                   USB::MD5::Of(kPackage) + R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe",)"
-                   R"("generalDriveMD5":")" + USB::MD5::Of(kPackage) + R"("})");
-        USB::Fake::HttpAnswer answer;
-        answer.body = std::string(50000, 'p');
-        answer.maxChunk = 1000;
-        USB::UsbDevice* phone = &device;
-        answer.onRead = [this, phone] { Unplug(*phone); };
-        http.Serve("/download/driver/pkg.exe", answer);
-        ServePackage("/download/driver/general.exe");
-        EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-        EXPECT_TRUE(installer.runs.empty());
-        EXPECT_FALSE(WasSent(USB_WM_DRIVER_INSTALLING_FAIL));
-        EXPECT_FALSE(WasSent(USB_WM_DRIVER_DOWNLOAD_FAIL));
-        EXPECT_EQ(Downloads("/download/driver/general.exe"), 0u);
+        EXPECT_EQ(Downloads("/d/general.exe"), 0u);
         EXPECT_FALSE(device.m_stop);
-        EXPECT_LT(http.reads, 50u);  // the download itself stopped
-        http.reads = 0;
+        ExpectThreadedFlow(row.first);
     }
-    EXPECT_EQ(platform.TrackText().find("DRIVER_CHECK_INSTALL_FAIL"), std::string::npos);
-}
-
-TEST_F(DriverStage, UnplugDuringThePendingWaitAfterTheDownloadEndsQuietly)
-{
-    ServeQuery(R"({"deviceurl":"http://cloud.test/download/driver/pkg.exe","filemd5":")" + USB::MD5::Of(kPackage) +
-               R"(","generalDriveURL":"http://cloud.test/download/driver/general.exe","generalDriveMD5":")" +
-               USB::MD5::Of(kPackage) + R"("})");
-    ServePackage("/download/driver/pkg.exe");
-    ServePackage("/download/driver/general.exe");
-    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE2.exe";
-    // Windows starts its own install once the package is on disk; the phone leaves meanwhile.
-    bool unplugged = false;
-    tree.beforeWait = [&] {
-        if (unplugged || !USB::FileExists(package))
-            return;
-        unplugged = true;
-        tree.pendingInstallWaits = 1000;
-        Unplug(device);
-    };
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    EXPECT_TRUE(unplugged);
-    EXPECT_TRUE(WasSent(USB_WM_DRIVER_DOWNLOAD_SUCCESS));
-    EXPECT_EQ(Sent().back(), USB_WM_WAIT_DRIVER_INSTALL);
-    EXPECT_EQ(Downloads("/download/driver/general.exe"), 0u);
-    EXPECT_TRUE(installer.runs.empty());
-    EXPECT_FALSE(device.m_stop);
-    EXPECT_EQ(platform.TrackText().find("DRIVER_CHECK_INSTALL_FAIL"), std::string::npos);
 }
 
 // Phone A's installer still runs after A left; phone B's install waits for it, is never cut
 // short by A's end, and the two installers never run at once.
 TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
 {
-    USB::UsbDevice second;
-    second.m_pDeviceSn = "SER456";
-    second.m_vid = "18D1";
-    second.m_pid = "4EE2";
-    second.m_vidPid = "VID_18D1&PID_4EE2";
-    device.m_driverFile = second.m_driverFile = platform.root + USB::kPathSep + "pkg.exe";
-    USB::Fake::WriteFile(device.m_driverFile, kPackage);
-
+    UsbDevice second;
+    Fresh(second, "SER456");
+    device.m_driverFile = second.m_driverFile = platform.root + kPathSep + "pkg.exe";
+    Fake::WriteFile(device.m_driverFile, kPackage);
     std::atomic<int> running{0}, most{0}, runs{0};
     std::atomic<bool> releaseFirst{false};
-    const std::string result = ResultFile();
-    installer.onRun = [&](const USB::Fake::InstallService::Run&) {
+    installer.onRun = [&](const Fake::InstallService::Run&) {
         most = std::max(most.load(), ++running);
         if (++runs == 1) {
             Unplug(device);  // A leaves; its installer goes on
             while (!releaseFirst)
                 std::this_thread::yield();
-            USB::Fake::WriteFile(result, "fail:gone");
+            Fake::WriteFile(ResultFile(), "fail:gone");
         } else {
-            USB::Fake::WriteFile(result, "success:bound");
-            tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0002");
+            Fake::WriteFile(ResultFile(), "success:bound");
+            tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0002");
         }
         --running;
     };
-    EXPECT_NE(service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
+    const std::string md5 = MD5::Of(kPackage);
+    EXPECT_NE(service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test/x.exe", md5, false), kStepPassed);
     // A's installer ends only once B's install thread is waiting for its turn.
     std::thread release([&] {
-        while (USB::InstallThreadsRunning() < 2)
+        while (InstallThreadsRunning() < 2)
             std::this_thread::yield();
         releaseFirst = true;
     });
-    EXPECT_EQ(service.Pipeline().DownloadAndInstallDriver(&second, "http://cloud.test/x.exe", USB::MD5::Of(kPackage), false), 0);
+    EXPECT_EQ(service.Pipeline().DownloadAndInstallDriver(&second, "http://cloud.test/x.exe", md5, false), kStepPassed);
     release.join();
-    InstallThreadEnded();
+    while (InstallThreadsRunning())
+        std::this_thread::yield();
     EXPECT_EQ(runs.load(), 2);
     EXPECT_EQ(most.load(), 1);
     EXPECT_TRUE(second.m_isDriverOk);
-    EXPECT_TRUE(Logged("the return string of the install's program is fail:gone\n"));
-    EXPECT_TRUE(Logged("the return string of the install's program is success:bound\n"));
+    const std::string log = platform.LogText();
+    EXPECT_NE(log.find("the return string of the install's program is fail:gone\n"), std::string::npos);
+    EXPECT_NE(log.find("the return string of the install's program is success:bound\n"), std::string::npos);
 }
 
 TEST_F(DriverStage, InstallerThatNeedsElevationIsStartedThroughTheShell)
 {
-    struct Row {
+    const struct {
         uint32_t plainError, elevatedError;
-        std::vector<bool> launches;  // elevated or not, in order
-        const char* logged;
+        const char* launches;  // p: plain, e: elevated
         int result;
-    };
-    const std::vector<Row> rows = {
-        {0, 0, {false}, "the installer was started as a plain process\n", 0},
-        {740, 0, {false, true}, "the installer was started elevated through the shell\n", 0},
-        {740, 1223, {false, true}, "could not be started elevated through the shell, error 1223\n", -1},
-        {2, 0, {false}, "could not be started as a plain process, error 2\n", -1},
-    };
-    device.m_driverFile = platform.root + USB::kPathSep + "pkg.exe";
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.logged);
+    } rows[] = {{0, 0, "p", kDriverOk}, {740, 0, "pe", kDriverOk}, {740, 1223, "pe", kDriverFailed}, {2, 0, "p", kDriverFailed}};
+    device.m_driverFile = platform.root + kPathSep + "pkg.exe";
+    Installer();
+    Fake::ClearTranscript(platform);
+    for (const auto& row : rows) {
         installer.runs.clear();
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
-        InstallerBindsDriver();
-        const int result = service.Cloud().InstallDriver(&device);
-        std::vector<bool> launches;
-        for (const auto& run : installer.runs) {
-            launches.push_back(run.elevated);
-            EXPECT_EQ(run.program, device.m_driverFile);
-            EXPECT_EQ(run.timeoutMs, USB::kLocalInstallerTimeoutMs);
-        }
+        EXPECT_EQ(service.Cloud().InstallDriver(&device), row.result);
+        std::string launches;
+        for (const auto& run : installer.runs)
+            launches += run.elevated ? "e" : "p";
         EXPECT_EQ(launches, row.launches);
-        EXPECT_TRUE(Logged(row.logged));
-        EXPECT_EQ(result, row.result);
     }
-    EXPECT_TRUE(Logged("the installer needs elevation, starting it through the shell\n"));
+    ExpectFlow("driver_elevation");
 }
 
-// ---- the host's driver-install service --------------------------------------------------
-
-TEST_F(DriverStage, HostServiceInstallsAndEveryRequestReachesIt)
+// The host's install service: every request reaches it, its answer is read without case, and a
+// silent, absent or refused service leaves the install to a local run.
+TEST_F(DriverStage, HostService)
 {
-    installer.serviceRunning = true;
-    EXPECT_EQ(USB::InstallThroughHostService("C:\\a\\zordrvinstx64.exe\r\n\"C:\\p.zip\" vid=18D1 pid=4EE2"), 1);
-    EXPECT_EQ(USB::InstallThroughHostService("msiexec\r\n/i \"C:\\p.msi\""), 1);
-    ASSERT_EQ(installer.requests.size(), 2u);
-    EXPECT_EQ(installer.requests[0], L"C:\\a\\zordrvinstx64.exe\r\n\"C:\\p.zip\" vid=18D1 pid=4EE2");
-    EXPECT_EQ(installer.requests[1], L"msiexec\r\n/i \"C:\\p.msi\"");
-    EXPECT_EQ(installer.replyWaits,
-              (std::vector<uint32_t>{USB::kHostServiceReplyTimeoutMs, USB::kHostServiceReplyTimeoutMs}));
-    EXPECT_EQ(installer.OpenHandles(), 0);
-}
-
-TEST_F(DriverStage, HostServiceAnswersAreComparedWithoutCase)
-{
-    installer.serviceRunning = true;
-    installer.answer = L"SUCCESS";
-    EXPECT_EQ(USB::InstallThroughHostService("a\r\nb"), 1);
-    installer.answer = L"success but";
-    EXPECT_EQ(USB::InstallThroughHostService("a\r\nb"), 0);
-    installer.answer = L"fail";
-    EXPECT_EQ(USB::InstallThroughHostService("a\r\nb"), 0);
-}
-
-TEST_F(DriverStage, SilentOrAbsentServiceFallsBackToTheLocalRun)
-{
-    device.m_driverFile = platform.system.tempFolder + "pkg.exe";
-    InstallerBindsDriver();
-    EXPECT_EQ(service.Cloud().InstallDriver(&device), 0);  // no service at all
+    device.m_driverFile = "C:\\t\\VID_18D1&PID_4EE7.zip";
+    Installer();
+    EXPECT_EQ(service.Cloud().InstallDriver(&device), kDriverOk);  // no service at all: a local run
     EXPECT_EQ(installer.runs.size(), 1u);
-
     installer.serviceRunning = true;
-    installer.serviceReplies = false;
-    EXPECT_EQ(USB::InstallThroughHostService("a\r\nb"), 0);
-    EXPECT_TRUE(Logged("the install service did not answer in 300000 ms\n"));
+    EXPECT_EQ(service.Cloud().InstallDriver(&device), kDriverOk);
+    EXPECT_EQ(installer.runs.size(), 1u);  // the service installed it
+    const struct {
+        const wchar_t* answer;
+        bool replies;
+        std::string command;
+        int result;
+    } rows[] = {
+        {L"SUCCESS", true, "msiexec\r\n/i \"C:\\p.msi\"", kServiceInstalled},
+        {L"success but", true, "a\r\nb", kServiceNotInstalled},
+        {L"success", false, "a\r\nb", kServiceNotInstalled},  // silent
+        {L"success", true, "a\r\nb", kServiceInstalled},      // the next one still gets through
+        {L"success", true, std::string(2047, 'c'), kServiceInstalled},
+        {L"success", true, std::string(2048, 'c'), kServiceNotInstalled},  // refused before the service
+    };
+    for (const auto& row : rows) {
+        installer.answer = row.answer;
+        installer.serviceReplies = row.replies;
+        EXPECT_EQ(InstallThroughHostService(row.command), row.result);
+    }
+    ASSERT_EQ(installer.requests.size(), 6u);
+    EXPECT_EQ(installer.requests[0], NarrowToWide(GetExeDirectory()) +
+                                         L"\\zordrvinstx64.exe\r\n\"C:\\t\\VID_18D1&PID_4EE7.zip\" vid=18D1 pid=4EE7");
+    EXPECT_EQ(installer.requests[1], L"msiexec\r\n/i \"C:\\p.msi\"");
+    EXPECT_EQ(installer.requests[5].size(), 2047u);
+    EXPECT_EQ(installer.replyWaits, std::vector<uint32_t>(6, kHostServiceReplyTimeoutMs));
     EXPECT_EQ(installer.OpenHandles(), 0);
-    installer.serviceReplies = true;
-    EXPECT_EQ(USB::InstallThroughHostService("a\r\nb"), 1);  // the next one still gets through
+    ExpectFlow("driver_host_service");
 }
 
-TEST_F(DriverStage, OverlongCommandIsRefusedBeforeTheService)
+// Windows' own install: none pending, waited out after count + 1 passes, ended (the host then
+// hears of no download), the driver found, or the phone gone meanwhile.
+TEST_F(DriverStage, PendingWaits)
 {
-    installer.serviceRunning = true;
-    EXPECT_EQ(USB::InstallThroughHostService(std::string(2047, 'c')), 1);
-    EXPECT_EQ(USB::InstallThroughHostService(std::string(2048, 'c')), 0);
-    ASSERT_EQ(installer.requests.size(), 1u);
-    EXPECT_EQ(installer.requests[0].size(), 2047u);
-    EXPECT_TRUE(Logged("the install command is too long for the service, 2048 units\n"));
-}
-
-TEST_F(DriverStage, HostServiceInstallSkipsTheLocalRun)
-{
-    installer.serviceRunning = true;
-    device.m_driverFile = "C:\\t\\VID_18D1&PID_4EE2.zip";
-    platform.system.wow64 = 1;
-    EXPECT_EQ(service.Cloud().InstallDriver(&device), 0);
-    EXPECT_TRUE(installer.runs.empty());
-    EXPECT_TRUE(Logged("the driver installed by the parvello_helper.exe\n"));
-    ASSERT_EQ(installer.requests.size(), 1u);
-    EXPECT_EQ(installer.requests[0], USB::NarrowToWide(USB::GetExeDirectory()) +
-                                         L"\\zordrvinstx64.exe\r\n\"C:\\t\\VID_18D1&PID_4EE2.zip\" vid=18D1 pid=4EE2");
-}
-
-// ---- Windows' own installation ---------------------------------------------------------
-
-TEST_F(DriverStage, NothingPendingIsMinusTwo)
-{
-    EXPECT_EQ(service.Pipeline().WaitForPendingDriverInstall(&device, 20), -2);
-    EXPECT_TRUE(Sent().empty());
-}
-
-TEST_F(DriverStage, PendingInstallIsWaitedForAtMostCountPlusOnePasses)
-{
-    tree.pendingInstallWaits = 1000;
-    EXPECT_EQ(service.Pipeline().WaitForPendingDriverInstall(&device, 3), 0);
-    const std::string log = platform.LogText();
-    size_t passes = 0;
-    for (size_t at = log.find("wait windows install the driver\n"); at != std::string::npos;
-         at = log.find("wait windows install the driver\n", at + 1))
-        ++passes;
-    EXPECT_EQ(passes, 4u);
-    EXPECT_EQ(platform.clock.CountSleeps(50), 4u);
-    std::lock_guard<std::mutex> g(g_mutex);
-    ASSERT_FALSE(g_sent.empty());
-    EXPECT_EQ(g_sent[0].first, USB_WM_WAIT_DRIVER_INSTALL);
-    EXPECT_EQ(g_sent[0].second, "{\"device_sn\":\"SER123\"}\n");
-}
-
-TEST_F(DriverStage, WindowsInstallEndingSkipsTheInstallingMessage)
-{
-    tree.pendingInstallWaits = 1;
-    http.ServeJson(kQueryPath, R"({"result":1,"data":{"errorCode":1}})");
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_WAIT_DRIVER_INSTALL,
-                                        USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL}));
-    EXPECT_TRUE(Logged("windows install the driver successfully\n"));
-}
-
-TEST_F(DriverStage, UnplugDuringThePendingWaitEndsQuietly)
-{
-    tree.pendingInstallWaits = 1000;
-    device.m_stop = true;
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), -1);
-    EXPECT_EQ(Sent(), (std::vector<int>{USB_WM_CHECKING_ADB_DRIVER, USB_WM_WAIT_DRIVER_INSTALL}));
-    EXPECT_TRUE(Logged("this device had been pluged out\n"));
-    EXPECT_FALSE(device.m_stop);
-    EXPECT_TRUE(http.Records().empty());
-}
-
-TEST_F(DriverStage, WindowsDriverWaitGivesUpAfterFivePasses)
-{
-    tree.pendingInstallWaits = 1000;
-    USB::WaitForWindowsDriverInstall("VID_18D1&PID_4EE2");
-    EXPECT_TRUE(Logged("notify ui the window system install the driver.........\n"));
-    EXPECT_TRUE(Logged("wait windows install the driver 4\n"));
-    EXPECT_FALSE(Logged("wait windows install the driver 5\n"));
-    EXPECT_TRUE(Sent().empty());
-}
-
-TEST(DriverHelpers, PackageExtensionsInOrder)
-{
-    EXPECT_EQ(USB::GetPackageExtension("http://h/a.msi?x.exe"), ".msi");
-    EXPECT_EQ(USB::GetPackageExtension("http://h/a.exe.zip"), ".exe");
-    EXPECT_EQ(USB::GetPackageExtension("http://h/a.zip"), ".zip");
-    EXPECT_EQ(USB::GetPackageExtension("http://h/a.ZIP"), "");
-    USB::Fake::Platform platform;
-    platform.system.tempFolder = "C:\\Temp\\";
-    EXPECT_EQ(USB::GetTempDirectory(), "C:\\Temp\\");
+    const struct {
+        const char* name;
+        int pendingWaits, appearAt, passes;
+        bool stop;
+        int result;
+    } rows[] = {
+        {"pending_none", 0, 0, 20, false, kNothingPending},
+        {"pending_waited_out", 1000, 0, 3, false, kPendingOver},
+        {"pending_ended", 2, 0, 20, false, kPendingOver},
+        {"pending_driver_found", 1000, 2, 20, false, kPendingOver},
+        {"pending_phone_left", 1000, 0, 20, true, kPendingPhoneLeft},
+    };
+    for (const auto& row : rows) {
+        Fake::ClearTranscript(platform);
+        tree.Clear();
+        tree.listings = 0;
+        tree.pendingInstallWaits = row.pendingWaits;
+        tree.appearAt = row.appearAt;
+        device.m_stop = row.stop;
+        device.m_isDriverOk = false;
+        EXPECT_EQ(service.Pipeline().WaitForPendingDriverInstall(&device, row.passes), row.result) << row.name;
+        EXPECT_FALSE(device.m_stop);
+        ExpectFlow(row.name);
+    }
+    Fake::ClearTranscript(platform);
+    tree.pendingInstallWaits = 1;  // in step 2: no "installing" message after Windows' own install
+    http.Serve("/api/v1/drive/query/", Fake::HttpAnswer{R"({"result":1,"data":{"errorCode":1}})"}, true);
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepEnded);
+    ExpectFlow("pending_in_step2");
+    Fake::ClearTranscript(platform);
+    tree.Clear();
+    tree.listings = 0;
+    tree.appearAt = 3;  // present at the third check: no cloud
+    EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepPassed);
+    ExpectFlow("driver_present_at_third_check");
 }
 
 }  // namespace
+}  // namespace PipelineTesting
+}  // namespace USB

@@ -1,32 +1,44 @@
-// One service object with a fake bridge, fake processes, a fake device tree and a message
-// recorder; shared by the pipeline suites.
+// One service object over fake ports (bridge, processes, device tree, cloud, installer) with a
+// host callback set, so that the log shows every message the host gets.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <thread>
 
-#include "discovery/device_scan.h"
 #include "fakes/fake_device_tree.h"
+#include "fakes/fake_http.h"
+#include "fakes/fake_install_service.h"
 #include "fakes/fake_pipeline.h"
-#include "fakes/fake_platform.h"
+#include "fakes/host_recorder.h"
 #include "fakes/test_access.h"
+#include "pipeline/driver_provisioning.h"
 #include "service/USB_Service.h"
 
 namespace USB {
 namespace PipelineTesting {
 
-constexpr const char* kPhoneVidPid = "VID_18D1&PID_4EE7";
-
-// The log and track files are written in text mode: "\r\n" on Windows.
-inline std::string WithoutCr(std::string text)
-{
-    std::string out;
-    for (char c : text)
-        if (c != '\r')
-            out += c;
-    return out;
-}
+// A device tree that can show the ADB interface at its n-th listing and act before a wait.
+class Tree : public Fake::DeviceTree {
+public:
+    bool ListAdbDriverInterfaces(std::vector<std::wstring>& ids, uint32_t& error) override
+    {
+        if (++listings == appearAt)
+            AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
+        return DeviceTree::ListAdbDriverInterfaces(ids, error);
+    }
+    bool WaitNoPendingInstallEvents(uint32_t timeoutMs) override
+    {
+        if (beforeWait)
+            beforeWait();
+        return DeviceTree::WaitNoPendingInstallEvents(timeoutMs);
+    }
+    int listings = 0;
+    int appearAt = 0;
+    std::function<void()> beforeWait;
+};
 
 class PipelineTest : public ::testing::Test {
 protected:
@@ -34,63 +46,61 @@ protected:
     {
         platform.ports.process = &processes;
         platform.ports.deviceTree = &tree;
+        platform.ports.http = &http;
+        platform.ports.installService = &installer;
+        service.SetCallback(&Fake::HostRecorder::Callback);
+        service.Cloud().m_baseUrl = "http://cloud.test";
+        service.Track().Clear();
+        service.Track() += "head&process=";
+    }
+    ~PipelineTest() override
+    {
+        // An install thread uses the fakes and may outlast the poll that found the driver.
+        while (InstallThreadsRunning())
+            std::this_thread::yield();
+        service.SetCallback(nullptr);
     }
 
     // A record as the arrival branch leaves it.
-    UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true, const std::string& description = "Pixel")
+    UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true)
     {
         UsbDevice* device = new UsbDevice();
         device->m_pDeviceSn = serial;
         device->m_vid = "18D1";
         device->m_pid = "4EE7";
-        device->m_vidPid = kPhoneVidPid;
-        device->m_description = description;
+        device->m_vidPid = "VID_18D1&PID_4EE7";
+        device->m_description = "Pixel";
         device->m_isAdbOpen = adbOpen;
         EXPECT_EQ(service.Devices().Add(device), 0);
         return device;
     }
-
-    // Windows still shows the phone's ADB interface.
-    void ShowAdbInterface()
+    // As the message sink marks a phone that left.
+    void Unplug(UsbDevice& phone)
     {
-        tree.AddPhone(L"18D1", L"4EE7", L"ABC123", L"Pixel");
-        tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
+        UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
+        phone.m_stop = true;
     }
-
-    static std::string DevicePayload(const std::string& serial, const std::string& desc, bool adbOpen, bool driver)
+    // Windows reports a device gone, as its listener would.
+    void DeviceGone(const std::string& vidPidSerial)
     {
-        return std::string("{\"b_adbopen\":") + (adbOpen ? "true" : "false") + ",\"b_driver\":" +
-               (driver ? "true" : "false") + ",\"device_desc\":\"" + desc + "\",\"device_sn\":\"" + serial + "\"}\n";
+        const std::string text = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#" +
+                                 vidPidSerial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
+        UsbService::MessageSink(text.c_str(), 0, &service);
     }
-
-    static std::string OwnerPayload(const std::string& serial, const std::string& desc, const std::string& name)
+    void ExpectFlow(const std::string& name, const std::string& extra = "", bool pauses = true)
     {
-        return "{\"device_desc\":\"" + desc + "\",\"device_sn\":\"" + serial + "\",\"kill-name\":\"" + name + "\"}\n";
-    }
-
-    static size_t Occurrences(const std::string& text, const std::string& part)
-    {
-        size_t n = 0;
-        for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + part.size()))
-            ++n;
-        return n;
-    }
-
-    std::string LastTrackLine() const
-    {
-        std::string text = WithoutCr(platform.TrackText());
-        if (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        const size_t nl = text.rfind('\n');
-        return nl == std::string::npos ? text : text.substr(nl + 1);
+        Fake::ExpectTranscript(name, Fake::Transcript(platform, extra, pauses));
     }
 
     Fake::Platform platform;
     Fake::AdbBridge bridge{platform.library};
     Fake::Processes processes;
-    Fake::DeviceTree tree;
+    Tree tree;
+    Fake::Http http;
+    Fake::InstallService installer;
+    Fake::RelayRecorder relay;
+    Fake::HostRecorder host;
     UsbService service;
-    Fake::UiRecorder ui{service};
 };
 
 }  // namespace PipelineTesting
