@@ -14,13 +14,7 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 void Http::Serve(const std::string& path, const HttpAnswer& answer, bool prefix)
 {
     Lock g(m_mutex);
-    if (!prefix)
-        m_answers[path] = answer;
-    for (auto& p : m_prefixes)
-        if (prefix && p.first == path)
-            return void(p.second = answer);
-    if (prefix)
-        m_prefixes.emplace_back(path, answer);
+    (prefix ? m_prefixes : m_answers)[path] = answer;
 }
 
 std::vector<HttpRecord> Http::Records()
@@ -58,161 +52,116 @@ bool Http::CrackUrl(const std::string& url, std::string& host, uint16_t& port, s
     return true;
 }
 
-HttpPort::Handle Http::Make(State state)
+HttpPort::Handle Http::Make(Handle parent, const std::function<void(State&)>& fill)
 {
-    m_handles[m_next] = std::move(state);
-    return reinterpret_cast<Handle>(m_next++);
+    Lock g(m_mutex);
+    State s;
+    if (parent) {
+        auto it = m_handles.find(parent);
+        if (it == m_handles.end() || refuse)
+            return nullptr;
+        s.record = it->second.record;
+    }
+    fill(s);
+    if (!s.record.method.empty()) {  // a request: recorded and answered by its path
+        s.index = m_records.size();
+        m_records.push_back(s.record);
+        s.answer = HttpAnswer("not found", "HTTP/1.1 404 Not Found");
+        size_t longest = 0;
+        for (const auto& kv : m_prefixes)
+            if (kv.first.size() > longest && s.record.path.compare(0, kv.first.size(), kv.first) == 0)
+                s.answer = kv.second, longest = kv.first.size();
+        if (m_answers.count(s.record.path))
+            s.answer = m_answers[s.record.path];
+    }
+    Handle h = reinterpret_cast<Handle>(m_next++);
+    m_handles[h] = s;
+    return h;
 }
 
-Http::State* Http::Find(Handle h)
+bool Http::With(Handle h, const std::function<void(State&, HttpRecord&)>& fn)
 {
-    auto it = m_handles.find(reinterpret_cast<uintptr_t>(h));
-    return it == m_handles.end() ? nullptr : &it->second;
+    Lock g(m_mutex);
+    auto it = m_handles.find(h);
+    if (it == m_handles.end())
+        return false;
+    HttpRecord none;
+    fn(it->second, it->second.index < m_records.size() ? m_records[it->second.index] : none);
+    return true;
 }
 
 HttpPort::Handle Http::Open(const std::string& agent)
 {
-    Lock g(m_mutex);
-    State s;
-    s.record.agent = agent;
-    return Make(s);
+    return Make(nullptr, [&](State& s) { s.record.agent = agent; });
 }
 
 HttpPort::Handle Http::OpenW(const std::wstring& agent) { return Open(WideToNarrow(agent)); }
 
 HttpPort::Handle Http::Connect(Handle session, const std::string& host, uint16_t port)
 {
-    Lock g(m_mutex);
-    State* parent = Find(session);
-    if (!parent || refuse)
-        return nullptr;
-    State s = *parent;
-    s.record.host = host;
-    s.record.port = port;
-    return Make(s);
-}
-
-HttpPort::Handle Http::Request(Handle parent, HttpRecord record)
-{
-    State* p = Find(parent);
-    if (!p || refuse)
-        return nullptr;
-    State s;
-    record.agent = p->record.agent;
-    record.receiveTimeoutMs = p->record.receiveTimeoutMs;
-    s.index = m_records.size();
-    m_records.push_back(record);
-    auto exact = m_answers.find(record.path);
-    s.answer.status = "HTTP/1.1 404 Not Found";
-    s.answer.body = "not found";
-    if (exact != m_answers.end())
-        s.answer = exact->second;
-    size_t longest = 0;
-    for (const auto& kv : m_prefixes)
-        if (exact == m_answers.end() && kv.first.size() > longest && record.path.compare(0, kv.first.size(), kv.first) == 0)
-            s.answer = kv.second, longest = kv.first.size();
-    return Make(s);
+    return Make(session, [&](State& s) { s.record.host = host, s.record.port = port; });
 }
 
 HttpPort::Handle Http::OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure)
 {
-    Lock g(m_mutex);
-    State* parent = Find(connection);
-    if (!parent)
-        return nullptr;
-    HttpRecord r = parent->record;
-    r.method = method;
-    r.path = path;
-    r.secure = secure;
-    return Request(connection, r);
+    return Make(connection, [&](State& s) { s.record.method = method, s.record.path = path, s.record.secure = secure; });
 }
 
 HttpPort::Handle Http::OpenUrl(Handle session, const std::wstring& url)
 {
-    Lock g(m_mutex);
-    HttpRecord r;
-    r.method = "GET";
-    r.download = true;
-    const std::string narrow = WideToNarrow(url);
-    r.secure = ToLowerAscii(narrow.substr(0, 8)) == "https://";
-    CrackUrl(narrow, r.host, r.port, r.path);
-    return Request(session, r);
+    return Make(session, [&](State& s) {
+        const std::string narrow = WideToNarrow(url);
+        s.record.method = "GET";
+        s.record.download = true;
+        s.record.secure = ToLowerAscii(narrow.substr(0, 8)) == "https://";
+        CrackUrl(narrow, s.record.host, s.record.port, s.record.path);
+    });
 }
 
-bool Http::AddHeaders(Handle request, const std::string& headers)
+bool Http::AddHeaders(Handle r, const std::string& headers)
 {
-    Lock g(m_mutex);
-    State* s = Find(request);
-    return s && (m_records[s->index].addedHeaders += headers, true);
+    return With(r, [&](State&, HttpRecord& rec) { rec.addedHeaders += headers; });
 }
 
-void Http::SetConnectTimeout(Handle request, uint32_t ms)
+void Http::SetConnectTimeout(Handle r, uint32_t ms)
 {
-    Lock g(m_mutex);
-    if (State* s = Find(request))
-        m_records[s->index].timeoutMs = ms;
+    With(r, [&](State&, HttpRecord& rec) { rec.timeoutMs = ms; });
 }
 
-void Http::SetReceiveTimeout(Handle handle, uint32_t ms)
+void Http::SetReceiveTimeout(Handle h, uint32_t ms)
 {
-    Lock g(m_mutex);
-    if (State* s = Find(handle))
-        s->record.receiveTimeoutMs = ms;
+    With(h, [&](State& s, HttpRecord&) { s.record.receiveTimeoutMs = ms; });
 }
 
-bool Http::Send(Handle request, const std::string& headers, const std::string& body)
+bool Http::Send(Handle r, const std::string& headers, const std::string& body)
 {
-    Lock g(m_mutex);
-    State* s = Find(request);
-    if (!s)
-        return false;
-    m_records[s->index].sentHeaders = headers;
-    m_records[s->index].body = body;
-    return true;
+    return With(r, [&](State&, HttpRecord& rec) { rec.sentHeaders = headers, rec.body = body; });
 }
 
-uint64_t Http::Length(const HttpAnswer& a) const
+bool Http::Read(Handle r, char* buffer, uint32_t size, uint32_t& got)
 {
-    return a.announcedLength >= 0 ? static_cast<uint64_t>(a.announcedLength)
-                                  : (a.generatedSize > 0 ? a.generatedSize : a.body.size());
-}
-
-bool Http::Read(Handle request, char* buffer, uint32_t size, uint32_t& got)
-{
-    Lock g(m_mutex);
     got = 0;
-    State* s = Find(request);
-    if (!s)
-        return false;
-    ++reads;
-    const HttpAnswer& a = s->answer;
-    if (a.msPerRead)
-        GetPorts().clock->SleepMs(a.msPerRead);
-    if (a.onRead)
-        a.onRead();
-    uint64_t total = a.generatedSize > 0 ? a.generatedSize : a.body.size();
-    if (a.closeAfter >= 0)
-        total = std::min<uint64_t>(total, static_cast<uint64_t>(a.closeAfter));
-    got = static_cast<uint32_t>(std::min<uint64_t>({total - s->delivered, size, a.maxChunk}));
-    if (a.generatedSize > 0)
-        std::memset(buffer, 'x', got);
-    else if (got > 0)
-        std::memcpy(buffer, a.body.data() + s->delivered, got);
-    s->delivered += got;
-    return true;
+    return With(r, [&](State& s, HttpRecord&) {
+        ++reads;
+        const HttpAnswer& a = s.answer;
+        if (a.msPerRead)
+            GetPorts().clock->SleepMs(a.msPerRead);
+        if (a.onRead)
+            a.onRead();
+        uint64_t total = a.generatedSize > 0 ? a.generatedSize : a.body.size();
+        if (a.closeAfter >= 0)
+            total = std::min<uint64_t>(total, static_cast<uint64_t>(a.closeAfter));
+        got = static_cast<uint32_t>(std::min<uint64_t>({total - s.delivered, size, a.maxChunk}));
+        if (a.generatedSize > 0)
+            std::memset(buffer, 'x', got);
+        else if (got > 0)
+            std::memcpy(buffer, a.body.data() + s.delivered, got);
+        s.delivered += got;
+    });
 }
 
-bool Http::QueryRawHeaders(Handle request, char* buffer, uint32_t& size)
+bool Http::Copy(const std::string& text, char* buffer, uint32_t& size)
 {
-    Lock g(m_mutex);
-    State* s = Find(request);
-    if (!s)
-        return false;
-    const HttpAnswer& a = s->answer;
-    std::string text = a.status + "\r\n";
-    if (a.contentLength)
-        text += "Content-Length: " + std::to_string(Length(a)) + "\r\n";
-    text += a.extraHeaders + "\r\n";
     if (text.size() + 1 > size)
         return false;
     std::memcpy(buffer, text.c_str(), text.size() + 1);
@@ -220,24 +169,36 @@ bool Http::QueryRawHeaders(Handle request, char* buffer, uint32_t& size)
     return true;
 }
 
-bool Http::QueryContentLength(Handle request, char* buffer, uint32_t& size)
+// The announced length: the real body size unless the answer says otherwise.
+static std::string Length(const HttpAnswer& a)
 {
-    Lock g(m_mutex);
-    State* s = Find(request);
-    if (!s || !s->answer.contentLength)
-        return false;
-    const std::string text = std::to_string(Length(s->answer));
-    if (text.size() + 1 > size)
-        return false;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    size = static_cast<uint32_t>(text.size());
-    return true;
+    return std::to_string(a.announcedLength >= 0 ? static_cast<uint64_t>(a.announcedLength)
+                                                 : (a.generatedSize > 0 ? a.generatedSize : a.body.size()));
 }
 
-void Http::Close(Handle handle)
+bool Http::QueryRawHeaders(Handle r, char* buffer, uint32_t& size)
+{
+    bool ok = false;
+    With(r, [&](State& s, HttpRecord&) {
+        const HttpAnswer& a = s.answer;
+        ok = Copy(a.status + "\r\n" + (a.contentLength ? "Content-Length: " + Length(a) + "\r\n" : "") +
+                      a.extraHeaders + "\r\n",
+                  buffer, size);
+    });
+    return ok;
+}
+
+bool Http::QueryContentLength(Handle r, char* buffer, uint32_t& size)
+{
+    bool ok = false;
+    With(r, [&](State& s, HttpRecord&) { ok = s.answer.contentLength && Copy(Length(s.answer), buffer, size); });
+    return ok;
+}
+
+void Http::Close(Handle h)
 {
     Lock g(m_mutex);
-    m_handles.erase(reinterpret_cast<uintptr_t>(handle));
+    m_handles.erase(h);
 }
 
 }  // namespace Fake

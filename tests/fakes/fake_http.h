@@ -50,36 +50,35 @@ public:
     Handle Connect(Handle session, const std::string& host, uint16_t port) override;
     bool AttemptConnect() override { return true; }
     Handle OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure) override;
-    bool AddHeaders(Handle request, const std::string& headers) override;
-    void SetConnectTimeout(Handle request, uint32_t ms) override;
-    void SetReceiveTimeout(Handle handle, uint32_t ms) override;
-    bool Send(Handle request, const std::string& headers, const std::string& body) override;
-    bool Read(Handle request, char* buffer, uint32_t size, uint32_t& got) override;
-    bool QueryRawHeaders(Handle request, char* buffer, uint32_t& size) override;
-    bool QueryContentLength(Handle request, char* buffer, uint32_t& size) override;
     Handle OpenUrl(Handle session, const std::wstring& url) override;
-    void Close(Handle handle) override;
+    bool AddHeaders(Handle r, const std::string& headers) override;
+    void SetConnectTimeout(Handle r, uint32_t ms) override;
+    void SetReceiveTimeout(Handle h, uint32_t ms) override;
+    bool Send(Handle r, const std::string& headers, const std::string& body) override;
+    bool Read(Handle r, char* buffer, uint32_t size, uint32_t& got) override;
+    bool QueryRawHeaders(Handle r, char* buffer, uint32_t& size) override;
+    bool QueryContentLength(Handle r, char* buffer, uint32_t& size) override;
+    void Close(Handle h) override;
 
     bool refuse = false;  // connections fail
     uint64_t reads = 0;
 
 private:
     struct State {
-        HttpRecord record;  // what the handle knows so far; a request's is also in m_records
-        size_t index = 0;
+        HttpRecord record;  // a request's record is m_records[index]
+        size_t index = SIZE_MAX;
         HttpAnswer answer;
         uint64_t delivered = 0;
     };
-    Handle Make(State state);
-    State* Find(Handle h);
-    Handle Request(Handle parent, HttpRecord record);
-    uint64_t Length(const HttpAnswer& a) const;
+    Handle Make(Handle parent, const std::function<void(State&)>& fill);
+    // Runs fn on the handle's state under the lock; false for an unknown handle.
+    bool With(Handle h, const std::function<void(State&, HttpRecord&)>& fn);
+    bool Copy(const std::string& text, char* buffer, uint32_t& size);
 
     std::recursive_mutex m_mutex;
-    std::map<std::string, HttpAnswer> m_answers;
-    std::vector<std::pair<std::string, HttpAnswer>> m_prefixes;
+    std::map<std::string, HttpAnswer> m_answers, m_prefixes;
     std::vector<HttpRecord> m_records;
-    std::map<uintptr_t, State> m_handles;
+    std::map<Handle, State> m_handles;
     uintptr_t m_next = 0x1000;
 };
 
