@@ -78,49 +78,6 @@ AdbBridge::~AdbBridge()
     g_bridge = nullptr;
 }
 
-TcpTableResult Processes::ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error)
-{
-    error = 87;
-    out = rows;
-    return table;
-}
-
-std::vector<uint32_t> Processes::ListProcessIds(size_t limit)
-{
-    std::vector<uint32_t> ids;
-    for (const Proc& p : procs)
-        if (ids.size() < limit)
-            ids.push_back(p.pid);
-    return ids;
-}
-
-bool Processes::QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path)
-{
-    for (const Proc& p : procs)
-        if (p.pid == pid && p.inspectable) {
-            baseName = p.name;
-            path = "C:\\Programs\\" + p.name;
-            return true;
-        }
-    return false;
-}
-
-std::vector<ProcessEntry> Processes::SnapshotProcesses()
-{
-    std::vector<ProcessEntry> out;
-    for (const Proc& p : procs)
-        out.push_back({p.pid, p.name});
-    return out;
-}
-
-ProcessPort::Handle Processes::OpenProcessAllAccess(uint32_t pid)
-{
-    for (const Proc& p : procs)
-        if (p.pid == pid)
-            return reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1);
-    return nullptr;
-}
-
 bool Processes::Terminate(Handle process, uint32_t exitCode)
 {
     const uint32_t pid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(process) - 1);

@@ -39,12 +39,37 @@ public:
     void Add(uint32_t pid, const std::string& name, bool inspectable = true) { procs.push_back({pid, name, inspectable}); }
     void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2) { rows.push_back({state, port, pid}); }
 
-    TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error) override;
-    std::vector<uint32_t> ListProcessIds(size_t limit) override;
-    bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) override;
-    std::vector<ProcessEntry> SnapshotProcesses() override;
+    TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error) override
+    {
+        return out = rows, error = 87, table;
+    }
+    std::vector<uint32_t> ListProcessIds(size_t limit) override
+    {
+        std::vector<uint32_t> ids;
+        for (const Proc& p : procs)
+            if (ids.size() < limit)
+                ids.push_back(p.pid);
+        return ids;
+    }
+    bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) override
+    {
+        const Proc* p = Find(pid);
+        if (!p || !p->inspectable)
+            return false;
+        return baseName = p->name, path = "C:\\Programs\\" + p->name, true;
+    }
+    std::vector<ProcessEntry> SnapshotProcesses() override
+    {
+        std::vector<ProcessEntry> out;
+        for (const Proc& p : procs)
+            out.push_back({p.pid, p.name});
+        return out;
+    }
     PrivilegeOutcome EnableDebugPrivilege() override { return {}; }
-    Handle OpenProcessAllAccess(uint32_t pid) override;
+    Handle OpenProcessAllAccess(uint32_t pid) override
+    {
+        return Find(pid) ? reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1) : nullptr;
+    }
     void QueryExitCode(Handle, uint32_t& exitCode, uint32_t& lastError) override { exitCode = 259, lastError = 0; }
     bool Terminate(Handle process, uint32_t exitCode) override;
     void Close(Handle) override {}
@@ -56,6 +81,13 @@ public:
         std::string name;
         bool inspectable;
     };
+    const Proc* Find(uint32_t pid) const
+    {
+        for (const Proc& p : procs)
+            if (p.pid == pid)
+                return &p;
+        return nullptr;
+    }
     std::vector<Proc> procs;
     std::vector<TcpOwnerRow> rows;
     TcpTableResult table = TcpTableResult::Ok;

@@ -26,11 +26,12 @@ protected:
         d.m_vid = vid;
         d.m_pid = pid;
         d.m_deviceUrl = "kept";
-        std::string out = "device " + std::to_string(cloud.QueryDevice(info, vid, pid)) + " " +
-                          std::to_string(info.m_isAdbOpen) + " " + WideToNarrow(info.m_description) + "|" +
-                          WideToNarrow(info.m_deviceUrl) + "\n";
-        out += "driver " + std::to_string(cloud.QueryDriver(&d)) + " " + d.m_deviceUrl + "|" + d.m_fileMd5 + "|" +
-               d.m_generalDriverUrl + "|" + d.m_generalDriverMd5 + "|" + d.m_vidDriverUrl + "|" + d.m_vidDriverMd5 + "\n";
+        const bool queried = cloud.QueryDevice(info, vid, pid);
+        std::string out = "device " + std::to_string(queried) + " " + std::to_string(info.m_isAdbOpen) + " " +
+                          WideToNarrow(info.m_description) + "|" + WideToNarrow(info.m_deviceUrl) + "\n";
+        const bool driver = cloud.QueryDriver(&d);
+        out += "driver " + std::to_string(driver) + " " + d.m_deviceUrl + "|" + d.m_fileMd5 + "|" + d.m_generalDriverUrl +
+               "|" + d.m_generalDriverMd5 + "|" + d.m_vidDriverUrl + "|" + d.m_vidDriverMd5 + "\n";
         out += "report " + std::to_string(cloud.ReportDriver(vid, pid)) + "\n";
         out += "installerror " + std::to_string(cloud.ReportInstallError(vid, pid)) + "\n";
         return out;
@@ -62,9 +63,11 @@ TEST_F(CloudApi, RequestsAndAnswers)
                                            R"("generalDriveURL":"http://x/g.exe","generalDriveMD5":"bb"}})");
     http.ServeJson("/api/v1/drive/report/", R"({"result":0,"data":null})");
     http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
-    std::string out = CallAll() + Requests();
+    std::string out = CallAll();
+    out += Requests();
     http.ServeJson("/api/v1/drive/device/", R"({"result":0,"data":{"isadbopen":"YES"}})");
-    out += CallAll() + Requests();
+    out += CallAll();
+    out += Requests();
     EXPECT_EQ(cloud.MakeToken("18D1", "4EE2"), "3faf5a97ab788fd9b94ff728c99c2635");
     Fake::ExpectTranscript("cloud_requests", out + Fake::Transcript(platform));
 }
@@ -107,7 +110,8 @@ TEST_F(CloudApi, ErrorsAndRefusals)
              {"18D", "4EE2"}, {"18D1", "4EE2X"}, {"18G1", "4EE2"}, {"", "4EE2"}, {"18D1", "4EE2&os=x"}, {"18D1", "4E\nE"},
              {"../x", "4EE2"}})
         out += CallAll(ids.first, ids.second);
-    out += Requests() + "== lower case hex\n" + CallAll("18d1", "4ee2");
+    out += Requests();
+    out += "== lower case hex\n" + CallAll("18d1", "4ee2");
     http.refuse = true;
     out += "== refused\n" + CallAll();
     http.refuse = false;
@@ -116,7 +120,8 @@ TEST_F(CloudApi, ErrorsAndRefusals)
     out += "== no network\n" + CallAll();
     platform.system.networkAlive = true;
     cloud.m_whitelistIsLatest = true;
-    out += "== latest whitelist\n" + CallAll() + Requests();
+    out += "== latest whitelist\n" + CallAll();
+    out += Requests();
     Fake::ExpectTranscript("cloud_errors", out + Fake::Transcript(platform));
 }
 

@@ -81,17 +81,6 @@ TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDeviceWithAFreshTrail)
     ExpectFlow("retry_own_device");
 }
 
-TEST_F(ConnectionTest, HostRetryAfterAdbOpenAlternatesBetweenTheTwoForms)
-{
-    UsbDevice* phone = AddPhone("ABC123", false);
-    const std::string retry = "{\"action\":\"USB_RETRY\",\"command\":\"11024\",\"device_sn\":\"ABC123\"}";
-    service.HandleMessage(retry);  // full retry: the debug check runs again
-    EXPECT_EQ(phone->m_adbOpenRetry, 1);
-    service.HandleMessage(retry);  // step 0 again, straight to the driver check
-    EXPECT_EQ(phone->m_adbOpenRetry, 0);
-    ExpectFlow("retry_host_alternates");
-}
-
 // The only listed serial stands for the phone unless another plugged device has it.
 TEST_F(ConnectionTest, OnlyListedSerialIsAdoptedUnlessAnotherDeviceHasIt)
 {

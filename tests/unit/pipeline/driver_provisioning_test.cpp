@@ -121,45 +121,23 @@ TEST_F(DriverStage, PackageFlows)
     }
 }
 
+// Each kind of package runs its installer (a zip through the helper for the system's bitness);
+// a file of no known kind runs nothing.
 TEST_F(DriverStage, PackageKindsRunTheirInstaller)
 {
-    const struct {
-        const char* file;
-        int wow64;
-        const char* program;  // "$F": the package itself; "$E": the host's folder
-        const char* parameters;
-    } rows[] = {
-        {"p.zip", 1, "$E\\zordrvinstx64.exe", "\"$F\" vid=18D1 pid=4EE7"},
-        {"p.zip", 0, "$E\\zordrvinst.exe", "\"$F\" vid=18D1 pid=4EE7"},
-        {"p.msi", 0, "msiexec", "/i \"$F\""},
-        {"p.exe", 0, "$F", ""},
-        {"p", 0, "", ""},  // no kind: nothing runs
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.file);
+    Installer();
+    std::string runs;
+    for (const auto& row : std::vector<std::pair<const char*, int>>{{"p.zip", 1}, {"p.zip", 0}, {"p.msi", 0}, {"p.exe", 0}, {"p", 0}}) {
         installer.runs.clear();
-        platform.system.wow64 = row.wow64;
-        device.m_driverFile = platform.root + kPathSep + row.file;
+        platform.system.wow64 = row.second;
+        device.m_driverFile = platform.root + kPathSep + row.first;
         device.m_isDriverOk = true;
-        Installer();
-        auto expand = [&](std::string text) {
-            for (size_t at; (at = text.find("$F")) != std::string::npos;)
-                text.replace(at, 2, device.m_driverFile);
-            for (size_t at; (at = text.find("$E")) != std::string::npos;)
-                text.replace(at, 2, GetExeDirectory());
-            return text;
-        };
-        EXPECT_EQ(service.Cloud().InstallDriver(&device), *row.program ? kDriverOk : kDriverFailed);
-        ASSERT_EQ(installer.runs.size(), *row.program ? 1u : 0u);
-        if (!*row.program) {
-            EXPECT_FALSE(device.m_isDriverOk);
-            continue;
-        }
-        EXPECT_EQ(installer.runs[0].program, expand(row.program));
-        EXPECT_EQ(installer.runs[0].parameters, expand(row.parameters));
-        EXPECT_EQ(installer.runs[0].timeoutMs, kLocalInstallerTimeoutMs);
+        const int result = service.Cloud().InstallDriver(&device);
+        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) + "\n";
+        for (const auto& run : installer.runs)
+            runs += "run: " + run.program + " " + run.parameters + " " + std::to_string(run.timeoutMs) + "\n";
     }
-    ExpectFlow("driver_package_kinds");
+    ExpectFlow("driver_package_kinds", runs);
 }
 
 // Only the package the cloud announced, whole and as it lies on disk, ever runs.
