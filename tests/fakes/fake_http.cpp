@@ -95,7 +95,10 @@ HttpPort::Handle Http::Open(const std::string& agent)
     return Make(nullptr, [&](State& s) { s.record.agent = agent; });
 }
 
-HttpPort::Handle Http::OpenW(const std::wstring& agent) { return Open(WideToNarrow(agent)); }
+HttpPort::Handle Http::OpenW(const std::wstring& agent)
+{
+    return Open(WideToNarrow(agent));
+}
 
 HttpPort::Handle Http::Connect(Handle session, const std::string& host, uint16_t port)
 {
@@ -104,7 +107,8 @@ HttpPort::Handle Http::Connect(Handle session, const std::string& host, uint16_t
 
 HttpPort::Handle Http::OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure)
 {
-    return Make(connection, [&](State& s) { s.record.method = method, s.record.path = path, s.record.secure = secure; });
+    return Make(connection,
+                [&](State& s) { s.record.method = method, s.record.path = path, s.record.secure = secure; });
 }
 
 HttpPort::Handle Http::OpenUrl(Handle session, const std::wstring& url)

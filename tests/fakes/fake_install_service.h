@@ -37,7 +37,10 @@ public:
     std::vector<uint32_t> replyWaits;    // time-outs of the reply waits
     std::vector<Run> runs;
     // Service events, mappings and views still open (the reply event lives for the process).
-    int OpenHandles() { return Locked([&] { return static_cast<int>(m_open.size()); }); }
+    int OpenHandles()
+    {
+        return Locked([&] { return static_cast<int>(m_open.size()); });
+    }
 
     Handle CreateReplyEvent(const std::wstring&) override { return Make(); }
     Handle OpenServiceEvent(const std::wstring& name) override
@@ -74,9 +77,18 @@ public:
             return nullptr;
         return Locked([&] { return *m_open.insert(Make()).first; });
     }
-    void* MapView(Handle, uint32_t) override { return Locked([&] { return *m_open.insert(m_page.data()).first; }); }
-    void UnmapView(void* view) override { Locked([&] { return m_open.erase(view); }); }
-    void CloseHandle(Handle h) override { Locked([&] { return m_open.erase(h) + m_serviceEvents.erase(h); }); }
+    void* MapView(Handle, uint32_t) override
+    {
+        return Locked([&] { return *m_open.insert(m_page.data()).first; });
+    }
+    void UnmapView(void* view) override
+    {
+        Locked([&] { return m_open.erase(view); });
+    }
+    void CloseHandle(Handle h) override
+    {
+        Locked([&] { return m_open.erase(h) + m_serviceEvents.erase(h); });
+    }
     std::wstring Utf8ToWide(const std::string& text) override { return NarrowToWide(text); }  // ASCII here
     RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {

@@ -29,8 +29,14 @@ T Next(std::deque<T>& queue)
     return value;
 }
 
-int USB_CDECL BridgeInit() { return 0; }
-int USB_CDECL BridgeStart() { return g_bridge ? Next(g_bridge->starts) : 0; }
+int USB_CDECL BridgeInit()
+{
+    return 0;
+}
+int USB_CDECL BridgeStart()
+{
+    return g_bridge ? Next(g_bridge->starts) : 0;
+}
 int USB_CDECL BridgeGetDevices(char* buffer, int size)
 {
     if (!g_bridge || !buffer || size <= 0)
@@ -98,7 +104,10 @@ RelayRecorder::RelayRecorder()
     SetLogRelay(relay);
 }
 
-RelayRecorder::~RelayRecorder() { SetLogRelay(LogRelay{}); }
+RelayRecorder::~RelayRecorder()
+{
+    SetLogRelay(LogRelay{});
+}
 
 namespace {
 
@@ -112,25 +121,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 std::string Transcript(Platform& platform, const std::string& extra, bool pauses)
 {
-    std::string out;
-    const std::string log = platform.LogText();
-    // Each line: "date time [file,line]: text"; a text may span lines (payloads end in "\n").
-    for (size_t at = 0; at < log.size();) {
-        size_t end = log.find('\n', at);
-        end = end == std::string::npos ? log.size() : end + 1;
-        std::string line = log.substr(at, end - at);
-        const size_t head = line.find("]: ");
-        if (line.size() > 20 && line[4] == '-' && line[19] == ' ' && line[20] == '[' && head != std::string::npos)
-            line.erase(0, head + 3);
-        out += line;
-        at = end;
-    }
-    const std::string track = platform.TrackText();
-    for (size_t at = 0; at < track.size();) {
-        const size_t end = track.find('\n', at);
-        out += "track: " + track.substr(at, end - at) + "\n";
-        at = end == std::string::npos ? track.size() : end + 1;
-    }
+    // Log lines read "date time [file,line]: text"; a text may span lines (payloads end in "\n").
+    std::string out = std::regex_replace(
+        platform.LogText(), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[[^\\]\\n]*\\]: "), "");
+    out += std::regex_replace(platform.TrackText(), std::regex("([^\\n]*\\n)"), "track: $1");
     // Pauses as runs: "200x10 1000".
     const std::vector<uint32_t> sleeps = platform.clock.Sleeps();
     for (size_t i = 0, n = 1; pauses && i < sleeps.size(); i += n) {

@@ -36,7 +36,10 @@ private:
 // Processes by id and name; a terminated one leaves the table and its TCP rows.
 class Processes : public ProcessPort {
 public:
-    void Add(uint32_t pid, const std::string& name, bool inspectable = true) { procs.push_back({pid, name, inspectable}); }
+    void Add(uint32_t pid, const std::string& name, bool inspectable = true)
+    {
+        procs.push_back({pid, name, inspectable});
+    }
     void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2) { rows.push_back({state, port, pid}); }
 
     TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error) override

@@ -30,8 +30,9 @@ protected:
         std::string out = "device " + std::to_string(queried) + " " + std::to_string(info.m_isAdbOpen) + " " +
                           WideToNarrow(info.m_description) + "|" + WideToNarrow(info.m_deviceUrl) + "\n";
         const bool driver = cloud.QueryDriver(&d);
-        out += "driver " + std::to_string(driver) + " " + d.m_deviceUrl + "|" + d.m_fileMd5 + "|" + d.m_generalDriverUrl +
-               "|" + d.m_generalDriverMd5 + "|" + d.m_vidDriverUrl + "|" + d.m_vidDriverMd5 + "\n";
+        out += "driver " + std::to_string(driver) + " " + d.m_deviceUrl + "|" + d.m_fileMd5 + "|" +
+               d.m_generalDriverUrl + "|" + d.m_generalDriverMd5 + "|" + d.m_vidDriverUrl + "|" + d.m_vidDriverMd5 +
+               "\n";
         out += "report " + std::to_string(cloud.ReportDriver(vid, pid)) + "\n";
         out += "installerror " + std::to_string(cloud.ReportInstallError(vid, pid)) + "\n";
         return out;
@@ -57,8 +58,9 @@ protected:
 TEST_F(CloudApi, RequestsAndAnswers)
 {
     platform.system.version = OsVersionFacts{true, 6, 1, 2, 3, 9, 0};
-    http.ServeJson("/api/v1/drive/device/",
-                   R"({"result":0,"data":{"isadbopen":"yes","description":"\u4e2d\u6587 phone","deviceurl":"http://x/u"}})");
+    http.ServeJson(
+        "/api/v1/drive/device/",
+        R"({"result":0,"data":{"isadbopen":"yes","description":"\u4e2d\u6587 phone","deviceurl":"http://x/u"}})");
     http.ServeJson("/api/v1/drive/query/", R"({"result":0,"data":{"deviceurl":"http://x/d.zip","filemd5":"aa",)"
                                            R"("generalDriveURL":"http://x/g.exe","generalDriveMD5":"bb"}})");
     http.ServeJson("/api/v1/drive/report/", R"({"result":0,"data":null})");
@@ -106,9 +108,13 @@ TEST_F(CloudApi, ErrorsAndRefusals)
     }
     http.ClearRecords();
     out += "== ids\n";
-    for (const auto& ids : std::vector<std::pair<std::string, std::string>>{
-             {"18D", "4EE2"}, {"18D1", "4EE2X"}, {"18G1", "4EE2"}, {"", "4EE2"}, {"18D1", "4EE2&os=x"}, {"18D1", "4E\nE"},
-             {"../x", "4EE2"}})
+    for (const auto& ids : std::vector<std::pair<std::string, std::string>>{{"18D", "4EE2"},
+                                                                            {"18D1", "4EE2X"},
+                                                                            {"18G1", "4EE2"},
+                                                                            {"", "4EE2"},
+                                                                            {"18D1", "4EE2&os=x"},
+                                                                            {"18D1", "4E\nE"},
+                                                                            {"../x", "4EE2"}})
         out += CallAll(ids.first, ids.second);
     out += Requests();
     out += "== lower case hex\n" + CallAll("18d1", "4ee2");

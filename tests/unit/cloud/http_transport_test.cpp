@@ -49,8 +49,10 @@ TEST_F(HttpTransport, SchemesAndWhatTheServerSees)
     for (const auto& r : http.Records())
         seen += r.agent + "|" + r.method + "|" + r.host + ":" + std::to_string(r.port) + r.path + "|" + r.body + "|" +
                 r.addedHeaders + r.sentHeaders + std::to_string(r.receiveTimeoutMs) + (r.secure ? "|tls" : "") + "\n";
-    EXPECT_EQ(seen, "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)|POST|cloud.test:443/report|a=1|Accept: */*\r\n"
-                    "Content-Type: application/x-www-form-urlencoded\r\n15000|tls\nDownFile|GET|cloud.test:8080/report||15000\n");
+    EXPECT_EQ(
+        seen,
+        "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)|POST|cloud.test:443/report|a=1|Accept: */*\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\n15000|tls\nDownFile|GET|cloud.test:8080/report||15000\n");
     EXPECT_FALSE(FileExists(Path("passwd")));
     EXPECT_EQ(http.OpenHandles(), 0u);
 }
@@ -130,13 +132,16 @@ TEST_F(HttpTransport, CapsAndDeadlines)
          "announces 4194305 bytes, more than the 4194304 allowed\n"},
         {"package announced above its cap", answer(10, kMaxPackageBytes + 1), package, false,
          "announces 1073741825 bytes, more than the 1073741824 allowed\n"},
-        {"trickling answer", answer(1000, -1, 1000, 1), request, false, "the answer took longer than 20000 ms, given up\n"},
+        {"trickling answer", answer(1000, -1, 1000, 1), request, false,
+         "the answer took longer than 20000 ms, given up\n"},
         {"trickling whitelist", answer(1000, -1, 1000, 1), list, false, "took longer than 60000 ms, given up\n"},
         {"trickling package", answer(100000, -1, 1000, 100), package, false, "took longer than 300000 ms, given up\n"},
-        {"package while the service stops", answer(100000, -1, 1000), [&](const std::string& url) {
+        {"package while the service stops", answer(100000, -1, 1000),
+         [&](const std::string& url) {
              WorkScope stopped([](void*) { return false; }, nullptr);
              return package(url);
-         }, false, "given up: the service stopped\n"},
+         },
+         false, "given up: the service stopped\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -172,7 +177,8 @@ TEST_F(HttpTransport, DownloadsProgressAndDigest)
     EXPECT_TRUE(DownFileVerified(L"http://cloud.test/abc", Path("ok"), "900150983cd24fb0d6963f7d28e17f72",
                                  &Progress::Record, &once));
     EXPECT_EQ(once.seen, std::vector<int32_t>{100});
-    EXPECT_FALSE(DownFileVerified(L"http://cloud.test/abc", Path("m"), "00000000000000000000000000000000", nullptr, nullptr));
+    EXPECT_FALSE(
+        DownFileVerified(L"http://cloud.test/abc", Path("m"), "00000000000000000000000000000000", nullptr, nullptr));
     EXPECT_FALSE(DownFileVerified(L"http://cloud.test/abc", Path("e"), "", nullptr, nullptr));
     EXPECT_TRUE(Logged("MD5 is different\n"));
     EXPECT_TRUE(Logged("my md5 is 900150983cd24fb0d6963f7d28e17f72\n"));

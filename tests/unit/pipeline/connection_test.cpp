@@ -28,11 +28,18 @@ TEST_F(ConnectionTest, Step3Flows)
         {"step3_made_up_serial_two_phones", "6&2A1B3C4D&0&1", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
         {"step3_unknown_state", "ABC123", {"ABC123\tunauthorized\n"}, nullptr},
         {"step3_offline", "ABC123", {"ABC123\toffline\n"}, nullptr},
-        {"step3_offline_then_online", "ABC123", {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"}, nullptr},
+        {"step3_offline_then_online",
+         "ABC123",
+         {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"},
+         nullptr},
         {"step3_not_found", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
-        {"step3_unplugged_while_waiting", "ABC123", {"X1\tdevice\nX2\tdevice\n"},
+        {"step3_unplugged_while_waiting",
+         "ABC123",
+         {"X1\tdevice\nX2\tdevice\n"},
          [this](UsbDevice&) { DeviceGone("VID_18D1&PID_4EE7#ABC123"); }},
-        {"step3_other_device_leaves", "ABC123", {"", "", "ABC123\tdevice\n"},
+        {"step3_other_device_leaves",
+         "ABC123",
+         {"", "", "ABC123\tdevice\n"},
          [this](UsbDevice&) { DeviceGone("VID_1234&PID_5679#MOUSE01"); }},
     };
     for (const Flow& flow : flows) {
@@ -87,10 +94,8 @@ TEST_F(ConnectionTest, OnlyListedSerialIsAdoptedUnlessAnotherDeviceHasIt)
     const struct {
         const char *windows, *listed, *otherDevice, *after;
     } rows[] = {
-        {"AAAA0001", "BBBB0002", "", "BBBB0002"},
-        {"AAAA0001", "BBBB0002", "BBBB0002", "AAAA0001"},
-        {"6&2A1B3C&0&1", "R58M123", "", "R58M123"},
-        {"6&2A1B3C&0&1", "bbbb0002", "BBBB0002", "6&2A1B3C&0&1"},
+        {"AAAA0001", "BBBB0002", "", "BBBB0002"},        {"AAAA0001", "BBBB0002", "BBBB0002", "AAAA0001"},
+        {"6&2A1B3C&0&1", "R58M123", "", "R58M123"},      {"6&2A1B3C&0&1", "bbbb0002", "BBBB0002", "6&2A1B3C&0&1"},
         {"ABC123", "abc123\tdevice\nzz9", "", "abc123"},  // upper case matches lower case
         {"AbC123", "abc123\tdevice\nzz9", "", "AbC123"},  // mixed case is not folded
     };

@@ -50,9 +50,16 @@ protected:
     // poll's at random, so they are left out here (PackageKinds shows them in order).
     void ExpectThreadedFlow(const std::string& name, const std::string& extra = "")
     {
-        static const char* const kInstallThread[] = {
-            "notify ui install this driver", "zip....", "msi....", "exe....", "before exec path", "exec path",
-            "the installer ", "the return string", "the driver install ", "the insret.txt"};
+        static const char* const kInstallThread[] = {"notify ui install this driver",
+                                                     "zip....",
+                                                     "msi....",
+                                                     "exe....",
+                                                     "before exec path",
+                                                     "exec path",
+                                                     "the installer ",
+                                                     "the return string",
+                                                     "the driver install ",
+                                                     "the insret.txt"};
         std::string kept, text = Fake::Transcript(platform, extra, /*pauses=*/false);
         for (size_t at = 0, end; at < text.size(); at = end + 1) {
             end = text.find('\n', at);
@@ -80,13 +87,18 @@ TEST_F(DriverStage, PackageFlows)
     } flows[] = {
         {"driver_zip_x64", R"({"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":")" + md5 + R"("})", 1,
          "success:bound", kStepPassed},
-        {"driver_msi_fails_and_is_reported", R"({"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":")" + md5 + R"("})",
-         0, "fail:no device", kStepEnded},
-        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe",)"
-                                  R"("vidDriveMD5":")" + md5 + R"("}})", 0, "success:bound", kStepPassed},
-        {"driver_general_last_resort", R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x",)"
-                                       R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":")" +
-                                           md5 + R"("})", 0, "success:bound", kStepPassed},
+        {"driver_msi_fails_and_is_reported",
+         R"({"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":")" + md5 + R"("})", 0, "fail:no device", kStepEnded},
+        {"driver_vendor_package",
+         R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe",)"
+         R"("vidDriveMD5":")" +
+             md5 + R"("}})",
+         0, "success:bound", kStepPassed},
+        {"driver_general_last_resort",
+         R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x",)"
+         R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":")" +
+             md5 + R"("})",
+         0, "success:bound", kStepPassed},
         {"driver_device_fails_no_general", R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"})", 0, "",
          kStepEnded},
         {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded},
@@ -127,7 +139,8 @@ TEST_F(DriverStage, PackageKindsRunTheirInstaller)
 {
     Installer();
     std::string runs;
-    for (const auto& row : std::vector<std::pair<const char*, int>>{{"p.zip", 1}, {"p.zip", 0}, {"p.msi", 0}, {"p.exe", 0}, {"p", 0}}) {
+    for (const auto& row :
+         std::vector<std::pair<const char*, int>>{{"p.zip", 1}, {"p.zip", 0}, {"p.msi", 0}, {"p.exe", 0}, {"p", 0}}) {
         installer.runs.clear();
         platform.system.wow64 = row.second;
         device.m_driverFile = platform.root + kPathSep + row.first;
@@ -191,7 +204,8 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         Fake::HttpAnswer answer(row.served, row.status);
         answer.closeAfter = row.closeAfter;
         http.Serve(path, answer);
-        const int result = service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test" + path, row.md5, true);
+        const int result =
+            service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test" + path, row.md5, true);
         while (InstallThreadsRunning())
             std::this_thread::yield();
         EXPECT_EQ(result, row.runs ? kStepPassed : kStepEnded);
@@ -219,13 +233,15 @@ TEST_F(DriverStage, UnplugEndsStep2Quietly)
     const std::vector<std::pair<const char*, std::function<void()>>> rows = {
         {"driver_unplug_download_with_progress", [&] { slowDownload(0); }},
         {"driver_unplug_download_without_progress", [&] { slowDownload(1); }},
-        {"driver_unplug_pending_wait", [&] {  // Windows starts its own install once the file is there
+        {"driver_unplug_pending_wait",
+         [&] {  // Windows starts its own install once the file is there
              tree.beforeWait = [&, once = true]() mutable {
                  if (once && FileExists(package))
                      tree.pendingInstallWaits = 1000, Unplug(device), once = false;
              };
          }},
-        {"driver_unplug_install_poll", [&] {
+        {"driver_unplug_install_poll",
+         [&] {
              installer.onRun = [this](const Fake::InstallService::Run&) {
                  Unplug(device);
                  // Hold the installer until the poll has seen the phone leave.
@@ -309,7 +325,10 @@ TEST_F(DriverStage, InstallerThatNeedsElevationIsStartedThroughTheShell)
         uint32_t plainError, elevatedError;
         const char* launches;  // p: plain, e: elevated
         int result;
-    } rows[] = {{0, 0, "p", kDriverOk}, {740, 0, "pe", kDriverOk}, {740, 1223, "pe", kDriverFailed}, {2, 0, "p", kDriverFailed}};
+    } rows[] = {{0, 0, "p", kDriverOk},
+                {740, 0, "pe", kDriverOk},
+                {740, 1223, "pe", kDriverFailed},
+                {2, 0, "p", kDriverFailed}};
     device.m_driverFile = platform.root + kPathSep + "pkg.exe";
     Installer();
     Fake::ClearTranscript(platform);
