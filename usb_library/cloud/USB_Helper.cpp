@@ -45,7 +45,6 @@ private:
     std::vector<HttpPort::Handle> m_handles;
 };
 
-
 bool StartsWithGet(const std::string& method)
 {
     if (method.size() < 3)
@@ -333,11 +332,12 @@ std::string HttpGet(const std::string& url, size_t maxBody)
 
 bool DownFile(const std::wstring& url, const std::string& path)
 {
-    return Download(url, path, false, nullptr, nullptr, nullptr, DownloadLimits{kMaxWhitelistBytes, kWhitelistDeadlineMs});
+    return Download(url, path, false, nullptr, nullptr, nullptr,
+                    DownloadLimits{kMaxWhitelistBytes, kWhitelistDeadlineMs});
 }
 
-bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5,
-                      DownloadProgressFn progress, void* context)
+bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5, DownloadProgressFn progress,
+                      void* context)
 {
     return Download(url, path, true, md5, progress, context, DownloadLimits{kMaxPackageBytes, kPackageDeadlineMs});
 }

@@ -44,8 +44,8 @@ std::string HttpGet(const std::string& url, size_t maxBody = kMaxAnswerBytes);
 bool DownFile(const std::wstring& url, const std::string& path);
 // DownFile for driver packages (at most kMaxPackageBytes), with progress and, when md5 is not
 // null, a digest check.
-bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5,
-                      DownloadProgressFn progress, void* context);
+bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5, DownloadProgressFn progress,
+                      void* context);
 bool IsNetworkAlive();
 // The status line (the first header line) carries the code 200.
 bool StatusIs200(const std::string& rawHeaders);

@@ -105,9 +105,8 @@ bool Report(Endpoint endpoint, const std::string& url)
 std::string PackageDigest(const std::string& path)
 {
     MD5 digest;
-    if (!ReadFileInPieces(path, kMaxPackageBytes, [&digest](const char* data, size_t size) {
-            digest.Update(data, size);
-        }))
+    if (!ReadFileInPieces(path, kMaxPackageBytes,
+                          [&digest](const char* data, size_t size) { digest.Update(data, size); }))
         return std::string();
     return digest.HexDigest();
 }
@@ -239,8 +238,8 @@ bool UsbCloud::ReportInstallError(const std::string& vid, const std::string& pid
 {
     if (!AcceptIds(vid, pid))
         return false;
-    return Report(Endpoint::InstallErrorReport, m_baseUrl + "/api/v1/drive/installerror/?vid=" + vid + "&pid=" +
-                                                    pid + "&os=" + GetOsName() + "&platform=" + GetPlatformName());
+    return Report(Endpoint::InstallErrorReport, m_baseUrl + "/api/v1/drive/installerror/?vid=" + vid + "&pid=" + pid +
+                                                    "&os=" + GetOsName() + "&platform=" + GetPlatformName());
 }
 
 int UsbCloud::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,

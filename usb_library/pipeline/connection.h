@@ -8,8 +8,7 @@ namespace USB {
 
 // Cuts text at every delimiter, left to right; empty pieces become `filler`. Empty text or an
 // empty delimiter gives an empty list.
-std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter,
-                                     const std::string& filler);
+std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter, const std::string& filler);
 
 constexpr int kListingBufferSize = 4096;
 constexpr int kFindAttempts = 15;

@@ -46,8 +46,8 @@ void TerminateProcessById(ProcessPort& port, uint32_t pid)
 bool ProbeAdbPort()
 {
     ProcessPort* port = Process();
-    const ConnectResult result = port ? port->ConnectTest(kAdbHost, kAdbPort, kAdbProbeTimeoutMs)
-                                      : ConnectResult::NoSocket;
+    const ConnectResult result =
+        port ? port->ConnectTest(kAdbHost, kAdbPort, kAdbProbeTimeoutMs) : ConnectResult::NoSocket;
     if (result == ConnectResult::NoSocket) {
         perror("socket");
         return false;
