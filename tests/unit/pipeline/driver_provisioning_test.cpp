@@ -423,6 +423,11 @@ TEST_F(DriverStage, PendingWaits)
     tree.appearAt = 3;  // present at the third check: no cloud
     EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepPassed);
     ExpectFlow("driver_present_at_third_check");
+    Fake::ClearTranscript(platform);
+    tree.Clear();
+    tree.pendingInstallWaits = 1000;  // the arrival's own wait gives up after five passes
+    WaitForWindowsDriverInstall("VID_18D1&PID_4EE7");
+    ExpectFlow("pending_on_arrival");
 }
 
 }  // namespace
