@@ -16,33 +16,25 @@ using ConnectionTest = PipelineTest;
 // Each flow: the listings the bridge gives in turn, the phone's Windows serial, and what runs.
 TEST_F(ConnectionTest, Step3Flows)
 {
-    struct Flow {
+    const struct {
         const char* name;
         const char* serial;
         std::deque<std::string> listings;
-        std::function<void(UsbDevice&)> during;  // at the second listing
-    };
-    const std::vector<Flow> flows = {
+        const char* gone;  // a device Windows reports gone at the second listing
+    } flows[] = {
+        // clang-format off
         {"step3_online", "ABC123", {"List of devices attached\nABC123\tdevice\n"}, nullptr},
         {"step3_made_up_serial_adopted", "6&2A1B3C4D&0&1", {"", "R58M123\tdevice\n"}, nullptr},
         {"step3_made_up_serial_two_phones", "6&2A1B3C4D&0&1", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
         {"step3_unknown_state", "ABC123", {"ABC123\tunauthorized\n"}, nullptr},
         {"step3_offline", "ABC123", {"ABC123\toffline\n"}, nullptr},
-        {"step3_offline_then_online",
-         "ABC123",
-         {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"},
-         nullptr},
+        {"step3_offline_then_online", "ABC123", {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"}, nullptr},
         {"step3_not_found", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
-        {"step3_unplugged_while_waiting",
-         "ABC123",
-         {"X1\tdevice\nX2\tdevice\n"},
-         [this](UsbDevice&) { DeviceGone("VID_18D1&PID_4EE7#ABC123"); }},
-        {"step3_other_device_leaves",
-         "ABC123",
-         {"", "", "ABC123\tdevice\n"},
-         [this](UsbDevice&) { DeviceGone("VID_1234&PID_5679#MOUSE01"); }},
+        {"step3_unplugged_while_waiting", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, "VID_18D1&PID_4EE7#ABC123"},
+        {"step3_other_device_leaves", "ABC123", {"", "", "ABC123\tdevice\n"}, "VID_1234&PID_5679#MOUSE01"},
+        // clang-format on
     };
-    for (const Flow& flow : flows) {
+    for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
         for (const auto& kv : service.Devices().Snapshot())
             service.Devices().Remove(kv.second);
@@ -51,8 +43,8 @@ TEST_F(ConnectionTest, Step3Flows)
         bridge.listings = flow.listings;
         bridge.listingCalls = 0;
         bridge.beforeListing = [&](int call) {
-            if (call == 2 && flow.during)
-                flow.during(*phone);
+            if (call == 2 && flow.gone)
+                DeviceGone(flow.gone);
         };
         EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), kStepEnded);
         EXPECT_FALSE(phone->m_stop);

@@ -50,16 +50,11 @@ protected:
     // poll's at random, so they are left out here (PackageKinds shows them in order).
     void ExpectThreadedFlow(const std::string& name, const std::string& extra = "")
     {
-        static const char* const kInstallThread[] = {"notify ui install this driver",
-                                                     "zip....",
-                                                     "msi....",
-                                                     "exe....",
-                                                     "before exec path",
-                                                     "exec path",
-                                                     "the installer ",
-                                                     "the return string",
-                                                     "the driver install ",
-                                                     "the insret.txt"};
+        // clang-format off
+        static const char* const kInstallThread[] = {"notify ui install this driver", "zip....", "msi....", "exe....",
+            "before exec path", "exec path", "the installer ", "the return string", "the driver install ",
+            "the insret.txt"};
+        // clang-format on
         std::string kept, text = Fake::Transcript(platform, extra, /*pauses=*/false);
         for (size_t at = 0, end; at < text.size(); at = end + 1) {
             end = text.find('\n', at);
@@ -77,31 +72,21 @@ protected:
 // Step 2 from the query to the result: which package runs, how, and what the host hears.
 TEST_F(DriverStage, PackageFlows)
 {
-    const std::string md5 = MD5::Of(kPackage);
     const struct {
         const char* name;
-        std::string query;  // the answer's data, or a whole failed answer
+        std::string query;  // the answer after "result": ($MD5: the package's digest)
         int wow64;
         const char* installerResult;
         int result;
     } flows[] = {
-        {"driver_zip_x64", R"({"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":")" + md5 + R"("})", 1,
-         "success:bound", kStepPassed},
-        {"driver_msi_fails_and_is_reported",
-         R"({"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":")" + md5 + R"("})", 0, "fail:no device", kStepEnded},
-        {"driver_vendor_package",
-         R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe",)"
-         R"("vidDriveMD5":")" +
-             md5 + R"("}})",
-         0, "success:bound", kStepPassed},
-        {"driver_general_last_resort",
-         R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x",)"
-         R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":")" +
-             md5 + R"("})",
-         0, "success:bound", kStepPassed},
-        {"driver_device_fails_no_general", R"({"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"})", 0, "",
-         kStepEnded},
+        // clang-format off
+        {"driver_zip_x64", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":"$MD5"}})", 1, "success:bound", kStepPassed},
+        {"driver_msi_fails_and_is_reported", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":"$MD5"}})", 0, "fail:no device", kStepEnded},
+        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe","vidDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed},
+        {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed},
+        {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", kStepEnded},
         {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded},
+        // clang-format on
     };
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
@@ -110,10 +95,12 @@ TEST_F(DriverStage, PackageFlows)
         Fresh(device, "SER123");
         device.m_vidDriverUrl = "http://cloud.test/d/vendor.zip";  // only tried without a device package
         platform.system.wow64 = flow.wow64;
-        if (flow.query[0] == '1')
-            http.Serve("/api/v1/drive/query/", Fake::HttpAnswer{"{\"result\":" + flow.query}, true);
-        else
-            ServeQuery(flow.query);
+        const std::string query = "{\"result\":" + flow.query;
+        const size_t md5 = query.find("$MD5");
+        http.Serve(
+            "/api/v1/drive/query/",
+            {md5 == std::string::npos ? query : query.substr(0, md5) + MD5::Of(kPackage) + query.substr(md5 + 4)},
+            true);
         for (const char* p : {"/d/pkg.zip", "/d/pkg.msi", "/d/vendor.exe", "/d/general.exe"})
             ServePackage(p);
         http.Serve("/api/v1/drive/installerror/", Fake::HttpAnswer{R"({"result":0,"data":null})"}, true);
