@@ -4,8 +4,8 @@ import statistics
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from harness import Scenario  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from harness import MESSAGE, Scenario, read_lines  # noqa: E402
 
 WHITELIST = '{"data":[{"vid":"18D1","pid":"4EE2","description":"Bench Phone","isadbopen":"yes"}]}\n'
 
@@ -23,7 +23,7 @@ def main(tree, ship_tree):
         s.start_adb("BENCH0001:device")
         s.start_host()
         s.send("sleep 1500")
-        plug_to_online, query = [], []
+        query = []
         for _ in range(rounds):
             s.send("echo plugged", "plug 18D1 4EE2 BENCH0001")
             s.expect("WM_DEVICE_ONLINE", 60)
@@ -31,18 +31,19 @@ def main(tree, ship_tree):
             s.expect("WM_DEVICE_OFFLINE", 30)
             t = time.time()
             s.send("hasphone", "echo queried")
-            while "queried" not in s.output()[-200:]:
-                time.sleep(0.01)
+            s.expect("queried", 30)
             query.append((time.time() - t) * 1000)
-        run = s.finish()
-        lines = run.output.splitlines()
-        marks = [i for i, l in enumerate(lines) if l == "plugged"]
-        for i in marks:
-            onl = next(m for m in run.messages if m.name == "WM_DEVICE_ONLINE" and lines.index(
-                "%s %d %s %s" % (m.stamp, m.id, m.name, m.text)) > i)
-            first = next(m for m in run.messages if m.name == "WM_TRY_CONNECT_PHONE" and lines.index(
-                "%s %d %s %s" % (m.stamp, m.id, m.name, m.text)) > i)
-            plug_to_online.append(stamp_ms(onl.stamp) - stamp_ms(first.stamp))
+        s.finish()
+        # From each round's first message to its WM_DEVICE_ONLINE, by the host's time stamps.
+        plug_to_online, first = [], None
+        for line in read_lines(s.out_path):
+            m = MESSAGE.match(line)
+            if line == "plugged":
+                first = None
+            elif m and first is None:
+                first = stamp_ms(m.group(1))
+            elif m and m.group(3) == "WM_DEVICE_ONLINE":
+                plug_to_online.append(stamp_ms(m.group(1)) - first)
     online = statistics.median(plug_to_online)
     ref = statistics.median(query)
     print("plug-to-online (first message to WM_DEVICE_ONLINE, ready phone) %7.1f ms median of %d"
