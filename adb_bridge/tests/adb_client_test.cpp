@@ -1,218 +1,237 @@
-// The client against the scriptable fake server: answers, refusals and
-// misbehaving servers, as a caller of the client would see them.
-#include "adb_client.h"
+// The client and the C-level functions behind the exports against the scriptable fake ADB server
+// (tests/e2e/fake_adb_server.py): the host protocol's smart sockets, the sync service, refusals
+// and misbehaving servers, as a caller sees them.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "adb_api.h"
-
-#include "fake_server.h"
+#include "adb_client.h"
 
 namespace adb {
 namespace {
 
-using adb_test::FakeServer;
-using adb_test::ReadFile;
-using adb_test::WriteFile;
-
-ClientOptions OptionsFor(const FakeServer& fake) {
-  ClientOptions o;
-  o.port = fake.port();
-  o.io_ms = 3000;
-  o.command_ms = 3000;
-  return o;
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
 }
 
-bool Logged(const FakeServer& fake, const std::string& line) {
-  auto lines = fake.LogLines();
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
 }
 
-TEST(HostServices, VersionDevicesAndLiveListing) {
+// The fake on a free port for the life of a test; its device list is a file it re-reads.
+class FakeServer {
+ public:
+  explicit FakeServer(std::vector<std::string> options = {}) {
+    char dir[] = "/tmp/adb-fake-XXXXXX";
+    dir_ = mkdtemp(dir);
+    WriteFile(dir_ + "/devices.txt", "");
+    std::vector<std::string> args = {"python3", FAKE_ADB_SERVER_SCRIPT, "0", "--root", root(),
+                                     "--log", dir_ + "/requests.log", "--devices-file", dir_ + "/devices.txt"};
+    args.insert(args.end(), options.begin(), options.end());
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::FILE* f = fdopen(out[0], "r");  // "READY <port>" once it listens; EOF if it died
+    char line[64] = {0};
+    if (std::fgets(line, sizeof line, f)) std::sscanf(line, "READY %d", &port_);
+    std::fclose(f);
+  }
+  ~FakeServer() {
+    if (!WaitForExit(true) && pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  int port() const { return port_; }
+  std::string root() const { return dir_ + "/device"; }
+  void SetDevices(const std::string& text) { WriteFile(dir_ + "/devices.txt", text); }
+  bool Logged(const std::string& line) const {
+    std::istringstream in(ReadFile(dir_ + "/requests.log"));
+    for (std::string l; std::getline(in, l);)
+      if (l == line) return true;
+    return false;
+  }
+  bool NothingLogged() const { return ReadFile(dir_ + "/requests.log").empty(); }
+  // Waits (bounded) for the process to end; with `stop`, asks it to first.
+  bool WaitForExit(bool stop = false) {
+    if (pid_ > 0 && stop) kill(pid_, SIGTERM);
+    for (int i = 0; pid_ > 0 && i < 100; ++i, usleep(20000))
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+    return pid_ <= 0;
+  }
+  ClientOptions Options() const {
+    ClientOptions o;
+    o.port = port_;
+    o.io_ms = o.command_ms = 3000;
+    return o;
+  }
+
+ private:
+  std::string dir_;
+  int pid_ = -1;
+  int port_ = 0;
+};
+
+TEST(HostServices, VersionLiveListingFailTextAndBrokenOrMissingServers) {
   FakeServer fake({"--version", "40"});
-  ASSERT_TRUE(fake.ready());
-  Client client(OptionsFor(fake));
+  ASSERT_GT(fake.port(), 0);
+  Client client(fake.Options());
   int version = 0;
   ASSERT_EQ(client.Version(&version), kOk);
   EXPECT_EQ(version, 40);
-
   std::string listing = "stale";
   ASSERT_EQ(client.Devices(&listing), kOk);
   EXPECT_EQ(listing, "");
   fake.SetDevices("SER1:device,SER2:unauthorized");
   ASSERT_EQ(client.Devices(&listing), kOk);
   EXPECT_EQ(listing, "SER1\tdevice\nSER2\tunauthorized\n");
-}
 
-TEST(HostServices, FailAnswerCarriesTheServerMessage) {
-  FakeServer fake({"--fail-devices", "listing broke"});
-  ASSERT_TRUE(fake.ready());
-  Client client(OptionsFor(fake));
-  std::string listing;
-  EXPECT_EQ(client.Devices(&listing), kErrServerFail);
-  EXPECT_EQ(client.last_error(), "listing broke");
-}
+  FakeServer failing({"--fail-devices", "listing broke"}), closing({"--close-early"});
+  Client broken(failing.Options());
+  EXPECT_EQ(broken.Devices(&listing), kErrServerFail);
+  EXPECT_EQ(broken.last_error(), "listing broke");
+  EXPECT_EQ(Client(closing.Options()).Devices(&listing), kErrIo);
+  EXPECT_EQ(Client(closing.Options()).Version(&version), kErrIo);
 
-TEST(HostServices, ServerClosingAfterStatusIsAnIoError) {
-  FakeServer fake({"--close-early"});
-  ASSERT_TRUE(fake.ready());
-  Client client(OptionsFor(fake));
-  std::string listing;
-  int version = 0;
-  EXPECT_EQ(client.Devices(&listing), kErrIo);
-  EXPECT_EQ(client.Version(&version), kErrIo);
-}
-
-TEST(HostServices, NoServerIsAConnectError) {
-  int port;
-  {
-    FakeServer fake;
-    ASSERT_TRUE(fake.ready());
-    port = fake.port();
-  }
-  ClientOptions o;
-  o.port = port;
-  Client client(o);
-  int version = 0;
+  ASSERT_EQ(client.Kill(), kOk);
+  EXPECT_TRUE(fake.WaitForExit());
   EXPECT_EQ(client.Version(&version), kErrConnect);
+  EXPECT_EQ(ProbeServer(fake.Options()), ServerState::kAbsent);
 }
 
-TEST(HostServices, APortHolderThatNeverAnswersIsLeftWithinTheBound) {
-  FakeServer silent({"--silent"});
-  FakeServer answering;
-  ASSERT_TRUE(silent.ready() && answering.ready());
-  ClientOptions o = OptionsFor(silent);
+TEST(HostServices, APortHolderThatNeverAnswersIsLeftWithinTheWholeRequestsBound) {
+  FakeServer silent({"--silent"}), answering;
+  ClientOptions o = silent.Options();
   o.io_ms = 60000;  // each wait alone would hold the caller for a minute
   o.total_ms = 300;
-  const auto began = std::chrono::steady_clock::now();
   std::string listing;
   EXPECT_EQ(Client(o).Devices(&listing), kErrIo);
   EXPECT_EQ(ProbeServer(o), ServerState::kHeld);
-  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
-  EXPECT_EQ(ProbeServer(OptionsFor(answering)), ServerState::kAnswers);
-  int closed;
-  {
-    FakeServer gone;
-    ASSERT_TRUE(gone.ready());
-    closed = gone.port();
-  }
-  o.port = closed;
-  EXPECT_EQ(ProbeServer(o), ServerState::kAbsent);
+  EXPECT_EQ(ProbeServer(answering.Options()), ServerState::kAnswers);
 }
 
-TEST(HostServices, KillStopsTheServer) {
+TEST(DeviceServices, ShellAndForwardGoToTheNamedDeviceAndUnsafeArgumentsNeverLeave) {
   FakeServer fake;
-  ASSERT_TRUE(fake.ready());
-  Client client(OptionsFor(fake));
-  ASSERT_EQ(client.Kill(), kOk);
-  EXPECT_TRUE(fake.WaitForExit());
-  int version = 0;
-  EXPECT_EQ(client.Version(&version), kErrConnect);
-}
-
-TEST(DeviceServices, ShellRunsOnTheNamedDeviceAndTruncates) {
-  FakeServer fake;
-  ASSERT_TRUE(fake.ready());
   fake.SetDevices("SER1:device\nSER2:device\n");
-  Client client(OptionsFor(fake));
+  Client client(fake.Options());
   std::string out;
   ASSERT_EQ(client.Shell("SER2", "echo hello world", &out, 100), kOk);
   EXPECT_EQ(out, "hello world\n");
-  EXPECT_TRUE(Logged(fake, "host:transport:SER2"));
-  EXPECT_TRUE(Logged(fake, "shell:echo hello world"));
-
+  EXPECT_TRUE(fake.Logged("host:transport:SER2") && fake.Logged("shell:echo hello world"));
   ASSERT_EQ(client.Shell("SER1", "echo 0123456789", &out, 4), kOk);
   EXPECT_EQ(out, "0123");
-
   EXPECT_EQ(client.Shell("", "echo any", &out, 100), kErrServerFail);  // two devices
   EXPECT_EQ(client.last_error(), "more than one device/emulator");
   EXPECT_EQ(client.Shell("NOPE", "echo x", &out, 100), kErrServerFail);
-  EXPECT_EQ(client.Shell("SER1", "", &out, 100), kErrArgument);
-  EXPECT_EQ(client.Shell("SER 1", "echo x", &out, 100), kErrArgument);
-}
-
-TEST(DeviceServices, ForwardIssuesTheSerialBoundRequest) {
-  FakeServer fake;
-  ASSERT_TRUE(fake.ready());
-  fake.SetDevices("SER1:device");
-  Client client(OptionsFor(fake));
   ASSERT_EQ(client.Forward("SER1", "tcp:6100", "tcp:7100"), kOk);
-  EXPECT_TRUE(Logged(fake, "host-serial:SER1:forward:tcp:6100;tcp:7100"));
+  EXPECT_TRUE(fake.Logged("host-serial:SER1:forward:tcp:6100;tcp:7100"));
   EXPECT_EQ(client.Forward("SER9", "tcp:6100", "tcp:7100"), kErrServerFail);
-  EXPECT_EQ(client.Forward("SER1", "tcp:1;tcp:2", "tcp:3"), kErrArgument);
-  EXPECT_EQ(client.Forward("SER1", "", "tcp:3"), kErrArgument);
+
+  FakeServer quiet;
+  Client refusing(quiet.Options());
+  EXPECT_EQ(refusing.Shell("SER1", "", &out, 100), kErrArgument);
+  EXPECT_EQ(refusing.Shell("SER 1", "echo x", &out, 100), kErrArgument);
+  EXPECT_EQ(refusing.Forward("SER1", "tcp:1;tcp:2", "tcp:3"), kErrArgument);
+  EXPECT_EQ(refusing.Uninstall("SER1", "com.x; reboot", &out, 1000), kErrArgument);
+  EXPECT_EQ(refusing.Push("SER1", "/etc/hostname", std::string(2000, 'p')), kErrArgument);
+  EXPECT_TRUE(quiet.NothingLogged());
 }
 
-class FileTransfer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(fake_.ready());
-    fake_.SetDevices("SER1:device");
-    local_ = fake_.root() + "-local.bin";
-  }
-  void TearDown() override {
-    std::remove(local_.c_str());
-    std::remove((local_ + ".back").c_str());
-  }
-  FakeServer fake_;
-  std::string local_;
-};
-
-TEST_F(FileTransfer, PushThenPullRoundTripsBinaryDataAcrossChunks) {
-  std::string data;
-  for (int i = 0; i < 200000; ++i) data.push_back(static_cast<char>(i * 7 % 256));
-  WriteFile(local_, data);
-  Client client(OptionsFor(fake_));
-  ASSERT_EQ(client.Push("SER1", local_, "/sdcard/blob.bin"), kOk);
-  EXPECT_EQ(ReadFile(fake_.root() + "/sdcard/blob.bin"), data);
-  ASSERT_EQ(client.Pull("SER1", "/sdcard/blob.bin", local_ + ".back"), kOk);
-  EXPECT_EQ(ReadFile(local_ + ".back"), data);
-  EXPECT_TRUE(Logged(fake_, "SEND /sdcard/blob.bin,420"));
-  EXPECT_TRUE(Logged(fake_, "RECV /sdcard/blob.bin"));
-}
-
-TEST_F(FileTransfer, FailuresAreReportedAndLeaveNoLocalFile) {
-  Client client(OptionsFor(fake_));
-  EXPECT_EQ(client.Pull("SER1", "/sdcard/missing", local_), kErrServerFail);
-  EXPECT_EQ(client.last_error(), "No such file or directory");
-  EXPECT_EQ(ReadFile(local_), "");
-  EXPECT_EQ(client.Push("SER1", local_ + ".nonexistent", "/sdcard/x"), kErrLocalFile);
-  WriteFile(local_, "abc");
-  EXPECT_EQ(client.Push("SER1", local_, "/readonly/x"), kErrServerFail);
-  EXPECT_EQ(client.last_error(), "Read-only file system");
-  EXPECT_EQ(client.Push("SER1", local_, std::string(2000, 'p')), kErrArgument);
-}
-
-TEST_F(FileTransfer, InstallPushesRunsPmAndCleansUp) {
-  WriteFile(local_, "PK fake apk");
-  Client client(OptionsFor(fake_));
-  std::string out;
-  ASSERT_EQ(client.Install("SER1", local_, &out, 1000), kOk);
-  EXPECT_EQ(out, "Success\n");
-  std::string remote = "/data/local/tmp/" + local_.substr(local_.rfind('/') + 1);
-  EXPECT_TRUE(Logged(fake_, "SEND " + remote + ",420"));
-  EXPECT_TRUE(Logged(fake_, "shell:pm install -r '" + remote + "'"));
-  EXPECT_TRUE(Logged(fake_, "shell:rm -f '" + remote + "'"));
-  EXPECT_EQ(ReadFile(fake_.root() + remote), "");  // removed from the device
-
-  EXPECT_EQ(client.Install("SER1", local_ + ".missing", &out, 1000), kErrLocalFile);
-}
-
-TEST(Packages, UninstallReportsPmOutcome) {
+TEST(Sync, PushPullInstallAndUninstallWithTheirFailures) {
   FakeServer fake({"--installed", "com.example.app"});
-  ASSERT_TRUE(fake.ready());
   fake.SetDevices("SER1:device");
-  Client client(OptionsFor(fake));
+  Client client(fake.Options());
+  const std::string local = fake.root() + "-local.bin";
+  std::string data;
+  for (int i = 0; i < 200000; ++i) data.push_back(static_cast<char>(i * 7 % 256));  // several chunks
+  WriteFile(local, data);
+  ASSERT_EQ(client.Push("SER1", local, "/sdcard/blob.bin"), kOk);
+  EXPECT_EQ(ReadFile(fake.root() + "/sdcard/blob.bin"), data);
+  ASSERT_EQ(client.Pull("SER1", "/sdcard/blob.bin", local + ".back"), kOk);
+  EXPECT_EQ(ReadFile(local + ".back"), data);
+  EXPECT_TRUE(fake.Logged("SEND /sdcard/blob.bin,420") && fake.Logged("RECV /sdcard/blob.bin"));
+
+  EXPECT_EQ(client.Pull("SER1", "/sdcard/missing", local + ".none"), kErrServerFail);
+  EXPECT_EQ(client.last_error(), "No such file or directory");
+  EXPECT_EQ(ReadFile(local + ".none"), "");
+  EXPECT_EQ(client.Push("SER1", local + ".nonexistent", "/sdcard/x"), kErrLocalFile);
+  EXPECT_EQ(client.Push("SER1", local, "/readonly/x"), kErrServerFail);
+  EXPECT_EQ(client.last_error(), "Read-only file system");
+
   std::string out;
+  ASSERT_EQ(client.Install("SER1", local, &out, 1000), kOk);
+  EXPECT_EQ(out, "Success\n");
+  const std::string remote = "/data/local/tmp/" + local.substr(local.rfind('/') + 1);
+  EXPECT_TRUE(fake.Logged("SEND " + remote + ",420") && fake.Logged("shell:pm install -r '" + remote + "'") &&
+              fake.Logged("shell:rm -f '" + remote + "'"));
+  EXPECT_EQ(ReadFile(fake.root() + remote), "");  // removed from the device
   ASSERT_EQ(client.Uninstall("SER1", "com.example.app", &out, 1000), kOk);
-  EXPECT_TRUE(Logged(fake, "shell:pm uninstall com.example.app"));
   EXPECT_EQ(client.Uninstall("SER1", "com.other", &out, 1000), kErrCommandFailed);
   EXPECT_EQ(out, "Failure [DELETE_FAILED_INTERNAL_ERROR]\n");
-  EXPECT_EQ(client.Uninstall("SER1", "com.x; reboot", &out, 1000), kErrArgument);
+  std::remove(local.c_str());
+  std::remove((local + ".back").c_str());
+}
+
+// The callers' buffers: never written past their size, cut on a line for listings, always
+// terminated, empty on errors; refused arguments never reach the server.
+TEST(CallerBuffers, ListingsAndOutputsFitTheBufferAndRefusalsStayLocal) {
+  FakeServer big({"--big-listing", "200"}), failing({"--fail-devices"}), fake;  // about 4.6 KB listed
+  fake.SetDevices("SER1:device");
+  std::vector<char> buf(4096 + 64, '\x5A');
+  const int n = ApiGetDevices(big.Options(), buf.data(), 4096);
+  ASSERT_GT(n, 0);
+  ASSERT_LT(n, 4096);
+  EXPECT_EQ(std::string(buf.data()), std::string(buf.data(), static_cast<std::size_t>(n)));
+  EXPECT_EQ(buf[static_cast<std::size_t>(n) - 1], '\n');
+  EXPECT_EQ(std::count(buf.begin() + 4096, buf.end(), '\x5A'), 64);
+  EXPECT_EQ(ApiGetDevices(failing.Options(), buf.data(), 64), IUSB_ERR_SERVER_FAIL);
+  EXPECT_STREQ(buf.data(), "");
+  for (int size : {0, -5}) EXPECT_EQ(ApiGetDevices(fake.Options(), buf.data(), size), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiGetDevices(fake.Options(), nullptr, 64), IUSB_ERR_ARGUMENT);
+
+  std::fill(buf.begin(), buf.end(), '\x5A');
+  EXPECT_EQ(ApiShell(fake.Options(), "SER1", "echo abcdefghijkl", buf.data(), 8), 7);
+  EXPECT_STREQ(buf.data(), "abcdefg");
+  EXPECT_EQ(buf[8], '\x5A');
+  EXPECT_EQ(ApiShell(fake.Options(), nullptr, "echo any", nullptr, 0), 0);  // the only device
+  char out[128];
+  EXPECT_EQ(ApiInstall(fake.Options(), "SER1", "/nonexistent/app.apk", out, sizeof out), IUSB_ERR_LOCAL_FILE);
+  EXPECT_STREQ(out, "cannot open /nonexistent/app.apk");
+  EXPECT_EQ(CopyOut("ab\ncdefgh\n", out, 5, true), 3);
+  EXPECT_STREQ(out, "ab\n");
+
+  FakeServer quiet;
+  const std::string long_text(IUSB_MAX_TEXT + 1, 's'), huge(IUSB_MAX_COMMAND + 1, 'e');
+  ClientOptions o = quiet.Options();
+  EXPECT_EQ(ApiShell(o, "SER1", huge.c_str(), out, 8), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiShell(o, "SER1", "echo x", nullptr, 8), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiForward(o, "SER1", nullptr, "tcp:1"), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiForward(o, long_text.c_str(), "tcp:1", "tcp:2"), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiPull(o, "SER1", nullptr, "/tmp/x"), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiPull(o, "SER1", "/sdcard/x", long_text.c_str()), IUSB_ERR_ARGUMENT);
+  EXPECT_EQ(ApiInstall(o, "SER1", "", out, sizeof out), IUSB_ERR_ARGUMENT);
+  EXPECT_TRUE(quiet.NothingLogged());
 }
 
 }  // namespace
