@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""A scriptable stand-in for the ADB server, for tests.
-
-Speaks the host protocol on 127.0.0.1: host:version, host:devices, host:kill,
-host:transport[-any], host[-serial]:...:forward, and on a transport shell:
-(echo-style) and sync: (push/pull into a folder standing in for the device).
-Prints "READY <port>" once listening; logs one line per request with --log.
-"""
+# A scriptable stand-in for the ADB server, for tests.
+#
+# Speaks the host protocol on 127.0.0.1: host:version, host:devices, host:kill,
+# host:transport[-any], host[-serial]:...:forward, and on a transport shell:
+# (echo-style) and sync: (push/pull into a folder standing in for the device).
+# Prints "READY <port>" once listening; logs one line per request with --log.
 import argparse
 import os
 import signal
@@ -17,17 +16,10 @@ import tempfile
 import threading
 
 
+# SERIAL:STATE items, comma or line separated; a SERIAL alone is online.
 def parse_devices(text):
-    devices = []
-    for item in text.replace("\n", ",").split(","):
-        item = item.strip()
-        if not item:
-            continue
-        serial, _, state = item.rpartition(":")
-        if not serial:  # "SERIAL" alone means an online device
-            serial, state = state, "device"
-        devices.append((serial, state))
-    return devices
+    items = [i.strip() for i in text.replace("\n", ",").split(",") if i.strip()]
+    return [(i.rpartition(":")[0], i.rpartition(":")[2]) if ":" in i else (i, "device") for i in items]
 
 
 class Fake:
@@ -35,22 +27,17 @@ class Fake:
         self.args = args
         self.root = args.root or tempfile.mkdtemp(prefix="fake-adb-")
         self.log_lock = threading.Lock()
-        self.forwards = []
 
     def log(self, line):
-        if not self.args.log:
-            return
-        with self.log_lock, open(self.args.log, "a", encoding="utf-8") as f:
-            f.write(line + "\n")
+        if self.args.log:
+            with self.log_lock, open(self.args.log, "a", encoding="utf-8") as f:
+                f.write(line + "\n")
 
     def devices(self):
-        if self.args.devices_file:
-            try:
-                with open(self.args.devices_file, encoding="utf-8") as f:
-                    return parse_devices(f.read())
-            except OSError:
-                return []
-        return parse_devices(self.args.devices or "")
+        if not self.args.devices_file:
+            return parse_devices(self.args.devices or "")
+        with open(self.args.devices_file, encoding="utf-8") as f:
+            return parse_devices(f.read())
 
     def listing(self):
         if self.args.big_listing:
@@ -91,15 +78,11 @@ class Handler(socketserver.BaseRequestHandler):
 
     def handle(self):
         fake = self.server.fake
-        if fake.args.silent:
-            # A program that holds the port: it takes every connection and never answers.
-            try:
-                while self.request.recv(4096):
-                    pass
-            except OSError:
-                pass
-            return
         try:
+            while fake.args.silent and self.request.recv(4096):
+                pass  # a program that holds the port: it takes every connection and never answers
+            if fake.args.silent:
+                return
             serial = None
             while True:
                 req = self.read_request()
@@ -111,24 +94,20 @@ class Handler(socketserver.BaseRequestHandler):
                 else:
                     self.device_request(fake, serial, req)
                     return
-        except (EOFError, ConnectionError, ValueError):
+        except (EOFError, OSError, ValueError):
             return
 
     def host_request(self, fake, req):
-        """Answers a host request; returns the serial when a transport was bound."""
+        # Answers a host request; returns the serial when a transport was bound.
         args = fake.args
-        if req == "host:version":
-            if args.close_early:
-                self.request.sendall(b"OKAY")
-                return None
+        if req in ("host:version", "host:devices") and args.close_early:
+            self.request.sendall(b"OKAY")
+        elif req == "host:version":
             self.okay("%04x" % args.version)
+        elif req == "host:devices" and args.fail_devices is not None:
+            self.fail(args.fail_devices)
         elif req == "host:devices":
-            if args.fail_devices is not None:
-                self.fail(args.fail_devices)
-            elif args.close_early:
-                self.request.sendall(b"OKAY")
-            else:
-                self.okay(fake.listing())
+            self.okay(fake.listing())
         elif req == "host:kill":
             self.request.sendall(b"OKAY")
             threading.Thread(target=self.server.shutdown, daemon=True).start()
@@ -145,15 +124,11 @@ class Handler(socketserver.BaseRequestHandler):
 
     def pick_device(self, fake, req):
         online = [s for s, state in fake.devices() if state == "device"]
-        if req == "host:transport-any":
-            if len(online) == 1:
-                return online[0]
-            self.fail("no devices/emulators found" if not online else "more than one device/emulator")
-            return None
-        serial = req[len("host:transport:"):]
+        serial = online[0] if req == "host:transport-any" and len(online) == 1 else req[len("host:transport:"):]
         if serial in online:
             return serial
-        self.fail("device '%s' not found" % serial)
+        self.fail(("more than one device/emulator" if online else "no devices/emulators found")
+                  if req == "host:transport-any" else "device '%s' not found" % serial)
         return None
 
     def forward(self, fake, req):
@@ -166,7 +141,6 @@ class Handler(socketserver.BaseRequestHandler):
         elif not sep or not local.startswith("tcp:") or not remote:
             self.fail("cannot bind listener: bad address")
         else:
-            fake.forwards.append((serial, local, remote))
             self.request.sendall(b"OKAYOKAY")
 
     def device_request(self, fake, serial, req):
@@ -188,34 +162,22 @@ class Handler(socketserver.BaseRequestHandler):
             return "Success\n" if os.path.isfile(fake.device_path(path)) else \
                 "Failure [INSTALL_FAILED_INVALID_URI]\n"
         if words[:2] == ["pm", "uninstall"]:
-            package = words[2] if len(words) > 2 else ""
-            if fake.args.installed is not None and package not in fake.args.installed.split(","):
-                return "Failure [DELETE_FAILED_INTERNAL_ERROR]\n"
-            return "Success\n"
+            known = fake.args.installed is None or (words + [""])[2] in fake.args.installed.split(",")
+            return "Success\n" if known else "Failure [DELETE_FAILED_INTERNAL_ERROR]\n"
+        if words[:2] == ["rm", "-f"] and os.path.isfile(fake.device_path(cmd[len("rm -f "):].strip("'"))):
+            os.remove(fake.device_path(cmd[len("rm -f "):].strip("'")))
         if words[:2] == ["rm", "-f"]:
-            try:
-                os.remove(fake.device_path(cmd[len("rm -f "):].strip("'")))
-            except OSError:
-                pass
             return ""
         return cmd + "\n"
 
     def sync(self, fake):
         while True:
             ident, value = struct.unpack("<4sI", self.recv_exact(8))
-            ident = ident.decode("ascii", "replace")
-            if ident == "QUIT":
-                fake.log("QUIT")
-                return
-            target = self.recv_exact(value).decode()
-            fake.log("%s %s" % (ident, target))
-            if ident == "SEND":
-                self.sync_send(fake, target)
-            elif ident == "RECV":
-                self.sync_recv(fake, target)
-            else:
-                self.sync_fail("unsupported sync request")
-                return
+            target = "" if ident == b"QUIT" else self.recv_exact(value).decode()
+            fake.log(("%s %s" % (ident.decode("ascii", "replace"), target)).strip())
+            if ident not in (b"SEND", b"RECV"):
+                return ident == b"QUIT" or self.sync_fail("unsupported sync request")
+            (self.sync_send if ident == b"SEND" else self.sync_recv)(fake, target)
 
     def sync_fail(self, message):
         data = message.encode()
@@ -246,10 +208,8 @@ class Handler(socketserver.BaseRequestHandler):
                 data = f.read()
         except (OSError, ValueError):
             return self.sync_fail("No such file or directory")
-        for i in range(0, len(data), 65536):
-            chunk = data[i:i + 65536]
-            self.request.sendall(b"DATA" + struct.pack("<I", len(chunk)) + chunk)
-        self.request.sendall(b"DONE" + struct.pack("<I", 0))
+        chunks = [data[i:i + 65536] for i in range(0, len(data), 65536)]
+        self.request.sendall(b"".join(b"DATA" + struct.pack("<I", len(c)) + c for c in chunks) + b"DONE\0\0\0\0")
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -258,31 +218,23 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__)
+    p = argparse.ArgumentParser(description="fake ADB server")
     p.add_argument("port", nargs="?", type=int, default=5037, help="0 picks a free port")
     p.add_argument("--version", type=int, default=41)
     p.add_argument("--devices", help='"SERIAL:STATE,..."')
-    p.add_argument("--devices-file", help="same format, re-read on every request")
-    p.add_argument("--fail-devices", nargs="?", const="device listing unavailable",
-                   help="answer host:devices with FAIL and this message")
+    p.add_argument("--devices-file", help="the same, re-read on every request")
+    p.add_argument("--fail-devices", nargs="?", const="device listing unavailable", help="FAIL host:devices so")
     p.add_argument("--silent", action="store_true", help="accept connections, never answer")
-    p.add_argument("--close-early", action="store_true",
-                   help="close after OKAY on host:version/host:devices")
-    p.add_argument("--big-listing", type=int, default=0, metavar="N",
-                   help="list N generated devices (N=200 gives about 4.6 KB)")
+    p.add_argument("--close-early", action="store_true", help="close after OKAY on host:version/host:devices")
+    p.add_argument("--big-listing", type=int, default=0, metavar="N", help="list N generated devices")
     p.add_argument("--installed", help="packages pm uninstall succeeds for (default: any)")
     p.add_argument("--root", help="folder standing in for the device file system")
     p.add_argument("--log", help="append one line per request here")
-    args = p.parse_args()
-
-    server = Server(("127.0.0.1", args.port), Handler)
-    server.fake = Fake(args)
+    server = Server(("127.0.0.1", p.parse_args().port), Handler)
+    server.fake = Fake(p.parse_args())
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
     print("READY %d" % server.server_address[1], flush=True)
-    try:
-        server.serve_forever(poll_interval=0.05)
-    except KeyboardInterrupt:
-        pass
+    server.serve_forever(poll_interval=0.05)
     server.server_close()
     return 0
 

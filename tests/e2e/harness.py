@@ -1,6 +1,6 @@
-"""The real usbhelper.dll under Wine, driven through usbmon.exe, beside a fake ADB server, the
-cloud emulator and simulated phones in the Wine registry. Used by the scenario runner, the demo
-and the benchmarks."""
+# The real usbhelper.dll under Wine, driven through usbmon.exe, beside a fake ADB server, the
+# cloud emulator and simulated phones in the Wine registry. Used by the scenario runner and the
+# benchmarks; run under scripts/wine-env's loader (USBHELPER_WINE, and WINELOADER where set).
 import glob
 import os
 import re
@@ -18,17 +18,8 @@ SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001
 MESSAGE = re.compile(r"^(\d\d:\d\d:\d\d\.\d{3}) (\d+ (\S+) (.*))$")
 
 
-def wine_loader():
-    """The loader scripts/wine-env picked; probed the same way when run by hand."""
-    if os.environ.get("USBHELPER_WINE"):
-        return os.environ["USBHELPER_WINE"], {}
-    if subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True).returncode == 0:
-        return "wine", {}
-    return "/usr/lib/wine/wine64", {"WINELOADER": "/usr/lib/wine/wine64"}
-
-
 def read_lines(path):
-    """A text file's lines, whatever their endings; none when it does not exist."""
+    # A text file's lines, whatever their endings; none when it does not exist.
     if not os.path.exists(path):
         return []
     with open(path, "rb") as f:
@@ -36,25 +27,22 @@ def read_lines(path):
 
 
 class Scenario:
-    """Helper servers, files beside the host and a clean data directory; all undone on exit."""
+    # Helper servers, files beside the host and a clean data directory; all undone on exit.
 
     def __init__(self, tree):
         self.tree = os.path.abspath(tree)
         self.bin = os.path.join(self.tree, "bin")
         self.prefix = os.path.join(self.tree, "wineprefix")
-        self.loader, extra = wine_loader()
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        **extra)
+        self.loader = os.environ.get("USBHELPER_WINE", "wine")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.procs, self.saved, self.undo = [], {}, []
         self.host = None
         self.work = tempfile.mkdtemp(prefix="usb-e2e-")
         self.adb_devices = os.path.join(self.work, "adb-devices.txt")
         self.cloud_log = os.path.join(self.work, "cloud.log")
         self.out_path = os.path.join(self.work, "usbmon.out")
-        users = glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
-        appdata = [u for u in users if "/Public/" not in u] or [os.path.join(self.prefix, "drive_c", "users", "root",
-                                                                             "AppData", "Roaming")]
-        self.data_dir = os.path.join(appdata[0], "Ostrel", "usb")
+        users = [u for u in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*")) if not u.endswith("Public")]
+        self.data_dir = os.path.join(users[0], "AppData", "Roaming", "Ostrel", "usb")
         shutil.rmtree(self.data_dir, ignore_errors=True)
         # Driver packages left in the temporary folder would be reused without a download.
         for old in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "**", "Temp", "VID_*"), recursive=True):
@@ -67,7 +55,7 @@ class Scenario:
                               stderr=subprocess.DEVNULL, timeout=120).returncode
 
     def reset_devices(self):
-        """Removes simulated devices a failed scenario may have left in the Wine registry."""
+        # Removes simulated devices a failed scenario may have left in the Wine registry.
         enum = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB"
         keys = ["%s\\%s%s" % (enum, hw, part) for hw in SIMULATED_MODELS for part in ("", "&MI_01")]
         keys.append(r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses"
@@ -81,7 +69,7 @@ class Scenario:
         return read_lines(os.path.join(self.data_dir, name))
 
     def put_beside_host(self, name, text=None, copy_of=None):
-        """A file beside usbmon.exe for this scenario; what was there before comes back after."""
+        # A file beside usbmon.exe for this scenario; what was there before comes back after.
         path = os.path.join(self.bin, name)
         if path not in self.saved:
             self.saved[path] = None
@@ -104,7 +92,7 @@ class Scenario:
         return proc
 
     def start_adb(self, devices="", extra=()):
-        """The fake ADB server on 5037; it re-reads its device list ("SERIAL:STATE,...") on every request."""
+        # The fake ADB server on 5037; it re-reads its device list ("SERIAL:STATE,...") on every request.
         self.set_adb_devices(devices)
         self._spawn([sys.executable, os.path.join(HERE, "fake_adb_server.py"), "5037", "--devices-file",
                      self.adb_devices, *extra], "adb")
@@ -114,8 +102,8 @@ class Scenario:
             f.write(devices)
 
     def start_cloud(self, scenario="{}", drivers=None, tls=False):
-        """The cloud emulator on 18089; over TLS its certificate is trusted by the prefix and the
-        library is pointed at it by config_ini.txt."""
+        # The cloud emulator on 18089; over TLS its certificate is trusted by the prefix and the
+        # library is pointed at it by config_ini.txt.
         path = os.path.join(self.work, "cloud.json")
         with open(path, "w") as f:
             f.write(scenario)
@@ -138,7 +126,7 @@ class Scenario:
 
     # -- the host ---------------------------------------------------------------------
     def start_host(self, before=()):
-        """Starts usbmon.exe; commands go to its stdin, its output to a file read as it grows."""
+        # Starts usbmon.exe; commands go to its stdin, its output to a file read as it grows.
         argv = [self.loader, os.path.join(self.bin, "usbmon.exe")]
         for command in before:
             argv += ["--before", command]
@@ -153,11 +141,11 @@ class Scenario:
         self.host.stdin.flush()
 
     def output(self):
-        """The host's output lines, message lines without their time stamp."""
+        # The host's output lines, message lines without their time stamp.
         return [m.group(2) if m else line for line, m in ((l, MESSAGE.match(l)) for l in read_lines(self.out_path))]
 
     def expect(self, what, timeout=60):
-        """Waits for the next message named WHAT, or output line starting with WHAT, not awaited before."""
+        # Waits for the next message named WHAT, or output line starting with WHAT, not awaited before.
         taken = self._awaited.get(what, 0)
         deadline = time.time() + timeout
         while time.time() < deadline:
@@ -172,7 +160,7 @@ class Scenario:
         raise AssertionError("no %s within %ds:\n%s" % (what, timeout, "\n".join(self.output())))
 
     def finish(self, timeout=180):
-        """Tells the host to quit; returns its exit code (None when it had to be killed)."""
+        # Tells the host to quit; returns its exit code (None when it had to be killed).
         try:
             self.send("quit")
             self.host.wait(timeout)

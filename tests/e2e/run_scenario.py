@@ -47,19 +47,13 @@ SECTIONS = ("host", "order", "log", "file", "cloud")
 
 def parse(path):
     steps, expected, section = [], {}, None
-    with open(path, encoding="utf-8") as f:
-        for raw in f:
-            line = raw.rstrip("\r\n")
-            if line.startswith("== "):
-                section = line[3:].strip()
-                assert section.split()[0] in SECTIONS, "unknown section " + section
-                expected[section] = []
-            elif section:
-                if line.strip() and not line.startswith("#"):
-                    expected[section].append(line)
-            elif line.strip() and not line.startswith("#"):
-                verb, _, rest = line.partition(" ")
-                steps.append((verb, rest))
+    for line in open(path, encoding="utf-8").read().splitlines():
+        if line.startswith("== "):
+            section = line[3:].strip()
+            assert section.split()[0] in SECTIONS, "unknown section " + section
+            expected[section] = []
+        elif line.strip() and not line.startswith("#"):
+            expected[section].append(line) if section else steps.append(line.partition(" ")[::2])
     return steps, expected
 
 
@@ -68,7 +62,7 @@ def body(line):
 
 
 def pattern(line):
-    """One expected line as a regular expression for one actual line (or more with "+ ")."""
+    # One expected line as a regular expression for one actual line (or more with "+ ").
     more = line.startswith("+ ")
     return "(?:%s\n)%s" % (body(line[2:] if more else line), "+" if more else "")
 
@@ -78,7 +72,7 @@ def same(expected, actual):
 
 
 def phone(line):
-    """The device_sn a host line is about; "" for every other line."""
+    # The device_sn a host line is about; "" for every other line.
     m = re.match(r'(?:\+ )?\d+ \S+ \{.*"device_sn":"([^"]*)"', line)
     return m.group(1) if m else ""
 
@@ -133,14 +127,12 @@ def run(path, tree):
         os.makedirs(drivers)
         before, adb_started = [], False
         for verb, rest in steps:
-            if verb == "adb":
+            if verb == "adb" and adb_started:
+                s.set_adb_devices(rest)
+            elif verb == "adb":
                 options = [w for w in rest.split() if w.startswith("--")]
-                devices = " ".join(w for w in rest.split() if not w.startswith("--"))
-                if adb_started:
-                    s.set_adb_devices(devices)
-                else:
-                    s.start_adb(devices, options)
-                    adb_started = True
+                s.start_adb(" ".join(w for w in rest.split() if w not in options), options)
+                adb_started = True
             elif verb == "cloud":
                 tls = rest.startswith("tls")
                 s.start_cloud(rest[3:].strip() if tls else rest or "{}", drivers, tls)
@@ -148,22 +140,14 @@ def run(path, tree):
                 name, size = rest.split()
                 with open(os.path.join(drivers, name), "wb") as f:
                     f.write(os.urandom(int(size)))
-            elif verb == "file":
+            elif verb in ("file", "copy"):
                 name, _, text = rest.partition(" ")
-                s.put_beside_host(name, text + "\n")
-            elif verb == "copy":
-                name, program = rest.split()
-                s.put_beside_host(name, copy_of=program)
+                s.put_beside_host(name, text + "\n") if verb == "file" else s.put_beside_host(name, copy_of=text)
             elif verb == "before":
                 before.append(rest)
             elif verb in ("host", "await"):
-                if s.host is None:
-                    s.start_host(before)
-                if verb == "host":
-                    s.send(rest)
-                else:
-                    seconds, what = rest.split(" ", 1)
-                    s.expect(what, float(seconds))
+                s.host or s.start_host(before)
+                s.send(rest) if verb == "host" else s.expect(rest.partition(" ")[2], float(rest.partition(" ")[0]))
             elif verb == "pause":
                 __import__("time").sleep(float(rest))
             else:

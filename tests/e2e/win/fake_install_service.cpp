@@ -1,7 +1,6 @@
 // A stand-in for the host's privileged driver-install service: owns the request event and the
 // shared page, records every request and answers it.
 //   fake_install_service.exe RECORD_FILE COUNT [ANSWER]   serve COUNT requests, then exit
-//   fake_install_service.exe --write-result PATH TEXT      act as an installer: write its result file
 #include <windows.h>
 
 #include <cstdio>
@@ -16,31 +15,16 @@ const wchar_t* const kReplyEvent = L"__Ostrel__mobile__manager__";
 const wchar_t* const kMapping = L"__Ostrel__mobile__manager__mapfile";
 constexpr DWORD kPage = 4096;
 
-std::wstring Widen(const char* text)
-{
-    std::wstring out;
-    for (const char* p = text; *p; ++p)
-        out.push_back(static_cast<unsigned char>(*p));
-    return out;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 4 && std::strcmp(argv[1], "--write-result") == 0) {
-        FILE* f = std::fopen(argv[2], "wb");
-        if (!f)
-            return 3;
-        std::fputs(argv[3], f);
-        std::fclose(f);
-        return 0;
-    }
     if (argc < 3)
         return 1;
     const char* record = argv[1];
     const int count = std::atoi(argv[2]);
-    const std::wstring answer = Widen(argc > 3 ? argv[3] : "success");
+    const std::string text = argc > 3 ? argv[3] : "success";
+    const std::wstring answer(text.begin(), text.end());
 
     HANDLE request = CreateEventW(nullptr, FALSE, FALSE, kServiceEvent);
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kPage, kMapping);
