@@ -125,9 +125,9 @@ class Scenario:
         self._spawn(argv, "cloud")
 
     # -- the host ---------------------------------------------------------------------
-    def start_host(self, before=()):
-        # Starts usbmon.exe; commands go to its stdin, its output to a file read as it grows.
-        argv = [self.loader, os.path.join(self.bin, "usbmon.exe")]
+    def start_host(self, before=(), program=("usbmon.exe",)):
+        # Starts the host (usbmon.exe); commands go to its stdin, its output to a file read as it grows.
+        argv = [self.loader, os.path.join(self.bin, program[0]), *program[1:]]
         for command in before:
             argv += ["--before", command]
         self._out = open(self.out_path, "w")

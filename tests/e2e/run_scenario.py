@@ -16,6 +16,8 @@
 #                                      there as whitelist.json unless a step replaces it)
 #   copy NAME PROGRAM                  a copy of a built program beside the host
 #   before COMMAND                     a usbmon command run before IUSB_start
+#   program NAME [ARG...]              the host to run instead of plain usbmon.exe (a program in
+#                                      the tree's bin folder, or an absolute path), with arguments
 #   host COMMAND                       a usbmon command (usbmon.exe lists them on "help"); the
 #                                      first starts usbmon
 #   await SECONDS WHAT                 wait for the host's next message named WHAT, or next output
@@ -125,7 +127,7 @@ def run(path, tree):
         s.put_beside_host("whitelist.json", copy_of=os.path.join(os.path.dirname(path), "whitelist.json"))
         drivers = os.path.join(s.work, "drivers")
         os.makedirs(drivers)
-        before, adb_started = [], False
+        before, adb_started, program = [], False, ["usbmon.exe"]
         for verb, rest in steps:
             if verb == "adb" and adb_started:
                 s.set_adb_devices(rest)
@@ -145,13 +147,16 @@ def run(path, tree):
                 s.put_beside_host(name, text + "\n") if verb == "file" else s.put_beside_host(name, copy_of=text)
             elif verb == "before":
                 before.append(rest)
+            elif verb == "program":
+                program = rest.split()
             elif verb in ("host", "await"):
-                s.host or s.start_host(before)
+                s.host or s.start_host(before, program)
                 s.send(rest) if verb == "host" else s.expect(rest.partition(" ")[2], float(rest.partition(" ")[0]))
             elif verb == "pause":
                 __import__("time").sleep(float(rest))
             else:
                 raise AssertionError("unknown step %r" % verb)
+        s.host or s.start_host(before, program)  # a scenario may have no host step at all
         code = s.finish()
         output = s.output()
         problems = [] if code == 0 else ["usbmon ended with %s" % code]
