@@ -19,8 +19,8 @@ namespace {
 // Serves COUNT requests with ANSWER, recording each; ready once its request event exists.
 HANDLE StartService(const std::string& record, int count, const char* answer)
 {
-    std::string command = "\"" + OwnFolder() + "fake_install_service.exe\" \"" + record + "\" " +
-                          std::to_string(count) + " " + answer;
+    std::string command =
+        "\"" + OwnFolder() + "fake_install_service.exe\" \"" + record + "\" " + std::to_string(count) + " " + answer;
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};

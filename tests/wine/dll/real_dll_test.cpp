@@ -186,9 +186,9 @@ TEST_F(DllWindow, NotificationsAndCopiedDataBecomeActionsInOrder)
                 seen.push_back(line);
     }
     const std::string path = "\\\\\\\\?\\\\USB#VID_1234&PID_5678#" + tag + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-    EXPECT_EQ(seen, (std::vector<std::string>{"{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"" + path + "\"}", plain,
-                                              cut, "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"" + path + "\"}",
-                                              tree}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"" + path + "\"}", plain, cut,
+                                        "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"" + path + "\"}", tree}));
 }
 
 // A description in the system code page (CP1252 here: E9, 80) reaches the host byte for byte.
