@@ -154,4 +154,25 @@ int ApiPull(const ClientOptions& options, const char* serial, const char* remote
   });
 }
 
+int ApiWaitDeviceListChange(DeviceTracker& tracker, unsigned last, unsigned timeout_ms, unsigned* generation) {
+  return Guarded([&] {
+    unsigned seen = 0;
+    const int rc = tracker.Wait(last, timeout_ms, &seen);
+    if (generation) *generation = seen;
+    return rc;
+  });
+}
+
+int ApiTrackedDevices(DeviceTracker& tracker, char* buf, int size, unsigned* generation) {
+  if (!OutBuffer(buf, size, true)) return IUSB_ERR_ARGUMENT;
+  Clear(buf, size);
+  return Guarded([&] {
+    std::string listing;
+    unsigned seen = 0;
+    const int rc = tracker.Listing(&listing, &seen);
+    if (generation) *generation = seen;
+    return rc == kOk ? CopyOut(listing, buf, size, true) : rc;
+  });
+}
+
 }  // namespace adb

@@ -7,6 +7,7 @@
 
 #include "adb_bridge.h"
 #include "adb_client.h"
+#include "adb_tracker.h"
 
 namespace adb {
 
@@ -42,5 +43,8 @@ int ApiUninstall(const ClientOptions& options, const char* serial, const char* p
                  char* out, int out_size);
 int ApiPull(const ClientOptions& options, const char* serial, const char* remote_path,
             const char* local_path);
+
+int ApiWaitDeviceListChange(DeviceTracker& tracker, unsigned last, unsigned timeout_ms, unsigned* generation);
+int ApiTrackedDevices(DeviceTracker& tracker, char* buf, int size, unsigned* generation);
 
 }  // namespace adb

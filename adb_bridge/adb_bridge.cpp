@@ -61,6 +61,45 @@ int WithWinsock(int total_ms, F body) {
   }
 }
 
+DWORD WINAPI TrackerThread(void* tracker) {
+  WSADATA data;
+  const bool sockets = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  try {
+    static_cast<adb::DeviceTracker*>(tracker)->Run();
+  } catch (...) {
+  }
+  if (sockets) WSACleanup();
+  // The thread holds its own reference to the library, so the code it runs stays mapped until here.
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&TrackerThread), &self);
+  FreeLibraryAndExitThread(self, 0);
+  return 0;
+}
+
+bool StartTrackerThread(adb::DeviceTracker* tracker) {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&TrackerThread), &self))
+    return false;
+  HANDLE thread = CreateThread(nullptr, 0, &TrackerThread, tracker, 0, nullptr);
+  if (!thread) {
+    FreeLibrary(self);
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
+
+// Never destroyed: at process exit its thread is already gone, and a stop would wait for it.
+adb::DeviceTracker& Tracker() {
+  static adb::DeviceTracker* tracker = [] {
+    adb::ClientOptions o = Options(0);
+    o.io_ms = 2000;  // the answer to the request; the lists themselves may come at any time
+    return new adb::DeviceTracker(o, &StartTrackerThread);
+  }();
+  return *tracker;
+}
+
 }  // namespace
 
 extern "C" {
@@ -135,6 +174,22 @@ ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Vesion(void) {
 
 ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_GetDevices(char* buf, int size) {
   return WithWinsock(kListingMs, [=](const adb::ClientOptions& o) { return adb::ApiGetDevices(o, buf, size); });
+}
+
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL AdbWaitDeviceListChange(unsigned int lastGeneration, unsigned int timeoutMs,
+                                                            unsigned int* generation) {
+  return adb::Guarded([=] { return adb::ApiWaitDeviceListChange(Tracker(), lastGeneration, timeoutMs, generation); });
+}
+
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL AdbGetTrackedDevices(char* buf, int size, unsigned int* generation) {
+  return adb::Guarded([=] { return adb::ApiTrackedDevices(Tracker(), buf, size, generation); });
+}
+
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL AdbStopDeviceTracking(void) {
+  return adb::Guarded([] {
+    Tracker().Stop();
+    return IUSB_OK;
+  });
 }
 
 ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Shell(const char* serial, const char* command, char* out, int out_size) {

@@ -101,6 +101,12 @@ int Client::Devices(std::string* listing) {
   return rc;
 }
 
+int Client::TrackDevices(Socket& socket) { return Request(socket, "host:track-devices"); }
+
+int Client::NextDeviceList(Socket& socket, std::string* listing) {
+  return ReadLengthPrefixed(socket, listing);
+}
+
 int Client::Kill() {
   Socket socket;
   int rc = Open(&socket, options_.io_ms);

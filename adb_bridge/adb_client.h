@@ -53,6 +53,11 @@ class Client {
   int Uninstall(const std::string& serial, const std::string& package, std::string* output,
                 std::size_t keep);
 
+  // host:track-devices on a connected socket: after kOk each NextDeviceList reads one whole list,
+  // the first at once and then one at every change.
+  int TrackDevices(Socket& socket);
+  int NextDeviceList(Socket& socket, std::string* listing);
+
   const std::string& last_error() const { return error_; }
 
  private:

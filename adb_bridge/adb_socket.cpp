@@ -188,6 +188,19 @@ bool Socket::RecvExact(void* data, std::size_t size) {
   return true;
 }
 
+void Socket::SetIoMs(int ms) {
+  io_ms_ = ms;
+  if (is_open()) SetIoTimeout(ToNative(handle_), ms);
+}
+
+void Socket::Shutdown() {
+#ifdef _WIN32
+  if (is_open()) shutdown(ToNative(handle_), SD_BOTH);
+#else
+  if (is_open()) shutdown(ToNative(handle_), SHUT_RDWR);
+#endif
+}
+
 void Socket::Close() {
   if (handle_ != kInvalid) {
     CloseNative(ToNative(handle_));

@@ -26,6 +26,10 @@ class Socket {
   bool RecvExact(void* data, std::size_t size);
   // Up to `size` bytes; 0 on orderly close, -1 on error or timeout.
   long RecvSome(void* data, std::size_t size);
+  // Bounds each later send and receive by `ms` without progress (0: none); replaces Connect's io_ms.
+  void SetIoMs(int ms);
+  // Ends a send or receive blocked on another thread; the socket stays to be closed.
+  void Shutdown();
   void Close();
   bool is_open() const { return handle_ != kInvalid; }
 

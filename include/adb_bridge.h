@@ -85,6 +85,26 @@ ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Vesion(void);
  * written. Negative on error, with buf then holding "". At most about 2 s;
  * the other host requests (version, forward, kill) at most about 10 s. */
 ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_GetDevices(char* buf, int size);
+/* Device tracking: a thread of the library holds one "host:track-devices" connection, started
+ * by the first call of either function below, reconnected (backing off up to 2 s) when the
+ * server goes away or restarts, and ended by AdbStopDeviceTracking. Each list the server
+ * pushes (at once, then at every change) and each loss of the connection moves a generation
+ * counter, never 0.
+ *
+ * AdbWaitDeviceListChange: waits until the generation differs from lastGeneration (0: any
+ * list at all), at most timeoutMs. >0: changed; 0: timed out; negative: tracking is not
+ * available now (IUSB_ERR_CONNECT: no server; IUSB_ERR_SERVER_FAIL: the server refused the
+ * service; IUSB_ERR_IO: the connection dropped or the tracking was stopped). *generation, when
+ * not null, receives the generation in every case. */
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL AdbWaitDeviceListChange(unsigned int lastGeneration, unsigned int timeoutMs,
+                                                            unsigned int* generation);
+/* The latest tracked list in IUSB_GetDevices' form and rules, and its generation. Bytes
+ * written, or negative as above (buf then ""). Waits at most about 2 s for a first list. */
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL AdbGetTrackedDevices(char* buf, int size, unsigned int* generation);
+/* Ends the tracking thread and wakes every waiter (they get IUSB_ERR_IO); a later call starts
+ * it again. Call it before unloading the library: the thread keeps the library loaded. 0. */
+ADB_BRIDGE_API int ADB_BRIDGE_CDECL AdbStopDeviceTracking(void);
+
 /* Runs `command` in the device shell and stores its output (truncated to
  * out_size - 1 bytes). Returns bytes written, or negative with out = "".
  * out may be null only when out_size is 0. */

@@ -13,10 +13,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "adb_api.h"
 #include "adb_client.h"
+#include "adb_tracker.h"
 
 namespace adb {
 namespace {
@@ -232,6 +234,65 @@ TEST(CallerBuffers, ListingsAndOutputsFitTheBufferAndRefusalsStayLocal) {
   EXPECT_EQ(ApiPull(o, "SER1", "/sdcard/x", long_text.c_str()), IUSB_ERR_ARGUMENT);
   EXPECT_EQ(ApiInstall(o, "SER1", "", out, sizeof out), IUSB_ERR_ARGUMENT);
   EXPECT_TRUE(quiet.NothingLogged());
+}
+
+
+bool StartDetached(DeviceTracker* tracker) {
+  std::thread([tracker] { tracker->Run(); }).detach();
+  return true;
+}
+
+// The pushed device list: a list at once and at each change, a server that restarts, refuses or
+// is absent, and a stop that wakes its waiters.
+TEST(DeviceTracking, EveryNewListMovesTheGenerationAndARestartIsFollowed) {
+  FakeServer fake({"--restart-on-kill"});
+  ASSERT_GT(fake.port(), 0);
+  fake.SetDevices("SER1:unauthorized");
+  DeviceTracker tracker(fake.Options(), &StartDetached);
+  unsigned first = 0, next = 0;
+  ASSERT_EQ(tracker.Wait(0, 5000, &first), 1);
+  EXPECT_EQ(tracker.Wait(first, 100, &next), 0);
+  EXPECT_EQ(next, first);
+
+  fake.SetDevices("SER1:device");  // not written at once: the list may pass through ""
+  ASSERT_EQ(tracker.Wait(first, 5000, &next), 1);
+  std::string listing;
+  for (int i = 0; i < 20 && listing != "SER1\tdevice\n"; ++i)
+    if (tracker.Listing(&listing, &next) == kOk && listing != "SER1\tdevice\n") tracker.Wait(next, 200, &next);
+  EXPECT_EQ(listing, "SER1\tdevice\n");
+
+  ASSERT_EQ(Client(fake.Options()).Kill(), kOk);  // the server drops its clients
+  unsigned seen = next;
+  for (int i = 0; i < 100 && seen < next + 2; ++i)  // the loss, then the list of the new connection
+    if (tracker.Wait(seen, 200, &seen) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(tracker.Listing(&listing, &seen), kOk);
+  EXPECT_EQ(listing, "SER1\tdevice\n");
+}
+
+TEST(DeviceTracking, UnavailableWithoutAServiceAndStopWakesWaiters) {
+  ClientOptions gone;
+  {
+    FakeServer refusing({"--no-track"});
+    ASSERT_GT(refusing.port(), 0);
+    gone = refusing.Options();
+    DeviceTracker tracker(gone, &StartDetached);
+    EXPECT_EQ(tracker.Wait(0, 5000, nullptr), kErrServerFail);
+  }
+  DeviceTracker absent(gone, &StartDetached);
+  EXPECT_EQ(absent.Wait(0, 5000, nullptr), kErrConnect);
+
+  FakeServer fake;
+  ASSERT_GT(fake.port(), 0);
+  DeviceTracker tracker(fake.Options(), &StartDetached);
+  unsigned generation = 0;
+  ASSERT_EQ(tracker.Wait(0, 5000, &generation), 1);
+  int woken = 1;
+  std::thread waiter([&] { woken = tracker.Wait(generation, 60000, nullptr); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  tracker.Stop();
+  waiter.join();
+  EXPECT_EQ(woken, kErrIo);
+  EXPECT_EQ(tracker.Wait(0, 5000, nullptr), 1);  // started again
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 # A scriptable stand-in for the ADB server, for tests.
 #
-# Speaks the host protocol on 127.0.0.1: host:version, host:devices, host:kill,
+# Speaks the host protocol on 127.0.0.1: host:version, host:devices, host:track-devices, host:kill,
 # host:transport[-any], host[-serial]:...:forward, and on a transport shell:
 # (echo-style) and sync: (push/pull into a folder standing in for the device).
 # Prints "READY <port>" once listening; logs one line per request with --log.
 import argparse
 import os
+import select
 import signal
 import socket
 import socketserver
@@ -14,6 +15,7 @@ import struct
 import sys
 import tempfile
 import threading
+import time
 
 
 # SERIAL:STATE items, comma or line separated; a SERIAL alone is online.
@@ -27,6 +29,8 @@ class Fake:
         self.args = args
         self.root = args.root or tempfile.mkdtemp(prefix="fake-adb-")
         self.log_lock = threading.Lock()
+        self.asked = {}  # serial -> when host:devices first found it in the file (--appear-after)
+        self.tracking = set()  # sockets of host:track-devices clients
 
     def log(self, line):
         if self.args.log:
@@ -39,10 +43,18 @@ class Fake:
         with open(self.args.devices_file, encoding="utf-8") as f:
             return parse_devices(f.read())
 
-    def listing(self):
+    def listing(self, asked=False):
         if self.args.big_listing:
             return "".join("bigserial%06d\tdevice\n" % i for i in range(self.args.big_listing))
-        return "".join("%s\t%s\n" % d for d in self.devices())
+        devices = self.devices()
+        if self.args.appear_after:
+            now = time.monotonic()
+            self.asked = {s: t for s, t in self.asked.items() if s in dict(devices)}
+            if asked:
+                for serial, _ in devices:
+                    self.asked.setdefault(serial, now)
+            devices = [d for d in devices if now - self.asked.get(d[0], now + 1) >= self.args.appear_after / 1000]
+        return "".join("%s\t%s\n" % d for d in devices)
 
     def device_path(self, remote):
         path = os.path.normpath(os.path.join(self.root, remote.lstrip("/")))
@@ -107,10 +119,33 @@ class Handler(socketserver.BaseRequestHandler):
         elif req == "host:devices" and args.fail_devices is not None:
             self.fail(args.fail_devices)
         elif req == "host:devices":
-            self.okay(fake.listing())
+            self.okay(fake.listing(asked=True))
+        elif req == "host:track-devices" and not args.no_track:
+            self.request.sendall(b"OKAY")
+            fake.tracking.add(self.request)
+            last = None
+            try:
+                while self.request in fake.tracking:  # a new list at once and at every change
+                    text = fake.listing()
+                    if text != last:
+                        self.request.sendall(framed(text))
+                        last = text
+                    if select.select([self.request], [], [], 0.005)[0] and not self.request.recv(64):
+                        break  # the client went away
+            except OSError:
+                pass
+            fake.tracking.discard(self.request)
         elif req == "host:kill":
             self.request.sendall(b"OKAY")
-            threading.Thread(target=self.server.shutdown, daemon=True).start()
+            if args.restart_on_kill:  # as a new server would: every tracking client loses its connection
+                for sock in list(fake.tracking):
+                    fake.tracking.discard(sock)
+                    try:
+                        sock.shutdown(socket.SHUT_RDWR)
+                    except OSError:
+                        pass
+            else:
+                threading.Thread(target=self.server.shutdown, daemon=True).start()
         elif req.startswith("host:transport"):
             serial = self.pick_device(fake, req)
             if serial is not None:
@@ -227,6 +262,10 @@ def main():
     p.add_argument("--silent", action="store_true", help="accept connections, never answer")
     p.add_argument("--close-early", action="store_true", help="close after OKAY on host:version/host:devices")
     p.add_argument("--big-listing", type=int, default=0, metavar="N", help="list N generated devices")
+    p.add_argument("--no-track", action="store_true", help="refuse host:track-devices, as older servers do")
+    p.add_argument("--appear-after", type=int, default=0, metavar="MS",
+                   help="list a device MS after the first host:devices that found it in the file")
+    p.add_argument("--restart-on-kill", action="store_true", help="host:kill drops tracking clients, keeps serving")
     p.add_argument("--installed", help="packages pm uninstall succeeds for (default: any)")
     p.add_argument("--root", help="folder standing in for the device file system")
     p.add_argument("--log", help="append one line per request here")
