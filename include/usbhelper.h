@@ -51,7 +51,7 @@
 extern "C" {
 #endif
 
-/* Host callback: message id (11024..11066) and a NUL-terminated JSON text. */
+/* Host callback: message id (11024..11067) and a NUL-terminated JSON text. */
 typedef void(USB_CDECL* UsbUiCallback)(int32_t id, const char* json);
 
 /* Message identifiers, one row each: X(constant, id, name in the library's log, meaning), with
@@ -101,7 +101,8 @@ typedef void(USB_CDECL* UsbUiCallback)(int32_t id, const char* json);
     X(USB_WM_DRIVER_INSTALLING_SUCCESS,       11063, "WM_DRIVER_INSTALLING_SUCCESS",       "[D]") \
     X(USB_WM_RESTART_OS,                      11064, "",                                   "nobody answers on 5037: restart the PC [device_desc, device_sn, kill-name \"os\"]") \
     X(USB_WM_DEVICE_ONLINE,                   11065, "WM_DEVICE_ONLINE",                   "step 4: the host takes over [D]") \
-    X(USB_WM_DEVICE_OFFLINE,                  11066, "WM_DEVICE_OFFLINE",                  "the phone left [D]")
+    X(USB_WM_DEVICE_OFFLINE,                  11066, "WM_DEVICE_OFFLINE",                  "the phone left [D]") \
+    X(USB_WM_DEVICE_UNAUTHORIZED,             11067, "WM_DEVICE_UNAUTHORIZED",             "the phone waits for its user to allow USB debugging; WM_DEVICE_ONLINE follows once allowed, without a replug [D]")
 /* clang-format on */
 
 #define USB_UI_MESSAGE_ENUMERATOR(constant, id, name, meaning) constant = id,

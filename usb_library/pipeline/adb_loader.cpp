@@ -40,11 +40,17 @@ UsbAdb::UsbAdb()
     Take(library, m_module, "IUSB_Vesion", IUSB_Vesion);
     Take(library, m_module, "IUSB_Pull", IUSB_Pull);
     Take(library, m_module, "IUSB_KillServer", IUSB_KillServer);
+    Take(library, m_module, "AdbWaitDeviceListChange", AdbWaitDeviceListChange);
+    Take(library, m_module, "AdbGetTrackedDevices", AdbGetTrackedDevices);
+    Take(library, m_module, "AdbStopDeviceTracking", AdbStopDeviceTracking);
 }
 
 UsbAdb::~UsbAdb()
 {
     if (m_module) {
+        // Its tracking thread keeps the library loaded until it ends.
+        if (AdbStopDeviceTracking)
+            AdbStopDeviceTracking();
         if (USB::LibraryPort* library = USB::GetPorts().library)
             library->Free(m_module);
         m_module = nullptr;

@@ -26,6 +26,10 @@ public:
     decltype(&::IUSB_Vesion) IUSB_Vesion = nullptr;
     decltype(&::IUSB_Pull) IUSB_Pull = nullptr;
     decltype(&::IUSB_KillServer) IUSB_KillServer = nullptr;
+    // The pushed device list of newer bridges; null with an older one, which keeps plain pauses.
+    decltype(&::AdbWaitDeviceListChange) AdbWaitDeviceListChange = nullptr;
+    decltype(&::AdbGetTrackedDevices) AdbGetTrackedDevices = nullptr;
+    decltype(&::AdbStopDeviceTracking) AdbStopDeviceTracking = nullptr;
 };
 
 // The process-wide instance, loaded on first use; it lives until the process ends.

@@ -1,11 +1,13 @@
 #include "pipeline/connection.h"
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "discovery/device_scan.h"
 #include "pipeline/adb_loader.h"
+#include "pipeline/adb_watch.h"
 #include "pipeline/pipeline.h"
 #include "support/json_utils.h"
 #include "support/ports.h"
@@ -17,10 +19,61 @@ namespace USB {
 
 namespace {
 
-// Gives up (by throwing) once the service stops.
-void Sleep(uint32_t ms)
+// One wait on the server's pushed list: short, so that a stopping service is noticed at once.
+constexpr unsigned kListWaitSliceMs = 100;
+
+// What of a listing can end a wait for `serial` (none: for the serial correction): the lines of
+// that serial as FindAdbDevice matches them, and the only line when there is just one.
+std::string ListingView(const std::map<std::string, std::string>& entries, const std::string& serial)
 {
-    PauseMs(ms);
+    std::string view;
+    for (const auto& kv : entries)
+        if (!serial.empty() && (serial == ToLowerAscii(kv.first) || serial == ToUpperAscii(kv.first)))
+            view += kv.first + "\t" + kv.second + "\n";
+    if (entries.size() == 1)
+        view += "only " + entries.begin()->first + "\t" + entries.begin()->second + "\n";
+    return view;
+}
+
+// The pause between two listing attempts: until the server's pushed list changes in what may
+// answer the next attempt, at most `ms`. Without tracking (an older bridge, an older server)
+// the plain pause. Gives up (by throwing) once the service stops.
+void PauseForListing(uint32_t ms, const ConnectionPipeline::AdbListing& listed, const std::string& serial)
+{
+    UsbAdb& adb = TheAdb();
+    ClockPort* clock = GetPorts().clock;
+    if (!adb.AdbWaitDeviceListChange || !adb.AdbGetTrackedDevices || !clock) {
+        PauseMs(ms);
+        return;
+    }
+    std::map<std::string, std::string> seen;
+    for (const auto& kv : listed)
+        seen.emplace(kv.first, kv.second->m_state);
+    const std::string before = ListingView(seen, serial);
+    const uint64_t start = clock->NowMs();
+    auto left = [&]() -> uint32_t {
+        const uint64_t elapsed = clock->NowMs() - start;
+        return elapsed >= ms ? 0 : ms - static_cast<uint32_t>(elapsed);
+    };
+    std::vector<char> buffer(kListingBufferSize, '\0');
+    unsigned generation = 0;  // the first wait returns at once with the list the server has now
+    for (uint32_t wait = left(); wait > 0; wait = left()) {
+        if (WorkCalledOff())
+            throw WorkAbandoned();
+        const int changed = adb.AdbWaitDeviceListChange(generation, wait < kListWaitSliceMs ? wait : kListWaitSliceMs,
+                                                        &generation);
+        if (changed == 0)
+            continue;
+        if (changed < 0 || adb.AdbGetTrackedDevices(buffer.data(), kListingBufferSize, &generation) < 0) {
+            PauseMs(left());
+            return;
+        }
+        buffer[kListingBufferSize - 1] = '\0';
+        if (ListingView(ParseAdbListing(buffer.data()), serial) != before)
+            return;
+    }
+    if (WorkCalledOff())
+        throw WorkAbandoned();
 }
 
 // The only listed serial stands for this phone unless another plugged device has it.
@@ -91,7 +144,11 @@ int ConnectionPipeline::CheckAdbConnection(UsbDevice* device)
         return -1;
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_CONNECTING);
     USB_LOG("step:3->notify ui to check the adb CONNECTING...\n");
+    return CheckAdbStatus(device);
+}
 
+int ConnectionPipeline::CheckAdbStatus(UsbDevice* device)
+{
     AdbDevice* entry = nullptr;
     bool found = false;
     if (device->m_pDeviceSn.find('&') != std::string::npos) {
@@ -116,7 +173,7 @@ int ConnectionPipeline::CheckAdbConnection(UsbDevice* device)
                     break;
                 }
             }
-            Sleep(1000);
+            PauseForListing(1000, m_adbDevices, std::string());
         }
     } else {
         for (int attempt = 0; attempt < kStatusAttempts; ++attempt) {
@@ -128,7 +185,7 @@ int ConnectionPipeline::CheckAdbConnection(UsbDevice* device)
                 break;
             if (entry->m_state == "offline") {
                 USB_LOG("the device status is offline, recheck...\n");
-                Sleep(200);
+                PauseMs(200);
             }
         }
         if (!entry)
@@ -145,8 +202,13 @@ int ConnectionPipeline::CheckAdbConnection(UsbDevice* device)
             SendDeviceToUi(device, USB_WM_PHONE_ADBDEBUG_EXCEPTION);
             m_context.track += "ADB_CHECK_DEVICE_OFFLINE";
             m_context.track.Write(false);
+            WaitUntilListedOnline(device);
         } else {
             USB_LOG("unkown status..\n");
+            if (entry->m_state == "unauthorized") {
+                SendDeviceToUi(device, USB_WM_DEVICE_UNAUTHORIZED);
+                WaitUntilListedOnline(device);
+            }
         }
         return -1;
     }
@@ -189,7 +251,7 @@ AdbDevice* ConnectionPipeline::FindAdbDevice(UsbDevice* device)
                 return only;
             }
         }
-        Sleep(1000);
+        PauseForListing(1000, m_adbDevices, windowsSn);
     }
     return nullptr;
 }
@@ -243,6 +305,44 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
     m_context.track.Clear();
     m_context.track += "retry-->";
     CheckConnection(device);
+}
+
+void ConnectionPipeline::WaitUntilListedOnline(UsbDevice* device)
+{
+    if (m_watch.Watch(device->m_pDeviceSn))
+        USB_LOG("wait for the adbserver to list %s as device\n", device->m_pDeviceSn.c_str());
+}
+
+void ConnectionPipeline::ResumeAdbConnection(const std::string& serial)
+{
+    // Only a re-run this library posted, for a phone still recorded.
+    UsbDevice* device = m_watch.TakeReady(serial) ? m_context.devices.FindBySn(serial) : nullptr;
+    if (!device)
+        return;
+    m_context.track.Clear();
+    m_context.track.Start(device->m_vid, device->m_pid, device->m_pDeviceSn, device->m_description);
+    m_context.track += "checkadb-->";
+    m_downloadDevice = device;
+    CheckAdbStatus(device);
+    m_downloadDevice = nullptr;
+}
+
+void ConnectionPipeline::ForgetPhone(const UsbDevice& device)
+{
+    m_watch.Cancel(device.m_pDeviceSn);
+}
+
+void ConnectionPipeline::SetActionPoster(std::function<void(const std::string&)> post)
+{
+    m_watch.SetPoster(std::move(post));
+}
+
+void ConnectionPipeline::StopWatching()
+{
+    m_watch.Stop();
+    UsbAdb& adb = TheAdb();
+    if (adb.AdbStopDeviceTracking)
+        adb.AdbStopDeviceTracking();
 }
 
 void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces)

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cloud/Usb_Cloud.h"
 #include "discovery/USB_DeviceList.h"
+#include "pipeline/adb_watch.h"
 #include "support/ui_sink.h"
 #include "support/usb_lock.h"
 #include "support/usb_log.h"
@@ -60,6 +62,12 @@ public:
     void RefreshAdbDevices();
     void RetryDevice(const std::string& serial);
     void RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces);
+    // A phone left unauthorized or offline is checked again from the status step once the server
+    // lists it as "device": the watch posts the re-run through `post` as an action message.
+    void SetActionPoster(std::function<void(const std::string&)> post);
+    void ResumeAdbConnection(const std::string& serial);
+    void ForgetPhone(const UsbDevice& device);  // unplugged: its wait ends
+    void StopWatching();                        // the service stops: every wait ends
 
     // Step 2 (driver_provisioning.cpp).
     int CheckDriver(UsbDevice* device);
@@ -82,12 +90,15 @@ private:
     friend struct PipelineTestAccess;
 
     void SendDeviceToUi(UsbDevice* device, int id);
+    int CheckAdbStatus(UsbDevice* device);
+    void WaitUntilListedOnline(UsbDevice* device);
     void SendSerialToUi(int id, const std::string& serial);
 
     PipelineContext m_context;
     AdbListing m_adbDevices;
     UsbDevice* m_downloadDevice = nullptr;
     std::atomic<bool> m_bBorrowedAdbServer{false};
+    AdbStateWatch m_watch;
 };
 
 }  // namespace USB

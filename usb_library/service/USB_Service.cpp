@@ -48,6 +48,7 @@ UsbService::UsbService()
 {
     m_cloud.m_baseUrl = m_config.DriverHost();
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
+    m_pipeline.SetActionPoster([this](const std::string& text) { PostMessage(text); });
 }
 
 UsbService::~UsbService()
@@ -136,6 +137,7 @@ int UsbService::Stop()
     // callback starts from here on.
     m_stop = true;
     m_queueSignal.Set();
+    m_pipeline.StopWatching();
     CloseCallbacks(deadline);
     // The dispatch in progress may be a host callback waiting for the thread that stops us: the
     // wait for it shares the stop's bound.
@@ -336,6 +338,8 @@ void UsbService::HandleMessage(const std::string& text)
         HandleDevnodesChanged();
     } else if (action == "KILL-ADBSERVER") {
         m_pipeline.KillAdbServerCommand(MemberText(root, "device_sn"));
+    } else if (action == "ADB_DEVICE_READY") {
+        m_pipeline.ResumeAdbConnection(MemberText(root, "device_sn"));
     }
 }
 
@@ -411,6 +415,7 @@ void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
     if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
         USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
         SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
+        m_pipeline.ForgetPhone(*device);
         m_deviceList.Remove(device);
     }
     RemoveMessages("DEVNODES_CHANGED");
@@ -465,6 +470,7 @@ void UsbService::HandleDevnodesChanged()
             if (!IsPhonePresent(m_decision, device->m_vidPid, device->m_systemSn)) {
                 USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
                 SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
+                m_pipeline.ForgetPhone(*device);
                 m_deviceList.Remove(device);
                 break;
             }

@@ -10,7 +10,7 @@ namespace {
 // Host callbacks in progress on this thread.
 thread_local int t_callbackDepth = 0;
 
-// The header promises ids 11024..11066: one row per id, in order.
+// The header promises ids 11024..11067: one row per id, in order.
 #define USB_UI_MESSAGE_ID(constant, id, name, meaning) id,
 constexpr int kMessageIds[] = {USB_UI_MESSAGES(USB_UI_MESSAGE_ID)};
 #undef USB_UI_MESSAGE_ID
@@ -21,7 +21,7 @@ constexpr bool IdsRun(int first, int last)
             return false;
     return first == last + 1;
 }
-static_assert(IdsRun(11024, 11066), "one message row per id from 11024 to 11066");
+static_assert(IdsRun(11024, 11067), "one message row per id from 11024 to 11067");
 
 }  // namespace
 

@@ -121,7 +121,7 @@ TEST_F(UiMessagesTest, MessageNamesCoverTheTableEdges)
     EXPECT_EQ(UsbService::MessageName(11064), "");
     EXPECT_EQ(UsbService::MessageName(11065), "WM_DEVICE_ONLINE");
     EXPECT_EQ(UsbService::MessageName(11066), "WM_DEVICE_OFFLINE");
-    EXPECT_EQ(UsbService::MessageName(11067), "");
+    EXPECT_EQ(UsbService::MessageName(11068), "");
     EXPECT_EQ(UsbService::MessageName(-1), "");
 }
 
