@@ -103,7 +103,7 @@ TEST_F(CloudApi, ErrorsAndRefusals)
     for (const auto& row : rows) {
         Fake::HttpAnswer answer{row.answer};
         answer.status = row.status;
-        http.Serve("/api/v1/drive/", answer, true);
+        http.Serve("/api/v1/drive/", answer);
         out += std::string("== ") + row.what + "\n" + CallAll();
     }
     http.ClearRecords();

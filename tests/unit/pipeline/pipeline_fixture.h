@@ -55,12 +55,15 @@ protected:
     }
     ~PipelineTest() override
     {
-        // An install thread uses the fakes and may outlast the poll that found the driver.
-        while (InstallThreadsRunning())
-            std::this_thread::yield();
+        WaitForInstalls();  // an install thread uses the fakes and may outlast the poll
         service.SetCallback(nullptr);
     }
 
+    static void WaitForInstalls()
+    {
+        while (InstallThreadsRunning())
+            std::this_thread::yield();
+    }
     // A record as the arrival branch leaves it.
     UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true)
     {
