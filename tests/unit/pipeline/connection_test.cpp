@@ -53,19 +53,6 @@ TEST_F(ConnectionTest, Step3Flows)
     EXPECT_EQ(service.QueuedMessages(), 2u);  // the removals themselves are left to the loop
 }
 
-TEST_F(ConnectionTest, ArrivalChainAndAdbDebugOff)
-{
-    tree.AddPhone(L"18D1", L"4EE7", L"ABC123", L"Pixel");
-    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
-    bridge.listings = {"List of devices attached\nABC123\tdevice\n"};
-    service.Pipeline().CheckConnection(AddPhone("ABC123"));
-    service.Track().Clear();
-    service.Track() += "head&process=";
-    service.Pipeline().CheckConnection(AddPhone("DEF456", false));
-    EXPECT_EQ(service.Pipeline().DownloadDevice(), nullptr);
-    ExpectFlow("step1_arrival_chain_and_adb_debug_off");
-}
-
 TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDeviceWithAFreshTrail)
 {
     tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel", false);  // USB debugging still off
