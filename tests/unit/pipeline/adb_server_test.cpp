@@ -123,18 +123,6 @@ TEST_F(AdbServerTest, OwnerReports)
     ExpectFlow("adb_owner_reports");
 }
 
-TEST_F(AdbServerTest, KillCommandEndsThePortOwnerThenRetriesThePhone)
-{
-    AddPhone("ABC123", false);
-    processes.Add(5, "adb.exe");
-    processes.Add(40, "adb.exe");
-    processes.Listen(40);
-    service.HandleMessage("{\"action\":\"KILL-ADBSERVER\",\"device_sn\":\"ABC123\"}");
-    service.Pipeline().KillAdbServerCommand("ABC123");  // nobody on the port now: only the retry
-    EXPECT_EQ(processes.terminated, std::vector<std::string>{"40:1"});
-    ExpectFlow("adb_kill_command");
-}
-
 }  // namespace
 }  // namespace PipelineTesting
 }  // namespace USB
