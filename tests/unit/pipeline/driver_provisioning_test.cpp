@@ -319,12 +319,14 @@ TEST_F(DriverStage, HostService)
 }
 
 // Windows' own install: none pending, waited out after count + 1 passes, ended (the host then
-// hears of no download), the driver found, or the phone gone meanwhile.
+// hears of no download), the driver found, or the phone gone meanwhile; within step 2 and on
+// arrival.
 TEST_F(DriverStage, PendingWaits)
 {
     const struct {
         const char* name;
-        int pendingWaits, appearAt, passes;
+        int pendingWaits, appearAt;
+        int passes;  // 0: the whole of step 2; -1: the arrival's own wait
         bool stop;
         int result;
     } rows[] = {
@@ -333,7 +335,11 @@ TEST_F(DriverStage, PendingWaits)
         {"pending_ended", 2, 0, 20, false, kPendingOver},
         {"pending_driver_found", 1000, 2, 20, false, kPendingOver},
         {"pending_phone_left", 1000, 0, 20, true, kPendingPhoneLeft},
+        {"pending_in_step2", 1, 0, 0, false, kStepEnded},                // no "installing" after Windows' own install
+        {"driver_present_at_third_check", 0, 3, 0, false, kStepPassed},  // no cloud
+        {"pending_on_arrival", 1000, 0, -1, false, 0},                   // given up after five passes
     };
+    ServeQuery(R"(1,"data":{"errorCode":1}})");
     for (const auto& row : rows) {
         Fake::ClearTranscript(platform);
         tree.Clear();
@@ -342,26 +348,13 @@ TEST_F(DriverStage, PendingWaits)
         tree.appearAt = row.appearAt;
         device.m_stop = row.stop;
         device.m_isDriverOk = false;
-        EXPECT_EQ(service.Pipeline().WaitForPendingDriverInstall(&device, row.passes), row.result) << row.name;
+        const int result = row.passes > 0    ? service.Pipeline().WaitForPendingDriverInstall(&device, row.passes)
+                           : row.passes == 0 ? service.Pipeline().CheckDriver(&device)
+                                             : (WaitForWindowsDriverInstall("VID_18D1&PID_4EE7"), 0);
+        EXPECT_EQ(result, row.result) << row.name;
         EXPECT_FALSE(device.m_stop);
         ExpectFlow(row.name);
     }
-    Fake::ClearTranscript(platform);
-    tree.pendingInstallWaits = 1;  // in step 2: no "installing" message after Windows' own install
-    ServeQuery(R"(1,"data":{"errorCode":1}})");
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepEnded);
-    ExpectFlow("pending_in_step2");
-    Fake::ClearTranscript(platform);
-    tree.Clear();
-    tree.listings = 0;
-    tree.appearAt = 3;  // present at the third check: no cloud
-    EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepPassed);
-    ExpectFlow("driver_present_at_third_check");
-    Fake::ClearTranscript(platform);
-    tree.Clear();
-    tree.pendingInstallWaits = 1000;  // the arrival's own wait gives up after five passes
-    WaitForWindowsDriverInstall("VID_18D1&PID_4EE7");
-    ExpectFlow("pending_on_arrival");
 }
 
 }  // namespace
