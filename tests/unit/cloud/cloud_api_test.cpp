@@ -15,8 +15,6 @@ protected:
     {
         platform.ports.http = &http;
         cloud.m_baseUrl = "http://cloud.test:18089";
-        device.m_vid = "18D1";
-        device.m_pid = "4EE2";
     }
     // The four calls in turn, each with its result and the device fields the driver query fills.
     std::string CallAll(const std::string& vid = "18D1", const std::string& pid = "4EE2")
@@ -50,7 +48,6 @@ protected:
     Fake::Platform platform;
     Fake::Http http;
     UsbCloud cloud;
-    UsbDevice device;
 };
 
 // What each call asks (token digests vid, pid and the key; reports carry none; OS names keep their

@@ -42,9 +42,11 @@ TEST_F(ConnectionTest, Step3Flows)
         UsbDevice* phone = AddPhone(flow.serial);
         bridge.listings = flow.listings;
         bridge.listingCalls = 0;
-        bridge.beforeListing = [&](int call) {
+        bridge.beforeListing = [&](int call) {  // Windows reports the device gone, as its listener would
+            const std::string gone = std::string("{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#") +
+                                     (flow.gone ? flow.gone : "") + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
             if (call == 2 && flow.gone)
-                DeviceGone(flow.gone);
+                UsbService::MessageSink(gone.c_str(), 0, &service);
         };
         EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), kStepEnded);
         EXPECT_FALSE(phone->m_stop);

@@ -83,13 +83,6 @@ protected:
         UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
         phone.m_stop = true;
     }
-    // Windows reports a device gone, as its listener would.
-    void DeviceGone(const std::string& vidPidSerial)
-    {
-        const std::string text = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#" + vidPidSerial +
-                                 "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
-        UsbService::MessageSink(text.c_str(), 0, &service);
-    }
     void ExpectFlow(const std::string& name, const std::string& extra = "", bool pauses = true)
     {
         Fake::ExpectTranscript(name, Fake::Transcript(platform, extra, pauses));
