@@ -95,14 +95,10 @@ TEST_F(CloudApi, ErrorsAndRefusals)
     }
     http.ClearRecords();
     out += "== ids\n";
-    for (const auto& ids : std::vector<std::pair<std::string, std::string>>{{"18D", "4EE2"},
-                                                                            {"18D1", "4EE2X"},
-                                                                            {"18G1", "4EE2"},
-                                                                            {"", "4EE2"},
-                                                                            {"18D1", "4EE2&os=x"},
-                                                                            {"18D1", "4E\nE"},
-                                                                            {"../x", "4EE2"}})
-        out += CallAll(ids.first, ids.second);
+    const char* const refused[][2] = {{"18D", "4EE2"},       {"18D1", "4EE2X"}, {"18G1", "4EE2"}, {"", "4EE2"},
+                                      {"18D1", "4EE2&os=x"}, {"18D1", "4E\nE"}, {"../x", "4EE2"}};
+    for (const auto& ids : refused)
+        out += CallAll(ids[0], ids[1]);
     out += Requests();
     out += "== lower case hex\n" + CallAll("18d1", "4ee2");
     http.refuse = true;
