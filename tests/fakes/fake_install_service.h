@@ -18,12 +18,13 @@ namespace USB {
 namespace Fake {
 
 class InstallService : public InstallServicePort {
+    using Lock = std::lock_guard<std::recursive_mutex>;
+
 public:
     struct Run {
-        std::string program;
-        std::string parameters;
-        uint32_t timeoutMs = 0;
-        bool elevated = false;
+        std::string program, parameters;
+        uint32_t timeoutMs;
+        bool elevated;
     };
 
     bool serviceRunning = false;            // the request event exists
@@ -37,57 +38,47 @@ public:
     std::vector<uint32_t> replyWaits;    // time-outs of the reply waits
     std::vector<Run> runs;
     // Service events, mappings and views still open (the reply event lives for the process).
-    int OpenHandles()
-    {
-        return Locked([&] { return static_cast<int>(m_open.size()); });
-    }
+    int OpenHandles() { return Lock(m_mutex), static_cast<int>(m_open.size()); }
 
     Handle CreateReplyEvent(const std::wstring&) override { return Make(); }
     Handle OpenServiceEvent(const std::wstring& name) override
     {
-        if (!serviceRunning || name != L"QuemboDriverInstallSrvWnd123")
-            return nullptr;
-        return Locked([&] { return *m_serviceEvents.insert(*m_open.insert(Make()).first).first; });
+        Lock g(m_mutex);
+        return serviceRunning && name == L"QuemboDriverInstallSrvWnd123" ? Opened(m_service = Make()) : nullptr;
     }
-    // Signalling the service event wakes the service: it reads the request, answers on the
-    // page and signals the reply event. Any other handle stands for the reply event, which is
-    // made once per process, possibly by an earlier fake.
+    // Signalling the service event wakes the service: it reads the request, answers on the page
+    // and signals the reply event. Any other handle is the reply event, made once per process.
     void SetEvent(Handle event) override
     {
-        Locked([&] {
-            if (!m_serviceEvents.count(event))
-                return m_replySignalled = true;
+        Lock g(m_mutex);
+        if (event == m_service) {
             requests.emplace_back(m_page.begin(), std::find(m_page.begin(), m_page.end(), 0));
             std::fill(m_page.begin(), m_page.end(), 0);
             std::copy(answer.begin(), answer.begin() + std::min(answer.size(), m_page.size() - 1), m_page.begin());
-            return m_replySignalled = serviceReplies;
-        });
+        }
+        m_replied = event != m_service || serviceReplies;
     }
     void ResetEvent(Handle event) override
     {
-        Locked([&] { return m_serviceEvents.count(event) || (m_replySignalled = false); });
+        Lock g(m_mutex);
+        m_replied &= event == m_service;
     }
     bool WaitEvent(Handle, uint32_t timeoutMs) override
     {
-        return Locked([&] { return replyWaits.push_back(timeoutMs), std::exchange(m_replySignalled, false); });
+        Lock g(m_mutex);
+        return replyWaits.push_back(timeoutMs), std::exchange(m_replied, false);
     }
     Handle CreateMapping(const std::wstring& name, uint32_t size) override
     {
-        if (name != L"__Ostrel__mobile__manager__mapfile" || size != 4096)
-            return nullptr;
-        return Locked([&] { return *m_open.insert(Make()).first; });
+        Lock g(m_mutex);
+        return name == L"__Ostrel__mobile__manager__mapfile" && size == 4096 ? Opened(Make()) : nullptr;
     }
-    void* MapView(Handle, uint32_t) override
-    {
-        return Locked([&] { return *m_open.insert(m_page.data()).first; });
-    }
-    void UnmapView(void* view) override
-    {
-        Locked([&] { return m_open.erase(view); });
-    }
+    void* MapView(Handle, uint32_t) override { return Lock(m_mutex), Opened(m_page.data()); }
+    void UnmapView(void* view) override { CloseHandle(view); }
     void CloseHandle(Handle h) override
     {
-        Locked([&] { return m_open.erase(h) + m_serviceEvents.erase(h); });
+        Lock g(m_mutex);
+        m_open.erase(h);
     }
     std::wstring Utf8ToWide(const std::string& text) override { return NarrowToWide(text); }  // ASCII here
     RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
@@ -100,33 +91,29 @@ public:
     }
 
 private:
-    template <typename Fn>
-    auto Locked(Fn fn) -> decltype(fn())
-    {
-        std::lock_guard<std::recursive_mutex> g(m_mutex);
-        return fn();
-    }
     // Numbered for the process: no handle of this fake is one an earlier fake gave out.
     static Handle Make()
     {
         static uintptr_t next = 0x2000;
         return reinterpret_cast<Handle>(next++);
     }
+    void* Opened(void* h) { return *m_open.insert(h).first; }
     RunOutcome Launch(const Run& run, uint32_t error)
     {
-        Locked([&] { return runs.push_back(run), 0; });
-        RunOutcome outcome;
-        outcome.error = error;
+        {
+            Lock g(m_mutex);
+            runs.push_back(run);
+        }
         if (!error && onRun)
             onRun(run);
-        outcome.result = error ? RunResult::NotStarted : RunResult::Ended;
-        return outcome;
+        return {error ? RunResult::NotStarted : RunResult::Ended, error};
     }
 
     std::recursive_mutex m_mutex;
-    std::set<Handle> m_serviceEvents, m_open;
+    std::set<void*> m_open;
+    Handle m_service = nullptr;
     std::vector<uint16_t> m_page = std::vector<uint16_t>(2048, 0);
-    bool m_replySignalled = false;
+    bool m_replied = false;
 };
 
 }  // namespace Fake

@@ -84,18 +84,6 @@ AdbBridge::~AdbBridge()
     g_bridge = nullptr;
 }
 
-bool Processes::Terminate(Handle process, uint32_t exitCode)
-{
-    const uint32_t pid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(process) - 1);
-    for (auto it = procs.begin(); it != procs.end(); ++it)
-        if (it->pid == pid) {
-            procs.erase(it);
-            terminated.push_back(std::to_string(pid) + ":" + std::to_string(exitCode));
-            return true;
-        }
-    return false;
-}
-
 RelayRecorder::RelayRecorder()
 {
     LogRelay relay;

@@ -2,6 +2,7 @@
 // its TCP owner table, the log relay, and flows compared against transcripts kept as data files.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
@@ -36,6 +37,11 @@ private:
 // Processes by id and name; a terminated one leaves the table and its TCP rows.
 class Processes : public ProcessPort {
 public:
+    struct Proc {
+        uint32_t pid;
+        std::string name;
+        bool inspectable;
+    };
     void Add(uint32_t pid, const std::string& name, bool inspectable = true)
     {
         procs.push_back({pid, name, inspectable});
@@ -49,17 +55,14 @@ public:
     std::vector<uint32_t> ListProcessIds(size_t limit) override
     {
         std::vector<uint32_t> ids;
-        for (const Proc& p : procs)
-            if (ids.size() < limit)
-                ids.push_back(p.pid);
+        for (size_t i = 0; i < procs.size() && i < limit; ++i)
+            ids.push_back(procs[i].pid);
         return ids;
     }
     bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) override
     {
-        const Proc* p = Find(pid);
-        if (!p || !p->inspectable)
-            return false;
-        return baseName = p->name, path = "C:\\Programs\\" + p->name, true;
+        auto p = Find(pid);
+        return p != procs.end() && p->inspectable && (baseName = p->name, path = "C:\\Programs\\" + p->name, true);
     }
     std::vector<ProcessEntry> SnapshotProcesses() override
     {
@@ -71,25 +74,26 @@ public:
     PrivilegeOutcome EnableDebugPrivilege() override { return {}; }
     Handle OpenProcessAllAccess(uint32_t pid) override
     {
-        return Find(pid) ? reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1) : nullptr;
+        return Find(pid) != procs.end() ? reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1) : nullptr;
     }
     void QueryExitCode(Handle, uint32_t& exitCode, uint32_t& lastError) override { exitCode = 259, lastError = 0; }
-    bool Terminate(Handle process, uint32_t exitCode) override;
+    bool Terminate(Handle process, uint32_t exitCode) override
+    {
+        const uint32_t pid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(process) - 1);
+        auto p = Find(pid);
+        if (p == procs.end())
+            return false;
+        procs.erase(p);
+        terminated.push_back(std::to_string(pid) + ":" + std::to_string(exitCode));
+        return true;
+    }
     void Close(Handle) override {}
     bool ShellOpenHidden(const std::string& file) override { return shellOpened.push_back(file), true; }
     ConnectResult ConnectTest(const std::string&, uint16_t, uint32_t) override { return connect; }
 
-    struct Proc {
-        uint32_t pid;
-        std::string name;
-        bool inspectable;
-    };
-    const Proc* Find(uint32_t pid) const
+    std::vector<Proc>::iterator Find(uint32_t pid)
     {
-        for (const Proc& p : procs)
-            if (p.pid == pid)
-                return &p;
-        return nullptr;
+        return std::find_if(procs.begin(), procs.end(), [pid](const Proc& p) { return p.pid == pid; });
     }
     std::vector<Proc> procs;
     std::vector<TcpOwnerRow> rows;

@@ -15,8 +15,6 @@ protected:
     {
         platform.ports.http = &http;
         cloud.m_baseUrl = "http://cloud.test:18089";
-        device.m_vid = "18D1";
-        device.m_pid = "4EE2";
     }
     // The four calls in turn, each with its result and the device fields the driver query fills.
     std::string CallAll(const std::string& vid = "18D1", const std::string& pid = "4EE2")
@@ -50,7 +48,6 @@ protected:
     Fake::Platform platform;
     Fake::Http http;
     UsbCloud cloud;
-    UsbDevice device;
 };
 
 // What each call asks (token digests vid, pid and the key; reports carry none; OS names keep their
@@ -78,44 +75,30 @@ TEST_F(CloudApi, RequestsAndAnswers)
 // whitelist: each call's result, its log lines and the requests that went out.
 TEST_F(CloudApi, ErrorsAndRefusals)
 {
-    const std::string data = R"(,"generalDriveURL":"g","generalDriveMD5":"gm","vidDriveURL":"v","vidDriveMD5":"vm"})";
-    const struct {
-        const char* what;
-        std::string answer;
-        const char* status;
-    } rows[] = {
-        {"20201", R"({"result":1,"data":{"errorCode":20201)" + data + "}", "HTTP/1.1 200 OK"},
-        {"20202", R"({"result":1,"data":{"errorCode":20202)" + data + "}", "HTTP/1.1 200 OK"},
-        {"20203", R"({"result":1,"data":{"errorCode":20203}})", "HTTP/1.1 200 OK"},
-        {"20204", R"({"result":1,"data":{"errorCode":20204}})", "HTTP/1.1 200 OK"},
-        {"20205", R"({"result":1,"data":{"errorCode":20205}})", "HTTP/1.1 200 OK"},
-        {"20206", R"({"result":1,"data":{"errorCode":20206}})", "HTTP/1.1 200 OK"},
-        {"20207", R"({"result":1,"data":{"errorCode":20207}})", "HTTP/1.1 200 OK"},
-        {"code as text", R"({"result":1,"data":{"errorCode":"20201"}})", "HTTP/1.1 200 OK"},
-        {"result as text", R"({"result":"0","data":null})", "HTTP/1.1 200 OK"},
-        {"third member", R"({"result":0,"data":{"deviceurl":"http://x/d.zip"},"extra":1})", "HTTP/1.1 200 OK"},
-        {"cut", R"({"result":0,"data":)", "HTTP/1.1 200 OK"},
-        {"data no object", R"({"result":0,"data":[1]})", "HTTP/1.1 200 OK"},
-        {"status 503", R"({"result":0,"data":{"deviceurl":"http://x/d.zip","isadbopen":"yes"}})",
-         "HTTP/1.1 503 Service Unavailable"},
-    };
+    const std::string urls = R"(,"generalDriveURL":"g","generalDriveMD5":"gm","vidDriveURL":"v","vidDriveMD5":"vm")";
+    std::vector<std::pair<std::string, std::string>> rows;  // what, answer
+    for (int code = 20201; code <= 20207; ++code)
+        rows.push_back({std::to_string(code), R"({"result":1,"data":{"errorCode":)" + std::to_string(code) +
+                                                  (code < 20203 ? urls : "") + "}}"});
+    rows.insert(rows.end(),
+                {{"code as text", R"({"result":1,"data":{"errorCode":"20201"}})"},
+                 {"result as text", R"({"result":"0","data":null})"},
+                 {"third member", R"({"result":0,"data":{"deviceurl":"http://x/d.zip"},"extra":1})"},
+                 {"cut", R"({"result":0,"data":)"},
+                 {"data no object", R"({"result":0,"data":[1]})"},
+                 {"status 503", R"({"result":0,"data":{"deviceurl":"http://x/d.zip","isadbopen":"yes"}})"}});
     std::string out;
     for (const auto& row : rows) {
-        Fake::HttpAnswer answer{row.answer};
-        answer.status = row.status;
-        http.Serve("/api/v1/drive/", answer, true);
-        out += std::string("== ") + row.what + "\n" + CallAll();
+        http.Serve("/api/v1/drive/",
+                   {row.second, row.first == "status 503" ? "HTTP/1.1 503 Service Unavailable" : "HTTP/1.1 200 OK"});
+        out += "== " + row.first + "\n" + CallAll();
     }
     http.ClearRecords();
     out += "== ids\n";
-    for (const auto& ids : std::vector<std::pair<std::string, std::string>>{{"18D", "4EE2"},
-                                                                            {"18D1", "4EE2X"},
-                                                                            {"18G1", "4EE2"},
-                                                                            {"", "4EE2"},
-                                                                            {"18D1", "4EE2&os=x"},
-                                                                            {"18D1", "4E\nE"},
-                                                                            {"../x", "4EE2"}})
-        out += CallAll(ids.first, ids.second);
+    const char* const refused[][2] = {{"18D", "4EE2"},       {"18D1", "4EE2X"}, {"18G1", "4EE2"}, {"", "4EE2"},
+                                      {"18D1", "4EE2&os=x"}, {"18D1", "4E\nE"}, {"../x", "4EE2"}};
+    for (const auto& ids : refused)
+        out += CallAll(ids[0], ids[1]);
     out += Requests();
     out += "== lower case hex\n" + CallAll("18d1", "4ee2");
     http.refuse = true;

@@ -55,12 +55,15 @@ protected:
     }
     ~PipelineTest() override
     {
-        // An install thread uses the fakes and may outlast the poll that found the driver.
-        while (InstallThreadsRunning())
-            std::this_thread::yield();
+        WaitForInstalls();  // an install thread uses the fakes and may outlast the poll
         service.SetCallback(nullptr);
     }
 
+    static void WaitForInstalls()
+    {
+        while (InstallThreadsRunning())
+            std::this_thread::yield();
+    }
     // A record as the arrival branch leaves it.
     UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true)
     {
@@ -79,13 +82,6 @@ protected:
     {
         UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
         phone.m_stop = true;
-    }
-    // Windows reports a device gone, as its listener would.
-    void DeviceGone(const std::string& vidPidSerial)
-    {
-        const std::string text = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#" + vidPidSerial +
-                                 "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
-        UsbService::MessageSink(text.c_str(), 0, &service);
     }
     void ExpectFlow(const std::string& name, const std::string& extra = "", bool pauses = true)
     {
