@@ -41,11 +41,8 @@ void LogOpenFailure(uint32_t error)
 std::vector<UsbNode> ListUsbNodes()
 {
     std::vector<UsbNode> nodes;
-    DeviceTreePort* tree = GetPorts().deviceTree;
-    if (!tree)
-        return nodes;
     uint32_t error = 0;
-    if (!tree->ListUsbDevices(nodes, error)) {
+    if (!GetPorts().deviceTree->ListUsbDevices(nodes, error)) {
         LogOpenFailure(error);
         nodes.clear();
     }
@@ -217,12 +214,9 @@ bool HasNoChild(const std::wstring& target)
 
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
 {
-    DeviceTreePort* tree = GetPorts().deviceTree;
-    if (!tree)
-        return false;
     std::vector<std::wstring> instanceIds;
     uint32_t error = 0;
-    if (!tree->ListAdbDriverInterfaces(instanceIds, error)) {
+    if (!GetPorts().deviceTree->ListAdbDriverInterfaces(instanceIds, error)) {
         LogOpenFailure(error);
         return false;
     }
@@ -260,8 +254,7 @@ bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
 
 bool NoPendingInstall(uint32_t timeoutMs)
 {
-    DeviceTreePort* tree = GetPorts().deviceTree;
-    return !tree || tree->WaitNoPendingInstallEvents(timeoutMs);
+    return GetPorts().deviceTree->WaitNoPendingInstallEvents(timeoutMs);
 }
 
 void WaitForWindowsDriverInstall(const std::string& key, const std::string& serial)

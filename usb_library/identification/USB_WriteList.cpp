@@ -109,11 +109,8 @@ void WhiteList::EnsureLoaded()
 
 int WhiteList::LoadWhiteListFromRegistry()
 {
-    RegistryPort* registry = GetPorts().registry;
-    if (!registry)
-        return 0;
     std::string value;
-    const int read = registry->ReadWhiteListValue(value);
+    const int read = GetPorts().registry->ReadWhiteListValue(value);
     if (read == -2)
         return 0;
     if (read != 0) {

@@ -75,8 +75,7 @@ void UsbService::Start()
             relay.dllInit(0);
     }
     SetLogRelay(relay);
-    if (ports.system)
-        ports.system->SocketsStartup();
+    ports.system->SocketsStartup();
     m_pipeline.StartAdbServer();
 
     // Read by the loop's cloud queries; a loop an earlier stop left behind may still read it.
@@ -97,7 +96,7 @@ void UsbService::Start()
         ended->Set();
     });
 
-    if (!g_listener && ports.createListener)
+    if (!g_listener)
         g_listener = ports.createListener();
     m_listener = g_listener;
     if (m_listener) {
@@ -149,8 +148,7 @@ int UsbService::Stop()
         USB_LOG("the usb service thread has exited\n");
     }
     m_loopEnded.reset();
-    if (GetPorts().system)
-        GetPorts().system->SocketsCleanup();
+    GetPorts().system->SocketsCleanup();
     ExitLogRelay(MsUntil(deadline));
     USB_LOG("the usb service thread has exited\n");
     if (locked)

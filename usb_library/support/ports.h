@@ -60,19 +60,34 @@ class ProcessPort;
 class InstallServicePort;
 class ListenerPort;
 
+// Inert ports: every question answered "nothing" or "failed", waits return at once, nothing
+// crashes. A bundle starts with them, so a port is never null; the product plugs in its
+// adapters, tests their fakes.
+SystemPort& InertSystem();
+ClockPort& InertClock();
+LibraryPort& InertLibrary();
+DeviceTreePort& InertDeviceTree();
+RegistryPort& InertRegistry();
+HttpPort& InertHttp();
+ProcessPort& InertProcess();
+InstallServicePort& InertInstallService();
+// Makes no listener (null): no device-change notices.
+ListenerPort* CreateNoListener();
+
 struct Ports {
-    SystemPort* system = nullptr;
-    ClockPort* clock = nullptr;
-    LibraryPort* library = nullptr;
-    DeviceTreePort* deviceTree = nullptr;
-    RegistryPort* registry = nullptr;
-    HttpPort* http = nullptr;
-    ProcessPort* process = nullptr;
-    InstallServicePort* installService = nullptr;
-    ListenerPort* (*createListener)() = nullptr;  // null: no device-change listener
+    SystemPort* system = &InertSystem();
+    ClockPort* clock = &InertClock();
+    LibraryPort* library = &InertLibrary();
+    DeviceTreePort* deviceTree = &InertDeviceTree();
+    RegistryPort* registry = &InertRegistry();
+    HttpPort* http = &InertHttp();
+    ProcessPort* process = &InertProcess();
+    InstallServicePort* installService = &InertInstallService();
+    ListenerPort* (*createListener)() = &CreateNoListener;  // the service owns what it makes
 };
 
-// The process-wide bundle, made on first use from MakeDefaultPorts().
+// The process-wide bundle, made on first use from MakeDefaultPorts(). Its ports are never
+// null: to take one away, assign its inert one.
 Ports& GetPorts();
 
 // Libraries loaded by full path only, never through a search that includes the current folder:

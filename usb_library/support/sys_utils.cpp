@@ -46,7 +46,7 @@ char* WideToMultiByte(const wchar_t* text)
 
 std::string GetExeDirectory()
 {
-    std::string path = GetPorts().system ? GetPorts().system->ExecutablePath() : std::string();
+    std::string path = GetPorts().system->ExecutablePath();
     const size_t cut = path.find_last_of(kPathSep);
     if (cut == std::string::npos)
         return std::string(1, kPathSep);
@@ -88,12 +88,12 @@ std::string OsNameFromFacts(const OsVersionFacts& f)
 
 std::string GetOsName()
 {
-    return GetPorts().system ? OsNameFromFacts(GetPorts().system->OsVersion()) : std::string();
+    return OsNameFromFacts(GetPorts().system->OsVersion());
 }
 
 std::string GetPlatformName()
 {
-    return GetPorts().system && GetPorts().system->Wow64State() == 1 ? "x64" : "x86";
+    return GetPorts().system->Wow64State() == 1 ? "x64" : "x86";
 }
 
 namespace {
@@ -158,7 +158,7 @@ std::string FormatTrackTime()
 
 std::wstring GetWindowsErrorText(uint32_t code)
 {
-    return GetPorts().system ? GetPorts().system->ErrorText(code) : std::wstring();
+    return GetPorts().system->ErrorText(code);
 }
 
 std::string ToUpperAscii(std::string text)

@@ -74,8 +74,7 @@ bool WorkCalledOff()
 void PauseMs(uint32_t ms)
 {
     ThrowIfCalledOff();
-    if (ClockPort* clock = GetPorts().clock)
-        clock->SleepMs(ms);
+    GetPorts().clock->SleepMs(ms);
     ThrowIfCalledOff();
 }
 

@@ -77,7 +77,7 @@ bool RotateIfLarge(const std::string& path)
 
 std::string GetDataDirectory()
 {
-    std::string dir = GetPorts().system ? GetPorts().system->AppDataFolder() : std::string();
+    std::string dir = GetPorts().system->AppDataFolder();
     dir += kPathSep;
     dir += "Ostrel";
     EnsureDirectory(dir);
