@@ -28,19 +28,7 @@ public:
         WriteFile(platform.DataDirectory() + "cloudwhitelist.json", json);
     }
 
-    // How many log lines end with this text (texts carry their own "\n").
-    size_t LogCount(const std::string& text) const
-    {
-        // The log is written in text mode: CR LF on Windows.
-        std::string log;
-        for (char c : platform.LogText())
-            if (c != '\r')
-                log.push_back(c);
-        size_t n = 0;
-        for (size_t pos = log.find(text); pos != std::string::npos; pos = log.find(text, pos + 1))
-            ++n;
-        return n;
-    }
+    size_t LogCount(const std::string& text) const { return platform.LogCount(text); }
 
     Platform platform;
     DeviceTree tree;

@@ -140,19 +140,6 @@ std::string Platform::DataDirectory() const
     return system.appData + kPathSep + "Ostrel" + kPathSep + "usb" + kPathSep;
 }
 
-std::string Platform::TextOf(const std::string& bytes)
-{
-#ifndef _WIN32
-    return bytes;  // no text-mode translation here
-#endif
-    std::string text;
-    text.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i)
-        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
-            text.push_back(bytes[i]);
-    return text;
-}
-
 std::string Platform::ReadDataFile(const std::string& name) const
 {
     return ReadFile(DataDirectory() + name);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/transcript.h"
 #include "support/ports.h"
 
 namespace USB {
@@ -77,10 +78,12 @@ public:
     // Where the library's data directory lives for this test.
     std::string DataDirectory() const;
     std::string ReadDataFile(const std::string& name) const;
-    // The log and track files as text: Windows text mode stores "\n" as CR LF.
-    std::string LogText() const { return TextOf(ReadDataFile("usb_log.txt")); }
-    std::string TrackText() const { return TextOf(ReadDataFile("usb_track.txt")); }
-    static std::string TextOf(const std::string& bytes);
+    // The log and track files with "\n" line ends; the log's messages without their prefix.
+    std::string LogText() const { return UnixLines(ReadDataFile("usb_log.txt")); }
+    std::string TrackText() const { return UnixLines(ReadDataFile("usb_track.txt")); }
+    std::string Log() const { return LogMessages(LogText()); }
+    // How many times the log holds this text (texts carry their own "\n").
+    size_t LogCount(const std::string& text) const { return CountOf(LogText(), text); }
 
     System system;
     Clock clock;

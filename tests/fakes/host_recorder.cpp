@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "service/USB_Service.h"
+
 namespace USB {
 namespace Fake {
 
@@ -34,20 +36,20 @@ std::vector<HostMessage> HostRecorder::WithId(int id) const
     return out;
 }
 
+std::string HostRecorder::Transcript() const
+{
+    std::string out;
+    for (const HostMessage& m : Messages()) {
+        const std::string name = UsbService::MessageName(m.id);
+        out += (name.empty() ? std::to_string(m.id) : name) + " " + m.json + "\n";
+    }
+    return out;
+}
+
 void HostRecorder::Clear()
 {
     std::lock_guard<std::mutex> g(g_mutex);
     g_messages.clear();
-}
-
-std::string UnixLines(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    return out;
 }
 
 }  // namespace Fake

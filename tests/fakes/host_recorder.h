@@ -1,10 +1,11 @@
-// Stands in for the host's callback: records every (id, payload) the library sends.
+// The one host-callback recorder: records every (id, payload) the library sends.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "fakes/transcript.h"
 #include "usbhelper.h"
 
 namespace USB {
@@ -28,11 +29,10 @@ public:
 
     std::vector<HostMessage> Messages() const;
     std::vector<HostMessage> WithId(int id) const;
+    // One line per message: its name (the id when it has none) and its payload.
+    std::string Transcript() const;
     void Clear();
 };
-
-// A log or data file as text with "\n" line ends (Windows builds write "\r\n").
-std::string UnixLines(const std::string& text);
 
 }  // namespace Fake
 }  // namespace USB

@@ -1,0 +1,35 @@
+// The one record builder: a device record as the arrival flow leaves it in the list.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "discovery/USB_DeviceList.h"
+
+namespace USB {
+namespace Fake {
+
+inline std::unique_ptr<UsbDevice> MakeRecord(const std::string& serial, const std::string& vid = "18D1",
+                                             const std::string& pid = "4EE2", const std::string& description = "Pixel")
+{
+    std::unique_ptr<UsbDevice> record(new UsbDevice());
+    record->m_pDeviceSn = serial;
+    record->m_vid = vid;
+    record->m_pid = pid;
+    record->m_vidPid = "VID_" + vid + "&PID_" + pid;
+    record->m_description = description;
+    return record;
+}
+
+// Adds the record to the list (which owns it); null when the serial is there already.
+inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, const std::string& vid = "18D1",
+                            const std::string& pid = "4EE2", const std::string& description = "Pixel")
+{
+    std::unique_ptr<UsbDevice> record = MakeRecord(serial, vid, pid, description);
+    if (list.Add(record.get()) != 0)
+        return nullptr;
+    return record.release();
+}
+
+}  // namespace Fake
+}  // namespace USB
