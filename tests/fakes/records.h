@@ -26,9 +26,8 @@ inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, cons
                             const std::string& pid = "4EE2", const std::string& description = "Pixel")
 {
     std::unique_ptr<UsbDevice> record = MakeRecord(serial, vid, pid, description);
-    if (list.Add(record.get()) != 0)
-        return nullptr;
-    return record.release();
+    UsbDevice* added = record.get();
+    return list.Add(std::move(record)) == kRecordAdded ? added : nullptr;
 }
 
 }  // namespace Fake

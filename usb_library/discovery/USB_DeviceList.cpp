@@ -8,30 +8,25 @@
 
 namespace USB {
 
-UsbDeviceList::~UsbDeviceList()
-{
-    for (auto& kv : m_devices)
-        delete kv.second;
-}
-
-int UsbDeviceList::Add(UsbDevice* device)
+int UsbDeviceList::Add(std::unique_ptr<UsbDevice> device)
 {
     UsbMutex guard(m_lock);
     if (!device || m_devices.count(device->m_pDeviceSn))
-        return -1;
-    m_devices.emplace(device->m_pDeviceSn, device);
+        return kRecordNotAdded;
     device->m_systemSn = device->m_pDeviceSn;
-    return 0;
+    const std::string serial = device->m_pDeviceSn;
+    m_devices.emplace(serial, std::move(device));
+    return kRecordAdded;
 }
 
 UsbDevice* UsbDeviceList::FindUnlocked(const std::string& serial)
 {
     auto it = m_devices.find(ToUpperAscii(serial));
     if (it != m_devices.end())
-        return it->second;
+        return it->second.get();
     it = m_devices.find(ToLowerAscii(serial));
     if (it != m_devices.end())
-        return it->second;
+        return it->second.get();
     return nullptr;
 }
 
@@ -47,7 +42,7 @@ UsbDevice* UsbDeviceList::FindBySn(const std::string& serial)
             USB_LOG("m_pDeviceSn is %s\n", kv.second->m_pDeviceSn.c_str());
             USB_LOG("_id is %s\n", serial.c_str());
             if (kv.second->m_pDeviceSn == serial)
-                return kv.second;
+                return kv.second.get();
         }
     }
     return nullptr;
@@ -58,7 +53,7 @@ UsbDevice* UsbDeviceList::FindByVidPid(const std::string& vidPid)
     UsbMutex guard(m_lock);
     for (auto& kv : m_devices)
         if (kv.second->m_vidPid == vidPid)
-            return kv.second;
+            return kv.second.get();
     return nullptr;
 }
 
@@ -67,7 +62,7 @@ UsbDevice* UsbDeviceList::FindByDeviceUnlocked(const std::string& vidPid, const 
     const std::string wanted = ToUpperAscii(serial);
     for (auto& kv : m_devices)
         if (kv.second->m_vidPid == vidPid && ToUpperAscii(kv.second->m_systemSn) == wanted)
-            return kv.second;
+            return kv.second.get();
     return nullptr;
 }
 
@@ -88,8 +83,7 @@ void UsbDeviceList::Remove(UsbDevice* device)
 {
     UsbMutex guard(m_lock);
     for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
-        if (it->second == device) {
-            delete it->second;
+        if (it->second.get() == device) {
             m_devices.erase(it);
             return;
         }
@@ -105,7 +99,10 @@ size_t UsbDeviceList::Size()
 std::map<std::string, UsbDevice*> UsbDeviceList::Snapshot()
 {
     UsbMutex guard(m_lock);
-    return m_devices;
+    std::map<std::string, UsbDevice*> copy;
+    for (const auto& kv : m_devices)
+        copy.emplace(kv.first, kv.second.get());
+    return copy;
 }
 
 namespace {
@@ -154,15 +151,11 @@ void CopyFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
 
 int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
 {
-    UsbDevice* device = new UsbDevice();
+    std::unique_ptr<UsbDevice> device(new UsbDevice());
     CopyFromInterface(*device, info);
     device->m_fromList = true;
     device->m_isAdbOpen = true;
-    if (list.Add(device) != 0) {
-        delete device;
-        return -1;
-    }
-    return 0;
+    return list.Add(std::move(device));
 }
 
 void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
@@ -175,7 +168,7 @@ int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std
                      const std::string& pid)
 {
     USB_LOG("this device is a phone by quering the whitelist\n");
-    UsbDevice* device = new UsbDevice();
+    std::unique_ptr<UsbDevice> device(new UsbDevice());
     device->m_isAdbOpen = info.m_isAdbOpen;
     device->m_vid = vid;
     device->m_pid = pid;
@@ -183,11 +176,7 @@ int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std
     device->m_pDeviceSn = WideToNarrow(info.m_serial);
     device->m_description = WideToNarrow(info.m_description);
     device->m_fromList = true;
-    if (list.Add(device) != 0) {
-        delete device;
-        return -1;
-    }
-    return 0;
+    return list.Add(std::move(device));
 }
 
 std::string DevicePayload(const UsbDevice& device)

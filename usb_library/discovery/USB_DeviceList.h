@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/usb_lock.h"
 
@@ -57,15 +59,21 @@ public:
     UsbCLock m_lock;
 };
 
+constexpr int kRecordAdded = 0;
+constexpr int kRecordNotAdded = -1;
+
+// The scan's findings, owned by whoever asked for them.
+using PhoneInfos = std::vector<std::unique_ptr<PhoneSystemInfo>>;
+
 class UsbDeviceList {
 public:
     UsbDeviceList() = default;
-    virtual ~UsbDeviceList();
+    virtual ~UsbDeviceList() = default;
     UsbDeviceList(const UsbDeviceList&) = delete;
     UsbDeviceList& operator=(const UsbDeviceList&) = delete;
 
-    // -1 for null or an existing serial (the caller deletes its record); takes ownership on 0.
-    int Add(UsbDevice* device);
+    // kRecordAdded, or kRecordNotAdded (the record is dropped) for null or an existing serial.
+    int Add(std::unique_ptr<UsbDevice> device);
     UsbDevice* FindBySn(const std::string& serial);
     UsbDevice* FindByVidPid(const std::string& vidPid);
     // The record of one device: its vendor/product key and the serial Windows reports for it
@@ -84,7 +92,7 @@ private:
     UsbDevice* FindUnlocked(const std::string& serial);
     UsbDevice* FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial);
 
-    std::map<std::string, UsbDevice*> m_devices;
+    std::map<std::string, std::unique_ptr<UsbDevice>> m_devices;
     UsbCLock m_lock;
 };
 
@@ -99,7 +107,8 @@ public:
     std::string m_state;
 };
 
-// Record makers: 0 when the list took the new record, -1 when it already holds the serial.
+// Record makers: kRecordAdded when the list took the new record, kRecordNotAdded when it already
+// holds the serial.
 int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info);
 void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info);
 int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid,

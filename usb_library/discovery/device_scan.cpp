@@ -126,7 +126,7 @@ bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPi
     return false;
 }
 
-bool FindAdbInterfaces(const std::wstring& target, std::vector<PhoneSystemInfo*>& out, const std::string& serial)
+bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::string& serial)
 {
     const std::string wanted = WideToNarrow(target);
     const std::vector<UsbNode> nodes = ListUsbNodes();
@@ -160,7 +160,7 @@ bool FindAdbInterfaces(const std::wstring& target, std::vector<PhoneSystemInfo*>
         const InstanceIdParts owner = ParseInstanceId(parent, '\\');
         if (!serial.empty() && owner.serial != ToUpperAscii(serial))
             continue;
-        PhoneSystemInfo* info = new PhoneSystemInfo();
+        std::unique_ptr<PhoneSystemInfo> info(new PhoneSystemInfo());
         info->m_isAdbOpen = true;
         info->m_interfaceId = NarrowToWide(HashForm(id));
         info->m_compatibleId = node.compatibleIds;
@@ -172,13 +172,13 @@ bool FindAdbInterfaces(const std::wstring& target, std::vector<PhoneSystemInfo*>
         if (owner.serial.find('&') != std::string::npos)
             USB_LOG("use back sn %s\n", HashForm(parent).c_str());
         info->_phone_sn_instance_id = NarrowToWide(HashForm(parent));
-        out.push_back(info);
+        out.push_back(std::move(info));
         interfaceFound = true;
     }
     return interfaceFound;
 }
 
-bool FindAdbInterfacesWithRetry(const std::wstring& target, std::vector<PhoneSystemInfo*>& out, int retries,
+bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
                                 const std::string& serial)
 {
     bool found = FindAdbInterfaces(target, out, serial);
@@ -189,7 +189,7 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, std::vector<PhoneSys
     return found;
 }
 
-bool FindAdbInterfacesWithRetry(const std::wstring& target, std::vector<PhoneSystemInfo*>& out, int retries,
+bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
                                 PhoneSystemInfo& info, const std::string& serial)
 {
     const bool found = FindAdbInterfacesWithRetry(target, out, retries, serial);

@@ -25,9 +25,9 @@ const char* const kBuiltInVendors[] = {
 };
 
 // An entry as the file and the registry value write it; missing members read as "".
-UsbDevice* MakeEntry(const Json::Value& element)
+std::unique_ptr<UsbDevice> MakeEntry(const Json::Value& element)
 {
-    UsbDevice* entry = new UsbDevice();
+    std::unique_ptr<UsbDevice> entry(new UsbDevice());
     entry->m_vid = MemberText(element, "vid");
     entry->m_pid = MemberText(element, "pid");
     entry->m_vidPid = "VID_" + entry->m_vid + "&" + "PID_" + entry->m_pid;
@@ -48,11 +48,6 @@ bool ReadTextFile(const std::string& path, std::string& out)
 }
 
 }  // namespace
-
-WhiteList::~WhiteList()
-{
-    Clear();
-}
 
 void WhiteList::LoadBuiltInVendors()
 {
@@ -77,25 +72,24 @@ int WhiteList::LoadWhiteListFromFile()
     std::string text;
     if (!ReadTextFile(m_path, text)) {
         std::printf("cant open file %s\n", m_path.c_str());
-        return -1;
+        return kWhiteListUnreadable;
     }
     Json::Value root;
     if (text.empty() || !ParseJson(text, root) || !root.isObject())
-        return 0;
+        return kWhiteListRead;
     const Json::Value& data = root["data"];
     if (!data.isArray())
-        return 0;
+        return kWhiteListRead;
     for (const Json::Value& element : data) {
         if (!element.isObject())
             continue;
-        UsbDevice* entry = MakeEntry(element);
+        std::unique_ptr<UsbDevice> entry = MakeEntry(element);
         if (!entry->m_vid.empty() &&
             std::find(m_vendorIds.begin(), m_vendorIds.end(), entry->m_vid) == m_vendorIds.end())
             m_vendorIds.push_back(entry->m_vid);
-        if (Add(entry) != 0)
-            delete entry;
+        Add(std::move(entry));
     }
-    return 0;
+    return kWhiteListRead;
 }
 
 void WhiteList::EnsureLoaded()
@@ -111,43 +105,40 @@ int WhiteList::LoadWhiteListFromRegistry()
 {
     std::string value;
     const int read = GetPorts().registry->ReadWhiteListValue(value);
-    if (read == -2)
-        return 0;
-    if (read != 0) {
+    if (read == kRegistryNoKey)
+        return kWhiteListRead;
+    if (read != kRegistryRead) {
         USB_LOG("LoadWhiteListFromFile read register faild\n");
-        return -1;
+        return kWhiteListUnreadable;
     }
     // The value is read into a fixed buffer: never more than its 10240 bytes.
     if (value.size() > 10240)
         value.resize(10240);
     Json::Value root;
     if (!ParseJson(value, root) || !root.isArray())
-        return 0;
+        return kWhiteListRead;
     UsbMutex guard(m_lock);
     for (const Json::Value& element : root) {
         if (!element.isObject())
             continue;
-        UsbDevice* entry = MakeEntry(element);
-        if (Add(entry) != 0)
-            delete entry;
+        Add(MakeEntry(element));
     }
-    return 0;
+    return kWhiteListRead;
 }
 
-int WhiteList::Add(UsbDevice* entry)
+int WhiteList::Add(std::unique_ptr<UsbDevice> entry)
 {
     UsbMutex guard(m_lock);
     if (!entry || m_entries.count(entry->m_vidPid))
-        return -1;
-    m_entries.emplace(entry->m_vidPid, entry);
-    return 0;
+        return kRecordNotAdded;
+    const std::string key = entry->m_vidPid;
+    m_entries.emplace(key, std::move(entry));
+    return kRecordAdded;
 }
 
 void WhiteList::Clear()
 {
     UsbMutex guard(m_lock);
-    for (auto& kv : m_entries)
-        delete kv.second;
     m_entries.clear();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ namespace USB {
 // A whitelist file larger than this is refused unread (real ones are a few kilobytes).
 constexpr size_t kWhitelistFileCap = 4 * 1024 * 1024;
 
+constexpr int kWhiteListRead = 0;
+constexpr int kWhiteListUnreadable = -1;
+
 class UsbRegistry {
 public:
     virtual ~UsbRegistry() = default;
@@ -21,16 +25,18 @@ public:
 class WhiteList {
 public:
     WhiteList() = default;
-    virtual ~WhiteList();
+    virtual ~WhiteList() = default;
     WhiteList(const WhiteList&) = delete;
     WhiteList& operator=(const WhiteList&) = delete;
 
     void LoadBuiltInVendors();
+    // kWhiteListRead (also for an empty or malformed file), or kWhiteListUnreadable.
     int LoadWhiteListFromFile();
     // Both loads, unless the file has been loaded before; safe on any thread.
     void EnsureLoaded();
     int LoadWhiteListFromRegistry();
-    int Add(UsbDevice* entry);
+    // kRecordAdded, or kRecordNotAdded (the entry is dropped) for null or a known model.
+    int Add(std::unique_ptr<UsbDevice> entry);
     void Clear();
     bool HasVendor(const std::string& vid);
     bool Query(const std::string& key, PhoneSystemInfo& info);
@@ -38,7 +44,7 @@ public:
 
     std::string m_cloudPath;
     std::vector<std::string> m_vendorIds;
-    std::map<std::string, UsbDevice*> m_entries;
+    std::map<std::string, std::unique_ptr<UsbDevice>> m_entries;
     UsbCLock m_lock;
     std::string m_path;
     std::string m_digest;

@@ -13,13 +13,6 @@ std::string MakeKey(const std::string& vid, const std::string& pid)
     return "VID_" + vid + "&" + "PID_" + pid;
 }
 
-void DeleteAll(std::vector<PhoneSystemInfo*>& records)
-{
-    for (PhoneSystemInfo* p : records)
-        delete p;
-    records.clear();
-}
-
 }  // namespace
 
 bool PhoneDecision::IsPhoneFull(const std::string& id)
@@ -34,10 +27,8 @@ bool PhoneDecision::IsPhoneFull(const std::string& id)
         const InstanceIdParts parts = ParseInstanceId(id, '#');
         WaitForWindowsDriverInstall(parts.key, id.find("MI_") == std::string::npos ? parts.serial : std::string());
     }
-    std::vector<PhoneSystemInfo*> interfaces;
-    const bool phone = CheckBySystem(id, interfaces, 0);
-    DeleteAll(interfaces);
-    return phone;
+    PhoneInfos interfaces;
+    return CheckBySystem(id, interfaces, 0);
 }
 
 bool PhoneDecision::IsPhoneShort(const std::string& id)
@@ -128,7 +119,7 @@ bool PhoneDecision::QueryNeighbour(const std::string& vid, const std::string& ol
     return false;
 }
 
-bool PhoneDecision::CheckBySystem(const std::string& id, std::vector<PhoneSystemInfo*>& out, int retries)
+bool PhoneDecision::CheckBySystem(const std::string& id, PhoneInfos& out, int retries)
 {
     const InstanceIdParts parts = ParseInstanceId(id, '#');
     if (!KnownAndNotCached(parts))

@@ -30,7 +30,7 @@ public:
     bool CheckNeighbourPids(PhoneSystemInfo& info, const std::string& id, bool localOnly);
     bool QueryNeighbour(const std::string& vid, const std::string& oldPid, const std::string& newPid,
                         PhoneSystemInfo& info, bool localOnly);
-    bool CheckBySystem(const std::string& id, std::vector<PhoneSystemInfo*>& out, int retries);
+    bool CheckBySystem(const std::string& id, PhoneInfos& out, int retries);
 
 private:
     bool KnownAndNotCached(const InstanceIdParts& parts);

@@ -74,10 +74,10 @@ int ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool s
         seen = true;
         if (!RecordOfNode(devices, node, c)) {
             USB_LOG("there is a new device plug in\n");
-            return 0;
+            return kNewPhone;
         }
     }
-    return seen ? 1 : -1;
+    return seen ? kPhonesRecorded : kNoPhone;
 }
 
 bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const std::string& serial)
@@ -96,11 +96,11 @@ bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const st
 bool HasPhoneDecision(PhoneDecision& decision, UsbDeviceList& devices, WhitelistUpdater& updater,
                       VendorCache& vendorCache)
 {
-    if (ClassifyDeviceChange(decision, devices, true) == 0)
+    if (ClassifyDeviceChange(decision, devices, true) == kNewPhone)
         return true;
     updater.WhitelistDigestStep();
     vendorCache.Clear();
-    return ClassifyDeviceChange(decision, devices, false) == 0;
+    return ClassifyDeviceChange(decision, devices, false) == kNewPhone;
 }
 
 }  // namespace USB

@@ -18,7 +18,10 @@ bool ScanPresentPhones(PhoneDecision& decision, UsbDeviceList& devices, bool sho
                        const std::function<void(const std::string&)>& post);
 // The host's phone list ([{"phone":path}...]); true when any phone is present.
 bool BuildPhoneList(PhoneDecision& decision, std::string& out);
-// 0: a phone without a record arrived; 1: phones are present, all recorded; -1: no phone.
+// What a change of the device tree came to.
+constexpr int kNewPhone = 0;        // a phone without a record arrived
+constexpr int kPhonesRecorded = 1;  // phones are present, all recorded
+constexpr int kNoPhone = -1;
 int ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision);
 // Whether the phone with this vendor/product key and Windows serial is still plugged in.
 bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const std::string& serial);

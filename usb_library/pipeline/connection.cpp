@@ -293,11 +293,9 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
     UsbDevice* device = m_context.devices.FindBySn(serial);
     if (!device)
         return;
-    std::vector<PhoneSystemInfo*> found;
+    PhoneInfos interfaces;
     // Only this record's own device: another phone of the model must not lend it its serial.
-    const bool open = FindAdbInterfaces(NarrowToWide(device->m_vidPid), found, device->m_systemSn);
-    const std::vector<std::unique_ptr<PhoneSystemInfo>> interfaces(found.begin(), found.end());
-    if (open) {
+    if (FindAdbInterfaces(NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
         device->m_isAdbOpen = true;
         for (const auto& info : interfaces)
             UpdateDeviceFromInterface(*device, *info);
@@ -345,9 +343,9 @@ void ConnectionPipeline::StopWatching()
         adb.AdbStopDeviceTracking();
 }
 
-void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces)
+void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces)
 {
-    for (PhoneSystemInfo* info : interfaces) {
+    for (const auto& info : interfaces) {
         if (!info)
             continue;
         const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->_phone_sn_instance_id), '#');

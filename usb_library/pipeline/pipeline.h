@@ -61,7 +61,7 @@ public:
     AdbDevice* FindAdbDevice(UsbDevice* device);
     void RefreshAdbDevices();
     void RetryDevice(const std::string& serial);
-    void RegisterAdbInterfaces(PhoneSystemInfo& phone, std::vector<PhoneSystemInfo*>& interfaces);
+    void RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces);
     // A phone left unauthorized or offline is checked again from the status step once the server
     // lists it as "device": the watch posts the re-run through `post` as an action message.
     void SetActionPoster(std::function<void(const std::string&)> post);

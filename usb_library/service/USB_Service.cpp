@@ -140,8 +140,8 @@ int UsbService::Stop()
     CloseCallbacks(deadline);
     // The dispatch in progress may be a host callback waiting for the thread that stops us: the
     // wait for it shares the stop's bound.
-    const bool locked = m_serviceLock.TryEnterFor(MsUntil(deadline));
-    if (!locked)
+    const UsbTryMutex guard(m_serviceLock, MsUntil(deadline));
+    if (!guard.Locked())
         USB_LOG("the usb service is still busy, the stop does not wait for it\n");
     if (m_loopEnded && !OnLoopThread() && m_loopEnded->Wait(MsUntil(deadline))) {
         m_loopEnded->Reset();
@@ -151,8 +151,6 @@ int UsbService::Stop()
     GetPorts().system->SocketsCleanup();
     ExitLogRelay(MsUntil(deadline));
     USB_LOG("the usb service thread has exited\n");
-    if (locked)
-        m_serviceLock.Leave();
     return 0;
 }
 
@@ -357,7 +355,7 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
 
     m_track.Clear();
     PhoneSystemInfo info;
-    std::vector<PhoneSystemInfo*> interfaces;
+    PhoneInfos interfaces;
     bool accepted = false;
 
     auto announce = [&] {
@@ -393,8 +391,6 @@ void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
             m_pipeline.RegisterAdbInterfaces(info, interfaces);
         }
     }
-    for (PhoneSystemInfo* p : interfaces)
-        delete p;
     interfaces.clear();
 
     if (!accepted) {
@@ -455,10 +451,10 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
 void UsbService::HandleDevnodesChanged()
 {
     const int change = ClassifyDeviceChange(m_decision, m_deviceList, false);
-    if (change == 0) {
+    if (change == kNewPhone) {
         USB_LOG("has a device arrive------------------\n");
         ScanPresentPhones(false);
-    } else if (change == -1) {
+    } else if (change == kNoPhone) {
         const std::map<std::string, UsbDevice*> records = m_deviceList.Snapshot();
         if (records.empty())
             return;

@@ -82,16 +82,8 @@ USBHELPER_API int32_t USB_CDECL IUSB_stop(void)
         UsbService& service = TheService();
         // Bounded: the holder may be the host's callback calling back into us while it waits for
         // this very thread. The stop then goes on without the lock; its own state is safe for that.
-        const bool locked = g_apiLock.TryEnterFor(kStopApiWaitMs);
-        struct Release {
-            bool locked;
-            ~Release()
-            {
-                if (locked)
-                    g_apiLock.Leave();
-            }
-        } release{locked};
-        if (!locked)
+        const UsbTryMutex guard(g_apiLock, kStopApiWaitMs);
+        if (!guard.Locked())
             USB_LOG("IUSB_stop: another call is still running, stopping without waiting for it\n");
         if (!g_started.exchange(false))
             return;

@@ -20,7 +20,7 @@ public:
     std::string AppDataFolder() override { return std::string(); }
     std::string TempFolder() override { return std::string(); }
     OsVersionFacts OsVersion() override { return OsVersionFacts(); }
-    int Wow64State() override { return -1; }
+    int Wow64State() override { return kWow64Unknown; }
     bool NetworkAlive() override { return false; }
     bool SocketsStartup() override { return false; }
     void SocketsCleanup() override {}
@@ -62,7 +62,7 @@ public:
 
 class NoRegistry : public RegistryPort {
 public:
-    int ReadWhiteListValue(std::string&) override { return -2; }
+    int ReadWhiteListValue(std::string&) override { return kRegistryNoKey; }
 };
 
 class NoHttp : public HttpPort {

@@ -28,7 +28,8 @@ public:
     // The system's own library folder, with its closing separator; "" when unknown.
     virtual std::string SystemFolder() { return std::string(); }
     virtual OsVersionFacts OsVersion() = 0;
-    virtual int Wow64State() = 0;              // 1 under WOW64, 0 not, -1 when the query does not exist
+    static constexpr int kWow64 = 1, kNotWow64 = 0, kWow64Unknown = -1;  // the query does not exist
+    virtual int Wow64State() = 0;
     virtual bool NetworkAlive() = 0;
     virtual bool SocketsStartup() = 0;
     virtual void SocketsCleanup() = 0;

@@ -25,25 +25,6 @@ std::string WideToNarrow(const std::wstring& text)
     return out;
 }
 
-char* WideToMultiByte(const wchar_t* text)
-{
-    if (!text)
-        text = L"";
-    size_t units = 0;
-    while (text[units])
-        ++units;
-    const size_t size = units * 2 + 1;
-    char* out = new char[size]();
-#ifdef _WIN32
-    size_t converted = 0;
-    wcstombs_s(&converted, out, size, text, _TRUNCATE);
-#else
-    std::wcstombs(out, text, size - 1);
-    out[size - 1] = '\0';
-#endif
-    return out;
-}
-
 std::string GetExeDirectory()
 {
     std::string path = GetPorts().system->ExecutablePath();
@@ -93,7 +74,7 @@ std::string GetOsName()
 
 std::string GetPlatformName()
 {
-    return GetPorts().system->Wow64State() == 1 ? "x64" : "x86";
+    return GetPorts().system->Wow64State() == SystemPort::kWow64 ? "x64" : "x86";
 }
 
 namespace {
@@ -142,11 +123,7 @@ std::string FormatLocalTime(const char* format)
     char buffer[128] = {0};
     std::time_t now = std::time(nullptr);
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    LocalTimeOf(now, local);
     std::strftime(buffer, sizeof(buffer), format, &local);
     return buffer;
 }

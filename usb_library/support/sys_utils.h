@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "support/file_io.h"
@@ -11,17 +13,15 @@
 namespace USB {
 
 // Path separator of the platform the core runs on ('\\' on Windows).
-#ifdef _WIN32
-constexpr char kPathSep = '\\';
-#else
-constexpr char kPathSep = '/';
-#endif
+constexpr char kPathSep = static_cast<char>(std::filesystem::path::preferred_separator);
 
 // Byte per unit, no code page: bytes 0x80..0xFF become 0xFF80..0xFFFF and back.
 std::wstring NarrowToWide(const std::string& text);
 std::string WideToNarrow(const std::wstring& text);
-// Locale conversion for log lines; the caller owns (delete[]) the returned buffer.
-char* WideToMultiByte(const wchar_t* text);
+// Locale conversion for log lines: at most two bytes a unit, cut where they run out.
+std::string WideToMultiByte(const std::wstring& text);
+// The local time of `when`; false when it cannot be had (the platform's thread-safe call).
+bool LocalTimeOf(std::time_t when, std::tm& out);
 
 // Directory of the host process's executable, with its closing separator.
 std::string GetExeDirectory();

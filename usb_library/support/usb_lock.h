@@ -45,6 +45,24 @@ private:
     UsbCLock* m_pLock;
 };
 
+// Holds the lock when it could be had within `ms` (see TryEnterFor); leaves it at the end.
+class UsbTryMutex {
+public:
+    UsbTryMutex(UsbCLock& lock, uint32_t ms) : m_lock(lock), m_locked(lock.TryEnterFor(ms)) {}
+    ~UsbTryMutex()
+    {
+        if (m_locked)
+            m_lock.Leave();
+    }
+    UsbTryMutex(const UsbTryMutex&) = delete;
+    UsbTryMutex& operator=(const UsbTryMutex&) = delete;
+    bool Locked() const { return m_locked; }
+
+private:
+    UsbCLock& m_lock;
+    const bool m_locked;
+};
+
 // Milliseconds left until `deadline`, 0 once it has passed.
 inline uint32_t MsUntil(std::chrono::steady_clock::time_point deadline)
 {

@@ -45,7 +45,7 @@ protected:
         record->m_vid = "18D1";
         record->m_pid = pid;
         record->m_vidPid = "VID_18D1&PID_" + pid;
-        EXPECT_EQ(service.Devices().Add(record), 0);
+        EXPECT_EQ(service.Devices().Add(std::unique_ptr<USB::UsbDevice>(record)), 0);
         return record;
     }
 
@@ -122,7 +122,7 @@ TEST_F(DeviceArrivalTest, TreeChangePostsANewPhoneAndDropsOneThatLeft)
     record->m_pid = "4EE2";
     record->m_vidPid = "VID_18D1&PID_4EE2";
     record->m_description = "Nexus 5";
-    ASSERT_EQ(service.Devices().Add(record), 0);
+    ASSERT_EQ(service.Devices().Add(std::unique_ptr<USB::UsbDevice>(record)), 0);
     service.HandleMessage("{\"action\":\"DEVNODES_CHANGED\"}");
     EXPECT_EQ(service.QueuedMessages(), 0u);
     EXPECT_TRUE(g_messages.empty());

@@ -26,11 +26,10 @@ UsbDevice* Record(const std::string& serial, const std::string& vidPid = "VID_18
 TEST(DeviceList, FirstRecordOfASerialWins)
 {
     UsbDeviceList list;
-    EXPECT_EQ(list.Add(Record("SER1", "VID_18D1&PID_4EE2", "first")), 0);
+    EXPECT_EQ(list.Add(std::unique_ptr<USB::UsbDevice>(Record("SER1", "VID_18D1&PID_4EE2", "first"))), 0);
     UsbDevice* second = Record("SER1", "VID_18D1&PID_4EE2", "second");
-    EXPECT_EQ(list.Add(second), -1);
-    delete second;
-    EXPECT_EQ(list.Add(nullptr), -1);
+    EXPECT_EQ(list.Add(std::unique_ptr<USB::UsbDevice>(second)), -1);
+    EXPECT_EQ(list.Add(std::unique_ptr<USB::UsbDevice>(nullptr)), -1);
     ASSERT_NE(list.FindBySn("SER1"), nullptr);
     EXPECT_EQ(list.FindBySn("SER1")->m_description, "first");
     EXPECT_EQ(list.FindBySn("SER1")->m_systemSn, "SER1");
@@ -41,9 +40,9 @@ TEST(DeviceList, LookupTriesUpperThenLowerCaseThenTheExactSerial)
 {
     USB::Fake::Platform platform;
     UsbDeviceList list;
-    list.Add(Record("ABC123"));
-    list.Add(Record("xyz9"));
-    list.Add(Record("MiXed"));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("ABC123")));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("xyz9")));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("MiXed")));
     EXPECT_EQ(list.FindBySn("abc123")->m_pDeviceSn, "ABC123");
     EXPECT_EQ(list.FindBySn("XYZ9")->m_pDeviceSn, "xyz9");
     // A mixed-case serial, or one taken from the ADB server, is found by an exact walk.
@@ -59,9 +58,9 @@ TEST(DeviceList, LookupTriesUpperThenLowerCaseThenTheExactSerial)
 TEST(DeviceList, VendorProductLookupReturnsTheSerialThatSortsFirst)
 {
     UsbDeviceList list;
-    list.Add(Record("B2"));
-    list.Add(Record("A1"));
-    list.Add(Record("0X", "VID_18D1&PID_4EE3"));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("B2")));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("A1")));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("0X", "VID_18D1&PID_4EE3")));
     EXPECT_EQ(list.FindByVidPid("VID_18D1&PID_4EE2")->m_pDeviceSn, "A1");
     EXPECT_EQ(list.FindByVidPid("VID_18D1&PID_4EE3")->m_pDeviceSn, "0X");
     EXPECT_EQ(list.FindByVidPid("vid_18d1&pid_4ee2"), nullptr);
@@ -70,8 +69,8 @@ TEST(DeviceList, VendorProductLookupReturnsTheSerialThatSortsFirst)
 TEST(DeviceList, StopRemoveAndLookupFollowTheDeviceWhateverItsSerialBecame)
 {
     UsbDeviceList list;
-    list.Add(Record("6&2A1B&0&1"));
-    list.Add(Record("SER2"));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("6&2A1B&0&1")));
+    list.Add(std::unique_ptr<USB::UsbDevice>(Record("SER2")));
     UsbDevice* corrected = list.FindBySn("6&2A1B&0&1");
     corrected->m_pDeviceSn = "adb-serial";  // took the ADB server's serial
 
@@ -103,7 +102,7 @@ TEST(DeviceList, AnotherDevicesRemovalTouchesNoRecord)
     for (const auto& row : rows) {
         UsbDeviceList list;
         for (const std::string& serial : row.serials)
-            list.Add(Record(serial));
+            list.Add(std::unique_ptr<USB::UsbDevice>(Record(serial)));
         list.MarkStop(row.key, row.serial);
         UsbDevice stranger;
         list.Remove(&stranger);

@@ -55,13 +55,11 @@ protected:
         auto* record = new USB::UsbDevice();
         record->m_pDeviceSn = serial;
         record->m_vidPid = vidPid;
-        ASSERT_EQ(service.Devices().Add(record), 0);
+        ASSERT_EQ(service.Devices().Add(std::unique_ptr<USB::UsbDevice>(record)), 0);
     }
 
-    static void Free(std::vector<USB::PhoneSystemInfo*>& found)
+    static void Free(USB::PhoneInfos& found)
     {
-        for (auto* p : found)
-            delete p;
         found.clear();
     }
 
@@ -131,7 +129,7 @@ TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001");
     scene.tree.AddPhone(L"18D1", L"4EE2", L"BBBB0002");
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#AAAA0001");
@@ -191,7 +189,7 @@ TEST_F(DeviceScanTest, CompositePhoneWithARealSerialGivesItsInterfaceRecords)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF", L"Nexus ADB Interface");
     scene.tree.AddPhone(L"18D1", L"4EE7", L"OTHERMODEL");
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     const USB::PhoneSystemInfo& adb = *found[0];
@@ -209,7 +207,7 @@ TEST_F(DeviceScanTest, CompositePhoneWithARealSerialGivesItsInterfaceRecords)
 TEST_F(DeviceScanTest, WindowsMadeInstancePartIsUsedAsTheSerialAfterSayingSo)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"5&1A2B3C4D&0&2");
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2");
@@ -228,7 +226,7 @@ TEST_F(DeviceScanTest, InterfaceWithoutTheAdbClassIsNotAPhoneInterface)
     upper.instanceId = L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001";
     upper.compatibleIds = L"USB\\Class_FF&SubClass_42&Prot_01";
     scene.tree.AddDevice(upper);
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->m_interfaceId, L"USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001");
@@ -251,7 +249,7 @@ TEST_F(DeviceScanTest, RetryPausesASecondBetweenTriesAndReportsTheLast)
 {
     SlowTree slow;
     scene.platform.ports.deviceTree = &slow;
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     USB::PhoneSystemInfo info;
     EXPECT_FALSE(USB::FindAdbInterfacesWithRetry(L"VID_18D1&PID_4EE2", found, 1, info));
     EXPECT_FALSE(info.m_isAdbOpen);
@@ -318,7 +316,7 @@ TEST_F(DeviceScanTest, UnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
     scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
     scene.tree.failOpen = true;
     std::string list = "untouched";
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     EXPECT_FALSE(USB::ScanPresentPhones(service.Decision(), service.Devices(), false, Post()));
     EXPECT_FALSE(USB::BuildPhoneList(service.Decision(), list));
     EXPECT_EQ(USB::ClassifyDeviceChange(service.Decision(), service.Devices(), true), -1);

@@ -94,7 +94,7 @@ TEST_F(PhoneDecisionTest, UnknownVendorIsNeverAPhoneWhateverItsInterfaces)
     scene.tree.AddPhone(L"046D", L"C52B", L"0123");
     EXPECT_FALSE(decision.IsPhoneFull("USB#VID_046D&PID_C52B#0123"));
     EXPECT_FALSE(decision.IsPhoneShort("USB#VID_046D&PID_C52B#0123"));
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_046D&PID_C52B#0123", found, 0));
     EXPECT_TRUE(found.empty());
     EXPECT_GE(scene.LogCount("no this vendor 046D\n"), 3u);
@@ -120,14 +120,12 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendor)
 {
     LoadWhitelist("");
     scene.tree.AddPhone(L"18D1", L"D001", L"ABC123", L"Pixel ADB");
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_D001#ABC123");
     EXPECT_EQ(scene.LogCount("check if this device a phone by system USB#VID_18D1&PID_D001#ABC123\n"), 1u);
     EXPECT_EQ(scene.LogCount("this device is a phone via registry\n"), 1u);
-    for (auto* p : found)
-        delete p;
 
     // The full decision reaches the system check only with an empty cache: the neighbour
     // check has just recorded this id as no phone.
@@ -139,7 +137,7 @@ TEST_F(PhoneDecisionTest, SystemCheckRetriesOncePerSecond)
 {
     LoadWhitelist("");
     scene.tree.AddPhone(L"18D1", L"D001", L"ABC123", L"x", false);
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 2);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
@@ -167,7 +165,7 @@ TEST_F(PhoneDecisionTest, HasPhoneIsFalseWhileThePluggedPhoneIsAlreadyRecorded)
     auto* record = new USB::UsbDevice();
     record->m_pDeviceSn = "0123456789ABCDEF";
     record->m_vidPid = "VID_18D1&PID_4EE2";
-    ASSERT_EQ(service.Devices().Add(record), 0);
+    ASSERT_EQ(service.Devices().Add(std::unique_ptr<USB::UsbDevice>(record)), 0);
     EXPECT_FALSE(USB::HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.VendorCacheOf()));
 }
 

@@ -105,10 +105,11 @@ TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
         info->m_description = L"ADB Interface";
         return info;
     };
-    auto own1 = adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"), own2 = adb(L"USB#VID_18D1&PID_4EE7#AAAA0001");
-    auto other = adb(L"USB#VID_22B8&PID_2E76#AAAA0001");
     PhoneSystemInfo phone;
-    std::vector<PhoneSystemInfo*> own = {own1.get(), own2.get()}, others = {other.get()};
+    USB::PhoneInfos own, others;
+    own.push_back(adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"));
+    own.push_back(adb(L"USB#VID_18D1&PID_4EE7#AAAA0001"));
+    others.push_back(adb(L"USB#VID_22B8&PID_2E76#AAAA0001"));
     service.Pipeline().RegisterAdbInterfaces(phone, own);  // a phone with two ADB interfaces
     EXPECT_EQ(service.Devices().Size(), 1u);
     EXPECT_TRUE(host.Messages().empty());

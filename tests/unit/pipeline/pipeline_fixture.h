@@ -74,7 +74,7 @@ protected:
         device->m_vidPid = "VID_18D1&PID_4EE7";
         device->m_description = "Pixel";
         device->m_isAdbOpen = adbOpen;
-        EXPECT_EQ(service.Devices().Add(device), 0);
+        EXPECT_EQ(service.Devices().Add(std::unique_ptr<UsbDevice>(device)), 0);
         return device;
     }
     // As the message sink marks a phone that left.

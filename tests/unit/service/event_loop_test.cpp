@@ -103,7 +103,7 @@ protected:
         d->m_pid = pid;
         d->m_vidPid = "VID_" + vid + "&PID_" + pid;
         d->m_description = "Pixel";
-        EXPECT_EQ(service.Devices().Add(d), 0);
+        EXPECT_EQ(service.Devices().Add(std::unique_ptr<USB::UsbDevice>(d)), 0);
         return d;
     }
 

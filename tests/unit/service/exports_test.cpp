@@ -239,7 +239,7 @@ TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
         UsbDevice* device = new UsbDevice();
         device->m_pDeviceSn = serial;
         device->m_vidPid = "VID_1234&PID_5678";
-        ASSERT_EQ(TheService().Devices().Add(device), 0);
+        ASSERT_EQ(TheService().Devices().Add(std::unique_ptr<USB::UsbDevice>(device)), 0);
         IUSB_start(&CallingBack);
         Json::Value removal(Json::objectValue);
         removal["action"] = "DEVICE_OFFLINE";
@@ -263,7 +263,7 @@ TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
     UsbDevice* device = new UsbDevice();
     device->m_pDeviceSn = "SELFSTOP";
     device->m_vidPid = "VID_1234&PID_5678";
-    ASSERT_EQ(TheService().Devices().Add(device), 0);
+    ASSERT_EQ(TheService().Devices().Add(std::unique_ptr<USB::UsbDevice>(device)), 0);
     IUSB_start([](int32_t id, const char*) {
         if (id == USB_WM_DEVICE_OFFLINE)
             g_selfStop = IUSB_stop();

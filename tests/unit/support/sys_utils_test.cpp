@@ -89,12 +89,8 @@ TEST(TextConversion, BytePerUnitWithoutCodePage)
     EXPECT_EQ(WideToNarrow(wide), "A\xE9z");
     EXPECT_EQ(WideToNarrow(std::wstring(1, static_cast<wchar_t>(0x1234))), "\x34");
 
-    char* narrow = WideToMultiByte(L"usb log");
-    EXPECT_STREQ(narrow, "usb log");
-    delete[] narrow;
-    narrow = WideToMultiByte(nullptr);
-    EXPECT_STREQ(narrow, "");
-    delete[] narrow;
+    EXPECT_EQ(WideToMultiByte(L"usb log"), "usb log");
+    EXPECT_EQ(WideToMultiByte(L""), "");
 }
 
 TEST(NeighbourIds, PlusAndMinusOne)

@@ -273,10 +273,7 @@ void WMessage::OnDeviceChange(WPARAM wParam, LPARAM lParam)
         std::wstring name;
         if (!DeviceInterfaceName(reinterpret_cast<const void*>(lParam), name))
             break;
-        char* narrow = WideToMultiByte(name.c_str());
-        const std::string path = narrow ? narrow : "";
-        delete[] narrow;
-        Post(DeviceChangeText(wParam == DBT_DEVICEARRIVAL, path).c_str());
+        Post(DeviceChangeText(wParam == DBT_DEVICEARRIVAL, WideToMultiByte(name)).c_str());
         break;
     }
     default:

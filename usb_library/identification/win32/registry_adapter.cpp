@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 namespace USB {
 
@@ -17,21 +18,18 @@ public:
         out.clear();
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Parvello", 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return -2;
+            return kRegistryNoKey;
         static_assert(kValueBytes == 10240, "the value buffer is 10240 bytes");
-        char* buffer = new char[kValueBytes];
-        std::memset(buffer, 0, kValueBytes);
+        std::vector<char> buffer(kValueBytes, '\0');
         DWORD size = kValueBytes;
-        const LONG read = RegQueryValueExA(key, "white-list", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+        const LONG read =
+            RegQueryValueExA(key, "white-list", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
         RegCloseKey(key);
-        if (read != ERROR_SUCCESS) {
-            delete[] buffer;
-            return -1;
-        }
+        if (read != ERROR_SUCCESS)
+            return kRegistryUnreadable;
         // A full buffer need not end in a zero: the text stops at the buffer's end.
-        out.assign(buffer, strnlen(buffer, kValueBytes));
-        delete[] buffer;
-        return 0;
+        out.assign(buffer.data(), strnlen(buffer.data(), kValueBytes));
+        return kRegistryRead;
     }
 };
 

@@ -5,11 +5,14 @@
 
 namespace USB {
 
+// What reading the value came to.
+constexpr int kRegistryRead = 0;         // the value's bytes (at most 10240, up to the first zero)
+constexpr int kRegistryUnreadable = -1;  // the key is there, the value cannot be read
+constexpr int kRegistryNoKey = -2;       // the key cannot be opened
+
 class RegistryPort {
 public:
     virtual ~RegistryPort() = default;
-    // 0 with the value's bytes (at most 10240, up to the first zero); -2 when the key cannot be
-    // opened; -1 when the value cannot be read.
     virtual int ReadWhiteListValue(std::string& out) = 0;
 };
 

@@ -73,11 +73,11 @@ public:
         static IsWow64Fn isWow64 = reinterpret_cast<IsWow64Fn>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
         if (!isWow64)
-            return -1;
+            return kWow64Unknown;
         BOOL wow = FALSE;
         if (!isWow64(GetCurrentProcess(), &wow))
-            return 0;
-        return wow ? 1 : 0;
+            return kNotWow64;
+        return wow ? kWow64 : kNotWow64;
     }
 
     std::string SystemFolder() override
