@@ -1,7 +1,6 @@
-// The log and track files as someone reading them in the data directory sees them.
+// The log and track files as someone reading them in the data directory sees them, and the relay.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <regex>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "service/USB_Service.h"
 #include "support/Usb_Config.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -19,120 +17,33 @@ namespace {
 
 using namespace USB;
 
-#ifdef _WIN32
-const std::string kFileNewline = "\r\n";  // text mode
-#else
-const std::string kFileNewline = "\n";
-#endif
+const std::string kPrefix = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\[log_test\\.cpp,";
 
-std::string Plain(std::string text)
-{
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
-}
-
-std::vector<std::string> Relayed;
-void RecordRelay(const char* text)
-{
-    Relayed.push_back(text ? text : "");
-}
-
-// Restores the relay table whatever a test leaves in it.
-struct RelayScope {
-    RelayScope()
-    {
-        Relayed.clear();
-        SetLogRelay(LogRelay{});
-    }
-    ~RelayScope() { SetLogRelay(LogRelay{}); }
-};
-
-TEST(Log, DataDirectoryIsCreatedOnFirstLine)
+TEST(Log, LineFormatDataDirectoryAndRotationPastTheLimit)
 {
     Fake::Platform platform;
     ASSERT_FALSE(FileExists(platform.system.appData + kPathSep + "Ostrel"));
-    USB_LOG("first\n");
-    EXPECT_TRUE(FileExists(platform.system.appData + kPathSep + "Ostrel"));
-    EXPECT_EQ(GetDataDirectory(), platform.DataDirectory());
-    EXPECT_EQ(Plain(platform.ReadDataFile("usb_log.txt")).find("]: first\n") != std::string::npos, true);
-}
-
-TEST(Log, ExactLineFormat)
-{
-    Fake::Platform platform;
     USB_LOG("device %s has %d interfaces\n", "SN42", 2); const int line = __LINE__;
-    const std::regex format("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\[log_test\\.cpp," +
-                            std::to_string(line) + "\\]: device SN42 has 2 interfaces" + kFileNewline);
-    const std::string text = platform.ReadDataFile("usb_log.txt");
-    EXPECT_TRUE(std::regex_match(text, format)) << text;
-}
-
-TEST(Log, MessageWithoutNewlineRunsOn)
-{
-    Fake::Platform platform;
-    USB_LOG("partial ");
+    USB_LOG("partial ");  // a message without its newline runs on
     USB_LOG("rest\n");
-    const std::string text = Plain(platform.ReadDataFile("usb_log.txt"));
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
-    EXPECT_TRUE(std::regex_match(text, std::regex("\\S+ \\S+ \\[log_test\\.cpp,\\d+\\]: partial "
-                                                  "\\S+ \\S+ \\[log_test\\.cpp,\\d+\\]: rest\n")))
+    EXPECT_EQ(GetDataDirectory(), platform.DataDirectory());
+    const std::string text = platform.LogText();
+    EXPECT_TRUE(std::regex_match(text, std::regex(kPrefix + std::to_string(line) + "\\]: device SN42 has 2 interfaces\n" +
+                                                  kPrefix + "\\d+\\]: partial " + kPrefix + "\\d+\\]: rest\n")))
         << text;
-}
 
-TEST(Log, RotatesOnlyPastTheLimit)
-{
-    Fake::Platform platform;
-    GetDataDirectory();
     const std::string path = platform.DataDirectory() + "usb_log.txt";
-    Fake::WriteFile(path, std::string(1048576, 'x'));
-
-    USB_LOG("kept\n");  // exactly at the limit: kept, the line appended
-    const std::string grown = platform.ReadDataFile("usb_log.txt");
-    EXPECT_GT(GetFileSize64(path), 1048576);
-    EXPECT_EQ(grown.compare(0, 1048576, std::string(1048576, 'x')), 0);
-    EXPECT_EQ(grown.substr(grown.size() - 7 - kFileNewline.size()), "]: kept" + kFileNewline);
-
+    Fake::WriteFile(path, std::string(kLogSizeLimit, 'x'));
+    USB_LOG("kept\n");  // exactly at the limit: appended
+    EXPECT_GT(GetFileSize64(path), kLogSizeLimit);
     USB_LOG("fresh\n");  // past it: a new file that starts with this line
-    const std::string text = Plain(platform.ReadDataFile("usb_log.txt"));
-    EXPECT_TRUE(std::regex_match(text, std::regex("\\S+ \\S+ \\[log_test\\.cpp,\\d+\\]: fresh\n"))) << text;
+    EXPECT_EQ(platform.Log(), "fresh\n");
 }
 
-TEST(Track, RecordIsOneBareLine)
-{
-    Fake::Platform platform;
-    RelayScope relay;
-    const std::string first = "date=2014-03-05-09:07:02&platform=x64&os=win7&ver=&vid=18D1&pid=4EE2&sn=A1"
-                              "&desc=Phone&process=checkadbdebug-->dmfail-->";
-    WriteTrackLine(first, false);
-    WriteTrackLine("retry-->checkdriver-->DRIVER_CHECK_URL_FAIL", false);
-    EXPECT_EQ(platform.ReadDataFile("usb_track.txt"),
-              first + kFileNewline + "retry-->checkdriver-->DRIVER_CHECK_URL_FAIL" + kFileNewline);
-    EXPECT_TRUE(Relayed.empty());
-}
-
-TEST(Track, RelayGetsTheRecordEvenWhenTheFileFails)
-{
-    Fake::Platform platform;
-    RelayScope relay;
-    LogRelay entries;
-    entries.sendMsg = &RecordRelay;
-    SetLogRelay(entries);
-    // A directory (not empty, so it cannot be removed) where the track file should be.
-    const std::string blocked = GetDataDirectory() + "usb_track.txt";
-    MakeDirectory(blocked);
-    Fake::WriteFile(blocked + kPathSep + "inside", "x");
-
-    WriteTrackLine("checkadbdebug-->dmfail-->", true);
-    ASSERT_EQ(Relayed.size(), 1u);
-    EXPECT_EQ(Relayed[0], "checkadbdebug-->dmfail-->");
-    WriteTrackLine("ADB_CHECK_DEVICE_OFFLINE", false);  // file only: never relayed
-    EXPECT_EQ(Relayed.size(), 1u);
-}
-
-// A record being handed over when the relay ends: its dllExit waits for that hand-over to return,
-// and nothing is handed over after.
+std::vector<std::string> g_relayed;
 std::atomic<bool> g_holdSend{false};
 std::atomic<int> g_sends{0}, g_exits{0}, g_sendsAfterExit{0};
+void RecordRelay(const char* text) { g_relayed.push_back(text ? text : ""); }
 void SlowSend(const char*)
 {
     ++g_sends;
@@ -142,14 +53,44 @@ void SlowSend(const char*)
 }
 void CountExit() { ++g_exits; }
 
+TEST(Track, RecordsAreBareLinesAndTheRelayGetsThemEvenWhenTheFileFails)
+{
+    Fake::Platform platform;
+    platform.system.wow64 = 1;
+    const UsbConfig config;
+    TrackRecord track(config);
+    track.Start("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
+    track += "checkadbdebug-->";
+    EXPECT_TRUE(std::regex_match(track.Text(), std::regex("date=\\d{4}-\\d{2}-\\d{2}-\\d{2}:\\d{2}:\\d{2}&platform=x64&os=win7"
+                                                           "&ver=&vid=18D1&pid=4EE2&sn=0123456789ABCDEF&desc=Nexus 4"
+                                                           "&process=checkadbdebug-->")))
+        << track.Text();
+    track.Write(false);
+    WriteTrackLine("retry-->checkdriver-->DRIVER_CHECK_URL_FAIL", false);
+    EXPECT_EQ(platform.TrackText(), track.Text() + "\nretry-->checkdriver-->DRIVER_CHECK_URL_FAIL\n");
+
+    g_relayed.clear();
+    LogRelay relay;
+    relay.sendMsg = &RecordRelay;
+    SetLogRelay(relay);
+    // A directory that cannot be removed where the track file should be.
+    const std::string blocked = platform.DataDirectory() + "usb_track.txt";
+    Fake::RemoveTree(blocked);
+    MakeDirectory(blocked);
+    Fake::WriteFile(blocked + kPathSep + "inside", "x");
+    WriteTrackLine("checkadbdebug-->dmfail-->", true);
+    WriteTrackLine("ADB_CHECK_DEVICE_OFFLINE", false);  // file only: never relayed
+    SetLogRelay(LogRelay{});
+    EXPECT_EQ(g_relayed, std::vector<std::string>{"checkadbdebug-->dmfail-->"});
+}
+
 TEST(Track, RelayEndsOnlyAfterTheHandOverInProgress)
 {
     Fake::Platform platform;
-    RelayScope scope;
-    LogRelay entries;
-    entries.sendMsg = &SlowSend;
-    entries.dllExit = &CountExit;
-    SetLogRelay(entries);
+    LogRelay relay;
+    relay.sendMsg = &SlowSend;
+    relay.dllExit = &CountExit;
+    SetLogRelay(relay);
     g_holdSend = true;
     std::thread writer([] { WriteTrackLine("dmfail-->", true); });
     while (g_sends == 0)
@@ -162,22 +103,6 @@ TEST(Track, RelayEndsOnlyAfterTheHandOverInProgress)
     EXPECT_EQ(g_sends, 1);
     EXPECT_EQ(g_exits, 1);
     EXPECT_EQ(g_sendsAfterExit, 0);
-}
-
-TEST(Track, HeaderOfANewAttempt)
-{
-    Fake::Platform platform;
-    platform.system.wow64 = 1;
-    const UsbConfig config;
-    TrackRecord track(config);
-    track.Start("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
-    const std::string header = track.Text();
-    EXPECT_TRUE(std::regex_match(header, std::regex("date=\\d{4}-\\d{2}-\\d{2}-\\d{2}:\\d{2}:\\d{2}"
-                                                    "&platform=x64&os=win7&ver=" +
-                                                    config.BuildVersion() +
-                                                    "&vid=18D1&pid=4EE2&sn=0123456789ABCDEF"
-                                                    "&desc=Nexus 4&process=")))
-        << header;
 }
 
 }  // namespace
