@@ -197,21 +197,6 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int
     return found;
 }
 
-bool HasNoChild(const std::wstring& target)
-{
-    const std::string wanted = WideToNarrow(target);
-    for (const UsbNode& node : ListUsbNodes()) {
-        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
-        if (Contains(id, "MI_") || id.find(wanted) == std::string::npos)
-            continue;
-        if (node.noChild) {
-            USB_LOG("this device no child\n");
-            return true;
-        }
-    }
-    return false;
-}
-
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
 {
     std::vector<std::wstring> instanceIds;

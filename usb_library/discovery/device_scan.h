@@ -53,7 +53,6 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int
                                 const std::string& serial = std::string());
 bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
                                 PhoneSystemInfo& info, const std::string& serial = std::string());
-bool HasNoChild(const std::wstring& target);
 // Whether an ADB driver interface of the model is present; with a serial, one of that device.
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial = std::string());
 

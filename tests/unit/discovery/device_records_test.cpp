@@ -1,0 +1,99 @@
+// The device list: which record a serial, a model or a leaving device finds, and the record makers.
+#include <gtest/gtest.h>
+
+#include "discovery/USB_DeviceList.h"
+#include "fakes/fake_platform.h"
+#include "fakes/records.h"
+
+namespace {
+
+using namespace USB;
+
+TEST(DeviceList, WhichRecordALookupFinds)
+{
+    Fake::Platform platform;
+    UsbDeviceList list;
+    for (const char* serial : {"ABC123", "xyz9", "MiXed", "B2", "A1"})
+        ASSERT_NE(Fake::AddRecord(list, serial), nullptr);
+    ASSERT_NE(Fake::AddRecord(list, "0X", "18D1", "4EE3"), nullptr);
+    EXPECT_EQ(Fake::AddRecord(list, "A1", "18D1", "4EE3"), nullptr);  // the first record of a serial wins
+    EXPECT_EQ(list.Add(nullptr), kRecordNotAdded);
+    const struct { const char* asked; const char* found; } bySerial[] = {
+        {"abc123", "ABC123"}, {"XYZ9", "xyz9"}, {"MiXed", "MiXed"},  // upper, lower, then the exact serial
+        {"mixED", nullptr}, {"nothere", nullptr}, {"", nullptr},
+    };
+    for (const auto& row : bySerial) {
+        UsbDevice* found = list.FindBySn(row.asked);
+        EXPECT_EQ(found ? found->m_pDeviceSn : "none", row.found ? row.found : "none") << row.asked;
+    }
+    EXPECT_EQ(list.FindBySn("A1")->m_vidPid, "VID_18D1&PID_4EE2");
+    EXPECT_EQ(list.FindByVidPid("VID_18D1&PID_4EE2")->m_pDeviceSn, "A1");  // the serial that sorts first
+    EXPECT_EQ(list.FindByVidPid("vid_18d1&pid_4ee2"), nullptr);
+    // The exact walk says what it compares.
+    EXPECT_GT(Fake::CountOf(platform.Log(), "_id is mixED\nm_pDeviceSn is MiXed\n"), 0u);
+}
+
+TEST(DeviceList, ARemovalStopsAndRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
+{
+    UsbDeviceList list;
+    UsbDevice* corrected = Fake::AddRecord(list, "6&2A1B&0&1");
+    Fake::AddRecord(list, "SER2");
+    corrected->m_pDeviceSn = "adb-serial";  // took the ADB server's serial
+    EXPECT_EQ(list.FindBySn("adb-serial"), corrected);
+    EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "6&2a1b&0&1"), corrected);
+    EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE3", "6&2A1B&0&1"), nullptr);
+    EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "adb-serial"), nullptr);
+
+    // Devices that leave while these two are recorded: nothing is stopped or removed.
+    const struct { const char* key; const char* serial; } unrelated[] = {
+        {"VID_1234&PID_5679", "MOUSE1"}, {"VID_18D1&PID_4EE3", "SER2"}, {"VID_18D1&PID_4EE2", "PHONE3"},
+        {"VID_18D1&PID_4EE2", "adb-serial"},
+    };
+    for (const auto& row : unrelated)
+        list.MarkStop(row.key, row.serial);
+    UsbDevice stranger;
+    list.Remove(&stranger);
+    EXPECT_EQ(list.Size(), 2u);
+    EXPECT_FALSE(corrected->m_stop || list.FindBySn("SER2")->m_stop);
+
+    list.MarkStop("VID_18D1&PID_4EE2", "6&2A1B&0&1");
+    EXPECT_TRUE(corrected->m_stop);
+    EXPECT_FALSE(list.FindBySn("SER2")->m_stop);
+    list.Remove(corrected);
+    EXPECT_EQ(list.Size(), 1u);
+}
+
+TEST(RecordMakers, FromAnAdbInterfaceOrFromTheWhitelist)
+{
+    Fake::Platform platform;
+    UsbDeviceList list;
+    PhoneSystemInfo adb;
+    adb._phone_sn_instance_id = L"USB#VID_18D1&PID_4EE2#0123ABC";
+    adb.m_interfaceId = L"USB#VID_18D1&PID_4EE2&MI_01#6&1A2B&0&0001";
+    adb.m_description = L"ADB Interface";
+    ASSERT_EQ(AddDeviceFromInterface(list, adb), kRecordAdded);
+    EXPECT_EQ(AddDeviceFromInterface(list, adb), kRecordNotAdded);
+    UsbDevice* d = list.FindBySn("0123ABC");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->m_enumerator + "|" + d->m_vid + "|" + d->m_pid + "|" + d->m_vidPid + "|" + d->m_interfaceId,
+              "USB|18D1|4EE2|VID_18D1&PID_4EE2|USB#VID_18D1&PID_4EE2&MI_01#6&1A2B&0&0001");
+    EXPECT_EQ(DevicePayload(*d), "{\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"ADB Interface\","
+                                 "\"device_sn\":\"0123ABC\"}\n");
+    adb._phone_sn_instance_id = L"USB#VID_18D1&PID_4EE7#0123ABC";  // a re-scan refreshes it in place
+    UpdateDeviceFromInterface(*d, adb);
+    EXPECT_EQ(d->m_pid, "4EE7");
+
+    PhoneSystemInfo listed;
+    listed.m_serial = L"SER9";
+    listed.m_description = L"Some Phone";
+    ASSERT_EQ(CreateDeviceNode(list, listed, "2717", "FF48"), kRecordAdded);
+    EXPECT_EQ(CreateDeviceNode(list, listed, "2717", "FF48"), kRecordNotAdded);
+    EXPECT_EQ(DevicePayload(*list.FindBySn("SER9")),
+              "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Some Phone\",\"device_sn\":\"SER9\"}\n");
+    EXPECT_EQ(list.FindBySn("SER9")->m_vidPid, "VID_2717&PID_FF48");
+    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"phoneInfo", "quering"}),
+              "phoneInfo->_phone_sn_instance_id is USB#VID_18D1&PID_4EE7#0123ABC\n"
+              "this device is a phone by quering the whitelist\nthis device is a phone by quering the whitelist\n");
+}
+
+}  // namespace
