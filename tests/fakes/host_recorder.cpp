@@ -41,7 +41,9 @@ std::string HostRecorder::Transcript() const
     std::string out;
     for (const HostMessage& m : Messages()) {
         const std::string name = UsbService::MessageName(m.id);
-        out += (name.empty() ? std::to_string(m.id) : name) + " " + m.json + "\n";
+        // Payloads end with a newline of their own; one without it says so.
+        const bool ended = !m.json.empty() && m.json.back() == '\n';
+        out += (name.empty() ? std::to_string(m.id) : name) + " " + m.json + (ended ? "" : " (no newline)\n");
     }
     return out;
 }

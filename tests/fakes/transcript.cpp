@@ -1,6 +1,8 @@
 #include "fakes/transcript.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace USB {
@@ -74,6 +76,9 @@ std::string Transcript(const std::string& name)
     const std::string expected = Transcript(name);
     if (expected == actual && !expected.empty())
         return ::testing::AssertionSuccess();
+    // USBHELPER_KEEP_TRANSCRIPTS=<folder> writes what the flow did there, to review and keep.
+    if (const char* keep = std::getenv("USBHELPER_KEEP_TRANSCRIPTS"))
+        std::ofstream(std::string(keep) + "/" + name + ".txt", std::ios::binary) << actual;
     std::istringstream a(expected), b(actual);
     std::string wanted, got;
     int line = 1;
