@@ -62,12 +62,6 @@ void ListenerQueue::StopConsumer()
     m_queueEvent.Set();
 }
 
-size_t ListenerQueue::Pending()
-{
-    UsbMutex guard(m_queueLock);
-    return m_queue.size();
-}
-
 std::string DeviceChangeText(bool arrival, const std::string& devicePath)
 {
     Json::Value message(Json::objectValue);

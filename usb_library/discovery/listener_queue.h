@@ -34,7 +34,6 @@ public:
     // Takes the oldest text off the queue and hands it to the sink (texts of zero or one byte
     // are dropped); false when the queue was empty.
     bool DeliverOne();
-    size_t Pending();
 
     UsbCLock m_queueLock;
     // Auto-reset and never reset by hand: a post made after the consumer found the queue
