@@ -1,5 +1,5 @@
-// The phone questions a host asks through the exports: is this a phone, is a new phone
-// plugged in, which phones are there (and the buffer/length protocol of the list).
+// The phone questions a host asks through the exports: is this a phone, is a new phone plugged
+// in, which phones are there (and the buffer/length protocol of the list).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,8 +11,9 @@
 
 namespace {
 
-using USB::Fake::Entry;
-using USB::Fake::FileOf;
+using namespace USB;
+using Fake::Entry;
+using Fake::FileOf;
 
 const std::string kNexusList = "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}]\n";
 
@@ -21,104 +22,70 @@ protected:
     PhoneExportsTest()
     {
         scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        USB::TheService().VendorCacheOf().Clear();
+        TheService().VendorCacheOf().Clear();
     }
-    ~PhoneExportsTest() override { USB::TheService().VendorCacheOf().Clear(); }
+    ~PhoneExportsTest() override { TheService().VendorCacheOf().Clear(); }
 
-    USB::Fake::Scene scene;
+    Fake::Scene scene;
 };
 
-TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelist)
+TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
 {
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"), 1);
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\usb#vid_18d1&pid_4ee2#0123456789abcdef"), 1);
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52B#5&1&0&1"), 0);
+    const struct { const char* path; int phone; } rows[] = {
+        {"\\\\?\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", 1},
+        {"\\\\?\\usb#vid_18d1&pid_4ee2#0123456789abcdef", 1},
+        {"\\\\?\\USB#VID_046D&PID_C52B#5&1&0&1", 0},
+        {nullptr, 0}, {"\\\\?", 0}, {"", 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IUSB_isPhone(row.path), row.phone) << (row.path ? row.path : "null");
     EXPECT_EQ(scene.LogCount("this device is a phone\n"), 2u);
-    EXPECT_EQ(scene.LogCount("this device is not a phone\n"), 1u);
+    EXPECT_EQ(scene.LogCount("this device is not a phone\n"), 4u);
 
-    // A whitelist file changed by another program counts at the next question.
+    // A whitelist changed by another program counts at the next question; a cached "no" does not.
     scene.WriteShippedWhitelist(FileOf(Entry("046D", "C52B", "now listed", "yes")));
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52B#5&1&0&1"), 1);
-}
-
-TEST_F(PhoneExportsTest, IsPhoneRefusesMissingOrShortPaths)
-{
-    EXPECT_EQ(IUSB_isPhone(nullptr), 0);
-    EXPECT_EQ(IUSB_isPhone("\\\\?"), 0);
-    EXPECT_EQ(IUSB_isPhone(""), 0);
-}
-
-TEST_F(PhoneExportsTest, EitherPhoneExportEmptiesTheNegativeCache)
-{
-    // One above a listed id: a phone, unless the cache still says otherwise.
-    USB::TheService().VendorCacheOf().Add("VID_18D1&PID_4EE3");
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_18D1&PID_4EE3#SERIAL"), 1);
-
-    scene.tree.AddPhone(L"18D1", L"4EE3", L"SERIAL");
-    USB::TheService().VendorCacheOf().Add("VID_18D1&PID_4EE3");
+    TheService().VendorCacheOf().Add("VID_046D&PID_C52C");
+    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52C#5&1&0&1"), 1);
+    EXPECT_EQ(IUSB_hasPhone(), 0);
+    EXPECT_EQ(scene.LogCount("nothing phone is pluged into the pc\n"), 1u);
+    scene.tree.AddPhone(L"046D", L"C52C", L"SERIAL");
+    TheService().VendorCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_hasPhone(), 1);
     EXPECT_EQ(scene.LogCount("there is a phone is pluged into the pc\n"), 1u);
 }
 
-TEST_F(PhoneExportsTest, HasPhoneIsFalseWithNothingPlugged)
+TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist)
 {
-    EXPECT_EQ(IUSB_hasPhone(), 0);
-    EXPECT_EQ(scene.LogCount("nothing phone is pluged into the pc\n"), 1u);
-}
-
-TEST_F(PhoneExportsTest, PhoneListLengthProtocol)
-{
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    USB::TheService().Whitelist().LoadBuiltInVendors();
-    USB::TheService().Whitelist().LoadWhiteListFromFile();
-    const uint32_t size = static_cast<uint32_t>(kNexusList.size());
-
     char buffer[256];
+    uint32_t length = sizeof(buffer);
     std::memset(buffer, 'Z', sizeof(buffer));
-    uint32_t length = 0;
-    EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 1);
-    EXPECT_EQ(length, size);
-
-    length = size;  // equal: nothing copied, the size stored
-    EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 1);
-    EXPECT_EQ(length, size);
+    EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 0);  // no phone: nothing written
+    EXPECT_EQ(length, sizeof(buffer));
     EXPECT_EQ(buffer[0], 'Z');
-
-    length = size + 1;  // one larger: the document without a terminator
-    EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 1);
-    EXPECT_EQ(std::string(buffer, size), kNexusList);
-    EXPECT_EQ(buffer[size], 'Z');
-
-    EXPECT_EQ(IUSB_getPhoneList(buffer, nullptr), 0);
-    length = size + 1;
-    EXPECT_EQ(IUSB_getPhoneList(nullptr, &length), 0);
-}
-
-TEST_F(PhoneExportsTest, PhoneQuestionsAnswerBeforeAnythingLoadedTheWhitelist)
-{
-    USB::WhiteList& list = USB::TheService().Whitelist();
     {
-        USB::UsbMutex guard(list.m_lock);  // as the library is at load: nothing read yet
+        WhiteList& list = TheService().Whitelist();
+        UsbMutex guard(list.m_lock);  // as the library is at load: nothing read yet
         list.Clear();
         list.m_vendorIds.clear();
         list.m_loaded = false;
     }
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    char buffer[256] = {0};
-    uint32_t length = sizeof(buffer);
-    ASSERT_EQ(IUSB_getPhoneList(buffer, &length), 1);
-    EXPECT_EQ(std::string(buffer), kNexusList);
-    EXPECT_EQ(IUSB_hasPhone(), 1);
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF"), 1);
-}
-
-TEST_F(PhoneExportsTest, PhoneListFailsWithoutAPhone)
-{
-    char buffer[64] = {0};
-    uint32_t length = sizeof(buffer);
-    EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 0);
-    EXPECT_EQ(length, sizeof(buffer));
-    EXPECT_EQ(buffer[0], 0);
+    const uint32_t size = static_cast<uint32_t>(kNexusList.size());
+    const struct { uint32_t given; uint32_t stored; bool copied; } rows[] = {
+        {0, size, false},         // asks for the size
+        {size, size, false},      // equal: nothing copied, the size stored
+        {size + 1, size + 1, true},  // one larger: the document without a terminator
+    };
+    for (const auto& row : rows) {
+        std::memset(buffer, 'Z', sizeof(buffer));
+        length = row.given;
+        EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 1) << row.given;
+        EXPECT_EQ(length, row.stored) << row.given;
+        EXPECT_EQ(std::string(buffer, size + 1), row.copied ? kNexusList + "Z" : std::string(size + 1, 'Z')) << row.given;
+    }
+    EXPECT_EQ(IUSB_getPhoneList(buffer, nullptr), 0);
+    length = size + 1;
+    EXPECT_EQ(IUSB_getPhoneList(nullptr, &length), 0);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The vendor whitelist as the phone decision sees it: vendor ids, entries, their sources.
+// The vendor whitelist as the phone decision sees it: vendor ids, entries and their sources.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "fakes/device_scene.h"
@@ -9,163 +10,94 @@
 
 namespace {
 
-using USB::Fake::Entry;
-using USB::Fake::FileOf;
+using namespace USB;
+using Fake::Entry;
+using Fake::FileOf;
 
 class WhiteListTest : public ::testing::Test {
 protected:
-    bool Has(const std::string& key, USB::PhoneSystemInfo* out = nullptr)
+    // "description|adb open" of the entry, "-" without one.
+    std::string Query(const std::string& key)
     {
-        USB::PhoneSystemInfo info;
-        const bool found = list.Query(key, info);
-        if (out)
-            *out = info;
-        return found;
+        PhoneSystemInfo info;
+        info.m_description = L"kept";
+        if (!list.Query(key, info))
+            return info.m_description == L"kept" ? "-" : "touched";
+        return WideToNarrow(info.m_description) + (info.m_isAdbOpen ? "|open" : "|closed");
     }
-
-    void Load()
+    int Load()
     {
         list.LoadBuiltInVendors();
-        result = list.LoadWhiteListFromFile();
+        return list.LoadWhiteListFromFile();
     }
 
-    USB::Fake::Scene scene;
-    USB::WhiteList list;
-    int result = 99;
+    Fake::Scene scene;
+    WhiteList list;
 };
 
-TEST_F(WhiteListTest, VendorListIsTheBuiltInTableThenTheFilesNewIdsInFirstSeenOrder)
+TEST_F(WhiteListTest, EntriesFromTheRegistryAndTheFile)
 {
-    scene.WriteShippedWhitelist(FileOf(Entry("ABCD", "0001", "a", "yes") + "," + Entry("18D1", "4EE2", "b", "yes") +
-                                       "," + Entry("1234", "0002", "c", "no") + "," + Entry("ABCD", "0003", "d", "no")));
-    Load();
-    ASSERT_EQ(result, 0);
-    ASSERT_EQ(list.m_vendorIds.size(), 60u);
-    EXPECT_EQ(list.m_vendorIds[0], "2006");
-    EXPECT_EQ(list.m_vendorIds[32], "18D1");
-    EXPECT_EQ(list.m_vendorIds[57], "1949");
-    EXPECT_EQ(list.m_vendorIds[58], "ABCD");
-    EXPECT_EQ(list.m_vendorIds[59], "1234");
-    EXPECT_EQ(list.m_entries.size(), 4u);
-    EXPECT_EQ(list.m_path, USB::GetExeDirectory() + "whitelist.json");
-    EXPECT_TRUE(list.HasVendor("ABCD"));
-    EXPECT_FALSE(list.HasVendor("abcd"));
-
-    list.LoadBuiltInVendors();  // a second start adds nothing
-    EXPECT_EQ(list.m_vendorIds.size(), 60u);
-}
-
-TEST_F(WhiteListTest, QueryTakesFlagAndDescriptionFromTheEntryAndOnlyExactYesIsOpen)
-{
-    scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus", "yes") + "," +
-                                       Entry("18D1", "4EE3", "Capital", "Yes") + "," +
-                                       Entry("18D1", "4EE4", "Blank", "yes ")));
-    Load();
-    USB::PhoneSystemInfo info;
-    ASSERT_TRUE(Has("VID_18D1&PID_4EE2", &info));
-    EXPECT_TRUE(info.m_isAdbOpen);
-    EXPECT_EQ(info.m_description, L"Nexus");
-    ASSERT_TRUE(Has("VID_18D1&PID_4EE3", &info));
-    EXPECT_FALSE(info.m_isAdbOpen);
-    ASSERT_TRUE(Has("VID_18D1&PID_4EE4", &info));
-    EXPECT_FALSE(info.m_isAdbOpen);
-
-    USB::PhoneSystemInfo untouched;
-    untouched.m_isAdbOpen = true;
-    untouched.m_description = L"kept";
-    EXPECT_FALSE(list.Query("VID_18D1&PID_9999", untouched));
-    EXPECT_TRUE(untouched.m_isAdbOpen);
-    EXPECT_EQ(untouched.m_description, L"kept");
-}
-
-TEST_F(WhiteListTest, RegistryEntryBeatsFileEntryAndAddsNoVendor)
-{
-    scene.registry.Set("[" + Entry("18D1", "4EE2", "from registry", "no") + "," + Entry("FEED", "0001", "r", "yes") + "]");
-    scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "from file", "yes")));
-    Load();
-    USB::PhoneSystemInfo info;
-    ASSERT_TRUE(Has("VID_18D1&PID_4EE2", &info));
-    EXPECT_EQ(info.m_description, L"from registry");
-    EXPECT_FALSE(info.m_isAdbOpen);
-    EXPECT_TRUE(Has("VID_FEED&PID_0001"));
-    EXPECT_FALSE(list.HasVendor("FEED"));
-}
-
-TEST_F(WhiteListTest, WithinOneSourceTheEarlierElementWins)
-{
-    scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "first", "yes") + "," + Entry("18D1", "4EE2", "second", "no")));
-    Load();
-    USB::PhoneSystemInfo info;
-    ASSERT_TRUE(Has("VID_18D1&PID_4EE2", &info));
-    EXPECT_EQ(info.m_description, L"first");
-    EXPECT_EQ(list.m_entries.size(), 1u);
-}
-
-TEST_F(WhiteListTest, LowerCaseVidIsKeptAsWrittenAndDoesNotMatch)
-{
-    scene.WriteShippedWhitelist(FileOf(Entry("18d1", "4ee2", "lower", "yes")));
-    Load();
-    EXPECT_EQ(list.m_vendorIds.back(), "18d1");
-    EXPECT_FALSE(Has("VID_18D1&PID_4EE2"));
-    EXPECT_TRUE(Has("VID_18d1&PID_4ee2"));
-}
-
-TEST_F(WhiteListTest, CloudCopyReplacesTheShippedFileAndEarlierVendorsStay)
-{
-    scene.WriteShippedWhitelist(FileOf(Entry("AAAA", "0001", "shipped", "yes")));
-    Load();
-    ASSERT_TRUE(Has("VID_AAAA&PID_0001"));
-
-    scene.WriteCloudWhitelist(FileOf(Entry("BBBB", "0002", "cloud", "yes")));
-    EXPECT_EQ(list.LoadWhiteListFromFile(), 0);
-    EXPECT_EQ(list.m_path, scene.platform.DataDirectory() + "cloudwhitelist.json");
-    EXPECT_EQ(list.m_cloudPath, list.m_path);
-    EXPECT_FALSE(Has("VID_AAAA&PID_0001"));
-    EXPECT_TRUE(Has("VID_BBBB&PID_0002"));
-    EXPECT_TRUE(list.HasVendor("AAAA"));
-    EXPECT_TRUE(list.HasVendor("BBBB"));
-}
-
-TEST_F(WhiteListTest, MissingFileLeavesTheRegistryEntriesAndSaysSoOnTheConsole)
-{
-    scene.registry.Set("[" + Entry("18D1", "4EE2", "r", "yes") + "]");
-    testing::internal::CaptureStdout();
-    Load();
-    const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(console.rfind("cant open file " + USB::GetExeDirectory() + "whitelist.json", 0), 0u) << console;
-    EXPECT_TRUE(Has("VID_18D1&PID_4EE2"));
-}
-
-TEST_F(WhiteListTest, TextThatIsNotAWhitelistGivesNoFileEntries)
-{
-    for (const char* text : {"", "not json {", "{\"data\":{\"vid\":\"18D1\"}}", "[1,2]", "{\"other\":[]}",
-                             "{\"data\":[7,\"x\",null]}"}) {
+    const std::string e = Entry("18D1", "4EE2", "from file", "yes");
+    const struct {
+        const char* why;
+        std::string registry;
+        std::string file;
+        const char* key;
+        const char* found;
+    } rows[] = {
+        {"file entry", "", FileOf(e), "VID_18D1&PID_4EE2", "from file|open"},
+        {"only exact yes is open", "", FileOf(Entry("18D1", "4EE3", "c", "Yes") + "," + Entry("18D1", "4EE4", "b", "yes ")),
+         "VID_18D1&PID_4EE3", "c|closed"},
+        {"the earlier element wins", "", FileOf(e + "," + Entry("18D1", "4EE2", "second", "no")), "VID_18D1&PID_4EE2",
+         "from file|open"},
+        {"the registry beats the file", "[" + Entry("18D1", "4EE2", "from registry", "no") + "]", FileOf(e),
+         "VID_18D1&PID_4EE2", "from registry|closed"},
+        {"lower case is kept as written", "", FileOf(Entry("18d1", "4ee2", "lower", "yes")), "VID_18D1&PID_4EE2", "-"},
+        {"unknown model", "", FileOf(e), "VID_18D1&PID_9999", "-"},
+        {"registry, no file", "[" + Entry("18D1", "4EE2", "r", "yes") + "]", "", "VID_18D1&PID_4EE2", "r|open"},
+        // The value is read into 10240 bytes: what lies beyond is never seen.
+        {"a value filling the buffer", "[" + std::string(10240 - 2 - e.size(), ' ') + e + "]garbage", "",
+         "VID_18D1&PID_4EE2", "from file|open"},
+    };
+    for (const auto& row : rows) {
+        row.registry.empty() ? void(scene.registry.state = Fake::Registry::kNoKey) : scene.registry.Set(row.registry);
+        if (!row.file.empty())
+            scene.WriteShippedWhitelist(row.file);
+        else
+            std::remove((GetExeDirectory() + "whitelist.json").c_str());
+        EXPECT_EQ(Load(), row.file.empty() ? kWhiteListUnreadable : kWhiteListRead) << row.why;
+        EXPECT_EQ(Query(row.key), row.found) << row.why;
+    }
+    scene.registry.state = Fake::Registry::kNoKey;
+    for (const char* text : {"", "not json {", "{\"data\":{\"vid\":\"18D1\"}}", "[1,2]", "{\"data\":[7,\"x\",null]}"}) {
         scene.WriteShippedWhitelist(text);
-        Load();
-        EXPECT_EQ(result, 0) << text;
+        EXPECT_EQ(Load(), kWhiteListRead) << text;
         EXPECT_TRUE(list.m_entries.empty()) << text;
     }
-    EXPECT_EQ(list.m_vendorIds.size(), 58u);
-}
-
-TEST_F(WhiteListTest, UnreadableRegistryValueIsLoggedAndTheFileStillLoads)
-{
-    scene.registry.state = USB::Fake::Registry::kUnreadable;
-    scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "f", "yes")));
+    scene.registry.state = Fake::Registry::kUnreadable;  // logged; the file still loads
+    scene.WriteShippedWhitelist(FileOf(e));
     Load();
+    EXPECT_EQ(Query("VID_18D1&PID_4EE2"), "from file|open");
     EXPECT_EQ(scene.LogCount("LoadWhiteListFromFile read register faild\n"), 1u);
-    EXPECT_TRUE(Has("VID_18D1&PID_4EE2"));
 }
 
-TEST_F(WhiteListTest, RegistryValueFillingTheWholeBufferIsStillRead)
+TEST_F(WhiteListTest, VendorsAreTheBuiltInsThenTheFilesNewIdsAndACloudCopyReplacesTheFile)
 {
-    std::string value = "[" + Entry("18D1", "4EE2", "full", "yes") + "]";
-    value.insert(1, 10240 - value.size(), ' ');
-    ASSERT_EQ(value.size(), 10240u);
-    scene.registry.Set(value + "garbage beyond the buffer");
+    scene.registry.Set("[" + Entry("FEED", "0001", "r", "yes") + "]");  // the registry adds no vendor
+    scene.WriteShippedWhitelist(FileOf(Entry("ABCD", "0001", "a", "yes") + "," + Entry("18D1", "4EE2", "b", "yes") + "," +
+                                       Entry("1234", "0002", "c", "no") + "," + Entry("ABCD", "0003", "d", "no")));
     Load();
-    EXPECT_TRUE(Has("VID_18D1&PID_4EE2"));
+    Load();  // a second start adds nothing
+    ASSERT_EQ(list.m_vendorIds.size(), 60u);
+    EXPECT_EQ(list.m_vendorIds[0] + list.m_vendorIds[32] + list.m_vendorIds[57] + list.m_vendorIds[58] + list.m_vendorIds[59],
+              "200618D11949ABCD1234");
+    EXPECT_FALSE(list.HasVendor("FEED") || list.HasVendor("abcd"));
+
+    scene.WriteCloudWhitelist(FileOf(Entry("BBBB", "0002", "cloud", "yes")));
+    EXPECT_EQ(list.LoadWhiteListFromFile(), kWhiteListRead);
+    EXPECT_EQ(list.m_path, scene.platform.DataDirectory() + "cloudwhitelist.json");
+    EXPECT_EQ(Query("VID_ABCD&PID_0001") + Query("VID_BBBB&PID_0002"), "-cloud|open");
+    EXPECT_TRUE(list.HasVendor("ABCD") && list.HasVendor("BBBB"));  // earlier vendors stay
 }
 
 TEST_F(WhiteListTest, ReadersNeverSeeAReloadHalfDone)
@@ -179,10 +111,8 @@ TEST_F(WhiteListTest, ReadersNeverSeeAReloadHalfDone)
         done = true;
     });
     int misses = 0;
-    while (!done) {
-        misses += Has("VID_18D1&PID_4EE2") ? 0 : 1;
-        misses += list.HasVendor("ABCD") ? 0 : 1;
-    }
+    while (!done)
+        misses += (Query("VID_18D1&PID_4EE2") == "-") + !list.HasVendor("ABCD");
     reloader.join();
     EXPECT_EQ(misses, 0);
 }
