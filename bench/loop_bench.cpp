@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "fakes/test_access.h"
 #include "service/USB_Service.h"
 
 namespace {
@@ -34,12 +33,15 @@ class ProbeSystem : public USB::Fake::System {
 public:
     std::string AppDataFolder() override
     {
-        if (armed.exchange(false))
+        if (armed.exchange(false)) {
+            hitTid = static_cast<long>(syscall(SYS_gettid));
             hitNs = NowNs();
+        }
         return appData;
     }
     std::atomic<bool> armed{false};
     std::atomic<int64_t> hitNs{0};
+    std::atomic<long> hitTid{0};  // the thread that dispatches
 };
 
 long ContextSwitches(long tid)
@@ -59,17 +61,18 @@ struct Figures {
     double wakeupsPerSecond;
 };
 
-// Runs `loop` on a thread, measures idle wakeups, then post-to-dispatch latency.
+// Runs `loop` on a thread (or starts the service's own), measures the dispatching thread's idle
+// wakeups, then post-to-dispatch latency.
 Figures Measure(USB::UsbService& service, ProbeSystem& probe, const std::function<void()>& loop,
                 const std::function<void()>& stop, int samples, double idleSeconds)
 {
-    std::atomic<long> tid{0};
-    std::thread runner([&] {
-        tid = static_cast<long>(syscall(SYS_gettid));
-        loop();
-    });
-    while (!tid)
-        std::this_thread::yield();
+    std::thread runner(loop);
+    probe.hitNs = 0;
+    probe.armed = true;
+    service.PostMessage("{\"action\":\"BENCH\"}\n");
+    while (probe.hitNs == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    const long tid = probe.hitTid;
 
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const long before = ContextSwitches(tid);
@@ -111,13 +114,8 @@ int main()
     const int samples = 100;
     const double idleSeconds = 2.0;
 
-    USB::UsbServiceTestAccess::SetStop(service, false);
     const Figures signalled = Measure(
-        service, probe, [&] { USB::UsbService::EventLoop(&service); },
-        [&] {
-            USB::UsbServiceTestAccess::EndLoop(service);
-        },
-        samples, idleSeconds);
+        service, probe, [&] { service.Start(); }, [&] { service.Stop(); }, samples, idleSeconds);
 
     std::atomic<bool> pollStop{false};
     const Figures polling = Measure(

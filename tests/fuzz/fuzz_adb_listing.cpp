@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static USB::Fake::AdbBridge* bridge = new USB::Fake::AdbBridge(platform->library);
     static USB::UsbService* service = new USB::UsbService();
     bridge->Script({std::string(reinterpret_cast<const char*>(data), size)});
-    USB::UsbMutex guard(USB::UsbServiceTestAccess::DeviceLock(*service));
+    USB::UsbMutex guard(USB::PipelineTestAccess::DeviceLock(service->Pipeline()));
     service->Pipeline().RefreshAdbDevices();
     return 0;
 }

@@ -107,13 +107,6 @@ void UsbService::Start()
     }
 }
 
-unsigned UsbService::InitThread(void* service)
-{
-    if (service)
-        static_cast<UsbService*>(service)->Init();
-    return 0;
-}
-
 void UsbService::Init()
 {
     UsbMutex guard(m_serviceLock);
@@ -151,15 +144,6 @@ int UsbService::Stop()
     GetPorts().system->SocketsCleanup();
     ExitLogRelay(MsUntil(deadline));
     USB_LOG("the usb service thread has exited\n");
-    return 0;
-}
-
-unsigned UsbService::EventLoop(void* arg)
-{
-    if (!arg)
-        return 0;
-    UsbService* self = static_cast<UsbService*>(arg);
-    self->RunLoop(self->m_loopGeneration);
     return 0;
 }
 

@@ -38,11 +38,10 @@ public:
 
     // Lifecycle.
     void Start();
-    static unsigned InitThread(void* service);
+    // The first scan and the whitelist check; run on a helper thread after the first start.
     void Init();
     // Returns within about a second whatever the loop is doing; no host callback starts after.
     int Stop();
-    static unsigned EventLoop(void* service);
 
     // Init and whitelist threads: detached, but counted so that a caller can tell when the
     // work they started has finished.
@@ -86,8 +85,6 @@ public:
     ConnectionPipeline& Pipeline() { return m_pipeline; }
 
 private:
-    friend struct UsbServiceTestAccess;
-
     void RunLoop(unsigned generation);
     bool OnLoopThread() const;
     bool OnLeftBehindLoop() const;

@@ -166,7 +166,7 @@ TEST_F(ConnectionTest, DeviceLockIsFreeDuringEveryPause)
             auto done = std::make_shared<std::promise<void>>();
             std::future<void> got = done->get_future();
             probes.emplace_back([this, done] {
-                UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
+                UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
                 done->set_value();
             });
             // A held lock shows as a probe still waiting; it finishes once the lock is let go.

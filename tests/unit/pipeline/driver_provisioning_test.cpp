@@ -219,7 +219,7 @@ TEST_F(DriverStage, UnplugEndsStep2Quietly)
                  Unplug(device);
                  // Hold the installer until the poll has seen the phone leave.
                  for (long i = 0; i < 200000000L && device.m_stop; ++i)
-                     UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
+                     UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
              };
          }},
     };

@@ -80,7 +80,7 @@ protected:
     // As the message sink marks a phone that left.
     void Unplug(UsbDevice& phone)
     {
-        UsbMutex guard(UsbServiceTestAccess::DeviceLock(service));
+        UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
         phone.m_stop = true;
     }
     void ExpectFlow(const std::string& name, const std::string& extra = "", bool pauses = true)
