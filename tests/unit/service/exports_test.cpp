@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "fakes/records.h"
 #include "service/USB_Service.h"
-#include "support/json_utils.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 #include "usbhelper.h"
@@ -21,186 +21,88 @@ namespace {
 
 using namespace USB;
 
-size_t Count(const std::string& text, const std::string& what)
+template <typename Done>
+bool WaitFor(Done done, int ms = 10000)
 {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
+    for (int i = 0; i < ms && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
 }
-
-std::string PlainLog(const Fake::Platform& platform)
+// The init thread of each start works through this test's ports: let it finish before they go.
+void Settle(const Fake::Platform& platform, size_t starts)
 {
-    std::string text = platform.LogText();
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
-}
-
-void DrainQueue()
-{
+    WaitFor([&] { return platform.LogCount("loading whitelist......\n") >= starts; });
+    WaitFor([] { return TheService().HelperThreadsRunning() == 0; });
     while (!TheService().PopMessage().empty()) {
     }
 }
 
-// Waits for the event-loop thread; a bounded number of short real pauses, nothing asserted on time.
-bool WaitForEmptyQueue()
-{
-    for (int i = 0; i < 5000; ++i) {
-        if (TheService().QueuedMessages() == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
-// The init thread of each start works through the ports this test installed: let it and the
-// threads it starts finish before they go.
-void SettleInitThreads(const Fake::Platform& platform, size_t starts)
-{
-    for (int i = 0; i < 5000 && Count(PlainLog(platform), "]: loading whitelist......\n") < starts; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // The init thread and the whitelist threads it starts are counted while they run.
-    for (int i = 0; i < 5000 && TheService().HelperThreadsRunning() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 std::vector<int> g_firstIds, g_secondIds;
-void USB_CDECL FirstCallback(int32_t id, const char*) { g_firstIds.push_back(id); }
-void USB_CDECL SecondCallback(int32_t id, const char*) { g_secondIds.push_back(id); }
+std::vector<std::string> g_relayed;
+int g_relayInit = -1, g_relayExits = 0;
 
-struct RelayCalls {
-    int initCalls = 0;
-    int initArgument = -1;
-    int exitCalls = 0;
-    std::vector<std::string> sent;
-} g_relay;
-void RelayInit(int argument)
-{
-    ++g_relay.initCalls;
-    g_relay.initArgument = argument;
-}
-void RelaySend(const char* text) { g_relay.sent.push_back(text); }
-void RelayExit() { ++g_relay.exitCalls; }
-
-TEST(Exports, StopWithoutStartIsRefused)
+TEST(Exports, StartStopRestartAndTheFirstCallbackStays)
 {
     Fake::Platform platform;
-    EXPECT_EQ(IUSB_stop(), -1);
-}
-
-TEST(Exports, StartThenStopThenStopAgain)
-{
-    Fake::Platform platform;
-    IUSB_start(nullptr);
-    EXPECT_EQ(IUSB_stop(), 0);
-    EXPECT_EQ(IUSB_stop(), -1);
-    SettleInitThreads(platform, 1);
-    const std::string log = PlainLog(platform);
-    EXPECT_EQ(Count(log, "]: usbhelper start...........\n"), 1u) << log;
-    EXPECT_GE(Count(log, "]: the usb service thread has exited\n"), 1u) << log;
-    EXPECT_EQ(platform.system.socketStartups, 1);
-    EXPECT_EQ(platform.system.socketCleanups, 1);
-}
-
-TEST(Exports, RestartAfterStopRunsAgain)
-{
-    Fake::Platform platform;
-    IUSB_start(nullptr);
-    EXPECT_EQ(IUSB_stop(), 0);
-    IUSB_start(nullptr);
-    EXPECT_EQ(IUSB_stop(), 0);
-    SettleInitThreads(platform, 2);
-    EXPECT_EQ(Count(PlainLog(platform), "]: usbhelper start...........\n"), 2u);
-}
-
-TEST(Exports, SecondStartKeepsTheFirstCallback)
-{
-    Fake::Platform platform;
-    g_firstIds.clear();
-    g_secondIds.clear();
-    IUSB_start(&FirstCallback);
-    IUSB_start(&SecondCallback);
+    EXPECT_EQ(IUSB_stop(), -1);  // not started
+    IUSB_SendMessage("{\"action\":\"NO_SUCH_ACTION\"}");
+    IUSB_SendMessage(nullptr);  // refused, nothing queued
+    EXPECT_EQ(TheService().QueuedMessages(), 1u);
+    IUSB_start([](int32_t id, const char*) { g_firstIds.push_back(id); });
+    IUSB_start([](int32_t id, const char*) { g_secondIds.push_back(id); });
+    EXPECT_TRUE(WaitFor([] { return TheService().QueuedMessages() == 0; }));  // sent before the start
     TheService().SendToUi(USB_WM_DEVICE_ONLINE, "{}\n");
     EXPECT_EQ(IUSB_stop(), 0);
-    SettleInitThreads(platform, 1);
+    EXPECT_EQ(IUSB_stop(), -1);
+    IUSB_start(nullptr);
+    EXPECT_EQ(IUSB_stop(), 0);
+    Settle(platform, 2);
     EXPECT_EQ(g_firstIds, std::vector<int>{USB_WM_DEVICE_ONLINE});
     EXPECT_TRUE(g_secondIds.empty());
-    EXPECT_EQ(Count(PlainLog(platform), "]: usbhelper start...........\n"), 1u);
+    EXPECT_EQ(platform.LogCount("usbhelper start...........\n"), 2u);
+    EXPECT_EQ(platform.system.socketStartups - platform.system.socketCleanups, 0);
 }
 
-TEST(Exports, MessagesSentBeforeStartWaitForTheLoop)
+TEST(Exports, TheLogRelayBesideTheHostEndsWithTheStopAndALeftoverOneIsNeverUsed)
 {
     Fake::Platform platform;
-    DrainQueue();
-    IUSB_SendMessage("{\"action\":\"NO_SUCH_ACTION\"}");
-    IUSB_SendMessage("not even json");
-    IUSB_SendMessage(nullptr);  // refused, nothing queued
-    EXPECT_EQ(TheService().QueuedMessages(), 2u);
-
-    IUSB_start(nullptr);
-    EXPECT_TRUE(WaitForEmptyQueue());
-    EXPECT_EQ(IUSB_stop(), 0);
-    SettleInitThreads(platform, 1);
-}
-
-TEST(Exports, LogRelayBesideTheHostEndsWithTheStop)
-{
-    Fake::Platform platform;
-    g_relay = RelayCalls{};
-    const std::string relayPath = GetExeDirectory() + "LogRelay.dll";
-    platform.library.libraries[relayPath] = {
-        {"dllInit", reinterpret_cast<void*>(&RelayInit)},
-        {"sendMsg", reinterpret_cast<void*>(&RelaySend)},
-        {"dllExit", reinterpret_cast<void*>(&RelayExit)},
-    };
-    IUSB_start(nullptr);
-    // Asked for by its full path only: never by a search that takes the current folder.
-    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), relayPath), 1);
-    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), "LogRelay.dll"), 0);
-    EXPECT_EQ(g_relay.initCalls, 1);
-    EXPECT_EQ(g_relay.initArgument, 0);
-    EXPECT_EQ(g_relay.exitCalls, 0);
-
-    WriteTrackLine("checkadbdebug-->dmfail-->", true);
-    EXPECT_EQ(g_relay.sent, std::vector<std::string>{"checkadbdebug-->dmfail-->"});
-
-    EXPECT_EQ(IUSB_stop(), 0);
-    EXPECT_EQ(g_relay.exitCalls, 1);
-    WriteTrackLine("late-->", true);  // a dispatch that outlived the stop: the relay has ended
-    EXPECT_EQ(g_relay.sent.size(), 1u);
-    SettleInitThreads(platform, 1);
-}
-
-TEST(Exports, NoRelayLibraryMeansNoRelayCalls)
-{
-    Fake::Platform platform;
-    g_relay = RelayCalls{};
-    // Entry points left over from an earlier run must not be used by this one.
-    LogRelay leftover;
-    leftover.sendMsg = &RelaySend;
-    leftover.dllExit = &RelayExit;
+    LogRelay leftover;  // entry points of an earlier run
+    leftover.sendMsg = [](const char* text) { g_relayed.push_back(text); };
+    leftover.dllExit = [] { ++g_relayExits; };
     SetLogRelay(leftover);
     IUSB_start(nullptr);
     WriteTrackLine("dmfail-->", true);
     EXPECT_EQ(IUSB_stop(), 0);
-    SettleInitThreads(platform, 1);
-    EXPECT_EQ(g_relay.exitCalls, 0);
-    EXPECT_TRUE(g_relay.sent.empty());
-    EXPECT_EQ(platform.TrackText().substr(0, 9), "dmfail-->");
-}
+    EXPECT_TRUE(g_relayed.empty() && g_relayExits == 0);
 
-TEST(Exports, SystemLibrariesComeFromTheSystemFolderOnly)
-{
-    Fake::Platform platform;
+    const std::string relayPath = GetExeDirectory() + "LogRelay.dll";
+    platform.library.libraries[relayPath] = {
+        {"dllInit", reinterpret_cast<void*>(+[](int argument) { g_relayInit = argument; })},
+        {"sendMsg", reinterpret_cast<void*>(leftover.sendMsg)},
+        {"dllExit", reinterpret_cast<void*>(leftover.dllExit)},
+    };
+    IUSB_start(nullptr);
+    EXPECT_EQ(g_relayInit, 0);
+    WriteTrackLine("checkadbdebug-->dmfail-->", true);
+    EXPECT_EQ(IUSB_stop(), 0);
+    EXPECT_EQ(g_relayExits, 1);
+    WriteTrackLine("late-->", true);  // a dispatch that outlived the stop: the relay has ended
+    EXPECT_EQ(g_relayed, std::vector<std::string>{"checkadbdebug-->dmfail-->"});
+    // Asked for by its full path only, never by a search that takes the current folder; system
+    // libraries from the system folder, or not at all.
+    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), relayPath), 2);
+    EXPECT_EQ(std::count(platform.library.loads.begin(), platform.library.loads.end(), "LogRelay.dll"), 0);
+    platform.library.loads.clear();
     LoadSystemLibrary("sensapi.dll");
-    EXPECT_EQ(platform.library.loads, std::vector<std::string>{platform.system.systemFolder + "sensapi.dll"});
-    platform.system.systemFolder.clear();  // unknown: nothing is loaded rather than a bare name
+    platform.system.systemFolder.clear();
     EXPECT_EQ(LoadSystemLibrary("sensapi.dll"), nullptr);
-    EXPECT_EQ(platform.library.loads.size(), 1u);
+    EXPECT_EQ(platform.library.loads, std::vector<std::string>{platform.root + kPathSep + "system32" + kPathSep + "sensapi.dll"});
+    EXPECT_EQ(platform.TrackText(), "dmfail-->\ncheckadbdebug-->dmfail-->\nlate-->\n");
+    Settle(platform, 2);
 }
 
-// Loading the library (static construction, under the loader lock on Windows) does nothing that
-// reaches a port: the service is built by the first export.
+// Loading the library (static construction, under the loader lock on Windows) reaches no port:
+// the service is built by the first export.
 bool g_portsUsedAtLoad = false;
 struct LoadProbe : ::testing::Environment {
     void SetUp() override { g_portsUsedAtLoad = Fake::DefaultPortsMade(); }
@@ -212,10 +114,9 @@ TEST(Exports, LoadingTouchesNoPort)
     EXPECT_FALSE(g_portsUsedAtLoad);
 }
 
-// The host's callback calls back into the library while another host thread stops it: the
-// stop returns, nothing deadlocks, and the library starts again.
-std::atomic<int> g_callbacksEntered{0};
-std::atomic<int> g_callbacksLeft{0};
+// The host's callback calls back into the library while another host thread stops it: the stop
+// returns, nothing deadlocks, and the library starts again.
+std::atomic<int> g_callbacksEntered{0}, g_callbacksLeft{0};
 std::atomic<int32_t> g_selfStop{1};
 void USB_CDECL CallingBack(int32_t id, const char*)
 {
@@ -228,26 +129,22 @@ void USB_CDECL CallingBack(int32_t id, const char*)
     IUSB_hasPhone();
     ++g_callbacksLeft;
 }
+void Unplug(const std::string& serial)
+{
+    Fake::AddRecord(TheService().Devices(), serial, "1234", "5678");
+    const std::string removal = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5678#" + serial +
+                                "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
+    IUSB_SendMessage(removal.c_str());
+}
 
 TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
 {
     Fake::Platform platform;
-    DrainQueue();
     constexpr int kCycles = 3;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
-        const std::string serial = "CALLBACK" + std::to_string(cycle);
-        UsbDevice* device = new UsbDevice();
-        device->m_pDeviceSn = serial;
-        device->m_vidPid = "VID_1234&PID_5678";
-        ASSERT_EQ(TheService().Devices().Add(std::unique_ptr<USB::UsbDevice>(device)), 0);
         IUSB_start(&CallingBack);
-        Json::Value removal(Json::objectValue);
-        removal["action"] = "DEVICE_OFFLINE";
-        removal["device_info"] = "\\\\?\\USB#VID_1234&PID_5678#" + serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-        IUSB_SendMessage(WriteJson(removal).c_str());
-        for (int i = 0; i < 5000 && g_callbacksEntered <= cycle; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(g_callbacksEntered, cycle + 1);
+        Unplug("CALLBACK" + std::to_string(cycle));
+        ASSERT_TRUE(WaitFor([&] { return g_callbacksEntered > cycle; }));
         // A deadlock would keep the stopping thread forever: watch it from here.
         auto stopped = std::make_shared<std::promise<int32_t>>();
         std::future<int32_t> result = stopped->get_future();
@@ -255,29 +152,17 @@ TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
         ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "cycle " << cycle;
         EXPECT_EQ(result.get(), 0);
     }
-    for (int i = 0; i < 10000 && g_callbacksLeft < kCycles; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(g_callbacksLeft, kCycles);
+    EXPECT_TRUE(WaitFor([] { return g_callbacksLeft == kCycles; }));
 
     // The callback may also stop the library itself: it does not wait for its own loop.
-    UsbDevice* device = new UsbDevice();
-    device->m_pDeviceSn = "SELFSTOP";
-    device->m_vidPid = "VID_1234&PID_5678";
-    ASSERT_EQ(TheService().Devices().Add(std::unique_ptr<USB::UsbDevice>(device)), 0);
     IUSB_start([](int32_t id, const char*) {
         if (id == USB_WM_DEVICE_OFFLINE)
             g_selfStop = IUSB_stop();
     });
-    Json::Value removal(Json::objectValue);
-    removal["action"] = "DEVICE_OFFLINE";
-    removal["device_info"] = "\\\\?\\USB#VID_1234&PID_5678#SELFSTOP#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-    IUSB_SendMessage(WriteJson(removal).c_str());
-    for (int i = 0; i < 10000 && g_selfStop != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(g_selfStop, 0);
+    Unplug("SELFSTOP");
+    EXPECT_TRUE(WaitFor([] { return g_selfStop == 0; }));
     EXPECT_EQ(IUSB_stop(), -1);
-    SettleInitThreads(platform, kCycles + 1);
-    DrainQueue();
+    Settle(platform, kCycles + 1);
 }
 
 }  // namespace

@@ -19,11 +19,6 @@ using namespace USB;
 
 void USB_CDECL Ignore(int32_t, const char*) {}
 
-std::string Numbered(int n)
-{
-    return "{\"action\":\"S\",\"n\":" + std::to_string(n) + "}";
-}
-
 std::string DevicePath(int i)
 {
     return "\\\\\\\\?\\\\USB#VID_1234&PID_5678#STRESS" + std::to_string(i) + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
@@ -41,7 +36,7 @@ TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
             while (!go) {
             }
             for (int i = 0; i < kPerThread; ++i)
-                IUSB_SendMessage(Numbered(t * kPerThread + i).c_str());
+                IUSB_SendMessage(("{\"action\":\"S\",\"n\":" + std::to_string(t * kPerThread + i) + "}").c_str());
         });
     threads.emplace_back([&go] {
         while (!go) {
@@ -78,15 +73,15 @@ TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
     for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    const std::string log = platform.LogText();
+    const std::string log = "\n" + platform.Log();
     std::multiset<int> handled;
-    const std::string mark = "]: {\"action\":\"S\",\"n\":";
+    const std::string mark = "\n{\"action\":\"S\",\"n\":";
     for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1))
         handled.insert(std::atoi(log.c_str() + at + mark.size()));
     ASSERT_EQ(handled.size(), static_cast<size_t>(kThreads * kPerThread));
     for (int n = 0; n < kThreads * kPerThread; ++n)
         ASSERT_EQ(handled.count(n), 1u) << "message " << n;
-    EXPECT_TRUE(service.Devices().Empty());
+    EXPECT_EQ(service.Devices().Size(), 0u);
 }
 
 }  // namespace
