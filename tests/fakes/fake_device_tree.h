@@ -12,25 +12,69 @@ namespace Fake {
 
 class DeviceTree : public DeviceTreePort {
 public:
-    // A whole device (composite parent or simple device) and its ADB interface, which names it
-    // as its parent.
+    // A whole device and, unless told otherwise, its ADB interface, which names it as its parent.
     void AddPhone(const std::wstring& vid, const std::wstring& pid, const std::wstring& serial,
-                  const std::wstring& description = L"Android Phone", bool adbInterface = true);
-    void AddDevice(const UsbNode& node);
-    void AddAdbDriverInterface(const std::wstring& instanceId);
-    void RemoveMatching(const std::wstring& text);  // devices whose own or parent id contains text
-    void Clear();
+                  const std::wstring& description = L"Android Phone", bool adbInterface = true)
+    {
+        const std::wstring hw = L"USB\\VID_" + vid + L"&PID_" + pid;
+        AddDevice({hw + L"\\" + serial, L"{36FC9E60-C465-11CF-8056-444553540000}", L"", hw, L"USB Composite Device", L"", false});
+        if (adbInterface)
+            AddDevice({hw + L"&MI_01\\6&12345678&0&0001", L"{3F966BD9-FA04-4EC5-991C-D326973B5128}",
+                       L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff", hw + L"&REV_0100&MI_01",
+                       description, hw + L"\\" + serial, false});
+    }
+    void AddDevice(const UsbNode& node) { Locked([&] { nodes.push_back(node); }); }
+    void AddAdbDriverInterface(const std::wstring& id) { Locked([&] { adbInterfaces.push_back(id); }); }
+    // Devices whose own or parent id contains text, and driver interfaces whose id does.
+    void RemoveMatching(const std::wstring& text)
+    {
+        Locked([&] {
+            for (auto it = nodes.begin(); it != nodes.end();)
+                it = it->instanceId.find(text) != std::wstring::npos || it->parentId.find(text) != std::wstring::npos
+                         ? nodes.erase(it) : it + 1;
+            for (auto it = adbInterfaces.begin(); it != adbInterfaces.end();)
+                it = it->find(text) != std::wstring::npos ? adbInterfaces.erase(it) : it + 1;
+        });
+    }
+    void Clear() { Locked([&] { nodes.clear(), adbInterfaces.clear(); }); }
 
-    bool ListUsbDevices(std::vector<UsbNode>& out, uint32_t& error) override;
-    bool ListAdbDriverInterfaces(std::vector<std::wstring>& instanceIds, uint32_t& error) override;
-    bool WaitNoPendingInstallEvents(uint32_t timeoutMs) override;
+    bool ListUsbDevices(std::vector<UsbNode>& out, uint32_t& error) override
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        ++usbListings;
+        if (!failOpen)
+            out = nodes;
+        error = failOpen ? 13 : 0;
+        return !failOpen;
+    }
+    bool ListAdbDriverInterfaces(std::vector<std::wstring>& ids, uint32_t& error) override
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        if (!failOpen)
+            ids = adbInterfaces;
+        error = failOpen ? 13 : 0;
+        return !failOpen;
+    }
+    bool WaitNoPendingInstallEvents(uint32_t) override
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        return pendingInstallWaits <= 0 || --pendingInstallWaits < 0;
+    }
 
     std::vector<UsbNode> nodes;
     std::vector<std::wstring> adbInterfaces;
-    bool failOpen = false;       // the device set cannot be opened
-    int pendingInstallWaits = 0; // how many waits still report "installing"
-    int usbListings = 0;         // calls of ListUsbDevices
-    std::recursive_mutex mutex;
+    bool failOpen = false;        // the device set cannot be opened
+    int pendingInstallWaits = 0;  // how many waits still report "installing"
+    int usbListings = 0;          // calls of ListUsbDevices
+    std::mutex mutex;
+
+private:
+    template <typename Fn>
+    void Locked(Fn fn)
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        fn();
+    }
 };
 
 }  // namespace Fake

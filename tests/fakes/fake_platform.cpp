@@ -1,25 +1,18 @@
 #include "fakes/fake_platform.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <vector>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#ifdef _WIN32
-#include <direct.h>
-#include <io.h>
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "support/sys_utils.h"
 
 namespace USB {
 namespace Fake {
+
+namespace fs = std::filesystem;
 
 void Clock::SleepMs(uint32_t ms)
 {
@@ -37,10 +30,7 @@ std::vector<uint32_t> Clock::Sleeps()
 size_t Clock::CountSleeps(uint32_t ms)
 {
     std::lock_guard<std::mutex> g(m_mutex);
-    size_t n = 0;
-    for (uint32_t s : m_sleeps)
-        n += s == ms;
-    return n;
+    return static_cast<size_t>(std::count(m_sleeps.begin(), m_sleeps.end(), ms));
 }
 
 void Clock::Clear()
@@ -67,39 +57,25 @@ void* Library::Symbol(void* module, const char* name)
 
 std::string MakeTempDir()
 {
-    static std::atomic<int> counter{0};
-    const char* tmp = std::getenv("TMPDIR");
-#ifdef _WIN32
-    std::string dir = std::string(tmp ? tmp : "C:\\windows\\temp") + "\\usbfake";
-    _mkdir(dir.c_str());
-    // Wine reuses process ids across runs: skip folders an earlier run left behind.
-    const std::string base = dir + "\\" + std::to_string(_getpid()) + "-";
-    do {
-        dir = base + std::to_string(counter++);
-    } while (_mkdir(dir.c_str()) != 0 && errno == EEXIST);
-#else
-    std::string pattern = std::string(tmp ? tmp : "/tmp") + "/usbfake-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const char* made = mkdtemp(buf.data());
-    std::string dir = made ? made : "/tmp";
-    (void)counter;
-#endif
-    return dir;
+    // Wine reuses process ids across runs: a fresh name is one that could be created.
+    static std::atomic<unsigned> counter{0};
+    std::error_code error;
+    const fs::path base = fs::temp_directory_path(error) / "usbfake";
+    fs::create_directories(base, error);
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (;;) {
+        const fs::path dir = base / (std::to_string(stamp) + "-" + std::to_string(counter++));
+        if (fs::create_directory(dir, error))
+            return dir.string();
+        if (error)
+            return base.string();
+    }
 }
 
 void RemoveTree(const std::string& path)
 {
-    if (path.size() < 8)
-        return;
-#ifdef _WIN32
-    std::string cmd = "rmdir /s /q \"" + path + "\" >NUL 2>NUL";
-#else
-    std::string cmd = "rm -rf '" + path + "'";
-#endif
-    if (std::system(cmd.c_str()) != 0) {
-        // Leftover temp files are harmless.
-    }
+    std::error_code error;  // leftover temp files are harmless
+    fs::remove_all(path, error);
 }
 
 std::string ReadFile(const std::string& path)
@@ -112,8 +88,7 @@ std::string ReadFile(const std::string& path)
 
 void WriteFile(const std::string& path, const std::string& text)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 Platform::Platform() : ports(GetPorts()), m_saved(GetPorts())

@@ -21,4 +21,4 @@ ${USB_TRANSCRIPT_ROWS}    {nullptr, nullptr}};
 }  // namespace USB
 ")
 configure_file(${CMAKE_CURRENT_BINARY_DIR}/transcripts.cpp.new ${CMAKE_CURRENT_BINARY_DIR}/transcripts.cpp COPYONLY)
-target_sources(usb_fakes PRIVATE fakes/transcript.cpp ${CMAKE_CURRENT_BINARY_DIR}/transcripts.cpp)
+target_sources(usb_fakes PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/transcripts.cpp)
