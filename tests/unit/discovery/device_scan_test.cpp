@@ -15,14 +15,6 @@ namespace {
 
 using namespace USB;
 
-UsbNode Keyboard(const std::wstring& classGuid)
-{
-    UsbNode node;
-    node.instanceId = L"USB\\VID_18D1&PID_4EE2\\7&2B3C4D5E&0&1";
-    node.classGuid = classGuid;
-    return node;
-}
-
 class DeviceScanTest : public ::testing::Test {
 protected:
     DeviceScanTest()
@@ -59,18 +51,16 @@ TEST(ParseInstanceId, SplitsTheHardwarePartAndTheSerial)
     const InstanceIdParts a = ParseInstanceId("USB\\VID_18D1&PID_4EE2&MI_01\\6&1234&0&0001", '\\');
     EXPECT_EQ(a.vid + "|" + a.pid + "|" + a.key + "|" + a.serial, "18D1|4EE2|VID_18D1&PID_4EE2|6&1234&0&0001");
     EXPECT_EQ(ParseInstanceId("USB#VID_18D1&PID_4EE2#SN#{A5DCBF10-6530}", '#').serial, "SN");
-    for (const char* bad : {"USB#ROOT_HUB20#4&1", "USB#V&PID_4EE2#S", "USB#VID_18D1&P#S", "", "USB"}) {
-        const InstanceIdParts c = ParseInstanceId(bad, '#');
-        EXPECT_EQ(c.key + c.vid + c.pid, "") << bad;
-    }
+    for (const char* bad : {"USB#ROOT_HUB20#4&1", "USB#V&PID_4EE2#S", "USB#VID_18D1&P#S", "", "USB"})
+        EXPECT_EQ(ParseInstanceId(bad, '#').key + ParseInstanceId(bad, '#').pid, "") << bad;
 }
 
 TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
 {
     EXPECT_EQ(Classify(), kNoPhone);
     // A keyboard with a phone vendor's ids is never a phone.
-    scene.tree.AddDevice(Keyboard(L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"));
-    scene.tree.AddDevice(Keyboard(L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"));
+    for (const wchar_t* hid : {L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"})
+        scene.tree.AddDevice({L"USB\\VID_18D1&PID_4EE2\\7&2B3C4D5E&0&1", hid, L"", L"", L"", L"", false});
     EXPECT_TRUE(Scan(false).empty());
     EXPECT_EQ(Classify(), kNoPhone);
     EXPECT_FALSE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
@@ -144,8 +134,7 @@ TEST_F(DeviceScanTest, OnlyAdbClassInterfacesCountAndAWindowsMadeSerialIsSaid)
 }
 
 // An interface that shows up only on the third listing.
-class SlowTree : public Fake::DeviceTree {
-public:
+struct SlowTree : Fake::DeviceTree {
     bool ListUsbDevices(std::vector<UsbNode>& out, uint32_t& error) override
     {
         if (usbListings == 2)

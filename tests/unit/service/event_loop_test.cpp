@@ -38,14 +38,9 @@ std::string Offline(const std::string& serial, const std::string& vidPid = "VID_
 {
     return Action("DEVICE_OFFLINE", "device_info", Path(vidPid, serial));
 }
-std::string Retry(const std::string& serial, const Json::Value& command)
+std::string Retry(const std::string& serial, const std::string& command)
 {
-    Json::Value m(Json::objectValue);
-    m["action"] = "USB_RETRY";
-    m["device_sn"] = serial;
-    if (!command.isNull())
-        m["command"] = command;
-    return WriteJson(m);
+    return "{\"action\":\"USB_RETRY\",\"device_sn\":\"" + serial + "\"" + (command.empty() ? "" : ",\"command\":" + command) + "}";
 }
 const std::string kDevnodes = Action("DEVNODES_CHANGED");
 
@@ -157,14 +152,14 @@ TEST_F(EventLoopTest, TheAdbOpenAnswerAlternatesPerDeviceBetweenRetryAndADriverR
     UsbDevice* a = Fake::AddRecord(service.Devices(), "SERA");
     UsbDevice* b = Fake::AddRecord(service.Devices(), "SERB", "18D1", "4EE3");
     const struct { std::string text; int a; int b; } rows[] = {
-        {Retry("sera", 11024), 1, 0},   // the first answer: the retry
-        {Retry("sera", 11024), 0, 0},   // the second: a re-run from the driver check
-        {Retry("SERB", "11024"), 0, 1}, // per device; the command as text counts as the number
-        {Retry("SERA", "11024"), 1, 1},
-        {Retry("SERA", 11040), 1, 1},   // other commands leave the toggle alone
-        {Retry("SERA", Json::Value()), 1, 1},
-        {Retry("SERA", "abc"), 1, 1},
-        {Retry("SERA", 11024.5), 1, 1},
+        {Retry("sera", "11024"), 1, 0},   // the first answer: the retry
+        {Retry("sera", "11024"), 0, 0},   // the second: a re-run from the driver check
+        {Retry("SERB", "\"11024\""), 0, 1}, // per device; the command as text counts as the number
+        {Retry("SERA", "\"11024\""), 1, 1},
+        {Retry("SERA", "11040"), 1, 1},   // other commands leave the toggle alone
+        {Retry("SERA", ""), 1, 1},
+        {Retry("SERA", "\"abc\""), 1, 1},
+        {Retry("SERA", "11024.5"), 1, 1},
     };
     for (const auto& row : rows) {
         service.HandleMessage(row.text);
