@@ -8,34 +8,22 @@
 namespace USB {
 namespace Fake {
 
-class Registry : public RegistryPort {
-public:
+struct Registry : RegistryPort {
     enum State { kNoKey, kUnreadable, kValue };
 
     int ReadWhiteListValue(std::string& out) override
     {
-        ++reads;
-        if (state == kNoKey)
-            return -2;
-        if (state == kUnreadable)
-            return -1;
+        if (state != kValue)
+            return state == kNoKey ? kRegistryNoKey : kRegistryUnreadable;
         // Like the real value: read into 10240 bytes, text up to the first zero.
         out = value.substr(0, 10240);
-        const size_t zero = out.find('\0');
-        if (zero != std::string::npos)
-            out.resize(zero);
-        return 0;
+        out.resize(out.find('\0') == std::string::npos ? out.size() : out.find('\0'));
+        return kRegistryRead;
     }
-
-    void Set(const std::string& text)
-    {
-        state = kValue;
-        value = text;
-    }
+    void Set(const std::string& text) { state = kValue, value = text; }
 
     State state = kNoKey;
     std::string value;
-    int reads = 0;
 };
 
 }  // namespace Fake

@@ -1,7 +1,6 @@
 #include "fakes/transcript.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -21,7 +20,6 @@ std::string UnixLines(const std::string& text)
     return text;  // no text-mode translation here; a "\r\n" the library wrote itself stays
 #endif
     std::string out;
-    out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i)
         if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
             out += text[i];
@@ -34,10 +32,8 @@ std::string LogMessages(const std::string& logText)
     std::string out, line;
     while (std::getline(in, line)) {
         const size_t place = line.find("]: ");
-        out += (line.size() > 20 && line[19] == ' ' && line[20] == '[' && place != std::string::npos)
-                   ? line.substr(place + 3)
-                   : line;
-        out += '\n';
+        const bool prefixed = line.size() > 20 && line[19] == ' ' && line[20] == '[' && place != std::string::npos;
+        out += (prefixed ? line.substr(place + 3) : line) + '\n';
     }
     return out;
 }
@@ -58,7 +54,7 @@ std::string LinesWith(const std::string& text, const std::vector<std::string>& n
 size_t CountOf(const std::string& text, const std::string& needle)
 {
     size_t n = 0;
-    for (size_t pos = text.find(needle); !needle.empty() && pos != std::string::npos; pos = text.find(needle, pos + 1))
+    for (size_t at = text.find(needle); !needle.empty() && at != std::string::npos; at = text.find(needle, at + 1))
         ++n;
     return n;
 }
@@ -73,29 +69,19 @@ std::string Transcript(const std::string& name)
 
 ::testing::AssertionResult MatchesTranscript(const std::string& name, const std::string& actual)
 {
-    const std::string expected = Transcript(name);
-    if (expected == actual && !expected.empty())
+    const std::string kept = Transcript(name);
+    if (kept == actual && !kept.empty())
         return ::testing::AssertionSuccess();
     // USBHELPER_KEEP_TRANSCRIPTS=<folder> writes what the flow did there, to review and keep.
     if (const char* keep = std::getenv("USBHELPER_KEEP_TRANSCRIPTS"))
         std::ofstream(std::string(keep) + "/" + name + ".txt", std::ios::binary) << actual;
-    std::istringstream a(expected), b(actual);
-    std::string wanted, got;
-    int line = 1;
-    for (;; ++line) {
-        const bool moreWanted = static_cast<bool>(std::getline(a, wanted));
-        const bool moreGot = static_cast<bool>(std::getline(b, got));
-        if (!moreWanted)
-            wanted = "(end)";
-        if (!moreGot)
-            got = "(end)";
-        if (wanted != got || (!moreWanted && !moreGot))
-            break;
-    }
-    return ::testing::AssertionFailure() << "transcript " << name << (expected.empty() ? " is missing" : "")
-                                         << ", line " << line << ":\n  kept:   " << wanted << "\n  actual: " << got
-                                         << "\n---- actual " << name << ".txt ----\n"
-                                         << actual << "---- end ----";
+    size_t same = 0;
+    while (same < kept.size() && same < actual.size() && kept[same] == actual[same])
+        ++same;
+    const size_t line = kept.rfind('\n', same) == std::string::npos ? 0 : kept.rfind('\n', same) + 1;
+    return ::testing::AssertionFailure() << "transcript " << name << (kept.empty() ? " is missing" : "")
+                                         << " differs from: " << kept.substr(line, kept.find('\n', line) - line)
+                                         << "\n---- actual " << name << ".txt ----\n" << actual << "---- end ----";
 }
 
 }  // namespace Fake

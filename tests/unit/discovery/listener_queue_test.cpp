@@ -36,28 +36,6 @@ struct Sink {
         std::unique_lock<std::mutex> g(mutex);
         return changed.wait_for(g, std::chrono::seconds(5), [&] { return texts.size() >= count; });
     }
-    void Release()
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        hold = false;
-        changed.notify_all();
-    }
-};
-
-// The consumer thread, as the listener runs it.
-struct Consumer {
-    explicit Consumer(ListenerQueue& q) : queue(q)
-    {
-        q.m_consumerRunning = 1;
-        thread = std::thread([&q] { q.ConsumeLoop(); });
-    }
-    ~Consumer()
-    {
-        queue.StopConsumer();
-        thread.join();
-    }
-    ListenerQueue& queue;
-    std::thread thread;
 };
 
 TEST(ListenerQueue, TextsReachTheSinkInPostingOrderAndShortOnesAreDropped)
@@ -70,8 +48,9 @@ TEST(ListenerQueue, TextsReachTheSinkInPostingOrderAndShortOnesAreDropped)
     queue.Post("");
     queue.Post("x");
     queue.Post(nullptr);
-    Consumer consumer(queue);
-    ASSERT_TRUE(sink.WaitFor(1));
+    queue.m_consumerRunning = 1;
+    std::thread consumer([&queue] { queue.ConsumeLoop(); });  // as the listener runs it
+    EXPECT_TRUE(sink.WaitFor(1));
     // Posts made while the sink runs wait for it and arrive after it.
     std::thread poster([&] {
         for (const char* text : {"second", "{\"action\":\"PING\"}", "ok"})
@@ -82,16 +61,22 @@ TEST(ListenerQueue, TextsReachTheSinkInPostingOrderAndShortOnesAreDropped)
         std::lock_guard<std::mutex> g(sink.mutex);
         EXPECT_EQ(sink.texts.size(), 1u);
     }
-    sink.Release();
+    {
+        std::lock_guard<std::mutex> g(sink.mutex);
+        sink.hold = false;
+        sink.changed.notify_all();
+    }
     poster.join();
-    ASSERT_TRUE(sink.WaitFor(4));
+    EXPECT_TRUE(sink.WaitFor(4));
     EXPECT_EQ(sink.texts, (std::vector<std::string>{"early", "second", "{\"action\":\"PING\"}", "ok"}));
 
     // A post after the queue was drained wakes the consumer at once.
     for (int i = 0; i < 200; ++i) {
         queue.Post(("text-" + std::to_string(i)).c_str());
-        ASSERT_TRUE(sink.WaitFor(static_cast<size_t>(i) + 5)) << "lost wakeup at " << i;
+        EXPECT_TRUE(sink.WaitFor(static_cast<size_t>(i) + 5)) << "lost wakeup at " << i;
     }
+    queue.StopConsumer();
+    consumer.join();
 }
 
 TEST(ListenerTexts, DeviceChangesAndCopiedData)
