@@ -4,38 +4,35 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "discovery/listener_queue.h"
+#include "fakes/gate.h"
 
 namespace {
 
-using USB::ListenerQueue;
+using namespace USB;
 
-// A sink that records texts and can hold the consumer inside a call.
+// A sink that records texts and holds the consumer at its gate.
 struct Sink {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> texts;
-    bool hold = false;
-
     static void Call(const char* text, uint32_t length, void* context)
     {
         Sink* self = static_cast<Sink*>(context);
-        std::unique_lock<std::mutex> g(self->mutex);
-        self->texts.emplace_back(text, length);
-        self->changed.notify_all();
-        self->changed.wait(g, [self] { return !self->hold; });
+        {
+            std::lock_guard<std::mutex> g(self->gate.mutex);
+            self->texts.emplace_back(text, length);
+        }
+        self->gate.Pass();
     }
-    bool WaitFor(size_t count)
+    std::vector<std::string> Texts()
     {
-        std::unique_lock<std::mutex> g(mutex);
-        return changed.wait_for(g, std::chrono::seconds(5), [&] { return texts.size() >= count; });
+        std::lock_guard<std::mutex> g(gate.mutex);
+        return texts;
     }
+    Fake::Gate gate;
+    std::vector<std::string> texts;
 };
 
 TEST(ListenerQueue, TextsReachTheSinkInPostingOrderAndShortOnesAreDropped)
@@ -43,37 +40,30 @@ TEST(ListenerQueue, TextsReachTheSinkInPostingOrderAndShortOnesAreDropped)
     ListenerQueue queue;
     queue.Post("early");  // before the sink is set: still delivered
     Sink sink;
-    sink.hold = true;
+    sink.gate.Set(true);
     queue.SetSink(&Sink::Call, &sink);
     queue.Post("");
     queue.Post("x");
     queue.Post(nullptr);
     queue.m_consumerRunning = 1;
     std::thread consumer([&queue] { queue.ConsumeLoop(); });  // as the listener runs it
-    EXPECT_TRUE(sink.WaitFor(1));
+    EXPECT_TRUE(sink.gate.WaitPassed(1));
     // Posts made while the sink runs wait for it and arrive after it.
     std::thread poster([&] {
         for (const char* text : {"second", "{\"action\":\"PING\"}", "ok"})
             queue.Post(text);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    {
-        std::lock_guard<std::mutex> g(sink.mutex);
-        EXPECT_EQ(sink.texts.size(), 1u);
-    }
-    {
-        std::lock_guard<std::mutex> g(sink.mutex);
-        sink.hold = false;
-        sink.changed.notify_all();
-    }
+    EXPECT_EQ(sink.Texts().size(), 1u);
+    sink.gate.Set(false);
     poster.join();
-    EXPECT_TRUE(sink.WaitFor(4));
-    EXPECT_EQ(sink.texts, (std::vector<std::string>{"early", "second", "{\"action\":\"PING\"}", "ok"}));
+    EXPECT_TRUE(sink.gate.WaitPassed(4));
+    EXPECT_EQ(sink.Texts(), (std::vector<std::string>{"early", "second", "{\"action\":\"PING\"}", "ok"}));
 
     // A post after the queue was drained wakes the consumer at once.
     for (int i = 0; i < 200; ++i) {
         queue.Post(("text-" + std::to_string(i)).c_str());
-        EXPECT_TRUE(sink.WaitFor(static_cast<size_t>(i) + 5)) << "lost wakeup at " << i;
+        EXPECT_TRUE(sink.gate.WaitPassed(i + 5)) << "lost wakeup at " << i;
     }
     queue.StopConsumer();
     consumer.join();

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <thread>
 
 #include "fakes/fake_device_tree.h"
 #include "fakes/fake_listener.h"
+#include "fakes/gate.h"
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
 #include "fakes/records.h"
@@ -44,31 +43,7 @@ std::string Retry(const std::string& serial, const std::string& command)
 }
 const std::string kDevnodes = Action("DEVNODES_CHANGED");
 
-// Something held inside a call until opened: a host callback or a device-tree listing in progress.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool closed = false;
-    int inside = 0;
-    void Pass()
-    {
-        std::unique_lock<std::mutex> g(mutex);
-        ++inside;
-        changed.notify_all();
-        changed.wait(g, [this] { return !closed; });
-    }
-    bool WaitInside()
-    {
-        std::unique_lock<std::mutex> g(mutex);
-        return changed.wait_for(g, std::chrono::seconds(5), [this] { return inside > 0; });
-    }
-    void Open()
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        closed = false;
-        changed.notify_all();
-    }
-} g_gate;
+Fake::Gate g_gate;  // a host callback or a tree listing in progress
 void USB_CDECL GatedHost(int32_t id, const char* json)
 {
     Fake::HostRecorder::Callback(id, json);
@@ -86,8 +61,8 @@ class EventLoopTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_gate.closed = false;
-        g_gate.inside = 0;
+        g_gate.Set(false);
+        g_gate.passed = 0;
         service.SetCallback(host.callback());
     }
     std::vector<std::string> Drain()
@@ -181,16 +156,16 @@ TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollow
     UsbDevice* fromListener = Fake::AddRecord(service.Devices(), "SER1");
     UsbDevice* fromHost = Fake::AddRecord(service.Devices(), "SER2", "18D1", "4EE3");
     service.SetCallback(&GatedHost);
-    g_gate.closed = true;
+    g_gate.Set(true);
     service.Start();
     service.PostMessage(Offline("SERX"));
-    ASSERT_TRUE(g_gate.WaitInside());  // a dispatch in progress, inside the host's callback
+    ASSERT_TRUE(g_gate.WaitPassed());  // a dispatch in progress, inside the host's callback
     const std::string removal = Offline("ser1");
     UsbService::MessageSink(removal.c_str(), static_cast<uint32_t>(removal.size()), &service);
     EXPECT_TRUE(fromListener->m_stop);
     service.PostMessage(Offline("ser2", "VID_18D1&PID_4EE3"));
     EXPECT_FALSE(fromHost->m_stop);
-    g_gate.Open();
+    g_gate.Set(false);
     service.PostMessage(Action("SENTINEL"));
     ASSERT_TRUE(Dispatched(Action("SENTINEL")));
     EXPECT_LT(platform.Log().find(first), platform.Log().find(Online("ABC")));
@@ -211,10 +186,10 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheTakenMessageToTheNextStart)
 {
     HeldTree tree;
     platform.ports.deviceTree = &tree;
-    g_gate.closed = true;
+    g_gate.Set(true);
     service.Start();
     std::thread init([this] { service.Init(); });  // holds the service lock in its scan
-    ASSERT_TRUE(g_gate.WaitInside());
+    ASSERT_TRUE(g_gate.WaitPassed());
     service.PostMessage(Action("TAKEN"));
     service.PostMessage(Action("NEXT"));
     for (int i = 0; i < 5000 && service.QueuedMessages() != 1; ++i)
@@ -223,7 +198,7 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheTakenMessageToTheNextStart)
     EXPECT_EQ(service.Stop(), 0);             // its bounded wait runs out
     EXPECT_EQ(platform.LogCount("the usb service is still busy, the stop does not wait for it\n"), 1u);
     service.Start();  // the old loop must not come back to life
-    g_gate.Open();
+    g_gate.Set(false);
     init.join();
     ASSERT_TRUE(Dispatched(Action("TAKEN")) && Dispatched(Action("NEXT")));
     service.Stop();

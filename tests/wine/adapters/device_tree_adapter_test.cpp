@@ -59,13 +59,11 @@ TEST_F(DeviceTreeAdapterTest, ListsPresentUsbDevicesWithTheirProperties)
 
 TEST_F(DeviceTreeAdapterTest, FindsTheAdbInterfaceItsSerialAndItsDriverOnlyWhileItExists)
 {
-    std::vector<USB::PhoneSystemInfo*> found;
+    USB::PhoneInfos found;
     ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
     EXPECT_EQ(found[0]->m_hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100&MI_01");
-    for (auto* p : found)
-        delete p;
 
     EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));
     ASSERT_TRUE(sim::AddDriver(phone));
