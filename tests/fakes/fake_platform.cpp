@@ -14,47 +14,6 @@ namespace Fake {
 
 namespace fs = std::filesystem;
 
-void Clock::SleepMs(uint32_t ms)
-{
-    std::lock_guard<std::mutex> g(m_mutex);
-    m_sleeps.push_back(ms);
-    now += ms;
-}
-
-std::vector<uint32_t> Clock::Sleeps()
-{
-    std::lock_guard<std::mutex> g(m_mutex);
-    return m_sleeps;
-}
-
-size_t Clock::CountSleeps(uint32_t ms)
-{
-    std::lock_guard<std::mutex> g(m_mutex);
-    return static_cast<size_t>(std::count(m_sleeps.begin(), m_sleeps.end(), ms));
-}
-
-void Clock::Clear()
-{
-    std::lock_guard<std::mutex> g(m_mutex);
-    m_sleeps.clear();
-}
-
-void* Library::Load(const char* name)
-{
-    loads.push_back(name ? name : "");
-    auto it = libraries.find(name ? name : "");
-    return it == libraries.end() ? nullptr : &it->second;
-}
-
-void* Library::Symbol(void* module, const char* name)
-{
-    if (!module)
-        return nullptr;
-    auto& table = *static_cast<std::map<std::string, void*>*>(module);
-    auto it = table.find(name);
-    return it == table.end() ? nullptr : it->second;
-}
-
 std::string MakeTempDir()
 {
     // Wine reuses process ids across runs: a fresh name is one that could be created.

@@ -2,6 +2,7 @@
 // process-wide bundle for one test.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -43,11 +44,28 @@ public:
 // Sleeps return at once; each is counted and advances virtual time.
 class Clock : public ClockPort {
 public:
-    void SleepMs(uint32_t ms) override;
+    void SleepMs(uint32_t ms) override
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_sleeps.push_back(ms);
+        now += ms;
+    }
     uint64_t NowMs() override { return now.load(); }
-    std::vector<uint32_t> Sleeps();
-    size_t CountSleeps(uint32_t ms);
-    void Clear();
+    std::vector<uint32_t> Sleeps()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_sleeps;
+    }
+    size_t CountSleeps(uint32_t ms)
+    {
+        const std::vector<uint32_t> sleeps = Sleeps();
+        return static_cast<size_t>(std::count(sleeps.begin(), sleeps.end(), ms));
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_sleeps.clear();
+    }
 
     std::atomic<uint64_t> now{0};
 
@@ -59,12 +77,24 @@ private:
 // Libraries are names mapped to symbol tables of plain function pointers.
 class Library : public LibraryPort {
 public:
+    void* Load(const char* name) override
+    {
+        loads.push_back(name ? name : "");
+        auto it = libraries.find(name ? name : "");
+        return it == libraries.end() ? nullptr : &it->second;
+    }
+    void* Symbol(void* module, const char* name) override
+    {
+        if (!module)
+            return nullptr;
+        const auto& table = *static_cast<std::map<std::string, void*>*>(module);
+        const auto it = table.find(name);
+        return it == table.end() ? nullptr : it->second;
+    }
+    void Free(void*) override {}
+
     std::map<std::string, std::map<std::string, void*>> libraries;
     std::vector<std::string> loads;
-
-    void* Load(const char* name) override;
-    void* Symbol(void* module, const char* name) override;
-    void Free(void*) override {}
 };
 
 // Installs the fakes for the lifetime of the object; restores the previous bundle after.

@@ -1,4 +1,4 @@
-// Shared helpers where their rules reach the host: names from the system port, ids, texts, paths.
+// Shared helpers where their rules reach the host: names from the system port, texts, paths.
 #include <gtest/gtest.h>
 
 #include "fakes/fake_platform.h"
@@ -27,21 +27,12 @@ TEST(SystemFacts, OsAndPlatformNamesComeFromTheSystemPort)
     EXPECT_EQ(GetExeDirectory(), "C:" + sep + "A" + sep);
 }
 
-TEST(Texts, BytePerUnitConversionsAndNeighbourIds)
+TEST(Texts, BytePerUnitConversionsWithoutACodePage)
 {
     const std::wstring wide = NarrowToWide("A\xE9z");
     EXPECT_EQ(wide, (std::wstring{L'A', static_cast<wchar_t>(0xFFE9), L'z'}));
     EXPECT_EQ(WideToNarrow(wide), "A\xE9z");
     EXPECT_EQ(WideToNarrow(std::wstring(1, static_cast<wchar_t>(0x1234))), "\x34");
-    EXPECT_EQ(WideToMultiByte(L"usb log"), "usb log");
-
-    const struct { const char* id; const char* plus; const char* minus; } rows[] = {
-        {"4EE2", "4ee3", "4ee1"}, {"0001", "0002", "0000"}, {"0000", "", ""}, {"WXYZ", "", ""},
-        {"", "", ""}, {"0x1a", "001b", "0019"}, {"12&MI_00", "0013", "0011"}, {"-5", "", ""},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(HexIdPlusOne(row.id) + "|" + HexIdMinusOne(row.id), std::string(row.plus) + "|" + row.minus)
-            << row.id;
 }
 
 TEST(Paths, FileSizesOfUtf8Paths)
