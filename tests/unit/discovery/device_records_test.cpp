@@ -1,4 +1,5 @@
-// The device list: which record a serial, a model or a leaving device finds, and the record makers.
+// The device list: which record a serial, a model or a leaving device finds. (What the record
+// makers leave in a record shows in the host payloads of the device flows.)
 #include <gtest/gtest.h>
 
 #include "discovery/USB_DeviceList.h"
@@ -61,39 +62,6 @@ TEST(DeviceList, ARemovalStopsAndRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
     EXPECT_FALSE(list.FindBySn("SER2")->m_stop);
     list.Remove(corrected);
     EXPECT_EQ(list.Size(), 1u);
-}
-
-TEST(RecordMakers, FromAnAdbInterfaceOrFromTheWhitelist)
-{
-    Fake::Platform platform;
-    UsbDeviceList list;
-    PhoneSystemInfo adb;
-    adb._phone_sn_instance_id = L"USB#VID_18D1&PID_4EE2#0123ABC";
-    adb.m_interfaceId = L"USB#VID_18D1&PID_4EE2&MI_01#6&1A2B&0&0001";
-    adb.m_description = L"ADB Interface";
-    ASSERT_EQ(AddDeviceFromInterface(list, adb), kRecordAdded);
-    EXPECT_EQ(AddDeviceFromInterface(list, adb), kRecordNotAdded);
-    UsbDevice* d = list.FindBySn("0123ABC");
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->m_enumerator + "|" + d->m_vid + "|" + d->m_pid + "|" + d->m_vidPid + "|" + d->m_interfaceId,
-              "USB|18D1|4EE2|VID_18D1&PID_4EE2|USB#VID_18D1&PID_4EE2&MI_01#6&1A2B&0&0001");
-    EXPECT_EQ(DevicePayload(*d), "{\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"ADB Interface\","
-                                 "\"device_sn\":\"0123ABC\"}\n");
-    adb._phone_sn_instance_id = L"USB#VID_18D1&PID_4EE7#0123ABC";  // a re-scan refreshes it in place
-    UpdateDeviceFromInterface(*d, adb);
-    EXPECT_EQ(d->m_pid, "4EE7");
-
-    PhoneSystemInfo listed;
-    listed.m_serial = L"SER9";
-    listed.m_description = L"Some Phone";
-    ASSERT_EQ(CreateDeviceNode(list, listed, "2717", "FF48"), kRecordAdded);
-    EXPECT_EQ(CreateDeviceNode(list, listed, "2717", "FF48"), kRecordNotAdded);
-    EXPECT_EQ(DevicePayload(*list.FindBySn("SER9")),
-              "{\"b_adbopen\":false,\"b_driver\":false,\"device_desc\":\"Some Phone\",\"device_sn\":\"SER9\"}\n");
-    EXPECT_EQ(list.FindBySn("SER9")->m_vidPid, "VID_2717&PID_FF48");
-    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"phoneInfo", "quering"}),
-              "phoneInfo->_phone_sn_instance_id is USB#VID_18D1&PID_4EE7#0123ABC\n"
-              "this device is a phone by quering the whitelist\nthis device is a phone by quering the whitelist\n");
 }
 
 }  // namespace
