@@ -186,24 +186,26 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheTakenMessageToTheNextStart)
 {
     HeldTree tree;
     platform.ports.deviceTree = &tree;
+    // The loop whose stop timed out may still be leaving when the test ends: its service stays.
+    static UsbService* const lasting = new UsbService();
     g_gate.Set(true);
-    service.Start();
-    std::thread init([this] { service.Init(); });  // holds the service lock in its scan
-    ASSERT_TRUE(g_gate.WaitPassed());
-    service.PostMessage(Action("TAKEN"));
-    service.PostMessage(Action("NEXT"));
-    for (int i = 0; i < 5000 && service.QueuedMessages() != 1; ++i)
+    lasting->Start();
+    std::thread init([] { lasting->Init(); });  // holds the service lock in its scan
+    EXPECT_TRUE(g_gate.WaitPassed());
+    lasting->PostMessage(Action("TAKEN"));
+    lasting->PostMessage(Action("NEXT"));
+    for (int i = 0; i < 5000 && lasting->QueuedMessages() != 1; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(service.QueuedMessages(), 1u);  // the loop holds TAKEN and waits for the lock
-    EXPECT_EQ(service.Stop(), 0);             // its bounded wait runs out
+    EXPECT_EQ(lasting->QueuedMessages(), 1u);  // the loop holds TAKEN and waits for the lock
+    EXPECT_EQ(lasting->Stop(), 0);             // its bounded wait runs out
     EXPECT_EQ(platform.LogCount("the usb service is still busy, the stop does not wait for it\n"), 1u);
-    service.Start();  // the old loop must not come back to life
+    lasting->Start();  // the old loop must not come back to life
     g_gate.Set(false);
     init.join();
     ASSERT_TRUE(Dispatched(Action("TAKEN")) && Dispatched(Action("NEXT")));
-    service.Stop();
+    lasting->Stop();
     EXPECT_EQ(Dispatches(Action("TAKEN")) + Dispatches(Action("NEXT")), 2u);
-    for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
+    for (int i = 0; i < 5000 && lasting->HelperThreadsRunning() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
