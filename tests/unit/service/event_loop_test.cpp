@@ -159,7 +159,7 @@ TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollow
     g_gate.Set(true);
     service.Start();
     service.PostMessage(Offline("SERX"));
-    ASSERT_TRUE(g_gate.WaitPassed());  // a dispatch in progress, inside the host's callback
+    EXPECT_TRUE(g_gate.WaitPassed());  // a dispatch in progress, inside the host's callback
     const std::string removal = Offline("ser1");
     UsbService::MessageSink(removal.c_str(), static_cast<uint32_t>(removal.size()), &service);
     EXPECT_TRUE(fromListener->m_stop);
@@ -167,7 +167,7 @@ TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollow
     EXPECT_FALSE(fromHost->m_stop);
     g_gate.Set(false);
     service.PostMessage(Action("SENTINEL"));
-    ASSERT_TRUE(Dispatched(Action("SENTINEL")));
+    EXPECT_TRUE(Dispatched(Action("SENTINEL")));
     EXPECT_LT(platform.Log().find(first), platform.Log().find(Online("ABC")));
     EXPECT_EQ(Dispatches(kDevnodes), 0u);  // swallowed by the arrival
     EXPECT_TRUE(Fake::MatchesTranscript("busy_removals", host.Transcript() + Fake::LinesWith(platform.Log(), {"offline", "remove", "stop all", "cable"})));
@@ -202,7 +202,7 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheTakenMessageToTheNextStart)
     lasting->Start();  // the old loop must not come back to life
     g_gate.Set(false);
     init.join();
-    ASSERT_TRUE(Dispatched(Action("TAKEN")) && Dispatched(Action("NEXT")));
+    EXPECT_TRUE(Dispatched(Action("TAKEN")) && Dispatched(Action("NEXT")));
     lasting->Stop();
     EXPECT_EQ(Dispatches(Action("TAKEN")) + Dispatches(Action("NEXT")), 2u);
     for (int i = 0; i < 5000 && lasting->HelperThreadsRunning() > 0; ++i)
@@ -221,7 +221,7 @@ TEST_F(EventLoopTest, AFailureInAMessageOrAHelperThreadIsLoggedAndTheServiceGoes
     service.Start();
     service.PostMessage(Offline("SER1"));
     service.PostMessage(Action("AFTER"));
-    ASSERT_TRUE(Dispatched(Action("AFTER")));
+    EXPECT_TRUE(Dispatched(Action("AFTER")));
     service.StartHelperThread([] { throw std::runtime_error("no memory left"); });
     for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -235,13 +235,16 @@ TEST_F(EventLoopTest, StartWiresTheListenerOnceAndItsSinkReachesTheService)
     platform.ports.createListener = &Fake::Listener::Create;
     service.Start();
     Fake::Listener* listener = Fake::Listener::last;
-    ASSERT_NE(listener, nullptr);
+    if (!listener) {
+        service.Stop();
+        FAIL() << "no listener was made";
+    }
     EXPECT_EQ(listener->context, &service);
     UsbDevice* device = Fake::AddRecord(service.Devices(), "SER1");
     listener->Deliver(Offline("SER1"));
     EXPECT_TRUE(device->m_stop);  // at once, before the loop gets to it
     service.PostMessage(Action("SENTINEL"));
-    ASSERT_TRUE(Dispatched(Action("SENTINEL")));
+    EXPECT_TRUE(Dispatched(Action("SENTINEL")));
     EXPECT_EQ(host.WithId(USB_WM_DEVICE_OFFLINE).size(), 1u);
     service.Stop();
     service.Start();  // a restart keeps the same listener and its consumer
