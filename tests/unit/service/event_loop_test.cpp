@@ -241,11 +241,17 @@ TEST_F(EventLoopTest, StartWiresTheListenerOnceAndItsSinkReachesTheService)
     }
     EXPECT_EQ(listener->context, &service);
     UsbDevice* device = Fake::AddRecord(service.Devices(), "SER1");
+    Fake::AddRecord(service.Devices(), "SERX");
+    service.SetCallback(&GatedHost);
+    g_gate.Set(true);
+    service.PostMessage(Offline("SERX"));
+    EXPECT_TRUE(g_gate.WaitPassed());  // a dispatch in progress
     listener->Deliver(Offline("SER1"));
-    EXPECT_TRUE(device->m_stop);  // at once, before the loop gets to it
+    EXPECT_TRUE(device->m_stop);  // at once, while the loop is busy
+    g_gate.Set(false);
     service.PostMessage(Action("SENTINEL"));
     EXPECT_TRUE(Dispatched(Action("SENTINEL")));
-    EXPECT_EQ(host.WithId(USB_WM_DEVICE_OFFLINE).size(), 1u);
+    EXPECT_EQ(host.WithId(USB_WM_DEVICE_OFFLINE).size(), 2u);
     service.Stop();
     service.Start();  // a restart keeps the same listener and its consumer
     EXPECT_EQ(Fake::Listener::last, listener);
