@@ -27,7 +27,8 @@ protected:
     {
         PhoneSystemInfo info;
         const bool listed = decision.CheckExactFull(info, id) || decision.CheckNeighbourPids(info, id, true);
-        return std::string(decision.IsPhoneShort(id) ? "phone" : "no") + "|" + (decision.IsPhoneFull(id) ? "phone" : "no") +
+        const std::string answers = std::string(decision.IsPhoneShort(id) ? "phone|" : "no|");  // in this order
+        return answers + (decision.IsPhoneFull(id) ? "phone" : "no") +
                (listed ? "|" + WideToNarrow(info.m_description) + (info.m_isAdbOpen ? "|open" : "|closed") + "|" +
                              WideToNarrow(info.m_serial)
                        : "");
