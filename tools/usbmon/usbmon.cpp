@@ -1,5 +1,6 @@
 // usbmon: a console host for diagnostics. Loads usbhelper.dll, starts it, prints every
-// callback as "time id NAME json" and reads commands from stdin.
+// callback as "time id NAME json" and reads commands from stdin. "usbmon doctor [--json]"
+// prints the support report instead (doctor.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "doctor.h"
 #include "sim_device.h"
 #include "usbhelper.h"
 
@@ -145,6 +147,11 @@ bool Command(const std::string& line)
     char verb[32] = {0}, a[512] = {0}, b[64] = {0};
     std::sscanf(line.c_str(), "%31s %511s %63s", verb, a, b);
     const std::string v = verb;
+    const bool simulated = v == "plug" || v == "unplug" || v == "driver" || v == "echo" || v == "sleep";
+    if (!api.start && !simulated && !v.empty()) {
+        Say("%s: the library is not loaded\n", verb);
+        return true;
+    }
     if (v == "quit" || v == "exit") {
         return false;
     } else if (v == "stop") {
@@ -198,13 +205,23 @@ int main(int argc, char** argv)
     const char* dll = "usbhelper.dll";
     int runMs = -1;
     std::vector<std::string> before;  // commands run before the service starts
+    bool doctor = false, json = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "doctor"))
+            doctor = true;
+        else if (!std::strcmp(argv[i], "--json"))
+            json = true;
+        else if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
             dll = argv[++i];
         else if (!std::strcmp(argv[i], "--run-ms") && i + 1 < argc)
             runMs = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--before") && i + 1 < argc)
             before.push_back(argv[++i]);
+    }
+    if (doctor) {
+        for (const std::string& command : before)
+            Command(command);
+        return doctor::Run(json);
     }
     if (!Load(dll)) {
         std::fprintf(stderr, "usbmon: cannot load %s (error %lu)\n", dll, GetLastError());
