@@ -22,6 +22,10 @@ foreach(target usbhelper AdbBridge usbmon)
   target_link_options(${target} PRIVATE -Wl,--gc-sections $<$<NOT:$<CONFIG:Debug>>:-s>)
 endforeach()
 
+# Without --prefix the kit lands in the tree, never in the cross toolchain's Windows default.
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX "${CMAKE_BINARY_DIR}/kit" CACHE PATH "where cmake --install lays out the host kit" FORCE)
+endif()
 include(CMakePackageConfigHelpers)
 set(USB_KIT_CMAKE lib/cmake/usbhelper)
 write_basic_package_version_file("${CMAKE_BINARY_DIR}/usbhelperConfigVersion.cmake"
