@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <vector>
 
@@ -106,7 +108,8 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
     ScanCandidate c;
     if (!TakeCandidate(node, c)) {
         device["phone"] = false;
-        device["why"] = "no vendor and product id, or an input device";
+        const bool ids = c.parts.key.find("VID_") != std::string::npos && c.parts.key.find("PID_") != std::string::npos;
+        device["why"] = ids ? "an input device" : "no vendor and product id";
         return device;
     }
     if (IsInterfaceId(c.id)) {
@@ -129,9 +132,9 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
     interfaces.clear();
     device["phone"] = !why.empty();
     if (why.empty())
-        why = !AcceptIds(c.parts.vid, c.parts.pid)    ? "ids are not four hex digits"
-              : !whiteList.HasVendor(c.parts.vid) ? "vendor " + c.parts.vid + " is not in the vendor list"
-                                                      : "not in the whitelist or the cloud, nor a neighbouring id";
+        why = !AcceptIds(c.parts.vid, c.parts.pid) ? "ids are not four hex digits"
+              : !whiteList.HasVendor(c.parts.vid)  ? "vendor " + c.parts.vid + " is not in the vendor list"
+                                                   : "not in the whitelist or the cloud, nor a neighbouring id";
     device["why"] = why;
     device["adb_interface"] = FindAdbInterfaces(NarrowToWide(c.parts.key), interfaces, c.parts.serial);
     for (PhoneSystemInfo* p : interfaces)
@@ -161,6 +164,33 @@ Json::Value Files(WhiteList& whiteList)
     return files;
 }
 
+void Add(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Add(std::string& out, const char* format, ...)
+{
+    char line[2048];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    if (n > 0)
+        out.append(line, std::min(static_cast<size_t>(n), sizeof(line) - 1));
+}
+
+// Winsock for the port probe, held for the report's length.
+struct Sockets {
+    explicit Sockets(SystemPort* system) : m_system(system)
+    {
+        if (m_system)
+            m_system->SocketsStartup();
+    }
+    ~Sockets()
+    {
+        if (m_system)
+            m_system->SocketsCleanup();
+    }
+    SystemPort* m_system;
+};
+
 const char* YesNo(const Json::Value& v)
 {
     return v.asBool() ? "yes" : "no";
@@ -171,47 +201,45 @@ std::string OrNone(const Json::Value& v)
     return v.isNull() || v.asString().empty() ? "-" : v.asString();
 }
 
-void PrintText(const Json::Value& d)
+void PrintText(const Json::Value& d, std::string& out)
 {
     const Json::Value& s = d["adb_server"];
-    std::printf("usbhelper.dll %s, AdbBridge.dll %s, usbmon.exe %s; %s %s\n", OrNone(d["versions"]["usbhelper"]).c_str(),
-                OrNone(d["versions"]["adb_bridge"]).c_str(), OrNone(d["versions"]["usbmon"]).c_str(),
-                d["system"]["os"].asCString(), d["system"]["platform"].asCString());
-    std::printf("ADB server 127.0.0.1:%u: answers %s, version %s, held by %s (pid %s), bridge loaded %s\n",
-                s["port"].asUInt(), YesNo(s["answers"]), OrNone(s["version"]).c_str(), OrNone(s["program"]).c_str(),
-                OrNone(s["pid"]).c_str(), YesNo(s["bridge_loaded"]));
+    Add(out, "usbhelper.dll %s, AdbBridge.dll %s, usbmon.exe %s; %s %s\n", OrNone(d["versions"]["usbhelper"]).c_str(),
+        OrNone(d["versions"]["adb_bridge"]).c_str(), OrNone(d["versions"]["usbmon"]).c_str(),
+        d["system"]["os"].asCString(), d["system"]["platform"].asCString());
+    Add(out, "ADB server 127.0.0.1:%u: answers %s, version %s, held by %s (pid %s), bridge loaded %s\n",
+        s["port"].asUInt(), YesNo(s["answers"]), OrNone(s["version"]).c_str(), OrNone(s["program"]).c_str(),
+        OrNone(s["pid"]).c_str(), YesNo(s["bridge_loaded"]));
     for (const std::string& serial : s["devices"].getMemberNames())
-        std::printf("  %s\t%s\n", serial.c_str(), s["devices"][serial].asCString());
-    std::printf("USB devices: %u\n", d["devices"].size());
+        Add(out, "  %s\t%s\n", serial.c_str(), s["devices"][serial].asCString());
+    Add(out, "USB devices: %u\n", d["devices"].size());
     for (const Json::Value& v : d["devices"]) {
-        std::printf("  %s \"%s\"\n", v["id"].asCString(), v["description"].asCString());
+        Add(out, "  %s \"%s\"\n", v["id"].asCString(), v["description"].asCString());
         if (v.isMember("interface_of"))
-            std::printf("    interface of %s, ADB class %s\n", OrNone(v["interface_of"]).c_str(), YesNo(v["adb_class"]));
+            Add(out, "    interface of %s, ADB class %s\n", OrNone(v["interface_of"]).c_str(), YesNo(v["adb_class"]));
         else if (v.isMember("adb_interface"))
-            std::printf("    phone %s (%s); ADB interface %s, driver %s, server %s\n", YesNo(v["phone"]),
-                        v["why"].asCString(), YesNo(v["adb_interface"]), YesNo(v["adb_driver"]),
-                        v["adb_state"].asCString());
+            Add(out, "    phone %s (%s); ADB interface %s, driver %s, server %s\n", YesNo(v["phone"]),
+                v["why"].asCString(), YesNo(v["adb_interface"]), YesNo(v["adb_driver"]), v["adb_state"].asCString());
         else
-            std::printf("    phone no (%s)\n", v["why"].asCString());
+            Add(out, "    phone no (%s)\n", v["why"].asCString());
     }
     const Json::Value& f = d["files"];
-    std::printf("data directory %s\n", f["data_directory"].asCString());
-    std::printf("driver host %s, build version %s\n", f["config"]["driver_host"].asCString(),
-                OrNone(f["config"]["build_version"]).c_str());
+    Add(out, "data directory %s\n", f["data_directory"].asCString());
+    Add(out, "driver host %s, build version %s\n", f["config"]["driver_host"].asCString(),
+        OrNone(f["config"]["build_version"]).c_str());
     for (const char* name : {"config", "whitelist", "cloud_whitelist", "registry_whitelist"})
-        std::printf("  %-18s %-32s %s\n", name, f[name]["md5"].asString().empty() ? "(none)" : f[name]["md5"].asCString(),
-                    f[name]["path"].asCString());
-    std::printf("whitelist in use %s\n", f["whitelist_in_use"].asCString());
+        Add(out, "  %-18s %-32s %s\n", name, f[name]["md5"].asString().empty() ? "(none)" : f[name]["md5"].asCString(),
+            f[name]["path"].asCString());
+    Add(out, "whitelist in use %s\n", f["whitelist_in_use"].asCString());
 }
 
 }  // namespace
 
-int Run(bool json)
+bool Report(bool json, std::string& out)
 {
+    out.clear();
     try {
-        Ports& ports = GetPorts();
-        if (ports.system)
-            ports.system->SocketsStartup();
+        Sockets sockets(GetPorts().system);
         Json::Value d(Json::objectValue);
         const std::string exeDir = GetExeDirectory();
         d["versions"]["usbhelper"] = FileVersion(exeDir + "usbhelper.dll");
@@ -237,20 +265,17 @@ int Run(bool json)
         if (json) {
             Json::StreamWriterBuilder writer;
             writer["indentation"] = "  ";
-            std::printf("%s\n", Json::writeString(writer, d).c_str());
+            out = Json::writeString(writer, d) + "\n";
         } else {
-            PrintText(d);
+            PrintText(d, out);
         }
-        std::fflush(stdout);
-        if (ports.system)
-            ports.system->SocketsCleanup();
-        return 0;
+        return true;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "usbmon doctor: %s\n", e.what());
+        out = std::string("usbmon doctor: ") + e.what() + "\n";
     } catch (...) {
-        std::fprintf(stderr, "usbmon doctor: failed\n");
+        out = "usbmon doctor: failed\n";
     }
-    return 1;
+    return false;
 }
 
 }  // namespace doctor

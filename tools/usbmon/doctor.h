@@ -2,9 +2,12 @@
 // ADB interface, driver and server state, and the files the library reads with their digests.
 #pragma once
 
+#include <string>
+
 namespace doctor {
 
-// Prints the report (text, or one JSON document); 0 when it could be made.
-int Run(bool json);
+// The report as text, or as one JSON document; false (with the reason in out) when it could not
+// be made.
+bool Report(bool json, std::string& out);
 
 }  // namespace doctor

@@ -147,8 +147,9 @@ bool Command(const std::string& line)
     char verb[32] = {0}, a[512] = {0}, b[64] = {0};
     std::sscanf(line.c_str(), "%31s %511s %63s", verb, a, b);
     const std::string v = verb;
-    const bool simulated = v == "plug" || v == "unplug" || v == "driver" || v == "echo" || v == "sleep";
-    if (!api.start && !simulated && !v.empty()) {
+    const bool withoutLibrary =
+        v == "plug" || v == "unplug" || v == "driver" || v == "echo" || v == "sleep" || v == "doctor";
+    if (!api.start && !withoutLibrary && !v.empty()) {
         Say("%s: the library is not loaded\n", verb);
         return true;
     }
@@ -184,6 +185,10 @@ bool Command(const std::string& line)
             g_failed = true;
             return false;
         }
+    } else if (v == "doctor") {
+        std::string report;
+        doctor::Report(std::strcmp(a, "--json") == 0, report);
+        Say("%s", report.c_str());
     } else if (v == "echo") {
         Say("%s\n", line.size() > 5 ? line.substr(5).c_str() : "");
     } else if (v == "sleep") {
@@ -191,7 +196,7 @@ bool Command(const std::string& line)
     } else if (!v.empty()) {
         Say("commands: retry SN CMD | kill-adb SN | send JSON | isphone PATH | hasphone | list | adb | "
             "sleep MS | plug VID PID SN [noadb] [nodriver] [keyboard|mouse] | unplug VID PID SN | "
-            "driver VID PID SN | wait NAME [MS] | echo TEXT | stop | quit\n");
+            "driver VID PID SN | wait NAME [MS] | echo TEXT | doctor [--json] | stop | quit\n");
     }
     return true;
 }
@@ -221,7 +226,10 @@ int main(int argc, char** argv)
     if (doctor) {
         for (const std::string& command : before)
             Command(command);
-        return doctor::Run(json);
+        std::string report;
+        const bool made = doctor::Report(json, report);
+        std::fputs(report.c_str(), made ? stdout : stderr);
+        return made ? 0 : 1;
     }
     if (!Load(dll)) {
         std::fprintf(stderr, "usbmon: cannot load %s (error %lu)\n", dll, GetLastError());
