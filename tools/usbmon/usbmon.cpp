@@ -1,5 +1,6 @@
 // usbmon: a console host for diagnostics. Loads usbhelper.dll, starts it, prints every
-// callback as "time id NAME json" and reads commands from stdin.
+// callback as "time id NAME json" and reads commands from stdin. "usbmon doctor [--json]"
+// prints the support report instead (doctor.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "doctor.h"
 #include "sim_device.h"
 #include "usbhelper.h"
 
@@ -145,6 +147,12 @@ bool Command(const std::string& line)
     char verb[32] = {0}, a[512] = {0}, b[64] = {0};
     std::sscanf(line.c_str(), "%31s %511s %63s", verb, a, b);
     const std::string v = verb;
+    const bool withoutLibrary =
+        v == "plug" || v == "unplug" || v == "driver" || v == "echo" || v == "sleep" || v == "doctor";
+    if (!api.start && !withoutLibrary && !v.empty()) {
+        Say("%s: the library is not loaded\n", verb);
+        return true;
+    }
     if (v == "quit" || v == "exit") {
         return false;
     } else if (v == "stop") {
@@ -177,6 +185,10 @@ bool Command(const std::string& line)
             g_failed = true;
             return false;
         }
+    } else if (v == "doctor") {
+        std::string report;
+        doctor::Report(std::strcmp(a, "--json") == 0, report);
+        Say("%s", report.c_str());
     } else if (v == "echo") {
         Say("%s\n", line.size() > 5 ? line.substr(5).c_str() : "");
     } else if (v == "sleep") {
@@ -184,7 +196,7 @@ bool Command(const std::string& line)
     } else if (!v.empty()) {
         Say("commands: retry SN CMD | kill-adb SN | send JSON | isphone PATH | hasphone | list | adb | "
             "sleep MS | plug VID PID SN [noadb] [nodriver] [keyboard|mouse] | unplug VID PID SN | "
-            "driver VID PID SN | wait NAME [MS] | echo TEXT | stop | quit\n");
+            "driver VID PID SN | wait NAME [MS] | echo TEXT | doctor [--json] | stop | quit\n");
     }
     return true;
 }
@@ -198,13 +210,26 @@ int main(int argc, char** argv)
     const char* dll = "usbhelper.dll";
     int runMs = -1;
     std::vector<std::string> before;  // commands run before the service starts
+    bool doctor = false, json = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "doctor"))
+            doctor = true;
+        else if (!std::strcmp(argv[i], "--json"))
+            json = true;
+        else if (!std::strcmp(argv[i], "--dll") && i + 1 < argc)
             dll = argv[++i];
         else if (!std::strcmp(argv[i], "--run-ms") && i + 1 < argc)
             runMs = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--before") && i + 1 < argc)
             before.push_back(argv[++i]);
+    }
+    if (doctor) {
+        for (const std::string& command : before)
+            Command(command);
+        std::string report;
+        const bool made = doctor::Report(json, report);
+        std::fputs(report.c_str(), made ? stdout : stderr);
+        return made ? 0 : 1;
     }
     if (!Load(dll)) {
         std::fprintf(stderr, "usbmon: cannot load %s (error %lu)\n", dll, GetLastError());

@@ -1,0 +1,30 @@
+/* The smallest host: starts the library, prints every message until a phone is online (or
+ * the time is up), then stops it.   host_example [MS]   (default 60000) */
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include "usbhelper.h"
+
+static HANDLE g_online;
+
+static void USB_CDECL on_message(int32_t id, const char* json)
+{
+    /* The library's thread, one call at a time; the text ends in "\n". */
+    printf("%d %s", (int)id, json);
+    fflush(stdout);
+    if (id == USB_WM_DEVICE_ONLINE)
+        SetEvent(g_online);
+}
+
+int main(int argc, char** argv)
+{
+    const DWORD ms = argc > 1 ? (DWORD)atoi(argv[1]) : 60000;
+    g_online = CreateEventW(NULL, TRUE, FALSE, NULL);
+    IUSB_start(on_message);
+    printf("started\n");
+    fflush(stdout);
+    const int online = WaitForSingleObject(g_online, ms) == WAIT_OBJECT_0;
+    printf("%s, stop %d\n", online ? "online" : "no phone", (int)IUSB_stop());
+    return 0;
+}
