@@ -67,11 +67,11 @@ Scheme SchemeOf(const std::string& url)
 // The end of a transfer's time on the clock port.
 class Deadline {
 public:
-    explicit Deadline(uint32_t ms) : m_clock(GetPorts().clock), m_end(m_clock ? m_clock->NowMs() + ms : 0) {}
-    bool Passed() const { return m_clock && m_clock->NowMs() > m_end; }
+    explicit Deadline(uint32_t ms) : m_clock(*GetPorts().clock), m_end(m_clock.NowMs() + ms) {}
+    bool Passed() const { return m_clock.NowMs() > m_end; }
 
 private:
-    ClockPort* m_clock;
+    ClockPort& m_clock;
     uint64_t m_end;
 };
 
@@ -98,8 +98,6 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
               DownloadProgressFn progress, void* context, const DownloadLimits& limits)
 {
     HttpPort* port = GetPorts().http;
-    if (!port)
-        return false;
     const std::string narrowUrl = WideToNarrow(url);
     if (SchemeOf(narrowUrl) == Scheme::Other) {
         USB_LOG("download %s refused: not an http or https address\n", narrowUrl.c_str());
@@ -229,8 +227,7 @@ int32_t ProgressPercent(uint64_t received, uint64_t total)
 
 bool IsNetworkAlive()
 {
-    SystemPort* system = GetPorts().system;
-    return system && system->NetworkAlive();
+    return GetPorts().system->NetworkAlive();
 }
 
 bool StatusIs200(const std::string& rawHeaders)
@@ -256,8 +253,6 @@ bool HttpRequest(const std::string& method, const std::string& urlIn, const std:
         data.clear();
     }
     HttpPort* port = GetPorts().http;
-    if (!port)
-        return false;
     const Scheme scheme = SchemeOf(url);
     if (scheme == Scheme::Other) {
         // The URL may carry the request token: it is not logged.

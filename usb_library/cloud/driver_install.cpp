@@ -26,8 +26,6 @@ constexpr uint32_t kElevationRequired = 740;
 void RunInstallerHere(const std::string& program, const std::string& parameters)
 {
     InstallServicePort* port = GetPorts().installService;
-    if (!port)
-        return;
     InstallServicePort::RunOutcome outcome = port->RunHidden(program, parameters, kLocalInstallerTimeoutMs);
     const char* way = "as a plain process";
     if (outcome.result == InstallServicePort::RunResult::NotStarted && outcome.error == kElevationRequired) {

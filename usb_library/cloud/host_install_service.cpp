@@ -17,26 +17,22 @@ UsbCLock& InstallLock()
 
 CMyRpcCall::~CMyRpcCall()
 {
-    InstallServicePort* port = GetPorts().installService;
-    if (port && m_hReplyEvent)
-        port->CloseHandle(m_hReplyEvent);
+    if (m_hReplyEvent)
+        GetPorts().installService->CloseHandle(m_hReplyEvent);
 }
 
 CMyRpcCall* CMyRpcCall::Instance()
 {
     static CMyRpcCall* instance = new CMyRpcCall();
     // Made once, by the first request that can make it; it lives as long as the process.
-    InstallServicePort* port = GetPorts().installService;
-    if (port && !instance->m_hReplyEvent)
-        instance->m_hReplyEvent = port->CreateReplyEvent(kReplyEventName);
+    if (!instance->m_hReplyEvent)
+        instance->m_hReplyEvent = GetPorts().installService->CreateReplyEvent(kReplyEventName);
     return instance;
 }
 
 int CMyRpcCall::Request(const std::wstring& command)
 {
     InstallServicePort* port = GetPorts().installService;
-    if (!port)
-        return kServiceNotInstalled;
     if (m_hReplyEvent)
         port->ResetEvent(m_hReplyEvent);
     // A request already in flight owns the page.
@@ -97,11 +93,8 @@ int CMyRpcCall::Request(const std::wstring& command)
 
 int InstallThroughHostService(const std::string& command)
 {
-    InstallServicePort* port = GetPorts().installService;
-    if (!port)
-        return kServiceNotInstalled;
     UsbMutex guard(InstallLock());
-    return CMyRpcCall::Instance()->Request(port->Utf8ToWide(command));
+    return CMyRpcCall::Instance()->Request(GetPorts().installService->Utf8ToWide(command));
 }
 
 }  // namespace USB

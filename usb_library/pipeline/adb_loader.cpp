@@ -20,8 +20,6 @@ void Take(USB::LibraryPort* library, void* module, const char* name, Fn& out)
 UsbAdb::UsbAdb()
 {
     USB::LibraryPort* library = USB::GetPorts().library;
-    if (!library)
-        return;
     // Beside the host first: a copy planted in the current folder must not win over ours.
     m_module = USB::LoadHostLibrary("AdbBridge.dll");
     if (!m_module)
@@ -51,8 +49,7 @@ UsbAdb::~UsbAdb()
         // Its tracking thread keeps the library loaded until it ends.
         if (AdbStopDeviceTracking)
             AdbStopDeviceTracking();
-        if (USB::LibraryPort* library = USB::GetPorts().library)
-            library->Free(m_module);
+        USB::GetPorts().library->Free(m_module);
         m_module = nullptr;
     }
 }

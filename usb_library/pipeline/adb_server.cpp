@@ -44,8 +44,7 @@ int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
     USB_LOG("notify ui kill this adbserver %s\n", name.c_str());
     if (name.find(kHelperName) != std::string::npos) {
         KillAdbServerProcess(pid, name);
-        if (ProcessPort* port = GetPorts().process)
-            port->ShellOpenHidden(GetExeDirectory() + kHelperFile);
+        GetPorts().process->ShellOpenHidden(GetExeDirectory() + kHelperFile);
         return kAskRescan;
     }
     ui.SendToUi(USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload(device, name));

@@ -112,8 +112,7 @@ void AdbStateWatch::Run()
             }
             const int changed = adb.AdbWaitDeviceListChange(generation, kWaitSliceMs, &generation);
             if (changed < 0) {
-                if (ClockPort* clock = GetPorts().clock)
-                    clock->SleepMs(kUnavailablePauseMs);
+                GetPorts().clock->SleepMs(kUnavailablePauseMs);
                 continue;
             }
             if (changed == 0)

@@ -83,7 +83,7 @@ int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
 
 std::string GetTempDirectory()
 {
-    std::string dir = GetPorts().system ? GetPorts().system->TempFolder() : std::string();
+    std::string dir = GetPorts().system->TempFolder();
     if (dir.size() > 1024)
         dir.resize(1024);
     return dir;

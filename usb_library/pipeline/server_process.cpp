@@ -17,15 +17,9 @@ constexpr uint32_t kNotAllAssigned = 1300;
 // The exit code given to a process this library ends: never 259, which reads as "still running".
 constexpr uint32_t kEndedExitCode = 1;
 
-ProcessPort* Process()
+ProcessPort& Process()
 {
-    return GetPorts().process;
-}
-
-void Debug(const std::wstring& text)
-{
-    if (SystemPort* system = GetPorts().system)
-        system->DebugOutput(text);
+    return *GetPorts().process;
 }
 
 void TerminateProcessById(ProcessPort& port, uint32_t pid)
@@ -45,9 +39,7 @@ void TerminateProcessById(ProcessPort& port, uint32_t pid)
 
 bool ProbeAdbPort()
 {
-    ProcessPort* port = Process();
-    const ConnectResult result =
-        port ? port->ConnectTest(kAdbHost, kAdbPort, kAdbProbeTimeoutMs) : ConnectResult::NoSocket;
+    const ConnectResult result = Process().ConnectTest(kAdbHost, kAdbPort, kAdbProbeTimeoutMs);
     if (result == ConnectResult::NoSocket) {
         perror("socket");
         return false;
@@ -62,18 +54,15 @@ bool ProbeAdbPort()
 
 uint32_t FindAdbServerPid()
 {
-    ProcessPort* port = Process();
-    if (!port)
-        return 0;
     std::vector<TcpOwnerRow> rows;
     uint32_t error = 0;
-    const TcpTableResult result = port->ReadTcpOwnerTable(rows, error);
+    const TcpTableResult result = Process().ReadTcpOwnerTable(rows, error);
     if (result == TcpTableResult::AllocError) {
-        Debug(L"malloc Error!");
+        GetPorts().system->DebugOutput(L"malloc Error!");
         return 0;
     }
     if (result != TcpTableResult::Ok) {
-        Debug(L"GetExtendedTcpTable Error: " + std::to_wstring(static_cast<int>(error)));
+        GetPorts().system->DebugOutput(L"GetExtendedTcpTable Error: " + std::to_wstring(static_cast<int>(error)));
         return 0;
     }
     uint32_t owner = kNoListener;
@@ -85,20 +74,18 @@ uint32_t FindAdbServerPid()
 
 std::string GetProcessName(uint32_t pid)
 {
-    ProcessPort* port = Process();
-    if (!port)
-        return std::string();
-    for (uint32_t id : port->ListProcessIds(kMaxProcessIds)) {
+    ProcessPort& port = Process();
+    for (uint32_t id : port.ListProcessIds(kMaxProcessIds)) {
         if (id != pid)
             continue;
         std::string baseName;
         std::string path;
-        if (!port->QueryProcessImage(pid, baseName, path)) {
+        if (!port.QueryProcessImage(pid, baseName, path)) {
             // The snapshot names every process, even one whose image cannot be opened. Not the
             // idle process: id 0 is no owner (Wine gives it to every socket).
             if (pid == 0)
                 return std::string();
-            for (const ProcessEntry& entry : port->SnapshotProcesses())
+            for (const ProcessEntry& entry : port.SnapshotProcesses())
                 if (entry.pid == pid)
                     baseName = entry.exeName;
             if (baseName.empty())
@@ -112,12 +99,9 @@ std::string GetProcessName(uint32_t pid)
 
 void KillProcessByName(const std::string& name)
 {
-    ProcessPort* port = Process();
-    if (!port)
-        return;
-    for (const ProcessEntry& entry : port->SnapshotProcesses()) {
+    for (const ProcessEntry& entry : Process().SnapshotProcesses()) {
         if (entry.exeName == name) {
-            TerminateProcessById(*port, entry.pid);
+            TerminateProcessById(Process(), entry.pid);
             return;
         }
     }
@@ -125,19 +109,16 @@ void KillProcessByName(const std::string& name)
 
 void KillAdbServerProcess(uint32_t pid, const std::string& name)
 {
-    ProcessPort* port = Process();
-    if (!port)
-        return;
     if (pid == 0 || pid == kNoListener) {
         // The owner is not known (a TCP table without owner ids): fall back to the name.
         KillProcessByName(name);
         return;
     }
-    for (const ProcessEntry& entry : port->SnapshotProcesses()) {
+    for (const ProcessEntry& entry : Process().SnapshotProcesses()) {
         if (entry.pid != pid)
             continue;
         if (entry.exeName == name)
-            TerminateProcessById(*port, pid);
+            TerminateProcessById(Process(), pid);
         else
             USB_LOG("process %u is no longer %s, not killed\n", static_cast<unsigned>(pid), name.c_str());
         return;
@@ -147,10 +128,8 @@ void KillAdbServerProcess(uint32_t pid, const std::string& name)
 
 ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid)
 {
-    ProcessPort* port = Process();
-    if (!port)
-        return nullptr;
-    const PrivilegeOutcome outcome = port->EnableDebugPrivilege();
+    ProcessPort& port = Process();
+    const PrivilegeOutcome outcome = port.EnableDebugPrivilege();
     if (!outcome.tokenOpened)
         printf("OpenProcessToken error:%d", static_cast<int>(outcome.tokenError));
     if (!outcome.privilegeFound) {
@@ -161,7 +140,7 @@ ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid)
         printf("The token does not have the specified privilege. /n");
     }
     fflush(stdout);
-    return port->OpenProcessAllAccess(pid);
+    return port.OpenProcessAllAccess(pid);
 }
 
 }  // namespace USB
