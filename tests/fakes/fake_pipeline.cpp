@@ -1,4 +1,5 @@
 #include "fakes/fake_pipeline.h"
+#include "fakes/transcript.h"
 
 #include <gtest/gtest.h>
 
@@ -139,15 +140,7 @@ void ClearTranscript(Platform& platform)
 
 void ExpectTranscript(const std::string& name, const std::string& actual)
 {
-    std::string path = std::string(USBHELPER_TRANSCRIPTS) + "/" + name + ".txt";
-#ifdef _WIN32
-    if (path[0] == '/')
-        path = "Z:" + path;  // Wine shows the source tree on drive Z:
-#endif
-    const char* update = std::getenv("USBHELPER_UPDATE_TRANSCRIPTS");
-    if (update && *update == '1')
-        WriteFile(path, actual);
-    EXPECT_EQ(ReadFile(path), actual) << "transcript " << name;
+    EXPECT_TRUE(MatchesTranscript(name, actual));
 }
 
 }  // namespace Fake

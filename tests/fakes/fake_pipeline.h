@@ -116,7 +116,7 @@ public:
 std::string Transcript(Platform& platform, const std::string& extra = "", bool pauses = true);
 // Forgets the flow so far (log, track file, pauses).
 void ClearTranscript(Platform& platform);
-// Compares with tests/unit/transcripts/<name>.txt; USBHELPER_UPDATE_TRANSCRIPTS=1 rewrites it.
+// Compares with the kept transcript tests/unit/transcripts/<name>.txt (see fakes/transcript.h).
 void ExpectTranscript(const std::string& name, const std::string& actual);
 
 }  // namespace Fake

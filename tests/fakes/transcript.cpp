@@ -59,18 +59,38 @@ size_t CountOf(const std::string& text, const std::string& needle)
     return n;
 }
 
-std::string Transcript(const std::string& name)
+namespace {
+
+std::string WithoutCr(std::string text)
+{
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.erase(at, 1);
+    return text;
+}
+
+const char* KeptText(const std::string& name)
 {
     for (const KeptTranscript* t = kKeptTranscripts; t->name; ++t)
         if (name == t->name)
-            return UnixLines(t->text);
-    return std::string();
+            return t->text;
+    return nullptr;
 }
 
-::testing::AssertionResult MatchesTranscript(const std::string& name, const std::string& actual)
+}  // namespace
+
+std::string Transcript(const std::string& name)
 {
-    const std::string kept = Transcript(name);
-    if (kept == actual && !kept.empty())
+    const char* text = KeptText(name);
+    return text ? UnixLines(text) : std::string();
+}
+
+// Compared line by line whatever the line ends: the compiler reads the kept files' line ends as
+// "\n", while a flow may carry "\r\n" (HTTP headers, files written in text mode on Windows).
+::testing::AssertionResult MatchesTranscript(const std::string& name, const std::string& flow)
+{
+    const std::string kept = WithoutCr(Transcript(name));
+    const std::string actual = WithoutCr(flow);
+    if (KeptText(name) && kept == actual)
         return ::testing::AssertionSuccess();
     // USBHELPER_KEEP_TRANSCRIPTS=<folder> writes what the flow did there, to review and keep.
     if (const char* keep = std::getenv("USBHELPER_KEEP_TRANSCRIPTS"))
@@ -79,7 +99,7 @@ std::string Transcript(const std::string& name)
     while (same < kept.size() && same < actual.size() && kept[same] == actual[same])
         ++same;
     const size_t line = kept.rfind('\n', same) == std::string::npos ? 0 : kept.rfind('\n', same) + 1;
-    return ::testing::AssertionFailure() << "transcript " << name << (kept.empty() ? " is missing" : "")
+    return ::testing::AssertionFailure() << "transcript " << name << (KeptText(name) ? "" : " is missing")
                                          << " differs from: " << kept.substr(line, kept.find('\n', line) - line)
                                          << "\n---- actual " << name << ".txt ----\n" << actual << "---- end ----";
 }

@@ -63,8 +63,10 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
     processes.Add(40, "adb.exe");
     processes.Add(41, "adb64.exe", /*inspectable=*/false);  // e.g. no image access from WOW64
     processes.Add(0, "[System Process]", false);
-    out += "\nnames: " + GetProcessName(40) + "|" + GetProcessName(41) + "|" + GetProcessName(0) + "|" +
-           GetProcessName(42) + "\n";
+    out += "\nnames:";  // one call a statement: the log lines they write come in this order
+    for (uint32_t id : {40u, 41u, 0u, 42u})
+        out += (id == 40 ? " " : "|") + GetProcessName(id);
+    out += "\n";
     processes.Add(5, "adb.exe");
     processes.Add(7, "ADB.EXE");
     processes.Add(77, "Parvello_helper.exe");
