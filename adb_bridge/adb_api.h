@@ -13,12 +13,13 @@ namespace adb {
 
 // Runs an entry point's body; nothing it throws crosses the library's boundary.
 template <typename F>
-int Guarded(F body) {
-  try {
-    return body();
-  } catch (...) {
-    return IUSB_ERR_INTERNAL;
-  }
+int Guarded(F body)
+{
+    try {
+        return body();
+    } catch (...) {
+        return IUSB_ERR_INTERNAL;
+    }
 }
 
 // Copies text into a caller's buffer, NUL-terminated, never past `size`.
@@ -33,16 +34,11 @@ ServerState ProbeServer(const ClientOptions& options);
 int ApiVersion(const ClientOptions& options);
 int ApiKill(const ClientOptions& options);
 int ApiGetDevices(const ClientOptions& options, char* buf, int size);
-int ApiShell(const ClientOptions& options, const char* serial, const char* command, char* out,
-             int out_size);
-int ApiForward(const ClientOptions& options, const char* serial, const char* local,
-               const char* remote);
-int ApiInstall(const ClientOptions& options, const char* serial, const char* apk_path, char* out,
-               int out_size);
-int ApiUninstall(const ClientOptions& options, const char* serial, const char* package,
-                 char* out, int out_size);
-int ApiPull(const ClientOptions& options, const char* serial, const char* remote_path,
-            const char* local_path);
+int ApiShell(const ClientOptions& options, const char* serial, const char* command, char* out, int out_size);
+int ApiForward(const ClientOptions& options, const char* serial, const char* local, const char* remote);
+int ApiInstall(const ClientOptions& options, const char* serial, const char* apk_path, char* out, int out_size);
+int ApiUninstall(const ClientOptions& options, const char* serial, const char* package, char* out, int out_size);
+int ApiPull(const ClientOptions& options, const char* serial, const char* remote_path, const char* local_path);
 
 int ApiWaitDeviceListChange(DeviceTracker& tracker, unsigned last, unsigned timeout_ms, unsigned* generation);
 int ApiTrackedDevices(DeviceTracker& tracker, char* buf, int size, unsigned* generation);

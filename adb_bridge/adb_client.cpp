@@ -9,180 +9,228 @@
 
 namespace adb {
 
-bool ValidSerial(const std::string& serial) {
-  return serial.empty() || (serial.size() <= 256 && IsPlainToken(serial, ";"));
+bool ValidSerial(const std::string& serial)
+{
+    return serial.empty() || (serial.size() <= 256 && IsPlainToken(serial, ";"));
 }
 
 Client::Client(const ClientOptions& options)
-    : options_(options),
-      deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(options.total_ms)) {}
-
-int Client::Left() const {
-  if (options_.total_ms <= 0) return INT_MAX;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ -
-                                                                    std::chrono::steady_clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+    : options_(options), deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(options.total_ms))
+{
 }
 
-int Client::Fail(int code, const std::string& message) {
-  error_ = message;
-  return code;
+int Client::Left() const
+{
+    if (options_.total_ms <= 0)
+        return INT_MAX;
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
-int Client::Open(Socket* socket, int io_ms) {
-  const int left = Left();
-  if (left == 0) return Fail(kErrIo, "no time left for the request");
-  if (!socket->Connect(options_.port, std::min(options_.connect_ms, left), io_ms))
-    return Fail(kErrConnect, "no ADB server on port " + std::to_string(options_.port));
-  if (options_.total_ms > 0) socket->SetDeadline(deadline_);
-  return kOk;
+int Client::Fail(int code, const std::string& message)
+{
+    error_ = message;
+    return code;
 }
 
-int Client::ReadLengthPrefixed(Socket& socket, std::string* text) {
-  char hex[4];
-  std::size_t length = 0;
-  if (!socket.RecvExact(hex, 4)) return Fail(kErrIo, "connection closed before the length");
-  if (!ParseHex4(hex, &length)) return Fail(kErrProtocol, "malformed length in answer");
-  text->assign(length, '\0');
-  if (length > 0 && !socket.RecvExact(&(*text)[0], length))
-    return Fail(kErrIo, "connection closed inside the answer");
-  return kOk;
+int Client::Open(Socket* socket, int io_ms)
+{
+    const int left = Left();
+    if (left == 0)
+        return Fail(kErrIo, "no time left for the request");
+    if (!socket->Connect(options_.port, std::min(options_.connect_ms, left), io_ms))
+        return Fail(kErrConnect, "no ADB server on port " + std::to_string(options_.port));
+    if (options_.total_ms > 0)
+        socket->SetDeadline(deadline_);
+    return kOk;
 }
 
-int Client::ReadStatus(Socket& socket) {
-  char status[4];
-  if (!socket.RecvExact(status, 4)) return Fail(kErrIo, "connection closed before the status");
-  switch (ParseStatus(status)) {
+int Client::ReadLengthPrefixed(Socket& socket, std::string* text)
+{
+    char hex[4];
+    std::size_t length = 0;
+    if (!socket.RecvExact(hex, 4))
+        return Fail(kErrIo, "connection closed before the length");
+    if (!ParseHex4(hex, &length))
+        return Fail(kErrProtocol, "malformed length in answer");
+    text->assign(length, '\0');
+    if (length > 0 && !socket.RecvExact(&(*text)[0], length))
+        return Fail(kErrIo, "connection closed inside the answer");
+    return kOk;
+}
+
+int Client::ReadStatus(Socket& socket)
+{
+    char status[4];
+    if (!socket.RecvExact(status, 4))
+        return Fail(kErrIo, "connection closed before the status");
+    switch (ParseStatus(status)) {
     case Status::kOkay:
-      return kOk;
+        return kOk;
     case Status::kFail: {
-      std::string message;
-      int rc = ReadLengthPrefixed(socket, &message);
-      if (rc != kOk) return rc;
-      return Fail(kErrServerFail, message.empty() ? "server answered FAIL" : message);
+        std::string message;
+        int rc = ReadLengthPrefixed(socket, &message);
+        if (rc != kOk)
+            return rc;
+        return Fail(kErrServerFail, message.empty() ? "server answered FAIL" : message);
     }
     default:
-      return Fail(kErrProtocol, "unexpected status from server");
-  }
+        return Fail(kErrProtocol, "unexpected status from server");
+    }
 }
 
-int Client::Request(Socket& socket, const std::string& payload) {
-  std::string framed;
-  if (!EncodeRequest(payload, &framed)) return Fail(kErrArgument, "request too long");
-  if (!socket.SendAll(framed.data(), framed.size())) return Fail(kErrIo, "could not send request");
-  return ReadStatus(socket);
+int Client::Request(Socket& socket, const std::string& payload)
+{
+    std::string framed;
+    if (!EncodeRequest(payload, &framed))
+        return Fail(kErrArgument, "request too long");
+    if (!socket.SendAll(framed.data(), framed.size()))
+        return Fail(kErrIo, "could not send request");
+    return ReadStatus(socket);
 }
 
-int Client::OpenService(Socket* socket, const std::string& serial, const std::string& service,
-                        int io_ms) {
-  if (!ValidSerial(serial)) return Fail(kErrArgument, "invalid serial");
-  int rc = Open(socket, io_ms);
-  if (rc == kOk) rc = Request(*socket, TransportRequest(serial));
-  if (rc == kOk) rc = Request(*socket, service);
-  return rc;
+int Client::OpenService(Socket* socket, const std::string& serial, const std::string& service, int io_ms)
+{
+    if (!ValidSerial(serial))
+        return Fail(kErrArgument, "invalid serial");
+    int rc = Open(socket, io_ms);
+    if (rc == kOk)
+        rc = Request(*socket, TransportRequest(serial));
+    if (rc == kOk)
+        rc = Request(*socket, service);
+    return rc;
 }
 
-int Client::Version(int* version) {
-  Socket socket;
-  std::string payload;
-  int rc = Open(&socket, options_.io_ms);
-  if (rc == kOk) rc = Request(socket, "host:version");
-  if (rc == kOk) rc = ReadLengthPrefixed(socket, &payload);
-  if (rc == kOk && !ParseVersion(payload, version))
-    rc = Fail(kErrProtocol, "malformed version: " + payload);
-  return rc;
+int Client::Version(int* version)
+{
+    Socket socket;
+    std::string payload;
+    int rc = Open(&socket, options_.io_ms);
+    if (rc == kOk)
+        rc = Request(socket, "host:version");
+    if (rc == kOk)
+        rc = ReadLengthPrefixed(socket, &payload);
+    if (rc == kOk && !ParseVersion(payload, version))
+        rc = Fail(kErrProtocol, "malformed version: " + payload);
+    return rc;
 }
 
-int Client::Devices(std::string* listing) {
-  Socket socket;
-  int rc = Open(&socket, options_.io_ms);
-  if (rc == kOk) rc = Request(socket, "host:devices");
-  if (rc == kOk) rc = ReadLengthPrefixed(socket, listing);
-  return rc;
+int Client::Devices(std::string* listing)
+{
+    Socket socket;
+    int rc = Open(&socket, options_.io_ms);
+    if (rc == kOk)
+        rc = Request(socket, "host:devices");
+    if (rc == kOk)
+        rc = ReadLengthPrefixed(socket, listing);
+    return rc;
 }
 
-int Client::TrackDevices(Socket& socket) { return Request(socket, "host:track-devices"); }
-
-int Client::NextDeviceList(Socket& socket, std::string* listing) {
-  return ReadLengthPrefixed(socket, listing);
+int Client::TrackDevices(Socket& socket)
+{
+    return Request(socket, "host:track-devices");
 }
 
-int Client::Kill() {
-  Socket socket;
-  int rc = Open(&socket, options_.io_ms);
-  if (rc == kOk) rc = Request(socket, "host:kill");
-  if (rc != kOk) return rc;
-  char sink[64];
-  while (socket.RecvSome(sink, sizeof sink) > 0) {
-  }
-  socket.Close();
-  // A caller that starts a server next must not find the old one still bound.
-  for (int i = 0; i < 40 && Left() > 0; ++i) {
-    Socket probe;
-    if (!probe.Connect(options_.port, std::min(options_.connect_ms, Left()), options_.io_ms)) return kOk;
-    probe.Close();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return kOk;
+int Client::NextDeviceList(Socket& socket, std::string* listing)
+{
+    return ReadLengthPrefixed(socket, listing);
 }
 
-int Client::Shell(const std::string& serial, const std::string& command, std::string* output,
-                  std::size_t keep) {
-  output->clear();
-  if (command.empty()) return Fail(kErrArgument, "empty shell command");
-  if (command.size() > kMaxRequestLength - 6) return Fail(kErrArgument, "shell command too long");
-  Socket socket;
-  int rc = OpenService(&socket, serial, "shell:" + command, options_.command_ms);
-  if (rc != kOk) return rc;
-  char buffer[4096];
-  for (;;) {
-    long n = socket.RecvSome(buffer, sizeof buffer);
-    if (n == 0) return kOk;
-    if (n < 0) return Fail(kErrIo, "shell output interrupted");
-    std::size_t room = keep > output->size() ? keep - output->size() : 0;
-    output->append(buffer, static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room);
-  }
+int Client::Kill()
+{
+    Socket socket;
+    int rc = Open(&socket, options_.io_ms);
+    if (rc == kOk)
+        rc = Request(socket, "host:kill");
+    if (rc != kOk)
+        return rc;
+    char sink[64];
+    while (socket.RecvSome(sink, sizeof sink) > 0) {}
+    socket.Close();
+    // A caller that starts a server next must not find the old one still bound.
+    for (int i = 0; i < 40 && Left() > 0; ++i) {
+        Socket probe;
+        if (!probe.Connect(options_.port, std::min(options_.connect_ms, Left()), options_.io_ms))
+            return kOk;
+        probe.Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return kOk;
 }
 
-int Client::Forward(const std::string& serial, const std::string& local,
-                    const std::string& remote) {
-  if (!ValidSerial(serial) || !IsPlainToken(local, ";") || !IsPlainToken(remote, ";"))
-    return Fail(kErrArgument, "invalid forward arguments");
-  std::string request = ForwardRequest(serial, local, remote);
-  if (request.size() > kMaxRequestLength) return Fail(kErrArgument, "forward request too long");
-  Socket socket;
-  int rc = Open(&socket, options_.io_ms);
-  // The first OKAY accepts the request, the second confirms the listener.
-  if (rc == kOk) rc = Request(socket, request);
-  if (rc == kOk) rc = ReadStatus(socket);
-  return rc;
+int Client::Shell(const std::string& serial, const std::string& command, std::string* output, std::size_t keep)
+{
+    output->clear();
+    if (command.empty())
+        return Fail(kErrArgument, "empty shell command");
+    if (command.size() > kMaxRequestLength - 6)
+        return Fail(kErrArgument, "shell command too long");
+    Socket socket;
+    int rc = OpenService(&socket, serial, "shell:" + command, options_.command_ms);
+    if (rc != kOk)
+        return rc;
+    char buffer[4096];
+    for (;;) {
+        long n = socket.RecvSome(buffer, sizeof buffer);
+        if (n == 0)
+            return kOk;
+        if (n < 0)
+            return Fail(kErrIo, "shell output interrupted");
+        std::size_t room = keep > output->size() ? keep - output->size() : 0;
+        output->append(buffer, static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room);
+    }
 }
 
-int Client::Install(const std::string& serial, const std::string& local_apk,
-                    std::string* output, std::size_t keep) {
-  output->clear();
-  std::string remote = RemoteInstallPath(local_apk);
-  if (remote.empty()) return Fail(kErrArgument, "no file name in package path");
-  int rc = Push(serial, local_apk, remote);
-  if (rc != kOk) return rc;
-  rc = Shell(serial, "pm install -r " + ShellQuote(remote), output, keep);
-  std::string ignored;
-  std::string install_error = error_;
-  Shell(serial, "rm -f " + ShellQuote(remote), &ignored, 0);  // best effort cleanup
-  error_ = install_error;
-  if (rc != kOk) return rc;
-  if (!PackageManagerSucceeded(*output)) return Fail(kErrCommandFailed, *output);
-  return kOk;
+int Client::Forward(const std::string& serial, const std::string& local, const std::string& remote)
+{
+    if (!ValidSerial(serial) || !IsPlainToken(local, ";") || !IsPlainToken(remote, ";"))
+        return Fail(kErrArgument, "invalid forward arguments");
+    std::string request = ForwardRequest(serial, local, remote);
+    if (request.size() > kMaxRequestLength)
+        return Fail(kErrArgument, "forward request too long");
+    Socket socket;
+    int rc = Open(&socket, options_.io_ms);
+    // The first OKAY accepts the request, the second confirms the listener.
+    if (rc == kOk)
+        rc = Request(socket, request);
+    if (rc == kOk)
+        rc = ReadStatus(socket);
+    return rc;
 }
 
-int Client::Uninstall(const std::string& serial, const std::string& package,
-                      std::string* output, std::size_t keep) {
-  output->clear();
-  if (!IsValidPackageName(package)) return Fail(kErrArgument, "invalid package name");
-  int rc = Shell(serial, "pm uninstall " + package, output, keep);
-  if (rc != kOk) return rc;
-  if (!PackageManagerSucceeded(*output)) return Fail(kErrCommandFailed, *output);
-  return kOk;
+int Client::Install(const std::string& serial, const std::string& local_apk, std::string* output, std::size_t keep)
+{
+    output->clear();
+    std::string remote = RemoteInstallPath(local_apk);
+    if (remote.empty())
+        return Fail(kErrArgument, "no file name in package path");
+    int rc = Push(serial, local_apk, remote);
+    if (rc != kOk)
+        return rc;
+    rc = Shell(serial, "pm install -r " + ShellQuote(remote), output, keep);
+    std::string ignored;
+    std::string install_error = error_;
+    Shell(serial, "rm -f " + ShellQuote(remote), &ignored, 0);  // best effort cleanup
+    error_ = install_error;
+    if (rc != kOk)
+        return rc;
+    if (!PackageManagerSucceeded(*output))
+        return Fail(kErrCommandFailed, *output);
+    return kOk;
+}
+
+int Client::Uninstall(const std::string& serial, const std::string& package, std::string* output, std::size_t keep)
+{
+    output->clear();
+    if (!IsValidPackageName(package))
+        return Fail(kErrArgument, "invalid package name");
+    int rc = Shell(serial, "pm uninstall " + package, output, keep);
+    if (rc != kOk)
+        return rc;
+    if (!PackageManagerSucceeded(*output))
+        return Fail(kErrCommandFailed, *output);
+    return kOk;
 }
 
 }  // namespace adb

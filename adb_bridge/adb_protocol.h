@@ -36,8 +36,7 @@ int ParsePortOrDefault(const char* value);
 
 // Service requests.
 std::string TransportRequest(const std::string& serial);  // "" = any device
-std::string ForwardRequest(const std::string& serial, const std::string& local,
-                           const std::string& remote);
+std::string ForwardRequest(const std::string& serial, const std::string& local, const std::string& remote);
 
 // Sync headers: four-letter id plus a little-endian 32-bit word.
 std::string SyncHeader(const char* id, std::uint32_t value);

@@ -131,7 +131,8 @@ int main()
         [&] { pollStop = true; }, samples, idleSeconds);
 
     std::printf("%-28s %24s %18s\n", "loop", "median post->dispatch", "wakeups per idle s");
-    std::printf("%-28s %21.3f ms %18.1f\n", "signalled (event per push)", signalled.medianMs, signalled.wakeupsPerSecond);
+    std::printf("%-28s %21.3f ms %18.1f\n", "signalled (event per push)", signalled.medianMs,
+                signalled.wakeupsPerSecond);
     std::printf("%-28s %21.3f ms %18.1f\n", "fixed 30 ms polling", polling.medianMs, polling.wakeupsPerSecond);
     std::printf("(%d messages each, idle wakeups counted as context switches of the loop thread over %.1f s)\n",
                 samples, idleSeconds);

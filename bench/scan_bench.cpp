@@ -27,12 +27,16 @@ void FillTree(USB::Fake::DeviceTree& tree, size_t devices)
         case 0:
             tree.AddPhone(L"18D1", L"4EE2", serial);
             break;
-        case 1: case 2: case 3: case 4:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
             tree.AddPhone(L"04E8", Hex4(0x1000 + static_cast<unsigned>(i)), serial, L"x", false);
             break;
         case 5: {
             USB::UsbNode keyboard;
-            keyboard.instanceId = L"USB\\VID_18D1&PID_" + Hex4(0x5000 + static_cast<unsigned>(i)) + L"\\7&1&0&" + serial;
+            keyboard.instanceId =
+                L"USB\\VID_18D1&PID_" + Hex4(0x5000 + static_cast<unsigned>(i)) + L"\\7&1&0&" + serial;
             keyboard.classGuid = L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
             tree.AddDevice(keyboard);
             break;
@@ -67,8 +71,7 @@ int main()
             USB::ScanPresentPhones(service.Decision(), service.Devices(), true,
                                    [&service](const std::string& text) { service.PostMessage(text); });
             total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-            while (!service.PopMessage().empty()) {
-            }
+            while (!service.PopMessage().empty()) {}
         }
         const double perScan = total / runs;
         std::printf("%8zu %8d %14.1f %14.1f\n", devices, runs, perScan, perScan * 1000.0 / devices);

@@ -40,24 +40,24 @@ extern "C" {
 
 /* Results. Every failure is negative. */
 #define IUSB_OK 0
-#define IUSB_SERVER_RUNNING (-1)      /* IUSB_AdbServerStart: a server already holds the port */
-#define IUSB_ERR_NO_ADB (-2)          /* IUSB_AdbServerStart: no adb executable could be run */
-#define IUSB_ERR_START_TIMEOUT (-3)   /* IUSB_AdbServerStart: adb ran, no answer within the 10 s */
-#define IUSB_ERR_ARGUMENT (-10)       /* null, empty, oversized or unsafe argument */
-#define IUSB_ERR_CONNECT (-11)        /* no server answered on the port */
-#define IUSB_ERR_IO (-12)             /* connection dropped or timed out */
-#define IUSB_ERR_PROTOCOL (-13)       /* malformed answer */
-#define IUSB_ERR_SERVER_FAIL (-14)    /* server or device answered FAIL */
-#define IUSB_ERR_LOCAL_FILE (-15)     /* local file could not be read or written */
-#define IUSB_ERR_COMMAND_FAILED (-16) /* pm ran and did not print "Success" */
-#define IUSB_ERR_WINSOCK (-20)        /* WSAStartup failed */
+#define IUSB_SERVER_RUNNING (-1)       /* IUSB_AdbServerStart: a server already holds the port */
+#define IUSB_ERR_NO_ADB (-2)           /* IUSB_AdbServerStart: no adb executable could be run */
+#define IUSB_ERR_START_TIMEOUT (-3)    /* IUSB_AdbServerStart: adb ran, no answer within the 10 s */
+#define IUSB_ERR_ARGUMENT (-10)        /* null, empty, oversized or unsafe argument */
+#define IUSB_ERR_CONNECT (-11)         /* no server answered on the port */
+#define IUSB_ERR_IO (-12)              /* connection dropped or timed out */
+#define IUSB_ERR_PROTOCOL (-13)        /* malformed answer */
+#define IUSB_ERR_SERVER_FAIL (-14)     /* server or device answered FAIL */
+#define IUSB_ERR_LOCAL_FILE (-15)      /* local file could not be read or written */
+#define IUSB_ERR_COMMAND_FAILED (-16)  /* pm ran and did not print "Success" */
+#define IUSB_ERR_WINSOCK (-20)         /* WSAStartup failed */
 #define IUSB_ERR_NOT_INITIALIZED (-21) /* IUSB_Exit without a matching IUSB_Init */
-#define IUSB_ERR_INTERNAL (-99)       /* out of memory or another internal fault */
+#define IUSB_ERR_INTERNAL (-99)        /* out of memory or another internal fault */
 
 /* Limits on what callers pass in. */
-#define IUSB_MAX_TEXT 4096           /* serial, paths, forward addresses, package */
-#define IUSB_MAX_COMMAND 32768       /* shell command */
-#define IUSB_MAX_BUFFER (16 << 20)   /* larger sizes are taken for a caller bug */
+#define IUSB_MAX_TEXT 4096         /* serial, paths, forward addresses, package */
+#define IUSB_MAX_COMMAND 32768     /* shell command */
+#define IUSB_MAX_BUFFER (16 << 20) /* larger sizes are taken for a caller bug */
 
 /* Ref-counted WSAStartup / WSACleanup. 0 on success. */
 ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Init(void);

@@ -23,276 +23,302 @@
 namespace adb {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
+void WriteFile(const std::string& path, const std::string& data)
+{
+    std::ofstream(path, std::ios::binary) << data;
 }
 
 // The fake on a free port for the life of a test; its device list is a file it re-reads.
 class FakeServer {
- public:
-  explicit FakeServer(std::vector<std::string> options = {}) {
-    char dir[] = "/tmp/adb-fake-XXXXXX";
-    dir_ = mkdtemp(dir);
-    WriteFile(dir_ + "/devices.txt", "");
-    std::vector<std::string> args = {"python3", FAKE_ADB_SERVER_SCRIPT, "0", "--root", root(),
-                                     "--log", dir_ + "/requests.log", "--devices-file", dir_ + "/devices.txt"};
-    args.insert(args.end(), options.begin(), options.end());
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
+public:
+    explicit FakeServer(std::vector<std::string> options = {})
+    {
+        char dir[] = "/tmp/adb-fake-XXXXXX";
+        dir_ = mkdtemp(dir);
+        WriteFile(dir_ + "/devices.txt", "");
+        std::vector<std::string> args = {
+            "python3",        FAKE_ADB_SERVER_SCRIPT, "0", "--root", root(), "--log", dir_ + "/requests.log",
+            "--devices-file", dir_ + "/devices.txt"};
+        args.insert(args.end(), options.begin(), options.end());
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (auto& a : args)
+                argv.push_back(&a[0]);
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::FILE* f = fdopen(out[0], "r");  // "READY <port>" once it listens; EOF if it died
+        char line[64] = {0};
+        if (std::fgets(line, sizeof line, f))
+            std::sscanf(line, "READY %d", &port_);
+        std::fclose(f);
     }
-    close(out[1]);
-    std::FILE* f = fdopen(out[0], "r");  // "READY <port>" once it listens; EOF if it died
-    char line[64] = {0};
-    if (std::fgets(line, sizeof line, f)) std::sscanf(line, "READY %d", &port_);
-    std::fclose(f);
-  }
-  ~FakeServer() {
-    if (!WaitForExit(true) && pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  int port() const { return port_; }
-  std::string root() const { return dir_ + "/device"; }
-  void SetDevices(const std::string& text) { WriteFile(dir_ + "/devices.txt", text); }
-  bool Logged(const std::string& line) const {
-    std::istringstream in(ReadFile(dir_ + "/requests.log"));
-    for (std::string l; std::getline(in, l);)
-      if (l == line) return true;
-    return false;
-  }
-  bool NothingLogged() const { return ReadFile(dir_ + "/requests.log").empty(); }
-  // Waits (bounded) for the process to end; with `stop`, asks it to first.
-  bool WaitForExit(bool stop = false) {
-    if (pid_ > 0 && stop) kill(pid_, SIGTERM);
-    for (int i = 0; pid_ > 0 && i < 100; ++i, usleep(20000))
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-    return pid_ <= 0;
-  }
-  ClientOptions Options() const {
-    ClientOptions o;
-    o.port = port_;
-    o.io_ms = o.command_ms = 3000;
-    return o;
-  }
+    ~FakeServer()
+    {
+        if (!WaitForExit(true) && pid_ > 0)
+            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    int port() const { return port_; }
+    std::string root() const { return dir_ + "/device"; }
+    void SetDevices(const std::string& text) { WriteFile(dir_ + "/devices.txt", text); }
+    bool Logged(const std::string& line) const
+    {
+        std::istringstream in(ReadFile(dir_ + "/requests.log"));
+        for (std::string l; std::getline(in, l);)
+            if (l == line)
+                return true;
+        return false;
+    }
+    bool NothingLogged() const { return ReadFile(dir_ + "/requests.log").empty(); }
+    // Waits (bounded) for the process to end; with `stop`, asks it to first.
+    bool WaitForExit(bool stop = false)
+    {
+        if (pid_ > 0 && stop)
+            kill(pid_, SIGTERM);
+        for (int i = 0; pid_ > 0 && i < 100; ++i, usleep(20000))
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
+                pid_ = -1;
+        return pid_ <= 0;
+    }
+    ClientOptions Options() const
+    {
+        ClientOptions o;
+        o.port = port_;
+        o.io_ms = o.command_ms = 3000;
+        return o;
+    }
 
- private:
-  std::string dir_;
-  int pid_ = -1;
-  int port_ = 0;
+private:
+    std::string dir_;
+    int pid_ = -1;
+    int port_ = 0;
 };
 
-TEST(HostServices, VersionLiveListingFailTextAndBrokenOrMissingServers) {
-  FakeServer fake({"--version", "40"});
-  ASSERT_GT(fake.port(), 0);
-  Client client(fake.Options());
-  int version = 0;
-  ASSERT_EQ(client.Version(&version), kOk);
-  EXPECT_EQ(version, 40);
-  std::string listing = "stale";
-  ASSERT_EQ(client.Devices(&listing), kOk);
-  EXPECT_EQ(listing, "");
-  fake.SetDevices("SER1:device,SER2:unauthorized");
-  ASSERT_EQ(client.Devices(&listing), kOk);
-  EXPECT_EQ(listing, "SER1\tdevice\nSER2\tunauthorized\n");
+TEST(HostServices, VersionLiveListingFailTextAndBrokenOrMissingServers)
+{
+    FakeServer fake({"--version", "40"});
+    ASSERT_GT(fake.port(), 0);
+    Client client(fake.Options());
+    int version = 0;
+    ASSERT_EQ(client.Version(&version), kOk);
+    EXPECT_EQ(version, 40);
+    std::string listing = "stale";
+    ASSERT_EQ(client.Devices(&listing), kOk);
+    EXPECT_EQ(listing, "");
+    fake.SetDevices("SER1:device,SER2:unauthorized");
+    ASSERT_EQ(client.Devices(&listing), kOk);
+    EXPECT_EQ(listing, "SER1\tdevice\nSER2\tunauthorized\n");
 
-  FakeServer failing({"--fail-devices", "listing broke"}), closing({"--close-early"});
-  Client broken(failing.Options());
-  EXPECT_EQ(broken.Devices(&listing), kErrServerFail);
-  EXPECT_EQ(broken.last_error(), "listing broke");
-  EXPECT_EQ(Client(closing.Options()).Devices(&listing), kErrIo);
-  EXPECT_EQ(Client(closing.Options()).Version(&version), kErrIo);
+    FakeServer failing({"--fail-devices", "listing broke"}), closing({"--close-early"});
+    Client broken(failing.Options());
+    EXPECT_EQ(broken.Devices(&listing), kErrServerFail);
+    EXPECT_EQ(broken.last_error(), "listing broke");
+    EXPECT_EQ(Client(closing.Options()).Devices(&listing), kErrIo);
+    EXPECT_EQ(Client(closing.Options()).Version(&version), kErrIo);
 
-  ASSERT_EQ(client.Kill(), kOk);
-  EXPECT_TRUE(fake.WaitForExit());
-  EXPECT_EQ(client.Version(&version), kErrConnect);
-  EXPECT_EQ(ProbeServer(fake.Options()), ServerState::kAbsent);
+    ASSERT_EQ(client.Kill(), kOk);
+    EXPECT_TRUE(fake.WaitForExit());
+    EXPECT_EQ(client.Version(&version), kErrConnect);
+    EXPECT_EQ(ProbeServer(fake.Options()), ServerState::kAbsent);
 }
 
-TEST(HostServices, APortHolderThatNeverAnswersIsLeftWithinTheWholeRequestsBound) {
-  FakeServer silent({"--silent"}), answering;
-  ClientOptions o = silent.Options();
-  o.io_ms = 60000;  // each wait alone would hold the caller for a minute
-  o.total_ms = 300;
-  std::string listing;
-  EXPECT_EQ(Client(o).Devices(&listing), kErrIo);
-  EXPECT_EQ(ProbeServer(o), ServerState::kHeld);
-  EXPECT_EQ(ProbeServer(answering.Options()), ServerState::kAnswers);
+TEST(HostServices, APortHolderThatNeverAnswersIsLeftWithinTheWholeRequestsBound)
+{
+    FakeServer silent({"--silent"}), answering;
+    ClientOptions o = silent.Options();
+    o.io_ms = 60000;  // each wait alone would hold the caller for a minute
+    o.total_ms = 300;
+    std::string listing;
+    EXPECT_EQ(Client(o).Devices(&listing), kErrIo);
+    EXPECT_EQ(ProbeServer(o), ServerState::kHeld);
+    EXPECT_EQ(ProbeServer(answering.Options()), ServerState::kAnswers);
 }
 
-TEST(DeviceServices, ShellAndForwardGoToTheNamedDeviceAndUnsafeArgumentsNeverLeave) {
-  FakeServer fake;
-  fake.SetDevices("SER1:device\nSER2:device\n");
-  Client client(fake.Options());
-  std::string out;
-  ASSERT_EQ(client.Shell("SER2", "echo hello world", &out, 100), kOk);
-  EXPECT_EQ(out, "hello world\n");
-  EXPECT_TRUE(fake.Logged("host:transport:SER2") && fake.Logged("shell:echo hello world"));
-  ASSERT_EQ(client.Shell("SER1", "echo 0123456789", &out, 4), kOk);
-  EXPECT_EQ(out, "0123");
-  EXPECT_EQ(client.Shell("", "echo any", &out, 100), kErrServerFail);  // two devices
-  EXPECT_EQ(client.last_error(), "more than one device/emulator");
-  EXPECT_EQ(client.Shell("NOPE", "echo x", &out, 100), kErrServerFail);
-  ASSERT_EQ(client.Forward("SER1", "tcp:6100", "tcp:7100"), kOk);
-  EXPECT_TRUE(fake.Logged("host-serial:SER1:forward:tcp:6100;tcp:7100"));
-  EXPECT_EQ(client.Forward("SER9", "tcp:6100", "tcp:7100"), kErrServerFail);
+TEST(DeviceServices, ShellAndForwardGoToTheNamedDeviceAndUnsafeArgumentsNeverLeave)
+{
+    FakeServer fake;
+    fake.SetDevices("SER1:device\nSER2:device\n");
+    Client client(fake.Options());
+    std::string out;
+    ASSERT_EQ(client.Shell("SER2", "echo hello world", &out, 100), kOk);
+    EXPECT_EQ(out, "hello world\n");
+    EXPECT_TRUE(fake.Logged("host:transport:SER2") && fake.Logged("shell:echo hello world"));
+    ASSERT_EQ(client.Shell("SER1", "echo 0123456789", &out, 4), kOk);
+    EXPECT_EQ(out, "0123");
+    EXPECT_EQ(client.Shell("", "echo any", &out, 100), kErrServerFail);  // two devices
+    EXPECT_EQ(client.last_error(), "more than one device/emulator");
+    EXPECT_EQ(client.Shell("NOPE", "echo x", &out, 100), kErrServerFail);
+    ASSERT_EQ(client.Forward("SER1", "tcp:6100", "tcp:7100"), kOk);
+    EXPECT_TRUE(fake.Logged("host-serial:SER1:forward:tcp:6100;tcp:7100"));
+    EXPECT_EQ(client.Forward("SER9", "tcp:6100", "tcp:7100"), kErrServerFail);
 
-  FakeServer quiet;
-  Client refusing(quiet.Options());
-  EXPECT_EQ(refusing.Shell("SER1", "", &out, 100), kErrArgument);
-  EXPECT_EQ(refusing.Shell("SER 1", "echo x", &out, 100), kErrArgument);
-  EXPECT_EQ(refusing.Forward("SER1", "tcp:1;tcp:2", "tcp:3"), kErrArgument);
-  EXPECT_EQ(refusing.Uninstall("SER1", "com.x; reboot", &out, 1000), kErrArgument);
-  EXPECT_EQ(refusing.Push("SER1", "/etc/hostname", std::string(2000, 'p')), kErrArgument);
-  EXPECT_TRUE(quiet.NothingLogged());
+    FakeServer quiet;
+    Client refusing(quiet.Options());
+    EXPECT_EQ(refusing.Shell("SER1", "", &out, 100), kErrArgument);
+    EXPECT_EQ(refusing.Shell("SER 1", "echo x", &out, 100), kErrArgument);
+    EXPECT_EQ(refusing.Forward("SER1", "tcp:1;tcp:2", "tcp:3"), kErrArgument);
+    EXPECT_EQ(refusing.Uninstall("SER1", "com.x; reboot", &out, 1000), kErrArgument);
+    EXPECT_EQ(refusing.Push("SER1", "/etc/hostname", std::string(2000, 'p')), kErrArgument);
+    EXPECT_TRUE(quiet.NothingLogged());
 }
 
-TEST(Sync, PushPullInstallAndUninstallWithTheirFailures) {
-  FakeServer fake({"--installed", "com.example.app"});
-  fake.SetDevices("SER1:device");
-  Client client(fake.Options());
-  const std::string local = fake.root() + "-local.bin";
-  std::string data;
-  for (int i = 0; i < 200000; ++i) data.push_back(static_cast<char>(i * 7 % 256));  // several chunks
-  WriteFile(local, data);
-  ASSERT_EQ(client.Push("SER1", local, "/sdcard/blob.bin"), kOk);
-  EXPECT_EQ(ReadFile(fake.root() + "/sdcard/blob.bin"), data);
-  ASSERT_EQ(client.Pull("SER1", "/sdcard/blob.bin", local + ".back"), kOk);
-  EXPECT_EQ(ReadFile(local + ".back"), data);
-  EXPECT_TRUE(fake.Logged("SEND /sdcard/blob.bin,420") && fake.Logged("RECV /sdcard/blob.bin"));
+TEST(Sync, PushPullInstallAndUninstallWithTheirFailures)
+{
+    FakeServer fake({"--installed", "com.example.app"});
+    fake.SetDevices("SER1:device");
+    Client client(fake.Options());
+    const std::string local = fake.root() + "-local.bin";
+    std::string data;
+    for (int i = 0; i < 200000; ++i)
+        data.push_back(static_cast<char>(i * 7 % 256));  // several chunks
+    WriteFile(local, data);
+    ASSERT_EQ(client.Push("SER1", local, "/sdcard/blob.bin"), kOk);
+    EXPECT_EQ(ReadFile(fake.root() + "/sdcard/blob.bin"), data);
+    ASSERT_EQ(client.Pull("SER1", "/sdcard/blob.bin", local + ".back"), kOk);
+    EXPECT_EQ(ReadFile(local + ".back"), data);
+    EXPECT_TRUE(fake.Logged("SEND /sdcard/blob.bin,420") && fake.Logged("RECV /sdcard/blob.bin"));
 
-  EXPECT_EQ(client.Pull("SER1", "/sdcard/missing", local + ".none"), kErrServerFail);
-  EXPECT_EQ(client.last_error(), "No such file or directory");
-  EXPECT_EQ(ReadFile(local + ".none"), "");
-  EXPECT_EQ(client.Push("SER1", local + ".nonexistent", "/sdcard/x"), kErrLocalFile);
-  EXPECT_EQ(client.Push("SER1", local, "/readonly/x"), kErrServerFail);
-  EXPECT_EQ(client.last_error(), "Read-only file system");
+    EXPECT_EQ(client.Pull("SER1", "/sdcard/missing", local + ".none"), kErrServerFail);
+    EXPECT_EQ(client.last_error(), "No such file or directory");
+    EXPECT_EQ(ReadFile(local + ".none"), "");
+    EXPECT_EQ(client.Push("SER1", local + ".nonexistent", "/sdcard/x"), kErrLocalFile);
+    EXPECT_EQ(client.Push("SER1", local, "/readonly/x"), kErrServerFail);
+    EXPECT_EQ(client.last_error(), "Read-only file system");
 
-  std::string out;
-  ASSERT_EQ(client.Install("SER1", local, &out, 1000), kOk);
-  EXPECT_EQ(out, "Success\n");
-  const std::string remote = "/data/local/tmp/" + local.substr(local.rfind('/') + 1);
-  EXPECT_TRUE(fake.Logged("SEND " + remote + ",420") && fake.Logged("shell:pm install -r '" + remote + "'") &&
-              fake.Logged("shell:rm -f '" + remote + "'"));
-  EXPECT_EQ(ReadFile(fake.root() + remote), "");  // removed from the device
-  ASSERT_EQ(client.Uninstall("SER1", "com.example.app", &out, 1000), kOk);
-  EXPECT_EQ(client.Uninstall("SER1", "com.other", &out, 1000), kErrCommandFailed);
-  EXPECT_EQ(out, "Failure [DELETE_FAILED_INTERNAL_ERROR]\n");
-  std::remove(local.c_str());
-  std::remove((local + ".back").c_str());
+    std::string out;
+    ASSERT_EQ(client.Install("SER1", local, &out, 1000), kOk);
+    EXPECT_EQ(out, "Success\n");
+    const std::string remote = "/data/local/tmp/" + local.substr(local.rfind('/') + 1);
+    EXPECT_TRUE(fake.Logged("SEND " + remote + ",420") && fake.Logged("shell:pm install -r '" + remote + "'") &&
+                fake.Logged("shell:rm -f '" + remote + "'"));
+    EXPECT_EQ(ReadFile(fake.root() + remote), "");  // removed from the device
+    ASSERT_EQ(client.Uninstall("SER1", "com.example.app", &out, 1000), kOk);
+    EXPECT_EQ(client.Uninstall("SER1", "com.other", &out, 1000), kErrCommandFailed);
+    EXPECT_EQ(out, "Failure [DELETE_FAILED_INTERNAL_ERROR]\n");
+    std::remove(local.c_str());
+    std::remove((local + ".back").c_str());
 }
 
 // The callers' buffers: never written past their size, cut on a line for listings, always
 // terminated, empty on errors; refused arguments never reach the server.
-TEST(CallerBuffers, ListingsAndOutputsFitTheBufferAndRefusalsStayLocal) {
-  FakeServer big({"--big-listing", "200"}), failing({"--fail-devices"}), fake;  // about 4.6 KB listed
-  fake.SetDevices("SER1:device");
-  std::vector<char> buf(4096 + 64, '\x5A');
-  const int n = ApiGetDevices(big.Options(), buf.data(), 4096);
-  ASSERT_GT(n, 0);
-  ASSERT_LT(n, 4096);
-  EXPECT_EQ(std::string(buf.data()), std::string(buf.data(), static_cast<std::size_t>(n)));
-  EXPECT_EQ(buf[static_cast<std::size_t>(n) - 1], '\n');
-  EXPECT_EQ(std::count(buf.begin() + 4096, buf.end(), '\x5A'), 64);
-  EXPECT_EQ(ApiGetDevices(failing.Options(), buf.data(), 64), IUSB_ERR_SERVER_FAIL);
-  EXPECT_STREQ(buf.data(), "");
-  for (int size : {0, -5}) EXPECT_EQ(ApiGetDevices(fake.Options(), buf.data(), size), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiGetDevices(fake.Options(), nullptr, 64), IUSB_ERR_ARGUMENT);
+TEST(CallerBuffers, ListingsAndOutputsFitTheBufferAndRefusalsStayLocal)
+{
+    FakeServer big({"--big-listing", "200"}), failing({"--fail-devices"}), fake;  // about 4.6 KB listed
+    fake.SetDevices("SER1:device");
+    std::vector<char> buf(4096 + 64, '\x5A');
+    const int n = ApiGetDevices(big.Options(), buf.data(), 4096);
+    ASSERT_GT(n, 0);
+    ASSERT_LT(n, 4096);
+    EXPECT_EQ(std::string(buf.data()), std::string(buf.data(), static_cast<std::size_t>(n)));
+    EXPECT_EQ(buf[static_cast<std::size_t>(n) - 1], '\n');
+    EXPECT_EQ(std::count(buf.begin() + 4096, buf.end(), '\x5A'), 64);
+    EXPECT_EQ(ApiGetDevices(failing.Options(), buf.data(), 64), IUSB_ERR_SERVER_FAIL);
+    EXPECT_STREQ(buf.data(), "");
+    for (int size : {0, -5})
+        EXPECT_EQ(ApiGetDevices(fake.Options(), buf.data(), size), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiGetDevices(fake.Options(), nullptr, 64), IUSB_ERR_ARGUMENT);
 
-  std::fill(buf.begin(), buf.end(), '\x5A');
-  EXPECT_EQ(ApiShell(fake.Options(), "SER1", "echo abcdefghijkl", buf.data(), 8), 7);
-  EXPECT_STREQ(buf.data(), "abcdefg");
-  EXPECT_EQ(buf[8], '\x5A');
-  EXPECT_EQ(ApiShell(fake.Options(), nullptr, "echo any", nullptr, 0), 0);  // the only device
-  char out[128];
-  EXPECT_EQ(ApiInstall(fake.Options(), "SER1", "/nonexistent/app.apk", out, sizeof out), IUSB_ERR_LOCAL_FILE);
-  EXPECT_STREQ(out, "cannot open /nonexistent/app.apk");
-  EXPECT_EQ(CopyOut("ab\ncdefgh\n", out, 5, true), 3);
-  EXPECT_STREQ(out, "ab\n");
+    std::fill(buf.begin(), buf.end(), '\x5A');
+    EXPECT_EQ(ApiShell(fake.Options(), "SER1", "echo abcdefghijkl", buf.data(), 8), 7);
+    EXPECT_STREQ(buf.data(), "abcdefg");
+    EXPECT_EQ(buf[8], '\x5A');
+    EXPECT_EQ(ApiShell(fake.Options(), nullptr, "echo any", nullptr, 0), 0);  // the only device
+    char out[128];
+    EXPECT_EQ(ApiInstall(fake.Options(), "SER1", "/nonexistent/app.apk", out, sizeof out), IUSB_ERR_LOCAL_FILE);
+    EXPECT_STREQ(out, "cannot open /nonexistent/app.apk");
+    EXPECT_EQ(CopyOut("ab\ncdefgh\n", out, 5, true), 3);
+    EXPECT_STREQ(out, "ab\n");
 
-  FakeServer quiet;
-  const std::string long_text(IUSB_MAX_TEXT + 1, 's'), huge(IUSB_MAX_COMMAND + 1, 'e');
-  ClientOptions o = quiet.Options();
-  EXPECT_EQ(ApiShell(o, "SER1", huge.c_str(), out, 8), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiShell(o, "SER1", "echo x", nullptr, 8), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiForward(o, "SER1", nullptr, "tcp:1"), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiForward(o, long_text.c_str(), "tcp:1", "tcp:2"), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiPull(o, "SER1", nullptr, "/tmp/x"), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiPull(o, "SER1", "/sdcard/x", long_text.c_str()), IUSB_ERR_ARGUMENT);
-  EXPECT_EQ(ApiInstall(o, "SER1", "", out, sizeof out), IUSB_ERR_ARGUMENT);
-  EXPECT_TRUE(quiet.NothingLogged());
+    FakeServer quiet;
+    const std::string long_text(IUSB_MAX_TEXT + 1, 's'), huge(IUSB_MAX_COMMAND + 1, 'e');
+    ClientOptions o = quiet.Options();
+    EXPECT_EQ(ApiShell(o, "SER1", huge.c_str(), out, 8), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiShell(o, "SER1", "echo x", nullptr, 8), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiForward(o, "SER1", nullptr, "tcp:1"), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiForward(o, long_text.c_str(), "tcp:1", "tcp:2"), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiPull(o, "SER1", nullptr, "/tmp/x"), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiPull(o, "SER1", "/sdcard/x", long_text.c_str()), IUSB_ERR_ARGUMENT);
+    EXPECT_EQ(ApiInstall(o, "SER1", "", out, sizeof out), IUSB_ERR_ARGUMENT);
+    EXPECT_TRUE(quiet.NothingLogged());
 }
 
-
-bool StartDetached(DeviceTracker* tracker) {
-  std::thread([tracker] { tracker->Run(); }).detach();
-  return true;
+bool StartDetached(DeviceTracker* tracker)
+{
+    std::thread([tracker] { tracker->Run(); }).detach();
+    return true;
 }
 
 // The pushed device list: a list at once and at each change, a server that restarts, refuses or
 // is absent, and a stop that wakes its waiters.
-TEST(DeviceTracking, EveryNewListMovesTheGenerationAndARestartIsFollowed) {
-  FakeServer fake({"--restart-on-kill"});
-  ASSERT_GT(fake.port(), 0);
-  fake.SetDevices("SER1:unauthorized");
-  DeviceTracker tracker(fake.Options(), &StartDetached);
-  unsigned first = 0, next = 0;
-  ASSERT_EQ(tracker.Wait(0, 5000, &first), 1);
-  EXPECT_EQ(tracker.Wait(first, 100, &next), 0);
-  EXPECT_EQ(next, first);
+TEST(DeviceTracking, EveryNewListMovesTheGenerationAndARestartIsFollowed)
+{
+    FakeServer fake({"--restart-on-kill"});
+    ASSERT_GT(fake.port(), 0);
+    fake.SetDevices("SER1:unauthorized");
+    DeviceTracker tracker(fake.Options(), &StartDetached);
+    unsigned first = 0, next = 0;
+    ASSERT_EQ(tracker.Wait(0, 5000, &first), 1);
+    EXPECT_EQ(tracker.Wait(first, 100, &next), 0);
+    EXPECT_EQ(next, first);
 
-  fake.SetDevices("SER1:device");  // not written at once: the list may pass through ""
-  ASSERT_EQ(tracker.Wait(first, 5000, &next), 1);
-  std::string listing;
-  for (int i = 0; i < 20 && listing != "SER1\tdevice\n"; ++i)
-    if (tracker.Listing(&listing, &next) == kOk && listing != "SER1\tdevice\n") tracker.Wait(next, 200, &next);
-  EXPECT_EQ(listing, "SER1\tdevice\n");
+    fake.SetDevices("SER1:device");  // not written at once: the list may pass through ""
+    ASSERT_EQ(tracker.Wait(first, 5000, &next), 1);
+    std::string listing;
+    for (int i = 0; i < 20 && listing != "SER1\tdevice\n"; ++i)
+        if (tracker.Listing(&listing, &next) == kOk && listing != "SER1\tdevice\n")
+            tracker.Wait(next, 200, &next);
+    EXPECT_EQ(listing, "SER1\tdevice\n");
 
-  ASSERT_EQ(Client(fake.Options()).Kill(), kOk);  // the server drops its clients
-  unsigned seen = next;
-  for (int i = 0; i < 100 && seen < next + 2; ++i)  // the loss, then the list of the new connection
-    if (tracker.Wait(seen, 200, &seen) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_EQ(tracker.Listing(&listing, &seen), kOk);
-  EXPECT_EQ(listing, "SER1\tdevice\n");
+    ASSERT_EQ(Client(fake.Options()).Kill(), kOk);  // the server drops its clients
+    unsigned seen = next;
+    for (int i = 0; i < 100 && seen < next + 2; ++i)  // the loss, then the list of the new connection
+        if (tracker.Wait(seen, 200, &seen) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(tracker.Listing(&listing, &seen), kOk);
+    EXPECT_EQ(listing, "SER1\tdevice\n");
 }
 
-TEST(DeviceTracking, UnavailableWithoutAServiceAndStopWakesWaiters) {
-  ClientOptions gone;
-  {
-    FakeServer refusing({"--no-track"});
-    ASSERT_GT(refusing.port(), 0);
-    gone = refusing.Options();
-    DeviceTracker tracker(gone, &StartDetached);
-    EXPECT_EQ(tracker.Wait(0, 5000, nullptr), kErrServerFail);
-  }
-  DeviceTracker absent(gone, &StartDetached);
-  EXPECT_EQ(absent.Wait(0, 5000, nullptr), kErrConnect);
+TEST(DeviceTracking, UnavailableWithoutAServiceAndStopWakesWaiters)
+{
+    ClientOptions gone;
+    {
+        FakeServer refusing({"--no-track"});
+        ASSERT_GT(refusing.port(), 0);
+        gone = refusing.Options();
+        DeviceTracker tracker(gone, &StartDetached);
+        EXPECT_EQ(tracker.Wait(0, 5000, nullptr), kErrServerFail);
+    }
+    DeviceTracker absent(gone, &StartDetached);
+    EXPECT_EQ(absent.Wait(0, 5000, nullptr), kErrConnect);
 
-  FakeServer fake;
-  ASSERT_GT(fake.port(), 0);
-  DeviceTracker tracker(fake.Options(), &StartDetached);
-  unsigned generation = 0;
-  ASSERT_EQ(tracker.Wait(0, 5000, &generation), 1);
-  int woken = 1;
-  std::thread waiter([&] { woken = tracker.Wait(generation, 60000, nullptr); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  tracker.Stop();
-  waiter.join();
-  EXPECT_EQ(woken, kErrIo);
-  EXPECT_EQ(tracker.Wait(0, 5000, nullptr), 1);  // started again
+    FakeServer fake;
+    ASSERT_GT(fake.port(), 0);
+    DeviceTracker tracker(fake.Options(), &StartDetached);
+    unsigned generation = 0;
+    ASSERT_EQ(tracker.Wait(0, 5000, &generation), 1);
+    int woken = 1;
+    std::thread waiter([&] { woken = tracker.Wait(generation, 60000, nullptr); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    tracker.Stop();
+    waiter.join();
+    EXPECT_EQ(woken, kErrIo);
+    EXPECT_EQ(tracker.Wait(0, 5000, nullptr), 1);  // started again
 }
 
 }  // namespace

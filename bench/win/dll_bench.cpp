@@ -50,8 +50,8 @@ int main()
     QueryPerformanceCounter(&t3);
     Sleep(3000);  // init thread and whitelist check finish; what stays is the idle set
     const int threadsIdle = ThreadsOfThisProcess();
-    std::printf("dll load                 %8.2f ms   (reference: wininet.dll load %.2f ms, ratio %.1f)\n",
-                Ms(t1, t2), Ms(t0, t1), Ms(t1, t2) / (Ms(t0, t1) > 0 ? Ms(t0, t1) : 1));
+    std::printf("dll load                 %8.2f ms   (reference: wininet.dll load %.2f ms, ratio %.1f)\n", Ms(t1, t2),
+                Ms(t0, t1), Ms(t1, t2) / (Ms(t0, t1) > 0 ? Ms(t0, t1) : 1));
     std::printf("IUSB_start               %8.2f ms   (includes the ADB server probe)\n", Ms(t2, t3));
     std::printf("threads when idle        %8d      (before load: %d, added: %d)\n", threadsIdle, threadsBefore,
                 threadsIdle - threadsBefore);

@@ -39,8 +39,8 @@ public:
 inline std::string Entry(const std::string& vid, const std::string& pid, const std::string& description,
                          const std::string& isadbopen)
 {
-    return "{\"vid\":\"" + vid + "\",\"pid\":\"" + pid + "\",\"description\":\"" + description +
-           "\",\"isadbopen\":\"" + isadbopen + "\"}";
+    return "{\"vid\":\"" + vid + "\",\"pid\":\"" + pid + "\",\"description\":\"" + description + "\",\"isadbopen\":\"" +
+           isadbopen + "\"}";
 }
 
 inline std::string FileOf(const std::string& entries)

@@ -17,26 +17,37 @@ public:
                   const std::wstring& description = L"Android Phone", bool adbInterface = true)
     {
         const std::wstring hw = L"USB\\VID_" + vid + L"&PID_" + pid;
-        AddDevice({hw + L"\\" + serial, L"{36FC9E60-C465-11CF-8056-444553540000}", L"", hw, L"USB Composite Device", L"", false});
+        AddDevice({hw + L"\\" + serial, L"{36FC9E60-C465-11CF-8056-444553540000}", L"", hw, L"USB Composite Device",
+                   L"", false});
         if (adbInterface)
             AddDevice({hw + L"&MI_01\\6&12345678&0&0001", L"{3F966BD9-FA04-4EC5-991C-D326973B5128}",
-                       L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff", hw + L"&REV_0100&MI_01",
-                       description, hw + L"\\" + serial, false});
+                       L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff",
+                       hw + L"&REV_0100&MI_01", description, hw + L"\\" + serial, false});
     }
-    void AddDevice(const UsbNode& node) { Locked([&] { nodes.push_back(node); }); }
-    void AddAdbDriverInterface(const std::wstring& id) { Locked([&] { adbInterfaces.push_back(id); }); }
+    void AddDevice(const UsbNode& node)
+    {
+        Locked([&] { nodes.push_back(node); });
+    }
+    void AddAdbDriverInterface(const std::wstring& id)
+    {
+        Locked([&] { adbInterfaces.push_back(id); });
+    }
     // Devices whose own or parent id contains text, and driver interfaces whose id does.
     void RemoveMatching(const std::wstring& text)
     {
         Locked([&] {
             for (auto it = nodes.begin(); it != nodes.end();)
                 it = it->instanceId.find(text) != std::wstring::npos || it->parentId.find(text) != std::wstring::npos
-                         ? nodes.erase(it) : it + 1;
+                         ? nodes.erase(it)
+                         : it + 1;
             for (auto it = adbInterfaces.begin(); it != adbInterfaces.end();)
                 it = it->find(text) != std::wstring::npos ? adbInterfaces.erase(it) : it + 1;
         });
     }
-    void Clear() { Locked([&] { nodes.clear(), adbInterfaces.clear(); }); }
+    void Clear()
+    {
+        Locked([&] { nodes.clear(), adbInterfaces.clear(); });
+    }
 
     bool ListUsbDevices(std::vector<UsbNode>& out, uint32_t& error) override
     {

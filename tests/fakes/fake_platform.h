@@ -35,7 +35,11 @@ public:
     OsVersionFacts OsVersion() override { return version; }
     int Wow64State() override { return wow64; }
     bool NetworkAlive() override { return networkAlive; }
-    bool SocketsStartup() override { ++socketStartups; return true; }
+    bool SocketsStartup() override
+    {
+        ++socketStartups;
+        return true;
+    }
     void SocketsCleanup() override { ++socketCleanups; }
     std::wstring ErrorText(uint32_t code) override { return L"error " + std::to_wstring(code); }
     void DebugOutput(const std::wstring& text) override { debugOutput.push_back(text); }

@@ -12,8 +12,14 @@ std::mutex g_mutex;
 std::vector<HostMessage> g_messages;
 }  // namespace
 
-HostRecorder::HostRecorder() { Clear(); }
-HostRecorder::~HostRecorder() { Clear(); }
+HostRecorder::HostRecorder()
+{
+    Clear();
+}
+HostRecorder::~HostRecorder()
+{
+    Clear();
+}
 
 void USB_CDECL HostRecorder::Callback(int32_t id, const char* json)
 {

@@ -101,7 +101,8 @@ std::string Transcript(const std::string& name)
     const size_t line = kept.rfind('\n', same) == std::string::npos ? 0 : kept.rfind('\n', same) + 1;
     return ::testing::AssertionFailure() << "transcript " << name << (KeptText(name) ? "" : " is missing")
                                          << " differs from: " << kept.substr(line, kept.find('\n', line) - line)
-                                         << "\n---- actual " << name << ".txt ----\n" << actual << "---- end ----";
+                                         << "\n---- actual " << name << ".txt ----\n"
+                                         << actual << "---- end ----";
 }
 
 }  // namespace Fake

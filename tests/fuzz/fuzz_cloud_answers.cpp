@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return h;
     }();
     const std::string body(reinterpret_cast<const char*>(data), size);
-    for (const char* path : {"/api/v1/drive/device/", "/api/v1/drive/query/", "/api/v1/drive/report/",
-                             "/api/v1/drive/installerror/"})
+    for (const char* path :
+         {"/api/v1/drive/device/", "/api/v1/drive/query/", "/api/v1/drive/report/", "/api/v1/drive/installerror/"})
         http->ServeJson(path, body);
     USB::UsbCloud cloud;
     cloud.m_baseUrl = "http://127.0.0.1:18089";

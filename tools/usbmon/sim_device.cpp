@@ -15,10 +15,19 @@ const wchar_t* const kEnum = L"System\\CurrentControlSet\\Enum\\USB\\";
 const wchar_t* const kAdbClass = L"{f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}";
 const wchar_t* const kUsbInterfaceClass = L"{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Widen(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
 
-std::wstring Hw(const Phone& p) { return L"VID_" + p.vid + L"&PID_" + p.pid; }
-std::wstring InterfaceInstance(const Phone& p) { return L"6&" + p.serial.substr(0, 8) + L"&0&0001"; }
+std::wstring Hw(const Phone& p)
+{
+    return L"VID_" + p.vid + L"&PID_" + p.pid;
+}
+std::wstring InterfaceInstance(const Phone& p)
+{
+    return L"6&" + p.serial.substr(0, 8) + L"&0&0001";
+}
 
 bool SetString(HKEY key, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ)
 {
@@ -50,8 +59,8 @@ bool WriteParent(const std::wstring& path, const std::wstring& parentId)
     return ok;
 }
 
-bool WriteNode(const std::wstring& path, const std::wstring& desc, const std::wstring& cls,
-               const std::wstring& hw, const std::wstring& compat)
+bool WriteNode(const std::wstring& path, const std::wstring& desc, const std::wstring& cls, const std::wstring& hw,
+               const std::wstring& compat)
 {
     HKEY key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
@@ -90,13 +99,24 @@ Phone Parse(const std::string& args)
     std::string word;
     int position = 0;
     while (in >> word) {
-        if (word == "noadb") p.adbInterface = false;
-        else if (word == "nodriver") p.adbDriver = false;
-        else if (word == "keyboard") p.keyboard = true;
-        else if (word == "mouse") p.mouse = true;
-        else if (position == 0) { p.vid = Widen(word); ++position; }
-        else if (position == 1) { p.pid = Widen(word); ++position; }
-        else if (position == 2) { p.serial = Widen(word); ++position; }
+        if (word == "noadb")
+            p.adbInterface = false;
+        else if (word == "nodriver")
+            p.adbDriver = false;
+        else if (word == "keyboard")
+            p.keyboard = true;
+        else if (word == "mouse")
+            p.mouse = true;
+        else if (position == 0) {
+            p.vid = Widen(word);
+            ++position;
+        } else if (position == 1) {
+            p.pid = Widen(word);
+            ++position;
+        } else if (position == 2) {
+            p.serial = Widen(word);
+            ++position;
+        }
     }
     return p;
 }
@@ -108,8 +128,8 @@ bool RegisterAdbInterface(const std::wstring& hw, const std::wstring& instancePa
 {
     const std::wstring instance = L"USB\\" + hw + L"&MI_01\\" + instancePart;
     const std::wstring link = L"##?#USB#" + hw + L"&MI_01#" + instancePart + L"#" + kAdbClass;
-    const std::wstring base = std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kAdbClass +
-                              L"\\" + link;
+    const std::wstring base =
+        std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kAdbClass + L"\\" + link;
     HKEY key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, base.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
         return false;
@@ -120,8 +140,8 @@ bool RegisterAdbInterface(const std::wstring& hw, const std::wstring& instancePa
         return false;
     SetString(key, L"SymbolicLink", L"\\\\?\\" + link.substr(4));
     RegCloseKey(key);
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\#\\Control").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr))
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\#\\Control").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr))
         return false;
     DWORD linked = 1;
     RegSetValueExW(key, L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof(linked));
@@ -161,10 +181,12 @@ bool Plug(const Phone& p)
     if (p.keyboard || p.mouse) {
         ok = WriteNode(kEnum + hw + L"\\" + p.serial, L"USB Input Device", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}",
                        L"USB\\" + hw,
-                       p.mouse ? L"USB\\Class_03&SubClass_01&Prot_02|USB\\Class_03" : L"USB\\Class_03&SubClass_01|USB\\Class_03");
+                       p.mouse ? L"USB\\Class_03&SubClass_01&Prot_02|USB\\Class_03"
+                               : L"USB\\Class_03&SubClass_01|USB\\Class_03");
     } else {
-        ok = WriteNode(kEnum + hw + L"\\" + p.serial, L"USB Composite Device", L"{36fc9e60-c465-11cf-8056-444553540000}",
-                       L"USB\\" + hw + L"&REV_0100|USB\\" + hw, L"USB\\COMPOSITE|USB\\Class_00");
+        ok =
+            WriteNode(kEnum + hw + L"\\" + p.serial, L"USB Composite Device", L"{36fc9e60-c465-11cf-8056-444553540000}",
+                      L"USB\\" + hw + L"&REV_0100|USB\\" + hw, L"USB\\COMPOSITE|USB\\Class_00");
         const std::wstring adb = kEnum + hw + L"&MI_01\\" + InterfaceInstance(p);
         if (ok && p.adbInterface)
             ok = WriteNode(adb, p.description, L"{3f966bd9-fa04-4ec5-991c-d326973b5128}",
@@ -184,8 +206,9 @@ bool Unplug(const Phone& p)
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kEnum + hw + L"\\" + p.serial).c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kEnum + hw + L"&MI_01\\" + InterfaceInstance(p)).c_str());
     std::wstring link = L"##?#USB#" + hw + L"&MI_01#" + InterfaceInstance(p) + L"#" + kAdbClass;
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE,
-                   (std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kAdbClass + L"\\" + link).c_str());
+    RegDeleteTreeW(
+        HKEY_LOCAL_MACHINE,
+        (std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kAdbClass + L"\\" + link).c_str());
     Notify(p, DBT_DEVICEREMOVECOMPLETE);
     return true;
 }

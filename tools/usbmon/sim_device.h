@@ -11,16 +11,16 @@ struct Phone {
     std::wstring pid = L"4EE2";
     std::wstring serial = L"0123456789ABCDEF";
     std::wstring description = L"Android Phone";
-    bool adbInterface = true;   // the MI_01 interface with the ADB class
-    bool adbDriver = true;      // the ADB driver interface is registered
-    bool keyboard = false;      // a HID-class device instead of a phone
-    bool mouse = false;         // the same, as a mouse
+    bool adbInterface = true;  // the MI_01 interface with the ADB class
+    bool adbDriver = true;     // the ADB driver interface is registered
+    bool keyboard = false;     // a HID-class device instead of a phone
+    bool mouse = false;        // the same, as a mouse
 };
 
 Phone Parse(const std::string& args);  // "VID PID SERIAL [noadb] [nodriver] [keyboard|mouse]"
-bool Plug(const Phone& phone);           // registry entries + DBT_DEVICEARRIVAL
-bool Unplug(const Phone& phone);         // DBT_DEVICEREMOVECOMPLETE + registry entries removed
-bool AddDriver(const Phone& phone);      // ADB driver interface only (what an installer adds)
+bool Plug(const Phone& phone);         // registry entries + DBT_DEVICEARRIVAL
+bool Unplug(const Phone& phone);       // DBT_DEVICEREMOVECOMPLETE + registry entries removed
+bool AddDriver(const Phone& phone);    // ADB driver interface only (what an installer adds)
 // The ADB driver interface for every plugged interface of a model.
 bool AddDriverForModel(const std::wstring& vid, const std::wstring& pid);
 std::wstring InterfacePath(const Phone& phone);

@@ -158,8 +158,9 @@ bool Command(const std::string& line)
     } else if (v == "stop") {
         Say("stop: %s\n", std::to_string(api.stop()).c_str());
     } else if (v == "retry") {
-        api.sendMessage(("{\"action\":\"USB_RETRY\",\"command\":" + std::string(*b ? b : "0") +
-                         ",\"device_sn\":\"" + JsonText(a) + "\"}").c_str());
+        api.sendMessage(("{\"action\":\"USB_RETRY\",\"command\":" + std::string(*b ? b : "0") + ",\"device_sn\":\"" +
+                         JsonText(a) + "\"}")
+                            .c_str());
     } else if (v == "kill-adb") {
         api.sendMessage(("{\"action\":\"KILL-ADBSERVER\",\"device_sn\":\"" + JsonText(a) + "\"}").c_str());
     } else if (v == "send") {

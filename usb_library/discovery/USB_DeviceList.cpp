@@ -164,8 +164,7 @@ void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
     CopyFromInterface(device, info);
 }
 
-int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid,
-                     const std::string& pid)
+int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid)
 {
     USB_LOG("this device is a phone by quering the whitelist\n");
     std::unique_ptr<UsbDevice> device(new UsbDevice());

@@ -20,7 +20,7 @@ public:
     virtual ~PhoneSystemInfo() = default;
 
     bool m_isAdbOpen = false;
-    std::wstring m_description;  // code-page text, a byte per unit: WideToNarrow gives the bytes
+    std::wstring m_description;          // code-page text, a byte per unit: WideToNarrow gives the bytes
     std::wstring _phone_sn_instance_id;  // parent instance id, '#'-separated
     std::wstring m_compatibleId;
     std::wstring m_hardwareId;
@@ -39,7 +39,7 @@ public:
     std::string m_interfaceId;
     std::string m_compatibleId;
     std::string m_hardwareId;
-    std::string m_vidPid;     // "VID_" + vid + "&PID_" + pid
+    std::string m_vidPid;  // "VID_" + vid + "&PID_" + pid
     std::string m_deviceUrl;
     std::string m_generalDriverUrl;
     std::string m_vidDriverUrl;
@@ -49,7 +49,7 @@ public:
     std::string m_driverFile;
     std::string m_enumerator;
     std::string m_description;
-    std::string m_systemSn;   // serial the record was added under
+    std::string m_systemSn;  // serial the record was added under
 
     std::atomic<bool> m_stop{false};  // set by the message sink when the device leaves
     int32_t m_adbOpenRetry = 0;
@@ -111,8 +111,7 @@ public:
 // holds the serial.
 int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info);
 void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info);
-int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid,
-                     const std::string& pid);
+int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid);
 
 // {"b_adbopen","b_driver","device_desc","device_sn"} of a record, as the host gets it.
 std::string DevicePayload(const UsbDevice& device);

@@ -178,8 +178,7 @@ bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::s
     return interfaceFound;
 }
 
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
-                                const std::string& serial)
+bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, const std::string& serial)
 {
     bool found = FindAdbInterfaces(target, out, serial);
     for (int made = 0; !found && made < retries; ++made) {
@@ -189,8 +188,8 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int
     return found;
 }
 
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
-                                PhoneSystemInfo& info, const std::string& serial)
+bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, PhoneSystemInfo& info,
+                                const std::string& serial)
 {
     const bool found = FindAdbInterfacesWithRetry(target, out, retries, serial);
     info.m_isAdbOpen = found;

@@ -12,7 +12,7 @@
 namespace USB {
 
 struct InstanceIdParts {
-    std::string key;     // "VID_" + vid + "&PID_" + pid, or "" when the id has no '&'
+    std::string key;  // "VID_" + vid + "&PID_" + pid, or "" when the id has no '&'
     std::string vid;
     std::string pid;
     std::string serial;
@@ -47,12 +47,11 @@ std::string PhonePath(const std::string& hashForm);
 bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPid, const std::string& ownSerial);
 // ADB interfaces of the devices whose id contains target, each with its own parent device; with
 // a serial, only those of the device with that serial.
-bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out,
-                       const std::string& serial = std::string());
+bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::string& serial = std::string());
 bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
                                 const std::string& serial = std::string());
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
-                                PhoneSystemInfo& info, const std::string& serial = std::string());
+bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, PhoneSystemInfo& info,
+                                const std::string& serial = std::string());
 // Whether an ADB driver interface of the model is present; with a serial, one of that device.
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial = std::string());
 

@@ -51,8 +51,7 @@ void ListenerQueue::ConsumeLoop()
     while (m_consumerRunning) {
         if (!m_queueEvent.Wait())
             continue;
-        while (m_consumerRunning && DeliverOne()) {
-        }
+        while (m_consumerRunning && DeliverOne()) {}
     }
 }
 

@@ -17,7 +17,9 @@ struct InstanceIdParts;
 class PhoneDecision {
 public:
     PhoneDecision(WhiteList& whiteList, VendorCache& vendorCache, UsbCloud& cloud)
-        : m_whiteList(whiteList), m_vendorCache(vendorCache), m_cloud(cloud) {}
+        : m_whiteList(whiteList), m_vendorCache(vendorCache), m_cloud(cloud)
+    {
+    }
     PhoneDecision(const PhoneDecision&) = delete;
     PhoneDecision& operator=(const PhoneDecision&) = delete;
 

@@ -1,6 +1,5 @@
 #include "identification/whitelist_update.h"
 
-
 #include "cloud/USB_Helper.h"
 #include "support/Usb_MD5.h"
 #include "support/json_utils.h"

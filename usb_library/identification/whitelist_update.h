@@ -22,12 +22,10 @@ public:
     // The list is swapped under serviceLock, so that no dispatch sees it change.
     WhitelistUpdater(WhiteList& whiteList, VendorCache& vendorCache, UsbCloud& cloud, UsbCLock& serviceLock,
                      const UsbConfig& config, ThreadStarter startThread)
-        : m_whiteList(whiteList),
-          m_vendorCache(vendorCache),
-          m_cloud(cloud),
-          m_serviceLock(serviceLock),
-          m_config(config),
-          m_startThread(std::move(startThread)) {}
+        : m_whiteList(whiteList), m_vendorCache(vendorCache), m_cloud(cloud), m_serviceLock(serviceLock),
+          m_config(config), m_startThread(std::move(startThread))
+    {
+    }
     WhitelistUpdater(const WhitelistUpdater&) = delete;
     WhitelistUpdater& operator=(const WhitelistUpdater&) = delete;
 

@@ -60,8 +60,8 @@ void PauseForListing(uint32_t ms, const ConnectionPipeline::AdbListing& listed, 
     for (uint32_t wait = left(); wait > 0; wait = left()) {
         if (WorkCalledOff())
             throw WorkAbandoned();
-        const int changed = adb.AdbWaitDeviceListChange(generation, wait < kListWaitSliceMs ? wait : kListWaitSliceMs,
-                                                        &generation);
+        const int changed =
+            adb.AdbWaitDeviceListChange(generation, wait < kListWaitSliceMs ? wait : kListWaitSliceMs, &generation);
         if (changed == 0)
             continue;
         if (changed < 0 || adb.AdbGetTrackedDevices(buffer.data(), kListingBufferSize, &generation) < 0) {
@@ -90,13 +90,13 @@ bool MayAdopt(const UsbDevice& device, const AdbDevice& entry)
 bool HeldByAnotherDevice(UsbDeviceList& list, const InstanceIdParts& device)
 {
     UsbDevice* holder = list.FindBySn(device.serial);
-    return holder && !(holder->m_vidPid == device.key && ToUpperAscii(holder->m_systemSn) == ToUpperAscii(device.serial));
+    return holder &&
+           !(holder->m_vidPid == device.key && ToUpperAscii(holder->m_systemSn) == ToUpperAscii(device.serial));
 }
 
 }  // namespace
 
-std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter,
-                                     const std::string& filler)
+std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter, const std::string& filler)
 {
     std::vector<std::string> pieces;
     if (text.empty() || delimiter.empty())

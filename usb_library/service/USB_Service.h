@@ -111,8 +111,9 @@ private:
     // Held while a phone's stop mark is read or written.
     UsbCLock m_deviceLock;
     PhoneDecision m_decision{m_whiteList, m_vendorCache, m_cloud};
-    WhitelistUpdater m_whitelistUpdater{m_whiteList, m_vendorCache, m_cloud, m_serviceLock, m_config,
-                                        [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
+    WhitelistUpdater m_whitelistUpdater{
+        m_whiteList,   m_vendorCache, m_cloud,
+        m_serviceLock, m_config,      [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
     ConnectionPipeline m_pipeline{PipelineContext{m_deviceList, m_deviceLock, *this, m_track, m_cloud}};
 
     std::deque<std::string> m_messages;

@@ -53,7 +53,6 @@ UsbService& TheService()
 
 using namespace USB;
 
-
 extern "C" {
 
 USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)

@@ -29,10 +29,14 @@ void CopyCut(char* out, const char* text, size_t length)
 
 void SetMissing(int* keyStart, int* keyEnd, int* valueStart, int* valueEnd)
 {
-    if (keyStart) *keyStart = -1;
-    if (keyEnd) *keyEnd = -1;
-    if (valueStart) *valueStart = -1;
-    if (valueEnd) *valueEnd = -1;
+    if (keyStart)
+        *keyStart = -1;
+    if (keyEnd)
+        *keyEnd = -1;
+    if (valueStart)
+        *valueStart = -1;
+    if (valueEnd)
+        *valueEnd = -1;
 }
 
 }  // namespace
@@ -80,8 +84,8 @@ void LoadIniFile(const char* path, IniFile& ini)
     ini.m_text[ini.m_size] = '\0';
 }
 
-int FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart,
-                 int* sectionBody, int* keyStart, int* keyEnd, int* valueStart, int* valueEnd)
+int FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart, int* sectionBody,
+                 int* keyStart, int* keyEnd, int* valueStart, int* valueEnd)
 {
     SetMissing(keyStart, keyEnd, valueStart, valueEnd);
     if (!section || !key || !text)
@@ -120,14 +124,19 @@ int FindIniEntry(const char* section, const char* key, const char* text, int* se
                 if (eq) {
                     const int eqPos = static_cast<int>(static_cast<const char*>(eq) - text);
                     // A line that begins with '=' names no key.
-                    if (eqPos > line && eqPos - line == keyLength &&
-                        std::memcmp(text + line, key, keyLength) == 0) {
-                        if (sectionStart) *sectionStart = nameStart;
-                        if (sectionBody) *sectionBody = body;
-                        if (keyStart) *keyStart = line;
-                        if (keyEnd) *keyEnd = eqPos - 1;
-                        if (valueStart) *valueStart = eqPos + 1;
-                        if (valueEnd) *valueEnd = lineEnd;
+                    if (eqPos > line && eqPos - line == keyLength && std::memcmp(text + line, key, keyLength) == 0) {
+                        if (sectionStart)
+                            *sectionStart = nameStart;
+                        if (sectionBody)
+                            *sectionBody = body;
+                        if (keyStart)
+                            *keyStart = line;
+                        if (keyEnd)
+                            *keyEnd = eqPos - 1;
+                        if (valueStart)
+                            *valueStart = eqPos + 1;
+                        if (valueEnd)
+                            *valueEnd = lineEnd;
                         return 1;
                     }
                 }
@@ -140,15 +149,14 @@ int FindIniEntry(const char* section, const char* key, const char* text, int* se
     return 0;
 }
 
-void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue,
-                   IniFile& ini)
+void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue, IniFile& ini)
 {
     if (!out)
         return;
     if (ini.m_size >= 0 && ini.m_text[0] != '\0') {
         int sectionStart = -1, sectionBody = -1, keyStart = -1, keyEnd = -1, valueStart = -1, valueEnd = -1;
-        if (FindIniEntry(section, key, ini.m_text, &sectionStart, &sectionBody, &keyStart, &keyEnd,
-                         &valueStart, &valueEnd)) {
+        if (FindIniEntry(section, key, ini.m_text, &sectionStart, &sectionBody, &keyStart, &keyEnd, &valueStart,
+                         &valueEnd)) {
             CopyCut(out, ini.m_text + valueStart, static_cast<size_t>(valueEnd - valueStart));
         } else if (defaultValue) {
             CopyCut(out, defaultValue, std::strlen(defaultValue));

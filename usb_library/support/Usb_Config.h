@@ -6,29 +6,27 @@
 namespace USB {
 
 struct IniFile {
-    int m_size = -1;             // -1: nothing usable loaded; 0: empty file
+    int m_size = -1;  // -1: nothing usable loaded; 0: empty file
     char m_text[8192] = {};
     char m_fileName[256] = {};
 };
 
-constexpr int kIniMaxText = 4095;   // bytes of text a load accepts
+constexpr int kIniMaxText = 4095;  // bytes of text a load accepts
 constexpr int kIniValueBuffer = 128;
 
 void LoadIniFile(const char* path, IniFile& ini);
 // 1 when found (positions filled), else 0 with key and value positions -1.
-int FindIniEntry(const char* section, const char* key, const char* text,
-                 int* sectionStart, int* sectionBody, int* keyStart, int* keyEnd,
-                 int* valueStart, int* valueEnd);
+int FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart, int* sectionBody,
+                 int* keyStart, int* keyEnd, int* valueStart, int* valueEnd);
 // Fills out (kIniValueBuffer bytes) with the value or the default; a null default leaves it.
-void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue,
-                   IniFile& ini);
+void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue, IniFile& ini);
 
 // Base URL of the cloud service when the file does not name one: our local emulator.
 constexpr const char* kDefaultDriverHost = "http://127.0.0.1:18089";
 
 class UsbConfig {
 public:
-    UsbConfig();                               // GetExeDirectory() + "config_ini.txt"
+    UsbConfig();  // GetExeDirectory() + "config_ini.txt"
     explicit UsbConfig(const std::string& path);
     virtual ~UsbConfig() = default;
 

@@ -12,10 +12,22 @@ inline uint32_t RotateLeft(uint32_t x, unsigned n)
     return (x << n) | (x >> (32 - n));
 }
 
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & z) | (y & ~z); }
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
-inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z)
+{
+    return (x & y) | (~x & z);
+}
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z)
+{
+    return (x & z) | (y & ~z);
+}
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z)
+{
+    return x ^ y ^ z;
+}
+inline uint32_t I(uint32_t x, uint32_t y, uint32_t z)
+{
+    return y ^ (x | ~z);
+}
 
 // One step of a round: a = b + ((a + f(b,c,d) + x + t) <<< s).
 #define MD5_STEP(fn, a, b, c, d, x, s, t) \
@@ -34,11 +46,7 @@ void Encode(uint8_t* out, const uint32_t* in, size_t words)
 
 }  // namespace
 
-MD5::MD5()
-    : m_count{0, 0},
-      m_state{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u},
-      m_buffer{},
-      m_finalized(false)
+MD5::MD5() : m_count{0, 0}, m_state{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u}, m_buffer{}, m_finalized(false)
 {
 }
 

@@ -150,14 +150,38 @@ void* LoadFrom(const std::string& folder, const char* name)
 
 }  // namespace
 
-SystemPort& InertSystem() { return The<NoSystem>(); }
-ClockPort& InertClock() { return The<NoClock>(); }
-LibraryPort& InertLibrary() { return The<NoLibrary>(); }
-DeviceTreePort& InertDeviceTree() { return The<NoDeviceTree>(); }
-RegistryPort& InertRegistry() { return The<NoRegistry>(); }
-HttpPort& InertHttp() { return The<NoHttp>(); }
-ProcessPort& InertProcess() { return The<NoProcess>(); }
-InstallServicePort& InertInstallService() { return The<NoInstallService>(); }
+SystemPort& InertSystem()
+{
+    return The<NoSystem>();
+}
+ClockPort& InertClock()
+{
+    return The<NoClock>();
+}
+LibraryPort& InertLibrary()
+{
+    return The<NoLibrary>();
+}
+DeviceTreePort& InertDeviceTree()
+{
+    return The<NoDeviceTree>();
+}
+RegistryPort& InertRegistry()
+{
+    return The<NoRegistry>();
+}
+HttpPort& InertHttp()
+{
+    return The<NoHttp>();
+}
+ProcessPort& InertProcess()
+{
+    return The<NoProcess>();
+}
+InstallServicePort& InertInstallService()
+{
+    return The<NoInstallService>();
+}
 
 ListenerPort* CreateNoListener()
 {

@@ -9,13 +9,13 @@ namespace USB {
 
 // Version facts as the OS reports them to the host process.
 struct OsVersionFacts {
-    bool ok = false;                   // false: the version could not be read
+    bool ok = false;  // false: the version could not be read
     uint32_t major = 0;
     uint32_t minor = 0;
-    uint32_t platformId = 0;           // 1 = 9x family, 2 = NT family
-    uint8_t productType = 0;           // 1 = workstation
-    uint16_t processorArchitecture = 0; // 9 = AMD64
-    int serverR2 = 0;                  // the SM_SERVERR2 system metric
+    uint32_t platformId = 0;             // 1 = 9x family, 2 = NT family
+    uint8_t productType = 0;             // 1 = workstation
+    uint16_t processorArchitecture = 0;  // 9 = AMD64
+    int serverR2 = 0;                    // the SM_SERVERR2 system metric
 };
 
 class SystemPort {

@@ -44,23 +44,33 @@ std::string OsNameFromFacts(const OsVersionFacts& f)
     const bool workstation = f.productType == kWorkstation;
     switch (f.major) {
     case 4:
-        if (f.minor == 0 && f.platformId == kWin32Nt) return "Microsoft Windows NT 4.0";
-        if (f.minor == 0 && f.platformId == kWin32Windows) return "Microsoft Windows 95";
-        if (f.minor == 10) return "Microsoft Windows 98";
-        if (f.minor == 90) return "Microsoft Windows Me";
+        if (f.minor == 0 && f.platformId == kWin32Nt)
+            return "Microsoft Windows NT 4.0";
+        if (f.minor == 0 && f.platformId == kWin32Windows)
+            return "Microsoft Windows 95";
+        if (f.minor == 10)
+            return "Microsoft Windows 98";
+        if (f.minor == 90)
+            return "Microsoft Windows Me";
         return std::string();
     case 5:
-        if (f.minor == 0) return "Microsoft Windows 2000";
-        if (f.minor == 1) return "xp";
+        if (f.minor == 0)
+            return "Microsoft Windows 2000";
+        if (f.minor == 1)
+            return "xp";
         if (f.minor == 2) {
-            if (workstation && f.processorArchitecture == kAmd64) return "xp";
+            if (workstation && f.processorArchitecture == kAmd64)
+                return "xp";
             return f.serverR2 == 0 ? "Microsoft Windows Server 2003" : "Microsoft Windows Server 2003 R2";
         }
         return std::string();
     case 6:
-        if (f.minor == 0) return workstation ? "vista" : "Microsoft Windows Server 2008";
-        if (f.minor == 1) return workstation ? "win7" : "Microsoft Windows Server 2008 R2";
-        if (f.minor == 2) return "win8";
+        if (f.minor == 0)
+            return workstation ? "vista" : "Microsoft Windows Server 2008";
+        if (f.minor == 1)
+            return workstation ? "win7" : "Microsoft Windows Server 2008 R2";
+        if (f.minor == 2)
+            return "win8";
         return std::string();
     default:
         return "xp";

@@ -12,8 +12,9 @@ class UsbEvent {
 public:
     static constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-    explicit UsbEvent(bool manualReset = false, bool initiallySet = false)
-        : m_manual(manualReset), m_set(initiallySet) {}
+    explicit UsbEvent(bool manualReset = false, bool initiallySet = false) : m_manual(manualReset), m_set(initiallySet)
+    {
+    }
 
     void Set();
     void Reset();

@@ -66,7 +66,8 @@ private:
 // Milliseconds left until `deadline`, 0 once it has passed.
 inline uint32_t MsUntil(std::chrono::steady_clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
 }
 

@@ -29,9 +29,10 @@ int main(int argc, char** argv)
     if (std::strcmp(argv[1], "add") == 0) {
         ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    } else if (PCCERT_CONTEXT made = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                                   static_cast<DWORD>(der.size()))) {
-        PCCERT_CONTEXT cert = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, made, nullptr);
+    } else if (PCCERT_CONTEXT made =
+                   CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()))) {
+        PCCERT_CONTEXT cert =
+            CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, made, nullptr);
         ok = !cert || CertDeleteCertificateFromStore(cert);  // deleting frees the found context
         CertFreeCertificateContext(made);
     }

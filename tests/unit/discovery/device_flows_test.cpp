@@ -46,7 +46,7 @@ TEST_F(DeviceFlowTest, WhitelistedNeighbourAndUnknownDevicesArrive)
     Online("4EE2", "0123456789ABCDEF");  // listed, no ADB interface yet: three more looks
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 3u);
     Online("4EE2", "0123456789ABCDEF");  // already handled: nothing
-    Online("4EE3", "SERIAL9");            // a neighbour of a listed model
+    Online("4EE3", "SERIAL9");           // a neighbour of a listed model
     service.HandleMessage("{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_046D&PID_C52B#X1\"}");
     EXPECT_TRUE(Fake::MatchesTranscript("arrivals", host.Transcript()));
     EXPECT_TRUE(service.Devices().FindBySn("0123456789ABCDEF")->m_fromList);
@@ -71,8 +71,9 @@ TEST_F(DeviceFlowTest, TreeChangesPostNewPhonesAndDropOneAbsentRecordPerChange)
 {
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
     TreeChanged();
-    EXPECT_EQ(service.PopMessage(),
-              "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n");
+    EXPECT_EQ(
+        service.PopMessage(),
+        "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n");
     Fake::AddRecord(service.Devices(), "0123456789ABCDEF", "18D1", "4EE2", "Nexus 5");
     Fake::AddRecord(service.Devices(), "ABSENT01", "18D1", "4EE7", "Gone");
     TreeChanged();  // all present phones are recorded: the absent one stays until no phone is left
@@ -80,7 +81,8 @@ TEST_F(DeviceFlowTest, TreeChangesPostNewPhonesAndDropOneAbsentRecordPerChange)
     TreeChanged();  // one removal per change
     TreeChanged();
     EXPECT_EQ(service.QueuedMessages(), 0u);
-    EXPECT_TRUE(Fake::MatchesTranscript("tree_changes", host.Transcript() + Fake::LinesWith(scene.platform.Log(), {"has a device"})));
+    EXPECT_TRUE(Fake::MatchesTranscript("tree_changes",
+                                        host.Transcript() + Fake::LinesWith(scene.platform.Log(), {"has a device"})));
     EXPECT_EQ(service.Devices().Size(), 0u);
 }
 
@@ -96,8 +98,8 @@ TEST_F(DeviceFlowTest, APhoneWhoseRecordTookTheAdbSerialLeavesOnceAndItsModelCom
         for (int i = 0; i < 3; ++i)
             byTreeChange ? TreeChanged() : Offline("4EE2", "6&2A1B3C&0&1");
         // A tree change without any phone present drops one absent record per change.
-        EXPECT_EQ(host.Transcript(), gone + "\"device_sn\":\"R58M123\"}\n" +
-                                         (byTreeChange ? gone + "\"device_sn\":\"OTHER01\"}\n" : ""));
+        EXPECT_EQ(host.Transcript(),
+                  gone + "\"device_sn\":\"R58M123\"}\n" + (byTreeChange ? gone + "\"device_sn\":\"OTHER01\"}\n" : ""));
         EXPECT_EQ(service.Devices().Size(), byTreeChange ? 0u : 1u);
     }
     host.Clear();

@@ -19,9 +19,12 @@ TEST(DeviceList, WhichRecordALookupFinds)
     ASSERT_NE(Fake::AddRecord(list, "0X", "18D1", "4EE3"), nullptr);
     EXPECT_EQ(Fake::AddRecord(list, "A1", "18D1", "4EE3"), nullptr);  // the first record of a serial wins
     EXPECT_EQ(list.Add(nullptr), kRecordNotAdded);
-    const struct { const char* asked; const char* found; } bySerial[] = {
-        {"abc123", "ABC123"}, {"XYZ9", "xyz9"}, {"MiXed", "MiXed"},  // upper, lower, then the exact serial
-        {"mixED", nullptr}, {"nothere", nullptr}, {"", nullptr},
+    const struct {
+        const char* asked;
+        const char* found;
+    } bySerial[] = {
+        {"abc123", "ABC123"}, {"XYZ9", "xyz9"},     {"MiXed", "MiXed"},  // upper, lower, then the exact serial
+        {"mixED", nullptr},   {"nothere", nullptr}, {"", nullptr},
     };
     for (const auto& row : bySerial) {
         UsbDevice* found = list.FindBySn(row.asked);
@@ -46,8 +49,13 @@ TEST(DeviceList, ARemovalStopsAndRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "adb-serial"), nullptr);
 
     // Devices that leave while these two are recorded: nothing is stopped or removed.
-    const struct { const char* key; const char* serial; } unrelated[] = {
-        {"VID_1234&PID_5679", "MOUSE1"}, {"VID_18D1&PID_4EE3", "SER2"}, {"VID_18D1&PID_4EE2", "PHONE3"},
+    const struct {
+        const char* key;
+        const char* serial;
+    } unrelated[] = {
+        {"VID_1234&PID_5679", "MOUSE1"},
+        {"VID_18D1&PID_4EE3", "SER2"},
+        {"VID_18D1&PID_4EE2", "PHONE3"},
         {"VID_18D1&PID_4EE2", "adb-serial"},
     };
     for (const auto& row : unrelated)

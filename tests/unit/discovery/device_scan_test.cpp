@@ -99,8 +99,9 @@ TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
     ASSERT_TRUE(FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, "AAAA0001"));
     const PhoneSystemInfo& adb = *found[0];
     EXPECT_TRUE(adb.m_isAdbOpen);
-    EXPECT_EQ(adb.m_interfaceId + L"|" + adb.m_description + L"|" + adb.m_hardwareId,
-              L"USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001|Nexus ADB Interface|USB\\VID_18D1&PID_4EE2&REV_0100&MI_01");
+    EXPECT_EQ(
+        adb.m_interfaceId + L"|" + adb.m_description + L"|" + adb.m_hardwareId,
+        L"USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001|Nexus ADB Interface|USB\\VID_18D1&PID_4EE2&REV_0100&MI_01");
 
     // Another present device holds a serial; a Windows-made instance part is no device's.
     EXPECT_TRUE(IsSerialOfAnotherDevice("bbbb0002", "VID_18D1&PID_4EE2", "AAAA0001"));
@@ -112,7 +113,8 @@ TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
         node.parentId.clear();
     EXPECT_EQ(Parents(), L"");
     EXPECT_EQ(scene.LogCount("cannot tell which device the interface USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 "
-                             "belongs to\n"), 2u);
+                             "belongs to\n"),
+              2u);
     scene.tree.RemoveMatching(L"\\BBBB0002");
     EXPECT_EQ(Parents("AAAA0001"), L"USB#VID_18D1&PID_4EE2#AAAA0001 USB#VID_18D1&PID_4EE2#AAAA0001 ");
 }

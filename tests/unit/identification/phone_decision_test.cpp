@@ -17,9 +17,10 @@ class PhoneDecisionTest : public ::testing::Test {
 protected:
     PhoneDecisionTest()
     {
-        scene.WriteShippedWhitelist(Fake::FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes") + "," +
-                                                 Entry("04E8", "6860", "Galaxy", "no") + "," + Entry("18D1", "4EEA", "a", "yes") +
-                                                 "," + Entry("18D1", "0100", "b", "yes") + "," + Entry("18D1", "0001", "c", "yes")));
+        scene.WriteShippedWhitelist(
+            Fake::FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes") + "," + Entry("04E8", "6860", "Galaxy", "no") + "," +
+                         Entry("18D1", "4EEA", "a", "yes") + "," + Entry("18D1", "0100", "b", "yes") + "," +
+                         Entry("18D1", "0001", "c", "yes")));
         service.Whitelist().EnsureLoaded();
     }
     // The short and the full answer, and what the whitelist step says of the device.
@@ -41,7 +42,10 @@ protected:
 
 TEST_F(PhoneDecisionTest, ExactEntriesAndNeighbourPidsOfTheWhitelist)
 {
-    const struct { const char* id; const char* answer; } rows[] = {
+    const struct {
+        const char* id;
+        const char* answer;
+    } rows[] = {
         {"USB#VID_18D1&PID_4EE2#0123456789ABCDEF", "phone|phone|Nexus 5|open|0123456789ABCDEF"},
         {"USB#VID_04E8&PID_6860#S", "phone|phone|Galaxy|closed|S"},
         {"USB#VID_18D1&PID_4EE3#SERIAL1", "phone|phone|Nexus 5|closed|SERIAL1"},  // one above: ADB closed
@@ -57,7 +61,8 @@ TEST_F(PhoneDecisionTest, ExactEntriesAndNeighbourPidsOfTheWhitelist)
     // The upper neighbour is tried first, then the lower one answers.
     const std::string neighbours = "_oldpid is 4EE3\n_newpid is 4EE4\n_newvidpid is VID_18D1&PID_4EE4\n"
                                    "_oldpid is 4EE3\n_newpid is 4EE2\n_newvidpid is VID_18D1&PID_4EE2\n";
-    EXPECT_EQ(Fake::LinesWith(scene.platform.Log(), {"pid is 4EE", "PID_4EE"}).substr(0, neighbours.size()), neighbours);
+    EXPECT_EQ(Fake::LinesWith(scene.platform.Log(), {"pid is 4EE", "PID_4EE"}).substr(0, neighbours.size()),
+              neighbours);
 
     // A second question about a cached non-phone looks nothing up.
     const std::string before = scene.platform.Log();
@@ -89,8 +94,9 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
     PhoneInfos found;
     ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
     EXPECT_EQ(found.at(0)->_phone_sn_instance_id, L"USB#VID_18D1&PID_D001#ABC123");
-    EXPECT_EQ(Fake::LinesWith(scene.platform.Log(), {"by system", "via registry"}),
-              "check if this device a phone by system USB#VID_18D1&PID_D001#ABC123\nthis device is a phone via registry\n");
+    EXPECT_EQ(
+        Fake::LinesWith(scene.platform.Log(), {"by system", "via registry"}),
+        "check if this device a phone by system USB#VID_18D1&PID_D001#ABC123\nthis device is a phone via registry\n");
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D00F#NOADB", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 3);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);

@@ -31,11 +31,16 @@ protected:
 
 TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
 {
-    const struct { const char* path; int phone; } rows[] = {
+    const struct {
+        const char* path;
+        int phone;
+    } rows[] = {
         {"\\\\?\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", 1},
         {"\\\\?\\usb#vid_18d1&pid_4ee2#0123456789abcdef", 1},
         {"\\\\?\\USB#VID_046D&PID_C52B#5&1&0&1", 0},
-        {nullptr, 0}, {"\\\\?", 0}, {"", 0},
+        {nullptr, 0},
+        {"\\\\?", 0},
+        {"", 0},
     };
     for (const auto& row : rows)
         EXPECT_EQ(IUSB_isPhone(row.path), row.phone) << (row.path ? row.path : "null");
@@ -71,9 +76,13 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist
     }
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
     const uint32_t size = static_cast<uint32_t>(kNexusList.size());
-    const struct { uint32_t given; uint32_t stored; bool copied; } rows[] = {
-        {0, size, false},         // asks for the size
-        {size, size, false},      // equal: nothing copied, the size stored
+    const struct {
+        uint32_t given;
+        uint32_t stored;
+        bool copied;
+    } rows[] = {
+        {0, size, false},            // asks for the size
+        {size, size, false},         // equal: nothing copied, the size stored
         {size + 1, size + 1, true},  // one larger: the document without a terminator
     };
     for (const auto& row : rows) {
@@ -81,7 +90,8 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist
         length = row.given;
         EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 1) << row.given;
         EXPECT_EQ(length, row.stored) << row.given;
-        EXPECT_EQ(std::string(buffer, size + 1), row.copied ? kNexusList + "Z" : std::string(size + 1, 'Z')) << row.given;
+        EXPECT_EQ(std::string(buffer, size + 1), row.copied ? kNexusList + "Z" : std::string(size + 1, 'Z'))
+            << row.given;
     }
     EXPECT_EQ(IUSB_getPhoneList(buffer, nullptr), 0);
     length = size + 1;

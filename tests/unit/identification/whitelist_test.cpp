@@ -46,8 +46,9 @@ TEST_F(WhiteListTest, EntriesFromTheRegistryAndTheFile)
         const char* found;
     } rows[] = {
         {"file entry", "", FileOf(e), "VID_18D1&PID_4EE2", "from file|open"},
-        {"only exact yes is open", "", FileOf(Entry("18D1", "4EE3", "c", "Yes") + "," + Entry("18D1", "4EE4", "b", "yes ")),
-         "VID_18D1&PID_4EE3", "c|closed"},
+        {"only exact yes is open", "",
+         FileOf(Entry("18D1", "4EE3", "c", "Yes") + "," + Entry("18D1", "4EE4", "b", "yes ")), "VID_18D1&PID_4EE3",
+         "c|closed"},
         {"the earlier element wins", "", FileOf(e + "," + Entry("18D1", "4EE2", "second", "no")), "VID_18D1&PID_4EE2",
          "from file|open"},
         {"the registry beats the file", "[" + Entry("18D1", "4EE2", "from registry", "no") + "]", FileOf(e),
@@ -84,12 +85,14 @@ TEST_F(WhiteListTest, EntriesFromTheRegistryAndTheFile)
 TEST_F(WhiteListTest, VendorsAreTheBuiltInsThenTheFilesNewIdsAndACloudCopyReplacesTheFile)
 {
     scene.registry.Set("[" + Entry("FEED", "0001", "r", "yes") + "]");  // the registry adds no vendor
-    scene.WriteShippedWhitelist(FileOf(Entry("ABCD", "0001", "a", "yes") + "," + Entry("18D1", "4EE2", "b", "yes") + "," +
-                                       Entry("1234", "0002", "c", "no") + "," + Entry("ABCD", "0003", "d", "no")));
+    scene.WriteShippedWhitelist(FileOf(Entry("ABCD", "0001", "a", "yes") + "," + Entry("18D1", "4EE2", "b", "yes") +
+                                       "," + Entry("1234", "0002", "c", "no") + "," +
+                                       Entry("ABCD", "0003", "d", "no")));
     Load();
     Load();  // a second start adds nothing
     ASSERT_EQ(list.m_vendorIds.size(), 60u);
-    EXPECT_EQ(list.m_vendorIds[0] + list.m_vendorIds[32] + list.m_vendorIds[57] + list.m_vendorIds[58] + list.m_vendorIds[59],
+    EXPECT_EQ(list.m_vendorIds[0] + list.m_vendorIds[32] + list.m_vendorIds[57] + list.m_vendorIds[58] +
+                  list.m_vendorIds[59],
               "200618D11949ABCD1234");
     EXPECT_FALSE(list.HasVendor("FEED") || list.HasVendor("abcd"));
 

@@ -32,14 +32,18 @@ std::string Path(const std::string& vidPid, const std::string& serial)
 {
     return "\\\\?\\usb#" + vidPid + "#" + serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 }
-std::string Online(const std::string& serial) { return Action("DEVICE_ONLINE", "device_info", Path("VID_1234&PID_5678", serial)); }
+std::string Online(const std::string& serial)
+{
+    return Action("DEVICE_ONLINE", "device_info", Path("VID_1234&PID_5678", serial));
+}
 std::string Offline(const std::string& serial, const std::string& vidPid = "VID_18D1&PID_4EE2")
 {
     return Action("DEVICE_OFFLINE", "device_info", Path(vidPid, serial));
 }
 std::string Retry(const std::string& serial, const std::string& command)
 {
-    return "{\"action\":\"USB_RETRY\",\"device_sn\":\"" + serial + "\"" + (command.empty() ? "" : ",\"command\":" + command) + "}";
+    return "{\"action\":\"USB_RETRY\",\"device_sn\":\"" + serial + "\"" +
+           (command.empty() ? "" : ",\"command\":" + command) + "}";
 }
 const std::string kDevnodes = Action("DEVNODES_CHANGED");
 
@@ -72,7 +76,10 @@ protected:
             out.push_back(m);
         return out;
     }
-    size_t Dispatches(const std::string& text) const { return Fake::CountOf("\n" + platform.Log(), "\n" + text + "\n"); }
+    size_t Dispatches(const std::string& text) const
+    {
+        return Fake::CountOf("\n" + platform.Log(), "\n" + text + "\n");
+    }
     // Waits until the dispatcher has logged text (it logs every message it starts).
     bool Dispatched(const std::string& text) const
     {
@@ -97,7 +104,8 @@ TEST_F(EventLoopTest, DispatchRules)
     EXPECT_EQ(Drain(), std::vector<std::string>{kDevnodes});
 
     // An arrival or removal drops the tree changes queued behind it, up to a message without action.
-    const std::vector<std::string> queued = {kDevnodes, "not json", kDevnodes, Action("DEVNODES_CHANGED "), "{\"action\":5}\n", kDevnodes};
+    const std::vector<std::string> queued = {kDevnodes,          "not json", kDevnodes, Action("DEVNODES_CHANGED "),
+                                             "{\"action\":5}\n", kDevnodes};
     for (const std::string& handled : {Online("X1"), Offline("X1", "VID_1234&PID_5678")}) {
         for (const std::string& m : queued)
             service.PostMessage(m);
@@ -105,9 +113,10 @@ TEST_F(EventLoopTest, DispatchRules)
         EXPECT_EQ(Drain(), (std::vector<std::string>{queued[1], queued[3], queued[4], queued[5]})) << handled;
     }
     // The removal of another device, unknown actions and broken texts change nothing.
-    for (const std::string& text : {Offline("OTHER", "VID_1234&PID_5678"), Action("DEVICE_OFFLINE"),
-                                    Action("DEVICE_OFFLINE", "device_info", "ab"), Action("REBOOT_PC", "device_sn", "FIRST"),
-                                    std::string("{\"action\":null}"), std::string("garbage{")})
+    for (const std::string& text :
+         {Offline("OTHER", "VID_1234&PID_5678"), Action("DEVICE_OFFLINE"),
+          Action("DEVICE_OFFLINE", "device_info", "ab"), Action("REBOOT_PC", "device_sn", "FIRST"),
+          std::string("{\"action\":null}"), std::string("garbage{")})
         service.HandleMessage(text);
     EXPECT_EQ(Dispatches("garbage{"), 1u);
     EXPECT_EQ(host.Transcript(), "");
@@ -126,25 +135,28 @@ TEST_F(EventLoopTest, TheAdbOpenAnswerAlternatesPerDeviceBetweenRetryAndADriverR
 {
     UsbDevice* a = Fake::AddRecord(service.Devices(), "SERA");
     UsbDevice* b = Fake::AddRecord(service.Devices(), "SERB", "18D1", "4EE3");
-    const struct { std::string text; int a; int b; } rows[] = {
-        {Retry("sera", "11024"), 1, 0},   // the first answer: the retry
-        {Retry("sera", "11024"), 0, 0},   // the second: a re-run from the driver check
-        {Retry("SERB", "\"11024\""), 0, 1}, // per device; the command as text counts as the number
-        {Retry("SERA", "\"11024\""), 1, 1},
-        {Retry("SERA", "11040"), 1, 1},   // other commands leave the toggle alone
-        {Retry("SERA", ""), 1, 1},
-        {Retry("SERA", "\"abc\""), 1, 1},
-        {Retry("SERA", "11024.5"), 1, 1},
+    const struct {
+        std::string text;
+        int a;
+        int b;
+    } rows[] = {
+        {Retry("sera", "11024"), 1, 0},      // the first answer: the retry
+        {Retry("sera", "11024"), 0, 0},      // the second: a re-run from the driver check
+        {Retry("SERB", "\"11024\""), 0, 1},  // per device; the command as text counts as the number
+        {Retry("SERA", "\"11024\""), 1, 1}, {Retry("SERA", "11040"), 1, 1},  // other commands leave the toggle alone
+        {Retry("SERA", ""), 1, 1},          {Retry("SERA", "\"abc\""), 1, 1}, {Retry("SERA", "11024.5"), 1, 1},
     };
     for (const auto& row : rows) {
         service.HandleMessage(row.text);
         EXPECT_EQ(a->m_adbOpenRetry, row.a) << row.text;
         EXPECT_EQ(b->m_adbOpenRetry, row.b) << row.text;
         if (&row == &rows[1])  // the re-run starts a track record of its own
-            EXPECT_NE(service.Track().Text().find("&vid=18D1&pid=4EE2&sn=SERA&desc=Pixel&process=retry-->checkdriver-->"),
-                      std::string::npos);
+            EXPECT_NE(
+                service.Track().Text().find("&vid=18D1&pid=4EE2&sn=SERA&desc=Pixel&process=retry-->checkdriver-->"),
+                std::string::npos);
     }
-    EXPECT_TRUE(Fake::MatchesTranscript("usb_retry", host.Transcript() + Fake::LinesWith(platform.Log(), {"adbcmd", "maybe do not", "retry connect"})));
+    EXPECT_TRUE(Fake::MatchesTranscript(
+        "usb_retry", host.Transcript() + Fake::LinesWith(platform.Log(), {"adbcmd", "maybe do not", "retry connect"})));
 }
 
 TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollowsAStop)
@@ -170,7 +182,9 @@ TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollow
     EXPECT_TRUE(Dispatched(Action("SENTINEL")));
     EXPECT_LT(platform.Log().find(first), platform.Log().find(Online("ABC")));
     EXPECT_EQ(Dispatches(kDevnodes), 0u);  // swallowed by the arrival
-    EXPECT_TRUE(Fake::MatchesTranscript("busy_removals", host.Transcript() + Fake::LinesWith(platform.Log(), {"offline", "remove", "stop all", "cable"})));
+    EXPECT_TRUE(Fake::MatchesTranscript(
+        "busy_removals",
+        host.Transcript() + Fake::LinesWith(platform.Log(), {"offline", "remove", "stop all", "cable"})));
     EXPECT_EQ(service.Devices().Size(), 0u);
 
     EXPECT_EQ(service.Stop(), 0);

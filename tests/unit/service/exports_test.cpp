@@ -33,8 +33,7 @@ void Settle(const Fake::Platform& platform, size_t starts)
 {
     WaitFor([&] { return platform.LogCount("loading whitelist......\n") >= starts; });
     WaitFor([] { return TheService().HelperThreadsRunning() == 0; });
-    while (!TheService().PopMessage().empty()) {
-    }
+    while (!TheService().PopMessage().empty()) {}
 }
 
 std::vector<int> g_firstIds, g_secondIds;
@@ -96,7 +95,8 @@ TEST(Exports, TheLogRelayBesideTheHostEndsWithTheStopAndALeftoverOneIsNeverUsed)
     LoadSystemLibrary("sensapi.dll");
     platform.system.systemFolder.clear();
     EXPECT_EQ(LoadSystemLibrary("sensapi.dll"), nullptr);
-    EXPECT_EQ(platform.library.loads, std::vector<std::string>{platform.root + kPathSep + "system32" + kPathSep + "sensapi.dll"});
+    EXPECT_EQ(platform.library.loads,
+              std::vector<std::string>{platform.root + kPathSep + "system32" + kPathSep + "sensapi.dll"});
     EXPECT_EQ(platform.TrackText(), "dmfail-->\ncheckadbdebug-->dmfail-->\nlate-->\n");
     Settle(platform, 2);
 }
@@ -132,8 +132,8 @@ void USB_CDECL CallingBack(int32_t id, const char*)
 void Unplug(const std::string& serial)
 {
     Fake::AddRecord(TheService().Devices(), serial, "1234", "5678");
-    const std::string removal = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5678#" + serial +
-                                "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
+    const std::string removal = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5678#" +
+                                serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
     IUSB_SendMessage(removal.c_str());
 }
 

@@ -23,13 +23,15 @@ TEST(Log, LineFormatDataDirectoryAndRotationPastTheLimit)
 {
     Fake::Platform platform;
     ASSERT_FALSE(FileExists(platform.system.appData + kPathSep + "Ostrel"));
-    USB_LOG("device %s has %d interfaces\n", "SN42", 2); const int line = __LINE__;
+    USB_LOG("device %s has %d interfaces\n", "SN42", 2);
+    const int line = __LINE__;
     USB_LOG("partial ");  // a message without its newline runs on
     USB_LOG("rest\n");
     EXPECT_EQ(GetDataDirectory(), platform.DataDirectory());
     const std::string text = platform.LogText();
-    EXPECT_TRUE(std::regex_match(text, std::regex(kPrefix + std::to_string(line) + "\\]: device SN42 has 2 interfaces\n" +
-                                                  kPrefix + "\\d+\\]: partial " + kPrefix + "\\d+\\]: rest\n")))
+    EXPECT_TRUE(
+        std::regex_match(text, std::regex(kPrefix + std::to_string(line) + "\\]: device SN42 has 2 interfaces\n" +
+                                          kPrefix + "\\d+\\]: partial " + kPrefix + "\\d+\\]: rest\n")))
         << text;
 
     const std::string path = platform.DataDirectory() + "usb_log.txt";
@@ -43,7 +45,10 @@ TEST(Log, LineFormatDataDirectoryAndRotationPastTheLimit)
 std::vector<std::string> g_relayed;
 std::atomic<bool> g_holdSend{false};
 std::atomic<int> g_sends{0}, g_exits{0}, g_sendsAfterExit{0};
-void RecordRelay(const char* text) { g_relayed.push_back(text ? text : ""); }
+void RecordRelay(const char* text)
+{
+    g_relayed.push_back(text ? text : "");
+}
 void SlowSend(const char*)
 {
     ++g_sends;
@@ -51,7 +56,10 @@ void SlowSend(const char*)
     while (g_holdSend)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
-void CountExit() { ++g_exits; }
+void CountExit()
+{
+    ++g_exits;
+}
 
 TEST(Track, RecordsAreBareLinesAndTheRelayGetsThemEvenWhenTheFileFails)
 {
@@ -61,9 +69,10 @@ TEST(Track, RecordsAreBareLinesAndTheRelayGetsThemEvenWhenTheFileFails)
     TrackRecord track(config);
     track.Start("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
     track += "checkadbdebug-->";
-    EXPECT_TRUE(std::regex_match(track.Text(), std::regex("date=\\d{4}-\\d{2}-\\d{2}-\\d{2}:\\d{2}:\\d{2}&platform=x64&os=win7"
-                                                           "&ver=&vid=18D1&pid=4EE2&sn=0123456789ABCDEF&desc=Nexus 4"
-                                                           "&process=checkadbdebug-->")))
+    EXPECT_TRUE(
+        std::regex_match(track.Text(), std::regex("date=\\d{4}-\\d{2}-\\d{2}-\\d{2}:\\d{2}:\\d{2}&platform=x64&os=win7"
+                                                  "&ver=&vid=18D1&pid=4EE2&sn=0123456789ABCDEF&desc=Nexus 4"
+                                                  "&process=checkadbdebug-->")))
         << track.Text();
     track.Write(false);
     WriteTrackLine("retry-->checkdriver-->DRIVER_CHECK_URL_FAIL", false);

@@ -33,22 +33,19 @@ TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&go, t] {
-            while (!go) {
-            }
+            while (!go) {}
             for (int i = 0; i < kPerThread; ++i)
                 IUSB_SendMessage(("{\"action\":\"S\",\"n\":" + std::to_string(t * kPerThread + i) + "}").c_str());
         });
     threads.emplace_back([&go] {
-        while (!go) {
-        }
+        while (!go) {}
         for (int i = 0; i < kCycles; ++i) {
             IUSB_start(&Ignore);
             IUSB_stop();
         }
     });
     threads.emplace_back([&go, &service] {
-        while (!go) {
-        }
+        while (!go) {}
         // What the listener's consumer hands over: arrivals and removals of a device that is no
         // phone, and raw texts sent with WM_COPYDATA.
         for (int i = 0; i < kPairs; ++i) {

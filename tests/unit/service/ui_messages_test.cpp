@@ -35,12 +35,13 @@ TEST_F(UiMessagesTest, PayloadsReachTheHostOnlyOnceACallbackIsSetAndAreLoggedByN
     service.SendToUi(USB_WM_DEVICE_ONLINE, DevicePayload(phone));
     service.SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload("0123ABC"));
     service.SendToUi(11064, "{\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");  // an id without a name
-    EXPECT_EQ(host.Transcript(),
-              "WM_DEVICE_ONLINE {\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 X1\",\"device_sn\":\"0123ABC\"}\n"
-              "WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n"
-              "11064 {\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");
+    EXPECT_EQ(host.Transcript(), "WM_DEVICE_ONLINE {\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 "
+                                 "X1\",\"device_sn\":\"0123ABC\"}\n"
+                                 "WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n"
+                                 "11064 {\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");
     EXPECT_EQ(Fake::LinesWith(platform.Log(), {"send ui"}),
-              "send ui WM_DEVICE_ONLINE {\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 X1\",\"device_sn\":\"0123ABC\"}\n"
+              "send ui WM_DEVICE_ONLINE {\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 "
+              "X1\",\"device_sn\":\"0123ABC\"}\n"
               "send ui WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n"
               "send ui  {\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");
 }
@@ -66,7 +67,8 @@ TEST(JsonWriter, NonAsciiBytesRoundTripAndAsciiIsWrittenAsTheCompactWriterDoes)
     for (int i = 0; i < 40; ++i)
         longArray.append(std::string(i, 'x'));
     Json::FastWriter compact;
-    for (const Json::Value& doc : {nested, longArray, Json::Value(Json::objectValue), Json::Value("text"), Json::Value()})
+    for (const Json::Value& doc :
+         {nested, longArray, Json::Value(Json::objectValue), Json::Value("text"), Json::Value()})
         EXPECT_EQ(WriteJson(doc), compact.write(doc));
 }
 
@@ -79,10 +81,12 @@ TEST_F(UiMessagesTest, ProgressCarriesTheDownloadingDeviceOrThePercentAloneAndAS
     EXPECT_EQ(ConnectionPipeline::OnDownloadProgress(42, nullptr), 0);
     phone.m_stop = true;
     EXPECT_EQ(ConnectionPipeline::OnDownloadProgress(50, &service.Pipeline()), -1);
-    EXPECT_EQ(host.Transcript(), "WM_DRIVER_DOWNLOAD_PROGRESS {\"down_progress\":7}\n"
-                                 "WM_DRIVER_DOWNLOAD_PROGRESS {\"device_desc\":\"Caf\xE9 X1\",\"device_sn\":\"0123ABC\","
-                                 "\"down_progress\":42}\n");
-    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"download"}), "download progress is 7\ndownload progress is 42\nstop download the driver\n");
+    EXPECT_EQ(host.Transcript(),
+              "WM_DRIVER_DOWNLOAD_PROGRESS {\"down_progress\":7}\n"
+              "WM_DRIVER_DOWNLOAD_PROGRESS {\"device_desc\":\"Caf\xE9 X1\",\"device_sn\":\"0123ABC\","
+              "\"down_progress\":42}\n");
+    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"download"}),
+              "download progress is 7\ndownload progress is 42\nstop download the driver\n");
 }
 
 }  // namespace

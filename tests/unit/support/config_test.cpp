@@ -94,7 +94,8 @@ TEST_F(Config, UnusableFilesGiveDefaultsAndSaySo)
     EXPECT_EQ(ini.m_size, -1);
     LoadIniFile(std::string(300, 'p').c_str(), ini);
     EXPECT_EQ(ini.m_size, -1);
-    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"parameter", "too long"}), "file parameter is NULL.\nfile name too long\n");
+    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"parameter", "too long"}),
+              "file parameter is NULL.\nfile name too long\n");
 }
 
 }  // namespace

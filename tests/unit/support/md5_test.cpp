@@ -13,7 +13,10 @@ using USB::MD5;
 
 TEST(Md5, Rfc1321Suite)
 {
-    const struct { const char* input; const char* digest; } suite[] = {
+    const struct {
+        const char* input;
+        const char* digest;
+    } suite[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
@@ -30,7 +33,10 @@ TEST(Md5, Rfc1321Suite)
 TEST(Md5, PiecesAcrossBlockEdgesMatchOneCallAndAFinishedDigestStays)
 {
     // Reference digests of the byte pattern from an independent tool.
-    const struct { size_t size; const char* digest; } cases[] = {
+    const struct {
+        size_t size;
+        const char* digest;
+    } cases[] = {
         {64, "7160b8fb5e9e4023d549c3971fbaeead"},
         {65, "70bd662e7aefbda85a0f7244167b7897"},
         {10239, "1b7868b70f64db08651b05aed9ae77fc"},

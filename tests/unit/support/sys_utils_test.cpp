@@ -17,7 +17,10 @@ TEST(SystemFacts, OsAndPlatformNamesComeFromTheSystemPort)
     EXPECT_EQ(GetOsName(), "xp");
     platform.system.version.ok = false;
     EXPECT_EQ(GetOsName(), "");
-    const struct { int wow64; const char* name; } rows[] = {{1, "x64"}, {0, "x86"}, {-1, "x86"}};
+    const struct {
+        int wow64;
+        const char* name;
+    } rows[] = {{1, "x64"}, {0, "x86"}, {-1, "x86"}};
     for (const auto& row : rows) {
         platform.system.wow64 = row.wow64;
         EXPECT_EQ(GetPlatformName(), row.name) << row.wow64;

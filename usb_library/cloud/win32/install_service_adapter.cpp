@@ -85,8 +85,8 @@ public:
         PROCESS_INFORMATION process;
         ZeroMemory(&process, sizeof(process));
         RunOutcome outcome;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                            &startup, &process)) {
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                            &process)) {
             outcome.error = GetLastError();
             return outcome;
         }

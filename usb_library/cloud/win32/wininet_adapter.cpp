@@ -15,7 +15,10 @@ namespace {
 constexpr DWORD kHostBuffer = 2084;
 constexpr DWORD kPathBuffer = 1024;
 
-HINTERNET H(HttpPort::Handle h) { return static_cast<HINTERNET>(h); }
+HINTERNET H(HttpPort::Handle h)
+{
+    return static_cast<HINTERNET>(h);
+}
 
 class WinInetHttp : public HttpPort {
 public:

@@ -42,8 +42,8 @@ std::wstring ReadProperty(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property, b
     std::memset(buffer, 0, sizeof(buffer));
     DWORD type = 0;
     DWORD got = 0;
-    if (!SetupDiGetDeviceRegistryPropertyW(set, &data, property, &type, reinterpret_cast<BYTE*>(buffer),
-                                           kBufferBytes, &got))
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &data, property, &type, reinterpret_cast<BYTE*>(buffer), kBufferBytes,
+                                           &got))
         return std::wstring();
     if (got > kBufferBytes)
         got = kBufferBytes;
@@ -113,7 +113,8 @@ public:
     bool ListAdbDriverInterfaces(std::vector<std::wstring>& instanceIds, uint32_t& error) override
     {
         instanceIds.clear();
-        HDEVINFO set = SetupDiGetClassDevsW(&kAdbDriverInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        HDEVINFO set =
+            SetupDiGetClassDevsW(&kAdbDriverInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (set == INVALID_HANDLE_VALUE) {
             error = GetLastError();
             return false;

@@ -121,10 +121,7 @@ public:
         return outcome;
     }
 
-    Handle OpenProcessAllAccess(uint32_t pid) override
-    {
-        return OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
-    }
+    Handle OpenProcessAllAccess(uint32_t pid) override { return OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid); }
 
     void QueryExitCode(Handle process, uint32_t& exitCode, uint32_t& lastError) override
     {

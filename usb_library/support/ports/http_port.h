@@ -25,8 +25,7 @@ public:
     virtual bool AttemptConnect() = 0;
     // An HTTP/1.0 request accepting "*/*", no cache writes, kept connection, form submit;
     // over TLS when secure.
-    virtual Handle OpenRequest(Handle connection, const std::string& method, const std::string& path,
-                               bool secure) = 0;
+    virtual Handle OpenRequest(Handle connection, const std::string& method, const std::string& path, bool secure) = 0;
     // Adds headers, replacing headers of the same name.
     virtual bool AddHeaders(Handle request, const std::string& headers) = 0;
     virtual void SetConnectTimeout(Handle request, uint32_t ms) = 0;

@@ -40,8 +40,7 @@ public:
     // timeoutMs for it to end.
     virtual RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) = 0;
     // The same through the shell's "runas" verb, which can start a program that needs elevation.
-    virtual RunOutcome RunElevated(const std::string& program, const std::string& parameters,
-                                   uint32_t timeoutMs) = 0;
+    virtual RunOutcome RunElevated(const std::string& program, const std::string& parameters, uint32_t timeoutMs) = 0;
 };
 
 }  // namespace USB

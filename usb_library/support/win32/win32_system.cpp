@@ -109,7 +109,10 @@ public:
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }
 
-    void SocketsCleanup() override { WSACleanup(); }
+    void SocketsCleanup() override
+    {
+        WSACleanup();
+    }
 
     std::wstring ErrorText(uint32_t code) override
     {
@@ -119,7 +122,10 @@ public:
         return text ? std::wstring(text) : std::wstring();
     }
 
-    void DebugOutput(const std::wstring& text) override { OutputDebugStringW(text.c_str()); }
+    void DebugOutput(const std::wstring& text) override
+    {
+        OutputDebugStringW(text.c_str());
+    }
 };
 
 class Clock : public ClockPort {
