@@ -24,8 +24,8 @@ TEST(Log, LineFormatDataDirectoryAndRotationPastTheLimit)
     Fake::Platform platform;
     ASSERT_FALSE(FileExists(platform.system.appData + kPathSep + "Ostrel"));
     USB_LOG("device %s has %d interfaces\n", "SN42", 2);
-    const int line = __LINE__;
-    USB_LOG("partial ");  // a message without its newline runs on
+    const int line = __LINE__ - 1;  // the line of the first USB_LOG
+    USB_LOG("partial ");            // a message without its newline runs on
     USB_LOG("rest\n");
     EXPECT_EQ(GetDataDirectory(), platform.DataDirectory());
     const std::string text = platform.LogText();
