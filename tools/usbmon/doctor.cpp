@@ -119,7 +119,7 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
         return device;
     }
     PhoneSystemInfo info, listed;
-    std::vector<PhoneSystemInfo*> interfaces;
+    PhoneInfos interfaces;
     std::string why;
     if (decision.CheckExactFull(info, c.hashForm))
         why = whiteList.Query(c.parts.key, listed) ? "whitelist" : "cloud";
@@ -127,8 +127,6 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
         why = "neighbouring product id (whitelist or cloud)";
     else if (decision.CheckBySystem(c.hashForm, interfaces, 0))
         why = "its own ADB interface";
-    for (PhoneSystemInfo* p : interfaces)
-        delete p;
     interfaces.clear();
     device["phone"] = !why.empty();
     if (why.empty())
@@ -137,8 +135,6 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
                                                    : "not in the whitelist or the cloud, nor a neighbouring id";
     device["why"] = why;
     device["adb_interface"] = FindAdbInterfaces(NarrowToWide(c.parts.key), interfaces, c.parts.serial);
-    for (PhoneSystemInfo* p : interfaces)
-        delete p;
     device["adb_driver"] = HasAdbDriverInterface(c.parts.key, c.parts.serial);
     device["adb_state"] = listing.isMember(c.parts.serial) ? listing[c.parts.serial] : Json::Value("not listed");
     return device;
