@@ -129,9 +129,19 @@ bool HostSaid(const std::string& first, const std::string& second)
     return false;
 }
 
+const char kListed[] = "[{\"vid\":\"04E8\",\"pid\":\"6860\",\"description\":\"Listed\",\"isadbopen\":\"yes\"}]";
+
 class DllWindow : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { InitializeCriticalSection(&g_hostLock); }
+    // The whitelist is read at the start, so the registry's list is written before any start.
+    static void SetUpTestSuite()
+    {
+        InitializeCriticalSection(&g_hostLock);
+        // A run cut short may have left its phone in the tree, which the start would then find.
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_04E8&PID_6860");
+        RegSetKeyValueA(HKEY_CURRENT_USER, "SOFTWARE\\Parvello", "white-list", REG_SZ, kListed, sizeof(kListed));
+    }
+    static void TearDownTestSuite() { RegDeleteKeyValueA(HKEY_CURRENT_USER, "SOFTWARE\\Parvello", "white-list"); }
     void SetUp() override
     {
         Get<decltype(&IUSB_start)>(Load(), "IUSB_start")(&RecordHost);
@@ -199,13 +209,10 @@ TEST_F(DllWindow, DescriptionInTheSystemCodePageReachesTheHostIntact)
     device.description = L"Caf\u00e9 \u20ac X1 ok";
     char expected[64] = {0};
     WideCharToMultiByte(CP_ACP, 0, device.description.c_str(), -1, expected, sizeof(expected), nullptr, nullptr);
-    const char list[] = "[{\"vid\":\"04E8\",\"pid\":\"6860\",\"description\":\"Listed\",\"isadbopen\":\"yes\"}]";
-    RegSetKeyValueA(HKEY_CURRENT_USER, "SOFTWARE\\Parvello", "white-list", REG_SZ, list, sizeof(list));
     ASSERT_TRUE(sim::Plug(device));
     EXPECT_TRUE(HostSaid(std::to_string(USB_WM_CHECKING_ADB_DRIVER) + " {",
                          "\"device_desc\":\"" + std::string(expected) + "\",\"device_sn\":\"" + tag + "\"}"));
     sim::Unplug(device);
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, "SOFTWARE\\Parvello", "white-list");
     EXPECT_TRUE(HostSaid(std::to_string(USB_WM_DEVICE_OFFLINE) + " {", tag));
 }
 
