@@ -46,15 +46,6 @@ protected:
     UsbService service;
 };
 
-TEST(ParseInstanceId, SplitsTheHardwarePartAndTheSerial)
-{
-    const InstanceIdParts a = ParseInstanceId("USB\\VID_18D1&PID_4EE2&MI_01\\6&1234&0&0001", '\\');
-    EXPECT_EQ(a.vid + "|" + a.pid + "|" + a.key + "|" + a.serial, "18D1|4EE2|VID_18D1&PID_4EE2|6&1234&0&0001");
-    EXPECT_EQ(ParseInstanceId("USB#VID_18D1&PID_4EE2#SN#{A5DCBF10-6530}", '#').serial, "SN");
-    for (const char* bad : {"USB#ROOT_HUB20#4&1", "USB#V&PID_4EE2#S", "USB#VID_18D1&P#S", "", "USB"})
-        EXPECT_EQ(ParseInstanceId(bad, '#').key + ParseInstanceId(bad, '#').pid, "") << bad;
-}
-
 TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
 {
     EXPECT_EQ(Classify(), kNoPhone);

@@ -1,4 +1,4 @@
-// Shared helpers where their rules reach the host: names from the system port, texts, paths.
+// File sizes of UTF-8 paths, and code-page texts that name no file.
 #include <gtest/gtest.h>
 
 #include "fakes/fake_platform.h"
@@ -7,36 +7,6 @@
 namespace {
 
 using namespace USB;
-
-TEST(SystemFacts, OsAndPlatformNamesComeFromTheSystemPort)
-{
-    Fake::Platform platform;
-    platform.system.version = OsVersionFacts{true, 6, 1, 2, 1, 0, 0};
-    EXPECT_EQ(GetOsName(), "win7");
-    platform.system.version = OsVersionFacts{true, 5, 2, 2, 1, 9, 0};  // 64-bit workstation
-    EXPECT_EQ(GetOsName(), "xp");
-    platform.system.version.ok = false;
-    EXPECT_EQ(GetOsName(), "");
-    const struct {
-        int wow64;
-        const char* name;
-    } rows[] = {{1, "x64"}, {0, "x86"}, {-1, "x86"}};
-    for (const auto& row : rows) {
-        platform.system.wow64 = row.wow64;
-        EXPECT_EQ(GetPlatformName(), row.name) << row.wow64;
-    }
-    const std::string sep(1, kPathSep);
-    platform.system.exePath = "C:" + sep + "A" + sep + "host.exe";
-    EXPECT_EQ(GetExeDirectory(), "C:" + sep + "A" + sep);
-}
-
-TEST(Texts, BytePerUnitConversionsWithoutACodePage)
-{
-    const std::wstring wide = NarrowToWide("A\xE9z");
-    EXPECT_EQ(wide, (std::wstring{L'A', static_cast<wchar_t>(0xFFE9), L'z'}));
-    EXPECT_EQ(WideToNarrow(wide), "A\xE9z");
-    EXPECT_EQ(WideToNarrow(std::wstring(1, static_cast<wchar_t>(0x1234))), "\x34");
-}
 
 TEST(Paths, FileSizesOfUtf8Paths)
 {
