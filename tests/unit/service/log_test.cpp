@@ -40,6 +40,9 @@ TEST(Log, LineFormatDataDirectoryAndRotationPastTheLimit)
     EXPECT_GT(GetFileSize64(path), kLogSizeLimit);
     USB_LOG("fresh\n");  // past it: a new file that starts with this line
     EXPECT_EQ(platform.Log(), "fresh\n");
+    // A code-page text is no UTF-8 path: it names nothing and throws nothing.
+    EXPECT_EQ(GetFileSize64(platform.root + kPathSep + "missing\xE9\xFF.txt"), -1);
+    EXPECT_FALSE(FileExists(platform.root + kPathSep + "missing\xE9\xFF.txt"));
 }
 
 std::atomic<bool> g_holdSend{false};
