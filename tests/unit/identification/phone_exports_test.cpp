@@ -44,19 +44,15 @@ TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
     };
     for (const auto& row : rows)
         EXPECT_EQ(IUSB_isPhone(row.path), row.phone) << (row.path ? row.path : "null");
-    EXPECT_EQ(scene.LogCount("this device is a phone\n"), 2u);
-    EXPECT_EQ(scene.LogCount("this device is not a phone\n"), 4u);
 
     // A whitelist changed by another program counts at the next question; a cached "no" does not.
     scene.WriteShippedWhitelist(FileOf(Entry("046D", "C52B", "now listed", "yes")));
     TheService().VendorCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52C#5&1&0&1"), 1);
     EXPECT_EQ(IUSB_hasPhone(), 0);
-    EXPECT_EQ(scene.LogCount("nothing phone is pluged into the pc\n"), 1u);
     scene.tree.AddPhone(L"046D", L"C52C", L"SERIAL");
     TheService().VendorCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_hasPhone(), 1);
-    EXPECT_EQ(scene.LogCount("there is a phone is pluged into the pc\n"), 1u);
 }
 
 TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist)

@@ -56,9 +56,6 @@ TEST_F(WhiteListTest, EntriesFromTheRegistryAndTheFile)
         {"lower case is kept as written", "", FileOf(Entry("18d1", "4ee2", "lower", "yes")), "VID_18D1&PID_4EE2", "-"},
         {"unknown model", "", FileOf(e), "VID_18D1&PID_9999", "-"},
         {"registry, no file", "[" + Entry("18D1", "4EE2", "r", "yes") + "]", "", "VID_18D1&PID_4EE2", "r|open"},
-        // The value is read into 10240 bytes: what lies beyond is never seen.
-        {"a value filling the buffer", "[" + std::string(10240 - 2 - e.size(), ' ') + e + "]garbage", "",
-         "VID_18D1&PID_4EE2", "from file|open"},
     };
     for (const auto& row : rows) {
         row.registry.empty() ? void(scene.registry.state = Fake::Registry::kNoKey) : scene.registry.Set(row.registry);

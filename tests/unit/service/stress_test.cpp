@@ -19,11 +19,6 @@ using namespace USB;
 
 void USB_CDECL Ignore(int32_t, const char*) {}
 
-std::string DevicePath(int i)
-{
-    return "\\\\\\\\?\\\\USB#VID_1234&PID_5678#STRESS" + std::to_string(i) + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-}
-
 TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
 {
     Fake::Platform platform;
@@ -49,8 +44,9 @@ TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
         // What the listener's consumer hands over: arrivals and removals of a device that is no
         // phone, and raw texts sent with WM_COPYDATA.
         for (int i = 0; i < kPairs; ++i) {
-            const std::string online = "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"" + DevicePath(i) + "\"}";
-            const std::string offline = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"" + DevicePath(i) + "\"}";
+            const std::string info = "\\\\\\\\?\\\\USB#VID_1234&PID_5678#STRESS" + std::to_string(i) + "\"}";
+            const std::string online = "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"" + info;
+            const std::string offline = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"" + info;
             UsbService::MessageSink(online.c_str(), static_cast<uint32_t>(online.size()), &service);
             UsbService::MessageSink(offline.c_str(), static_cast<uint32_t>(offline.size()), &service);
             const std::string raw = "copied text " + std::to_string(i);

@@ -73,17 +73,13 @@ TEST_F(Config, UnusableFilesGiveDefaultsAndSaySo)
         {true, "", "file size is zero.\n"},
         {true, largest + "x", "file size is 4096,\n"},
     };
-    size_t n = 0;
     for (const auto& row : rows) {
         std::remove(Path().c_str());
         const UsbConfig c = row.write ? Load(row.text) : UsbConfig(Path());
         EXPECT_EQ(c.DriverHost() + "|" + c.BuildVersion() + "|" + c.ProtocolVersion() + c.BrumothVersion(),
                   std::string(kDefaultDriverHost) + "||11")
             << row.said;
-        const std::string log = platform.Log();
-        EXPECT_EQ(Fake::CountOf(log, row.said), 1u) << log;
-        n += 6;  // each of the six settings
-        EXPECT_EQ(Fake::CountOf(log, "no load ini file\nwill be default value\n"), n) << row.said;
+        EXPECT_EQ(Fake::CountOf(platform.Log(), row.said), 1u);
     }
 
     // Beside the host executable by default; a path that cannot name a file is refused.
@@ -94,8 +90,6 @@ TEST_F(Config, UnusableFilesGiveDefaultsAndSaySo)
     EXPECT_EQ(ini.m_size, -1);
     LoadIniFile(std::string(300, 'p').c_str(), ini);
     EXPECT_EQ(ini.m_size, -1);
-    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"parameter", "too long"}),
-              "file parameter is NULL.\nfile name too long\n");
 }
 
 }  // namespace
