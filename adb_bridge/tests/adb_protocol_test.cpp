@@ -5,7 +5,8 @@
 namespace adb {
 namespace {
 
-TEST(Framing, RequestsCarryTheirLengthInLowerCaseHex)
+// Requests carry their length in lower-case hex; lengths, statuses and versions parse strictly.
+TEST(Framing, RequestsAndReplies)
 {
     std::string framed;
     ASSERT_TRUE(EncodeRequest("host:version", &framed));
@@ -14,58 +15,38 @@ TEST(Framing, RequestsCarryTheirLengthInLowerCaseHex)
     EXPECT_EQ(framed.substr(0, 4), "ffff");
     EXPECT_FALSE(EncodeRequest(std::string(0x10000, 'x'), &framed));
     EXPECT_FALSE(EncodeRequest("", &framed));
-}
-
-TEST(Framing, LengthsAndStatusesParseStrictly)
-{
+    EXPECT_EQ(TransportRequest(""), "host:transport-any");  // with a serial: the client tests, on the wire
+    EXPECT_EQ(ForwardRequest("", "tcp:1", "localabstract:x"), "host:forward:tcp:1;localabstract:x");
     std::size_t v = 0;
     EXPECT_TRUE(ParseHex4("001A", &v));
     EXPECT_EQ(v, 26u);
-    EXPECT_FALSE(ParseHex4("00g1", &v));
-    EXPECT_FALSE(ParseHex4(" 001", &v));
-    EXPECT_EQ(ParseStatus("OKAY"), Status::kOkay);
-    EXPECT_EQ(ParseStatus("FAIL"), Status::kFail);
+    EXPECT_FALSE(ParseHex4("00g1", &v) || ParseHex4(" 001", &v));
+    EXPECT_TRUE(ParseStatus("OKAY") == Status::kOkay && ParseStatus("FAIL") == Status::kFail);
     EXPECT_EQ(ParseStatus("okay"), Status::kInvalid);
     int version = 0;
-    EXPECT_TRUE(ParseVersion("0029", &version));
-    EXPECT_EQ(version, 41);
-    EXPECT_FALSE(ParseVersion("29", &version));
+    EXPECT_FALSE(ParseVersion("29", &version));  // "0028": the client tests
 }
 
 TEST(Listing, FitsOnLineBoundaryAndLeavesRoomForTheTerminator)
 {
     const std::string text = "aaa\tdevice\nbbb\tdevice\n";  // 22 bytes, lines of 11
-    EXPECT_EQ(FitOnLineBoundary(text, 23), 22u);
-    EXPECT_EQ(FitOnLineBoundary(text, 22), 11u);  // no room for NUL: drop a line
-    EXPECT_EQ(FitOnLineBoundary(text, 12), 11u);
-    EXPECT_EQ(FitOnLineBoundary(text, 11), 0u);  // no partial lines, ever
-    EXPECT_EQ(FitOnLineBoundary(text, 1), 0u);
-    EXPECT_EQ(FitOnLineBoundary(text, 0), 0u);
+    // no room for the NUL drops a line; no partial lines, ever
+    const std::pair<std::size_t, std::size_t> rows[] = {{23, 22}, {22, 11}, {12, 11}, {11, 0}, {1, 0}, {0, 0}};
+    for (const auto& row : rows)
+        EXPECT_EQ(FitOnLineBoundary(text, row.first), row.second) << row.first;
     EXPECT_EQ(FitOnLineBoundary("", 1), 0u);
 }
 
 TEST(ServerPort, EnvironmentValueOrDefault)
 {
-    EXPECT_EQ(ParsePortOrDefault(nullptr), 5037);
-    EXPECT_EQ(ParsePortOrDefault(""), 5037);
     EXPECT_EQ(ParsePortOrDefault("15037"), 15037);
-    EXPECT_EQ(ParsePortOrDefault("0"), 5037);
-    EXPECT_EQ(ParsePortOrDefault("70000"), 5037);
-    EXPECT_EQ(ParsePortOrDefault("50x"), 5037);
-}
-
-TEST(Services, TransportAndForwardRequests)
-{
-    EXPECT_EQ(TransportRequest("emulator-5554"), "host:transport:emulator-5554");
-    EXPECT_EQ(TransportRequest(""), "host:transport-any");
-    EXPECT_EQ(ForwardRequest("SER1", "tcp:6100", "tcp:7100"), "host-serial:SER1:forward:tcp:6100;tcp:7100");
-    EXPECT_EQ(ForwardRequest("", "tcp:1", "localabstract:x"), "host:forward:tcp:1;localabstract:x");
+    for (const char* bad : {static_cast<const char*>(nullptr), "", "0", "70000", "50x"})
+        EXPECT_EQ(ParsePortOrDefault(bad), 5037);
 }
 
 TEST(Sync, HeadersAreLittleEndian)
 {
-    std::string h = SyncHeader("DATA", 0x01020304);
-    EXPECT_EQ(h, std::string("DATA\x04\x03\x02\x01", 8));
+    EXPECT_EQ(SyncHeader("DATA", 0x01020304), std::string("DATA\x04\x03\x02\x01", 8));
     std::string id;
     std::uint32_t value = 0;
     ParseSyncHeader("DONE\xff\x00\x00\x80", &id, &value);
@@ -73,34 +54,21 @@ TEST(Sync, HeadersAreLittleEndian)
     EXPECT_EQ(value, 0x800000FFu);
 }
 
-TEST(Install, RemotePathAndQuoting)
+TEST(Install, RemotePathQuotingNamesTokensAndResults)
 {
     EXPECT_EQ(RemoteInstallPath("C:\\apps\\My App.apk"), "/data/local/tmp/My App.apk");
     EXPECT_EQ(RemoteInstallPath("/tmp/x/app.apk"), "/data/local/tmp/app.apk");
     EXPECT_EQ(RemoteInstallPath("C:\\apps\\"), "");
-    EXPECT_EQ(ShellQuote("a b"), "'a b'");
     EXPECT_EQ(ShellQuote("it's;rm"), "'it'\\''s;rm'");
-}
-
-TEST(Install, PackageNamesAndResults)
-{
-    EXPECT_TRUE(IsValidPackageName("com.example.app_2"));
-    EXPECT_FALSE(IsValidPackageName("com.example;reboot"));
-    EXPECT_FALSE(IsValidPackageName("a b"));
-    EXPECT_FALSE(IsValidPackageName(".hidden"));
-    EXPECT_TRUE(PackageManagerSucceeded("Performing Streamed Install\nSuccess\n"));
-    EXPECT_TRUE(PackageManagerSucceeded("Success\r\n"));
-    EXPECT_FALSE(PackageManagerSucceeded("Failure [INSTALL_FAILED_Success]\n"));
-    EXPECT_FALSE(PackageManagerSucceeded(""));
-}
-
-TEST(Tokens, RejectSeparatorsAndControlCharacters)
-{
-    EXPECT_TRUE(IsPlainToken("192.168.0.5:5555", ";"));
-    EXPECT_FALSE(IsPlainToken("tcp:1;tcp:2", ";"));
-    EXPECT_FALSE(IsPlainToken("a b", ";"));
-    EXPECT_FALSE(IsPlainToken("a\nb", ";"));
-    EXPECT_FALSE(IsPlainToken("", ";"));
+    // What may reach a device's shell or the server's service names, and what counts as installed.
+    EXPECT_TRUE(IsValidPackageName("com.example.app_2") && IsPlainToken("192.168.0.5:5555", ";"));
+    for (const char* bad : {"com.example;reboot", "a b", ".hidden"})
+        EXPECT_FALSE(IsValidPackageName(bad)) << bad;
+    for (const char* bad : {"tcp:1;tcp:2", "a b", "a\nb", ""})
+        EXPECT_FALSE(IsPlainToken(bad, ";")) << bad;
+    EXPECT_TRUE(PackageManagerSucceeded("Performing Streamed Install\nSuccess\n") &&
+                PackageManagerSucceeded("Success\r\n"));
+    EXPECT_FALSE(PackageManagerSucceeded("Failure [INSTALL_FAILED_Success]\n") || PackageManagerSucceeded(""));
 }
 
 bool OnTestDisk(const std::string& path)
