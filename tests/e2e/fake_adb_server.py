@@ -73,15 +73,12 @@ class Server(socketserver.ThreadingTCPServer):
         return path
 
 
-class Handler(socketserver.BaseRequestHandler):
+class Handler(socketserver.StreamRequestHandler):
     def recv_exact(self, n):
-        buf = b""
-        while len(buf) < n:
-            chunk = self.request.recv(n - len(buf))
-            if not chunk:
-                raise EOFError
-            buf += chunk
-        return buf
+        data = self.rfile.read(n)
+        if len(data) < n:
+            raise EOFError
+        return data
 
     def read_request(self):
         request = self.recv_exact(int(self.recv_exact(4), 16)).decode("utf-8", "replace")
