@@ -1,6 +1,7 @@
-# The real usbhelper.dll under Wine, driven through usbmon.exe, beside a fake ADB server, the
-# cloud emulator and simulated phones in the Wine registry. Used by the scenario runner and the
-# benchmarks; run under scripts/wine-env's loader (USBHELPER_WINE, and WINELOADER where set).
+# The real usbhelper.dll under Wine, driven through a host program (usbmon.exe), beside the fake
+# ADB server, the cloud emulator and simulated phones in the Wine registry. Used by the scenario
+# runner and the benchmarks; run under scripts/wine-env's loader (USBHELPER_WINE, and WINELOADER
+# where set).
 import glob
 import os
 import re
@@ -12,7 +13,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-# Every model the scenarios plug; their registry entries are cleared before each scenario.
+# Every model the scenarios plug; their registry entries are cleared before and after each scenario.
 SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001", "VID_22B8&PID_2E76",
                     "VID_2717&PID_FF48", "VID_1234&PID_5678", "VID_1234&PID_5679"]
 MESSAGE = re.compile(r"^(\d\d:\d\d:\d\d\.\d{3}) (\d+ (\S+) (.*))$")
@@ -32,20 +33,20 @@ class Scenario:
     def __init__(self, tree):
         self.tree = os.path.abspath(tree)
         self.bin = os.path.join(self.tree, "bin")
-        self.prefix = os.path.join(self.tree, "wineprefix")
+        prefix = os.path.join(self.tree, "wineprefix")
         self.loader = os.environ.get("USBHELPER_WINE", "wine")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.procs, self.saved, self.undo = [], {}, []
-        self.host = None
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.procs, self.undo = [], []
+        self.adb = self.host = None
         self.work = tempfile.mkdtemp(prefix="usb-e2e-")
         self.adb_devices = os.path.join(self.work, "adb-devices.txt")
         self.cloud_log = os.path.join(self.work, "cloud.log")
         self.out_path = os.path.join(self.work, "usbmon.out")
-        users = [u for u in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*")) if not u.endswith("Public")]
+        users = [u for u in glob.glob(os.path.join(prefix, "drive_c", "users", "*")) if not u.endswith("Public")]
         self.data_dir = os.path.join(users[0], "AppData", "Roaming", "Ostrel", "usb")
         shutil.rmtree(self.data_dir, ignore_errors=True)
         # Driver packages left in the temporary folder would be reused without a download.
-        for old in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "**", "Temp", "VID_*"), recursive=True):
+        for old in glob.glob(os.path.join(users[0], "**", "Temp", "VID_*"), recursive=True):
             os.remove(old)
         self.reset_devices()
 
@@ -55,7 +56,7 @@ class Scenario:
                               stderr=subprocess.DEVNULL, timeout=120).returncode
 
     def reset_devices(self):
-        # Removes simulated devices a failed scenario may have left in the Wine registry.
+        # Removes the simulated devices from the Wine registry.
         enum = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Enum\USB"
         keys = ["%s\\%s%s" % (enum, hw, part) for hw in SIMULATED_MODELS for part in ("", "&MI_01")]
         keys.append(r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses"
@@ -68,72 +69,69 @@ class Scenario:
     def data_file(self, name):
         return read_lines(os.path.join(self.data_dir, name))
 
-    def put_beside_host(self, name, text=None, copy_of=None):
-        # A file beside usbmon.exe for this scenario; what was there before comes back after.
+    def put_beside_host(self, name, text="", copy_of=None):
+        # A file beside usbmon.exe for this scenario (COPY_OF: a program there, or an absolute path);
+        # what was there before comes back after.
         path = os.path.join(self.bin, name)
-        if path not in self.saved:
-            self.saved[path] = None
-            if os.path.exists(path):
-                self.saved[path] = os.path.join(self.work, "saved-" + name)
-                shutil.copyfile(path, self.saved[path])
+        saved = os.path.join(self.work, "saved-%d" % len(self.undo)) if os.path.exists(path) else None
+        if saved:
+            shutil.copyfile(path, saved)
+        self.undo.append(lambda: shutil.copyfile(saved, path) if saved else os.remove(path))
         if copy_of:
-            shutil.copyfile(copy_of if os.path.isabs(copy_of) else os.path.join(self.bin, copy_of), path)
+            shutil.copyfile(os.path.join(self.bin, copy_of), path)
         else:
             with open(path, "w", newline="") as f:
                 f.write(text)
 
-    # -- helper servers ---------------------------------------------------------------
-    def _spawn(self, argv, name):
-        proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=open(os.path.join(self.work, name + ".err"), "w"),
-                                text=True)
+    def spawn(self, argv, out=None, **options):
+        # A process ended with the scenario: the host (OUT: its output file) or a helper server,
+        # which must say READY first (its errors go to a file in the work folder).
+        err = out or open(os.path.join(self.work, os.path.basename(argv[1]) + ".err"), "w")
+        proc = subprocess.Popen(argv, stdout=out or subprocess.PIPE, stderr=err, text=True, **options)
         self.procs.append(proc)
-        if not proc.stdout.readline().startswith("READY"):
-            raise RuntimeError("%s did not start" % name)
+        if not out and not proc.stdout.readline().startswith("READY"):
+            raise RuntimeError("%s did not start" % argv[1])
         return proc
 
     def start_adb(self, devices="", extra=()):
-        # The fake ADB server on 5037; it re-reads its device list ("SERIAL:STATE,...") on every request.
+        # The fake ADB server on 5037 listing these ("SERIAL:STATE,..."); once it runs, only the list changes.
         self.set_adb_devices(devices)
-        self._spawn([sys.executable, os.path.join(HERE, "fake_adb_server.py"), "5037", "--devices-file",
-                     self.adb_devices, *extra], "adb")
+        self.adb = self.adb or self.spawn([sys.executable, os.path.join(HERE, "fake_adb_server.py"), "5037",
+                                           "--devices-file", self.adb_devices, *extra])
 
     def set_adb_devices(self, devices):
         with open(self.adb_devices, "w") as f:
             f.write(devices)
 
-    def start_cloud(self, scenario="{}", drivers=None, tls=False):
+    def start_cloud(self, scenario="{}", drivers="", tls=False):
         # The cloud emulator on 18089; over TLS its certificate is trusted by the prefix and the
         # library is pointed at it by config_ini.txt.
         path = os.path.join(self.work, "cloud.json")
         with open(path, "w") as f:
             f.write(scenario)
-        argv = [sys.executable, os.path.join(HERE, "cloud_emulator.py"), "--log", self.cloud_log, "--scenario", path]
-        if drivers:
-            argv += ["--drivers", drivers]
+        argv = [sys.executable, os.path.join(HERE, "cloud_emulator.py"), path, drivers, self.cloud_log]
         if tls:
             key, cert, der = (os.path.join(self.work, n) for n in ("key.pem", "cert.pem", "cert.der"))
             subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1", "-keyout", key, "-out", cert],
-                           check=True, capture_output=True)
+                            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1", "-keyout", key,
+                            "-out", cert], check=True, capture_output=True)
             subprocess.run(["openssl", "x509", "-in", cert, "-outform", "DER", "-out", der], check=True)
-            windows_der = "Z:" + der.replace("/", "\\")
-            if self.wine(os.path.join(self.bin, "trust_cert.exe"), "add", windows_der) != 0:
+            trust = [os.path.join(self.bin, "trust_cert.exe"), "add", "Z:" + der.replace("/", "\\")]
+            if self.wine(*trust) != 0:
                 raise RuntimeError("the prefix does not trust the certificate")
-            self.undo.append(lambda: self.wine(os.path.join(self.bin, "trust_cert.exe"), "remove", windows_der))
+            self.undo.append(lambda: self.wine(trust[0], "remove", trust[2]))
             self.put_beside_host("config_ini.txt", "[web]\r\ndriver_host=https://127.0.0.1:18089\r\n")
-            argv += ["--tls-cert", cert, "--tls-key", key]
-        self._spawn(argv, "cloud")
+            argv += [cert, key]
+        self.spawn(argv)
 
-    # -- the host ---------------------------------------------------------------------
     def start_host(self, before=(), program=("usbmon.exe",)):
-        # Starts the host (usbmon.exe); commands go to its stdin, its output to a file read as it grows.
+        # Starts the host in its own folder (usbmon.exe, given these commands to run before
+        # IUSB_start); commands go to its stdin, its output to a file read as it grows.
         argv = [self.loader, os.path.join(self.bin, program[0]), *program[1:]]
         for command in before:
             argv += ["--before", command]
-        self._out = open(self.out_path, "w")
-        self.host = subprocess.Popen(argv, cwd=self.bin, stdin=subprocess.PIPE, stdout=self._out,
-                                     stderr=subprocess.STDOUT, env=self.env, text=True)
-        self.procs.append(self.host)
+        self.host = self.spawn(argv, open(self.out_path, "w"), stdin=subprocess.PIPE, cwd=os.path.dirname(argv[1]),
+                               env=self.env)
         self._awaited = {}
 
     def send(self, *commands):
@@ -163,14 +161,10 @@ class Scenario:
         # Tells the host to quit; returns its exit code (None when it had to be killed).
         try:
             self.send("quit")
-            self.host.wait(timeout)
-        except (BrokenPipeError, OSError, subprocess.TimeoutExpired):
+            return self.host.wait(timeout)
+        except (OSError, subprocess.TimeoutExpired):
             self.host.kill()
             self.host.wait()
-            return None
-        finally:
-            self._out.close()
-        return self.host.returncode
 
     def close(self):
         for proc in self.procs:
@@ -180,13 +174,9 @@ class Scenario:
                     proc.wait(5)
                 except subprocess.TimeoutExpired:
                     proc.kill()
-        for step in self.undo:
+        for step in reversed(self.undo):
             step()
-        for path, saved in self.saved.items():
-            if saved:
-                shutil.copyfile(saved, path)
-            elif os.path.exists(path):
-                os.remove(path)
+        self.reset_devices()
         shutil.rmtree(self.work, ignore_errors=True)
 
     def __enter__(self):

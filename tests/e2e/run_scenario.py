@@ -5,28 +5,32 @@
 # host and the user must observe. Blank lines and lines starting with '#' are ignored.
 #
 # Steps, run in order:
-#   adb [--silent] [SERIAL:STATE,...]  the first starts the fake ADB server on 5037 listing these
-#                                      (--silent: it takes connections and never answers); later
+#   adb [--OPTION...] [SERIAL:STATE,...]  the first starts the fake ADB server on 5037 with these
+#                                      options (see fake_adb_server.py), listing these; later
 #                                      ones change what it lists
-#   cloud [tls] [JSON]                 the cloud emulator on 18089 with this scenario (answers and
-#                                      faults: see cloud_emulator.py); tls: over HTTPS only, with a
+#   cloud [tls] [JSON]                 the cloud emulator on 18089 with this scenario (see
+#                                      cloud_emulator.py); tls: over HTTPS only, with a
 #                                      certificate the prefix trusts and config_ini.txt naming it
 #   package NAME BYTES                 a driver package of random bytes the emulator serves
 #   file NAME TEXT                     a file beside the host (scenarios/whitelist.json is put
 #                                      there as whitelist.json unless a step replaces it)
 #   copy NAME PROGRAM                  a copy of a built program beside the host
+#   kit LIBFILE...                     installs the tree as a host kit, whose lib folder must hold
+#                                      exactly these, and builds examples/host against it with the
+#                                      tree's toolchain
+#   run PROGRAM [ARG...]               runs a program to its end, which must be 0 (shell quoting)
 #   before COMMAND                     a usbmon command run before IUSB_start
-#   program NAME [ARG...]              the host to run instead of plain usbmon.exe (a program in
-#                                      the tree's bin folder, or an absolute path), with arguments
+#   program NAME [ARG...]              the host to run instead of plain usbmon.exe, with arguments
 #   host COMMAND                       a usbmon command (usbmon.exe lists them on "help"); the
-#                                      first starts usbmon
+#                                      first starts the host
 #   await SECONDS WHAT                 wait for the host's next message named WHAT, or next output
 #                                      line starting with WHAT
 #   pause SECONDS                      let the library work on
+# A program is one the kit step built or one in the tree's bin folder.
 # Then the host is told to quit and must end with code 0 (none of its own waits timed out).
 # Expectations, each section optional; '*' matches any text within a line, and a line starting
 # with "+ " matches one or more lines in a row:
-#   == host       every line usbmon printed, messages as "ID NAME JSON" without their time.
+#   == host       every line the host printed, messages as "ID NAME JSON" without their time.
 #                 Compared in order per phone (the device_sn of a message); the other lines form
 #                 one more group.
 #   == order      host lines that must come in this order among all of them (across phones)
@@ -38,15 +42,19 @@
 # USBHELPER_E2E_SHOW=1 prints what was observed, in this format, to start a new scenario from.
 # By hand: . scripts/wine-env; flock /tmp/usbhelper-tests.lock python3 tests/e2e/run_scenario.py
 # tests/e2e/scenarios/NAME.scn build/win. A model no scenario plugged before goes into
-# harness.SIMULATED_MODELS, so that what a failed run left plugged is cleared.
+# harness.SIMULATED_MODELS, so that what a run left plugged is cleared.
 import json
 import os
 import re
+import shlex
+import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Scenario  # noqa: E402
 
+TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SECTIONS = ("host", "order", "log", "file", "cloud")
 
 
@@ -78,7 +86,7 @@ def same(expected, actual):
 
 def phone(line):
     # The device_sn a host line is about; "" for every other line.
-    m = re.match(r'(?:\+ )?\d+ \S+ \{.*"device_sn":"([^"]*)"', line)
+    m = re.match(r'(?:\+ )?\d+ (?:\S+ )?\{.*"device_sn":"([^"]*)"', line)
     return m.group(1) if m else ""
 
 
@@ -86,8 +94,7 @@ def check_host(expected, actual):
     groups = {}
     for source, lines in (("expected", expected), ("actual", actual)):
         for line in lines:
-            key = phone(line)
-            groups.setdefault(key, {"expected": [], "actual": []})[source].append(line)
+            groups.setdefault(phone(line), {"expected": [], "actual": []})[source].append(line)
     return ["host lines about %s: expected\n  %s\ngot\n  %s" % (key or "no phone", "\n  ".join(g["expected"]),
                                                                "\n  ".join(g["actual"]))
             for key, g in sorted(groups.items()) if not same(g["expected"], g["actual"])]
@@ -108,20 +115,31 @@ def check_log(expected, log):
     return problems
 
 
-def cloud_lines(requests):
-    return ["%s %s %s" % (r["method"], r["path"], dict((k.lower(), v) for k, v in r["headers"]).get("user-agent", ""))
-            for r in requests]
-
-
-def check_cloud(expected, requests):
-    left = cloud_lines(requests)
-    problems = []
-    for line in sorted(expected, key=lambda e: e.startswith("+ ")):  # single requests first
-        taken = [i for i, a in enumerate(left) if re.fullmatch(pattern(line), a + "\n")]
-        if not taken:
+def check_cloud(expected, actual):
+    left, problems = list(actual), []
+    for line in expected:
+        found = next((a for a in left if re.fullmatch(body(line), a)), None)
+        if found is None:
             problems.append("no cloud request %r" % line)
-        left = [a for i, a in enumerate(left) if i not in (taken if line.startswith("+ ") else taken[:1])]
+        else:
+            left.remove(found)
     return problems + ["unexpected cloud request %r" % a for a in left]
+
+
+def build_example(s, lib_files):
+    # The tree installed as a host kit, examples/host built against it; the folder of the build.
+    kit, build = os.path.join(s.work, "kit"), os.path.join(s.work, "host")
+    with open(os.path.join(s.tree, "CMakeCache.txt")) as f:
+        toolchain = re.search(r"^CMAKE_TOOLCHAIN_FILE:\w+=(.*)$", f.read(), re.M).group(1)
+    for argv in (["cmake", "--install", s.tree, "--prefix", kit],
+                 ["cmake", "-S", os.path.join(TOP, "examples", "host"), "-B", build, "-G", "Ninja",
+                  "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_TOOLCHAIN_FILE=" + toolchain, "-DCMAKE_PREFIX_PATH=" + kit],
+                 ["cmake", "--build", build]):
+        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        assert done.returncode == 0, "%s:\n%s" % (" ".join(argv), done.stdout)
+    found = sorted(os.listdir(os.path.join(kit, "lib")))
+    assert found == sorted(lib_files), "the kit's lib folder holds %s" % found
+    return build
 
 
 def run(path, tree):
@@ -130,14 +148,15 @@ def run(path, tree):
         s.put_beside_host("whitelist.json", copy_of=os.path.join(os.path.dirname(path), "whitelist.json"))
         drivers = os.path.join(s.work, "drivers")
         os.makedirs(drivers)
-        before, adb_started, program = [], False, ["usbmon.exe"]
+        before, program, built = [], ["usbmon.exe"], s.bin
+
+        def find(name):
+            return next(p for p in (os.path.join(built, name), os.path.join(s.bin, name)) if os.path.exists(p))
+
         for verb, rest in steps:
-            if verb == "adb" and adb_started:
-                s.set_adb_devices(rest)
-            elif verb == "adb":
-                options = [w for w in rest.split() if w.startswith("--")]
-                s.start_adb(" ".join(w for w in rest.split() if w not in options), options)
-                adb_started = True
+            if verb == "adb":
+                words = rest.split()
+                s.start_adb(",".join(w for w in words if w[:2] != "--"), [w for w in words if w[:2] == "--"])
             elif verb == "cloud":
                 tls = rest.startswith("tls")
                 s.start_cloud(rest[3:].strip() if tls else rest or "{}", drivers, tls)
@@ -148,37 +167,41 @@ def run(path, tree):
             elif verb in ("file", "copy"):
                 name, _, text = rest.partition(" ")
                 s.put_beside_host(name, text + "\n") if verb == "file" else s.put_beside_host(name, copy_of=text)
+            elif verb == "kit":
+                built = build_example(s, rest.split())
+            elif verb == "run":
+                argv = shlex.split(rest)
+                assert s.wine(find(argv[0]), *argv[1:]) == 0, "%s ended with an error" % rest
             elif verb == "before":
                 before.append(rest)
             elif verb == "program":
-                program = rest.split()
+                program = [find(rest.split()[0])] + rest.split()[1:]
             elif verb in ("host", "await"):
                 s.host or s.start_host(before, program)
                 s.send(rest) if verb == "host" else s.expect(rest.partition(" ")[2], float(rest.partition(" ")[0]))
             elif verb == "pause":
-                __import__("time").sleep(float(rest))
+                time.sleep(float(rest))
             else:
                 raise AssertionError("unknown step %r" % verb)
         s.host or s.start_host(before, program)  # a scenario may have no host step at all
         code = s.finish()
         output = s.output()
-        problems = [] if code == 0 else ["usbmon ended with %s" % code]
-        if "host" in expected:
-            problems += check_host(expected["host"], output)
-        if "log" in expected:
-            problems += check_log(expected["log"], s.data_file("usb_log.txt"))
+        requests = [json.loads(line) for line in open(s.cloud_log)] if os.path.exists(s.cloud_log) else []
+        cloud = ["%s %s %s" % (r["method"], r["path"], dict((k.lower(), v) for k, v in r["headers"]).get("user-agent", ""))
+                 for r in requests]
+        problems = [] if code == 0 else ["the host ended with %s" % code]
+        problems += check_host(expected["host"], output) if "host" in expected else []
+        problems += check_log(expected["log"], s.data_file("usb_log.txt")) if "log" in expected else []
+        problems += check_cloud(expected["cloud"], cloud) if "cloud" in expected else []
         if "order" in expected and not re.search(".*?".join("^%s$" % body(e) for e in expected["order"]),
                                                  "\n".join(output), re.M | re.S):
             problems.append("host lines not in this order: %s" % expected["order"])
         for name in [k[5:] for k in expected if k.startswith("file ")]:
             if not same(expected["file " + name], s.data_file(name)):
                 problems.append("%s holds: %s" % (name, s.data_file(name)))
-        requests = [json.loads(l) for l in open(s.cloud_log)] if os.path.exists(s.cloud_log) else []
-        if "cloud" in expected:
-            problems += check_cloud(expected["cloud"], requests)
         if problems or os.environ.get("USBHELPER_E2E_SHOW"):
-            print("== host\n%s\n== file usb_track.txt\n%s\n== cloud\n%s" % ("\n".join(output), "\n".join(s.data_file("usb_track.txt")),
-                                                              "\n".join(cloud_lines(requests))))
+            print("== host\n%s\n== file usb_track.txt\n%s\n== cloud\n%s" % ("\n".join(output), "\n".join(
+                s.data_file("usb_track.txt")), "\n".join(cloud)))
             print("\n".join(problems))
     return 1 if problems else 0
 

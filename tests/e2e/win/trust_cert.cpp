@@ -6,20 +6,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 int main(int argc, char** argv)
 {
     if (argc != 3 || (std::strcmp(argv[1], "add") != 0 && std::strcmp(argv[1], "remove") != 0))
         return 1;
-    std::vector<BYTE> der;
-    if (FILE* f = std::fopen(argv[2], "rb")) {
-        BYTE buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
-            der.insert(der.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
+    std::ifstream in(argv[2], std::ios::binary);
+    const std::vector<BYTE> der{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (der.empty())
         return 2;
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
