@@ -19,8 +19,6 @@ std::string LinesWith(const std::string& text, const std::vector<std::string>& n
 // How many times needle occurs in text.
 size_t CountOf(const std::string& text, const std::string& needle);
 
-// The kept transcript of this name; empty when there is none.
-std::string Transcript(const std::string& name);
 // Equal to the kept transcript; on a difference it shows the first differing line and the whole
 // actual text, ready to review and keep.
 ::testing::AssertionResult MatchesTranscript(const std::string& name, const std::string& actual);
