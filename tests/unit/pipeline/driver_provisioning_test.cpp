@@ -20,17 +20,21 @@ const char* const kPackage = "zip-package-bytes";
 
 class DriverStage : public PipelineTest {
 protected:
-    DriverStage() { Fresh(device, "SER123"); }
-    static void Fresh(UsbDevice& d, const char* serial)
+    DriverStage() { NextRow(); }
+    // Each row of a table starts from a phone without a driver, an empty flow and a bare tree.
+    void NextRow()
     {
-        d.m_pDeviceSn = serial;
-        d.m_vid = "18D1";
-        d.m_pid = "4EE7";
-        d.m_vidPid = "VID_18D1&PID_4EE7";
-        d.m_description = "Pixel";
-        d.m_isDriverOk = false;
-        d.m_deviceUrl = d.m_fileMd5 = d.m_vidDriverUrl = d.m_vidDriverMd5 = "";
-        d.m_generalDriverUrl = d.m_generalDriverMd5 = d.m_driverFile = "";
+        Fake::Describe(device, "SER123", "18D1", "4EE7").m_isDriverOk = false;
+        device.m_deviceUrl = device.m_fileMd5 = device.m_vidDriverUrl = device.m_vidDriverMd5 = "";
+        device.m_generalDriverUrl = device.m_generalDriverMd5 = device.m_driverFile = "";
+        Fake::ClearTranscript(platform);
+        tree.Clear();
+        tree.listings = tree.appearAt = tree.pendingInstallWaits = 0;
+        tree.beforeWait = nullptr;
+        installer.runs.clear();
+        http.ClearRecords();
+        http.reads = 0;
+        host.Clear();
     }
     // The cloud's answer to the driver query: `json` after "result":, $MD5 the package's digest.
     void ServeQuery(std::string json)
@@ -94,9 +98,7 @@ TEST_F(DriverStage, PackageFlows)
     http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
-        Fake::ClearTranscript(platform);
-        tree.Clear();
-        Fresh(device, "SER123");
+        NextRow();
         device.m_vidDriverUrl = "http://cloud.test/d/vendor.zip";  // only tried without a device package
         platform.system.wow64 = flow.wow64;
         ServeQuery(flow.query);
@@ -104,8 +106,6 @@ TEST_F(DriverStage, PackageFlows)
         EXPECT_EQ(service.Pipeline().CheckDriver(&device), flow.result);
         ExpectThreadedFlow(flow.name);
         EXPECT_FALSE(FileExists(ResultFile()));
-        installer.runs.clear();
-        http.ClearRecords();
     }
 }
 
@@ -164,11 +164,8 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
     int index = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        tree.Clear();
-        device.m_isDriverOk = false;
+        NextRow();
         ran.clear();
-        host.Clear();
-        http.ClearRecords();
         const std::string name = "pkg" + std::to_string(++index) + ".exe", onDisk = row.onDisk ? row.onDisk : "";
         device.m_driverFile = platform.root + kPathSep + name;
         if (onDisk == "/")
@@ -225,19 +222,15 @@ TEST_F(DriverStage, UnplugEndsStep2Quietly)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
-        Fake::ClearTranscript(platform);
+        NextRow();
         RemoveFile(package);
-        http.ClearRecords();
         installer.onRun = nullptr;
-        tree.beforeWait = nullptr;
-        tree.pendingInstallWaits = 0;
         ServeQuery(R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5",)"
                    R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})");
         row.second();
         EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepEnded);
         EXPECT_FALSE(device.m_stop);
-        EXPECT_LT(http.reads, 60u);  // a download in progress stops too
-        http.reads = 0;
+        EXPECT_LT(http.reads, 60u);     // a download in progress stops too
         ExpectThreadedFlow(row.first);  // never the general package
     }
 }
@@ -247,7 +240,7 @@ TEST_F(DriverStage, UnplugEndsStep2Quietly)
 TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
 {
     UsbDevice second;
-    Fresh(second, "SER456");
+    Fake::Describe(second, "SER456", "18D1", "4EE7");
     device.m_driverFile = second.m_driverFile = platform.root + kPathSep + "pkg.exe";
     Fake::WriteFile(device.m_driverFile, kPackage);
     std::atomic<int> running{0}, most{0}, runs{0};
@@ -341,13 +334,10 @@ TEST_F(DriverStage, PendingWaits)
     };
     ServeQuery(R"(1,"data":{"errorCode":1}})");
     for (const auto& row : rows) {
-        Fake::ClearTranscript(platform);
-        tree.Clear();
-        tree.listings = 0;
+        NextRow();
         tree.pendingInstallWaits = row.pendingWaits;
         tree.appearAt = row.appearAt;
         device.m_stop = row.stop;
-        device.m_isDriverOk = false;
         const int result = row.passes > 0    ? service.Pipeline().WaitForPendingDriverInstall(&device, row.passes)
                            : row.passes == 0 ? service.Pipeline().CheckDriver(&device)
                                              : (WaitForWindowsDriverInstall("VID_18D1&PID_4EE7"), 0);

@@ -13,6 +13,7 @@
 #include "fakes/fake_install_service.h"
 #include "fakes/fake_pipeline.h"
 #include "fakes/host_recorder.h"
+#include "fakes/records.h"
 #include "fakes/test_access.h"
 #include "pipeline/driver_provisioning.h"
 #include "service/USB_Service.h"
@@ -67,14 +68,8 @@ protected:
     // A record as the arrival branch leaves it.
     UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true)
     {
-        UsbDevice* device = new UsbDevice();
-        device->m_pDeviceSn = serial;
-        device->m_vid = "18D1";
-        device->m_pid = "4EE7";
-        device->m_vidPid = "VID_18D1&PID_4EE7";
-        device->m_description = "Pixel";
+        UsbDevice* device = Fake::AddRecord(service.Devices(), serial, "18D1", "4EE7");
         device->m_isAdbOpen = adbOpen;
-        EXPECT_EQ(service.Devices().Add(std::unique_ptr<UsbDevice>(device)), 0);
         return device;
     }
     // As the message sink marks a phone that left.
