@@ -20,7 +20,7 @@ void ReloadAdb();
 // While alive, "AdbBridge.dll" in `library` answers from this object.
 class AdbBridge {
 public:
-    explicit AdbBridge(Library& library, bool withInit = true);
+    explicit AdbBridge(Library& library);
     ~AdbBridge();
 
     // Listing texts and server start results in turn; the last one then repeats.

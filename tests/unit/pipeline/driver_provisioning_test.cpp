@@ -307,7 +307,7 @@ TEST_F(DriverStage, HostService)
                                          L"\\zordrvinstx64.exe\r\n\"C:\\t\\VID_18D1&PID_4EE7.zip\" vid=18D1 pid=4EE7");
     EXPECT_EQ(installer.requests[1], L"msiexec\r\n/i \"C:\\p.msi\"");
     EXPECT_EQ(installer.replyWaits, std::vector<uint32_t>(6, kHostServiceReplyTimeoutMs));
-    EXPECT_EQ(installer.OpenHandles(), 0);
+    EXPECT_EQ(installer.OpenHandles(), 0u);
     ExpectFlow("driver_host_service");
 }
 
