@@ -1,5 +1,4 @@
 // Steps 1 and 3 of a phone and the ADB listing behind them, as the host and the files see them.
-#include <future>
 #include <memory>
 
 #include "pipeline_fixture.h"
@@ -135,29 +134,6 @@ TEST(ListingWithoutBridge, AbsentLibraryIsLoadedOnceAndGivesAnEmptyListing)
     // Beside the host first, then by name; not again by any later call.
     EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
     Fake::ExpectTranscript("listing_without_bridge", Fake::Transcript(platform));
-}
-
-// At each pause another thread (as the message sink would) must get the device lock.
-TEST_F(ConnectionTest, DeviceLockIsFreeDuringEveryPause)
-{
-    class LockProbeClock : public ClockPort {
-    public:
-        explicit LockProbeClock(UsbService& s) : service(s) {}
-        void SleepMs(uint32_t) override
-        {
-            free += std::async(std::launch::async, [this] {
-                        return UsbTryMutex(PipelineTestAccess::DeviceLock(service.Pipeline()), 1000).Locked();
-                    }).get();
-        }
-        uint64_t NowMs() override { return 0; }
-        UsbService& service;
-        int free = 0;
-    } clock(service);
-    platform.ports.clock = &clock;
-    UsbDevice* phone = AddPhone("ABC123");
-    bridge.listings = {"X1\tdevice\nX2\tdevice\n"};
-    EXPECT_EQ(service.Pipeline().FindAdbDevice(phone), nullptr);
-    EXPECT_EQ(clock.free, 15);
 }
 
 }  // namespace

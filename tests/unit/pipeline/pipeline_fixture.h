@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -41,6 +43,24 @@ public:
     std::function<void()> beforeWait;
 };
 
+// The test clock, which also checks at every pause that another thread (as the message sink
+// would) can take the device lock.
+class LockProbeClock : public ClockPort {
+public:
+    LockProbeClock(ClockPort& clock, UsbCLock& lock) : m_clock(clock), m_lock(lock) {}
+    void SleepMs(uint32_t ms) override
+    {
+        held += !std::async(std::launch::async, [this] { return UsbTryMutex(m_lock, 1000).Locked(); }).get();
+        m_clock.SleepMs(ms);
+    }
+    uint64_t NowMs() override { return m_clock.NowMs(); }
+    std::atomic<int> held{0};  // pauses taken with the lock held
+
+private:
+    ClockPort& m_clock;
+    UsbCLock& m_lock;
+};
+
 class PipelineTest : public ::testing::Test {
 protected:
     PipelineTest()
@@ -49,6 +69,7 @@ protected:
         platform.ports.deviceTree = &tree;
         platform.ports.http = &http;
         platform.ports.installService = &installer;
+        platform.ports.clock = &clock;
         service.SetCallback(&Fake::HostRecorder::Callback);
         service.Cloud().m_baseUrl = "http://cloud.test";
         service.Track().Clear();
@@ -58,6 +79,7 @@ protected:
     {
         WaitForInstalls();  // an install thread uses the fakes and may outlast the poll
         service.SetCallback(nullptr);
+        EXPECT_EQ(clock.held, 0);
     }
 
     static void WaitForInstalls()
@@ -92,6 +114,7 @@ protected:
     Fake::RelayRecorder relay;
     Fake::HostRecorder host;
     UsbService service;
+    LockProbeClock clock{platform.clock, PipelineTestAccess::DeviceLock(service.Pipeline())};
 };
 
 }  // namespace PipelineTesting
