@@ -76,34 +76,70 @@ protected:
     UsbDevice device;
 };
 
-// Step 2 from the query to the result: which package runs, how, and what the host hears.
-TEST_F(DriverStage, PackageFlows)
+// Step 2 from the query to the result: which package runs, how, and what the host hears. A
+// phone that leaves while its package downloads, while Windows installs after the download, or
+// while its installer runs gets nothing more: no other package, no failure, no success.
+TEST_F(DriverStage, Step2Flows)
 {
+    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE7.exe";
+    auto slowDownload = [this](int windowsInstalling) {
+        tree.pendingInstallWaits = windowsInstalling;  // then the host hears of no download
+        Fake::HttpAnswer slow{std::string(50000, 'p')};
+        slow.maxChunk = 1000;
+        slow.onRead = [this] { Unplug(device); };
+        http.Serve("/d/pkg.exe", slow);
+    };
+    const std::string unplugged = R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5",)"
+                                  R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})";
     const struct {
         const char* name;
         std::string query;
         int wow64;
         const char* installerResult;
         int result;
+        std::function<void()> then;  // after the query is served
     } flows[] = {
         // clang-format off
-        {"driver_zip_x64", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":"$MD5"}})", 1, "success:bound", kStepPassed},
-        {"driver_msi_fails_and_is_reported", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":"$MD5"}})", 0, "fail:no device", kStepEnded},
-        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe","vidDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed},
-        {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed},
-        {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", kStepEnded},
-        {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded},
+        {"driver_zip_x64", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":"$MD5"}})", 1, "success:bound", kStepPassed, nullptr},
+        {"driver_msi_fails_and_is_reported", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":"$MD5"}})", 0, "fail:no device", kStepEnded, nullptr},
+        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe","vidDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed, nullptr},
+        {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed, nullptr},
+        {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", kStepEnded, nullptr},
+        {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded, nullptr},
+        {"driver_unplug_download_with_progress", unplugged, 1, "", kStepEnded, [&] { slowDownload(0); }},
+        {"driver_unplug_download_without_progress", unplugged, 1, "", kStepEnded, [&] { slowDownload(1); }},
         // clang-format on
+        {"driver_unplug_pending_wait", unplugged, 1, "", kStepEnded,
+         [&] {  // Windows starts its own install once the file is there
+             tree.beforeWait = [&, once = true]() mutable {
+                 if (once && FileExists(package))
+                     tree.pendingInstallWaits = 1000, Unplug(device), once = false;
+             };
+         }},
+        {"driver_unplug_install_poll", unplugged, 1, "", kStepEnded,
+         [&] {
+             installer.onRun = [this](const Fake::InstallService::Run&) {
+                 Unplug(device);
+                 // Hold the installer until the poll has seen the phone leave.
+                 for (long i = 0; i < 200000000L && device.m_stop; ++i)
+                     UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
+             };
+         }},
     };
     http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
         NextRow();
+        RemoveFile(package);
         device.m_vidDriverUrl = "http://cloud.test/d/vendor.zip";  // only tried without a device package
         platform.system.wow64 = flow.wow64;
         ServeQuery(flow.query);
         Installer(flow.installerResult);
+        if (flow.then)
+            flow.then();
         EXPECT_EQ(service.Pipeline().CheckDriver(&device), flow.result);
+        EXPECT_FALSE(device.m_stop);
+        EXPECT_LT(http.reads, 60u);  // a download in progress stops too
         ExpectThreadedFlow(flow.name);
         EXPECT_FALSE(FileExists(ResultFile()));
     }
@@ -185,53 +221,6 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         EXPECT_EQ(host.WithId(USB_WM_DRIVER_DOWNLOAD_SUCCESS).size(), row.runs ? 1u : 0u);
         EXPECT_EQ(host.WithId(USB_WM_DRIVER_DOWNLOAD_FAIL).size(), row.runs ? 0u : 1u);
         EXPECT_EQ(ran, row.runs ? kPackage : "");
-    }
-}
-
-// A phone that leaves while its package downloads, while Windows installs after the download,
-// or while its installer runs gets nothing more: no other package, no failure, no success.
-TEST_F(DriverStage, UnplugEndsStep2Quietly)
-{
-    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE7.exe";
-    auto slowDownload = [this](int windowsInstalling) {
-        tree.pendingInstallWaits = windowsInstalling;  // then the host hears of no download
-        Fake::HttpAnswer slow{std::string(50000, 'p')};
-        slow.maxChunk = 1000;
-        slow.onRead = [this] { Unplug(device); };
-        http.Serve("/d/pkg.exe", slow);
-    };
-    const std::vector<std::pair<const char*, std::function<void()>>> rows = {
-        {"driver_unplug_download_with_progress", [&] { slowDownload(0); }},
-        {"driver_unplug_download_without_progress", [&] { slowDownload(1); }},
-        {"driver_unplug_pending_wait",
-         [&] {  // Windows starts its own install once the file is there
-             tree.beforeWait = [&, once = true]() mutable {
-                 if (once && FileExists(package))
-                     tree.pendingInstallWaits = 1000, Unplug(device), once = false;
-             };
-         }},
-        {"driver_unplug_install_poll",
-         [&] {
-             installer.onRun = [this](const Fake::InstallService::Run&) {
-                 Unplug(device);
-                 // Hold the installer until the poll has seen the phone leave.
-                 for (long i = 0; i < 200000000L && device.m_stop; ++i)
-                     UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
-             };
-         }},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.first);
-        NextRow();
-        RemoveFile(package);
-        installer.onRun = nullptr;
-        ServeQuery(R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5",)"
-                   R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})");
-        row.second();
-        EXPECT_EQ(service.Pipeline().CheckDriver(&device), kStepEnded);
-        EXPECT_FALSE(device.m_stop);
-        EXPECT_LT(http.reads, 60u);     // a download in progress stops too
-        ExpectThreadedFlow(row.first);  // never the general package
     }
 }
 
