@@ -84,19 +84,6 @@ AdbBridge::~AdbBridge()
     g_bridge = nullptr;
 }
 
-RelayRecorder::RelayRecorder()
-{
-    LogRelay relay;
-    // Logged, so that a transcript shows when the record was handed over.
-    relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
-    SetLogRelay(relay);
-}
-
-RelayRecorder::~RelayRecorder()
-{
-    SetLogRelay(LogRelay{});
-}
-
 std::string Transcript(Platform& platform, const std::string& extra, bool pauses)
 {
     // Log lines read "date time [file,line]: text"; a text may span lines (payloads end in "\n").

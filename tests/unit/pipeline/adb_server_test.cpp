@@ -56,17 +56,13 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
     }
     for (const auto& text : platform.system.debugOutput)
         out += "\ndebug: " + WideToNarrow(text);
-    processes.Add(40, "adb.exe");
-    processes.Add(41, "adb64.exe", /*inspectable=*/false);  // e.g. no image access from WOW64
-    processes.Add(0, "[System Process]", false);
+    // adb64.exe not inspectable, e.g. no image access from WOW64
+    processes.procs = {{40, {"adb.exe"}}, {41, {"adb64.exe", false}}, {0, {"[System Process]", false}}};
     out += "\nnames:";  // one call a statement: the log lines they write come in this order
     for (uint32_t id : {40u, 41u, 0u, 42u})
         out += (id == 40 ? " " : "|") + GetProcessName(id);
     out += "\n";
-    processes.Add(5, "adb.exe");
-    processes.Add(7, "ADB.EXE");
-    processes.Add(77, "Parvello_helper.exe");
-    processes.Add(80, "notepad.exe");
+    processes.procs.insert({{5, {"adb.exe"}}, {7, {"ADB.EXE"}}, {77, {"Parvello_helper.exe"}}, {80, {"notepad.exe"}}});
     KillProcessByName("ADB.exe");                     // names match exactly
     KillAdbServerProcess(80, "Parvello_helper.exe");  // the id now belongs to another program
     KillAdbServerProcess(77, "Parvello_helper.exe");  // ended by its id
@@ -100,11 +96,11 @@ TEST_F(AdbServerTest, OwnerReports)
     };
     Fake::ClearTranscript(platform);
     for (const auto& row : rows) {
-        processes = Fake::Processes();
-        processes.Add(5, "Parvello_helper.exe");  // another copy, not the port owner
+        processes.procs = {{5, {"Parvello_helper.exe"}}};  // another copy, not the port owner
+        processes.rows.clear();
         if (row.pid != kNoListener) {
             if (*row.name)
-                processes.Add(row.pid, row.name, row.inspectable);
+                processes.procs[row.pid] = {row.name, row.inspectable};
             processes.Listen(row.pid);
         }
         PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), row.borrowed);

@@ -19,6 +19,7 @@
 #include "fakes/test_access.h"
 #include "pipeline/driver_provisioning.h"
 #include "service/USB_Service.h"
+#include "support/usb_log.h"
 
 namespace USB {
 namespace PipelineTesting {
@@ -74,11 +75,15 @@ protected:
         service.Cloud().m_baseUrl = "http://cloud.test";
         service.Track().Clear();
         service.Track() += "head&process=";
+        LogRelay relay;  // logged, so that a transcript shows when a track record was handed over
+        relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
+        SetLogRelay(relay);
     }
     ~PipelineTest() override
     {
         WaitForInstalls();  // an install thread uses the fakes and may outlast the poll
         service.SetCallback(nullptr);
+        SetLogRelay(LogRelay{});
         EXPECT_EQ(clock.held, 0);
     }
 
@@ -111,7 +116,6 @@ protected:
     Tree tree;
     Fake::Http http;
     Fake::InstallService installer;
-    Fake::RelayRecorder relay;
     Fake::HostRecorder host;
     UsbService service;
     LockProbeClock clock{platform.clock, PipelineTestAccess::DeviceLock(service.Pipeline())};
