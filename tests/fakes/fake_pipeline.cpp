@@ -87,8 +87,7 @@ AdbBridge::~AdbBridge()
 std::string Transcript(Platform& platform, const std::string& extra, bool pauses)
 {
     // Log lines read "date time [file,line]: text"; a text may span lines (payloads end in "\n").
-    std::string out = std::regex_replace(
-        platform.LogText(), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[[^\\]\\n]*\\]: "), "");
+    std::string out = platform.Log();
     out += std::regex_replace(platform.TrackText(), std::regex("([^\\n]*\\n)"), "track: $1");
     // Pauses as runs: "200x10 1000".
     const std::vector<uint32_t> sleeps = platform.clock.Sleeps();

@@ -37,19 +37,20 @@ protected:
         host.Clear();
     }
     // The cloud's answer to the driver query: `json` after "result":, $MD5 the package's digest.
-    void ServeQuery(std::string json)
+    void ServeQuery(const std::string& json)
     {
-        for (size_t at; (at = json.find("$MD5")) != std::string::npos;)
-            json.replace(at, 4, MD5::Of(kPackage));
-        http.ServeJson("/api/v1/drive/query/", "{\"result\":" + json);
+        http.ServeJson("/api/v1/drive/query/",
+                       "{\"result\":" + std::regex_replace(json, std::regex("\\$MD5"), MD5::Of(kPackage)));
         for (const char* p : {"/d/pkg.zip", "/d/pkg.msi", "/d/pkg.exe", "/d/vendor.exe", "/d/general.exe"})
             http.ServeJson(p, kPackage);
     }
     std::string ResultFile() const { return GetDataDirectory() + kPathSep + "insret.txt"; }
-    // An installer that reports `result` and, on success, makes Windows list the ADB interface.
+    // An installer that reports `result` and, on success, makes Windows list the ADB interface;
+    // `ran` keeps the bytes of the program it ran.
     void Installer(const std::string& result = "success:bound")
     {
-        installer.onRun = [this, result](const Fake::InstallService::Run&) {
+        installer.onRun = [this, result](const Fake::InstallService::Run& run) {
+            ran = Fake::ReadFile(run.program);
             Fake::WriteFile(ResultFile(), result);
             if (result.rfind("success:", 0) == 0)
                 tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
@@ -73,6 +74,7 @@ protected:
         Fake::ExpectTranscript(name, text.substr(1));
     }
     UsbDevice device;
+    std::string ran;
 };
 
 // Step 2 from the query to the result: which package runs, how, and what the host hears. A
@@ -199,10 +201,7 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         {"driver_package_close_fails", "/dev/full", kPackage, true},  // disk full
 #endif
     };
-    std::string ran;
     Installer();
-    auto install = installer.onRun;
-    installer.onRun = [&](const Fake::InstallService::Run& run) { ran = Fake::ReadFile(run.program), install(run); };
     int index = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

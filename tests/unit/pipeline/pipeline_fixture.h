@@ -105,9 +105,9 @@ protected:
         UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
         phone.m_stop = true;
     }
-    void ExpectFlow(const std::string& name, const std::string& extra = "", bool pauses = true)
+    void ExpectFlow(const std::string& name, const std::string& extra = "")
     {
-        Fake::ExpectTranscript(name, Fake::Transcript(platform, extra, pauses));
+        Fake::ExpectTranscript(name, Fake::Transcript(platform, extra));
     }
 
     Fake::Platform platform;
