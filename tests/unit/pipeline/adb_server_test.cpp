@@ -12,6 +12,7 @@ using AdbServerTest = PipelineTest;
 
 // Start results of the bridge: a running server that answers is borrowed until a listing finds
 // the bridge started ours; one that does not answer is fatal; a start that failed is not ours.
+// An absent bridge is looked for once, beside the host first, then by name, and lists nothing.
 TEST_F(AdbServerTest, StartOutcomes)
 {
     const struct {
@@ -24,19 +25,26 @@ TEST_F(AdbServerTest, StartOutcomes)
         {"ours", {0}, ConnectResult::Failed},
         {"could_not_start", {-2}, ConnectResult::Connected},
         {"without_init", {-3}, ConnectResult::Connected},  // a bridge without its init entry
+        {"without_bridge", {0}, ConnectResult::Connected},
     };
     for (const auto& row : rows) {
         Fake::ClearTranscript(platform);
+        platform.library.loads.clear();
         if (std::string(row.name) == "without_init")
             platform.library.libraries["AdbBridge.dll"].erase("IUSB_Init"), Fake::ReloadAdb();
+        if (std::string(row.name) == "without_bridge")
+            platform.library.libraries.erase("AdbBridge.dll"), Fake::ReloadAdb();
         PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
         bridge.starts = row.starts;
         processes.connect = row.probe;
-        std::string borrowed = "borrowed:";  // after the start, then after each of two listings
+        std::string out = "borrowed:";  // after the start, then after each of two listings
         service.StartAdbServer();
         for (int i = 0; i < 3; ++i, service.Pipeline().RefreshAdbDevices())
-            borrowed += service.Pipeline().BorrowedAdbServer() ? " yes" : " no";
-        ExpectFlow(std::string("adb_start_") + row.name, borrowed + "\n");
+            out += service.Pipeline().BorrowedAdbServer() ? " yes" : " no";
+        out += "\nensure: " + std::to_string(service.Pipeline().EnsureAdbServer()) + "\nloads:";
+        for (const std::string& load : platform.library.loads)
+            out += " " + load;
+        ExpectFlow(std::string("adb_start_") + row.name, out + "\n");
     }
 }
 

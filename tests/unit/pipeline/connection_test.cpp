@@ -120,20 +120,6 @@ TEST_F(ConnectionTest, ListingParse)
     EXPECT_EQ(service.Pipeline().AdbDevices().size(), 227u);
 }
 
-TEST(ListingWithoutBridge, AbsentLibraryIsLoadedOnceAndGivesAnEmptyListing)
-{
-    Fake::Platform platform;
-    Fake::ReloadAdb();
-    UsbService service;
-    service.StartAdbServer();
-    EXPECT_EQ(service.Pipeline().EnsureAdbServer(), kStepEnded);
-    service.Pipeline().RefreshAdbDevices();
-    EXPECT_TRUE(service.Pipeline().AdbDevices().empty());
-    // Beside the host first, then by name; not again by any later call.
-    EXPECT_EQ(platform.library.loads, (std::vector<std::string>{GetExeDirectory() + "AdbBridge.dll", "AdbBridge.dll"}));
-    Fake::ExpectTranscript("listing_without_bridge", Fake::Transcript(platform));
-}
-
 }  // namespace
 }  // namespace PipelineTesting
 }  // namespace USB
