@@ -41,8 +41,6 @@ public:
         std::string name;
         bool inspectable = true;
     };
-    void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2) { rows.push_back({state, port, pid}); }
-
     TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error) override
     {
         return out = rows, error = 87, table;

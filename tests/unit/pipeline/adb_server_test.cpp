@@ -51,10 +51,8 @@ TEST_F(AdbServerTest, StartOutcomes)
 // The port's owner is the last listening row; the names of processes, and which are ended.
 TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
 {
-    processes.Listen(10);
-    processes.Listen(11, 5037, 5);  // an established connection to the server
-    processes.Listen(12, 5038);
-    processes.Listen(13);
+    // (state, port, owner): 11 holds a connection to the server, 12 listens on another port
+    processes.rows = {{2, 5037, 10}, {5, 5037, 11}, {2, 5038, 12}, {2, 5037, 13}};
     std::string out = "owners:";
     for (TcpTableResult table :
          {TcpTableResult::Ok, TcpTableResult::Ok, TcpTableResult::SizeError, TcpTableResult::AllocError}) {
@@ -109,7 +107,7 @@ TEST_F(AdbServerTest, OwnerReports)
         if (row.pid != kNoListener) {
             if (*row.name)
                 processes.procs[row.pid] = {row.name, row.inspectable};
-            processes.Listen(row.pid);
+            processes.rows = {{2, 5037, row.pid}};
         }
         PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), row.borrowed);
         EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), row.result) << row.name;
