@@ -189,7 +189,7 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
     const struct {
         const char* name;
         const char* onDisk;  // "/": a folder in the way of the move; null: nothing
-        const char* served;
+        const char* served;  // "": never asked for
         bool announced;
     } rows[] = {
         {"driver_package_on_disk", kPackage, "", true},
