@@ -85,6 +85,7 @@ protected:
         service.SetCallback(nullptr);
         SetLogRelay(LogRelay{});
         EXPECT_EQ(clock.held, 0);
+        platform.ports.clock = &platform.clock;  // the probe goes before the service it looks into
     }
 
     static void WaitForInstalls()
