@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -17,9 +16,8 @@
 namespace USB {
 namespace Fake {
 
+// Installs run one at a time under the library's install lock, so the fake needs no lock of its own.
 class InstallService : public InstallServicePort {
-    using Lock = std::lock_guard<std::recursive_mutex>;
-
 public:
     struct Run {
         std::string program, parameters;
@@ -38,19 +36,17 @@ public:
     std::vector<uint32_t> replyWaits;    // time-outs of the reply waits
     std::vector<Run> runs;
     // Service events, mappings and views still open (the reply event lives for the process).
-    int OpenHandles() { return Lock(m_mutex), static_cast<int>(m_open.size()); }
+    size_t OpenHandles() const { return m_open.size(); }
 
     Handle CreateReplyEvent(const std::wstring&) override { return Make(); }
     Handle OpenServiceEvent(const std::wstring& name) override
     {
-        Lock g(m_mutex);
         return serviceRunning && name == L"QuemboDriverInstallSrvWnd123" ? Opened(m_service = Make()) : nullptr;
     }
     // Signalling the service event wakes the service: it reads the request, answers on the page
     // and signals the reply event. Any other handle is the reply event, made once per process.
     void SetEvent(Handle event) override
     {
-        Lock g(m_mutex);
         if (event == m_service) {
             requests.emplace_back(m_page.begin(), std::find(m_page.begin(), m_page.end(), 0));
             std::fill(m_page.begin(), m_page.end(), 0);
@@ -58,28 +54,18 @@ public:
         }
         m_replied = event != m_service || serviceReplies;
     }
-    void ResetEvent(Handle event) override
-    {
-        Lock g(m_mutex);
-        m_replied &= event == m_service;
-    }
+    void ResetEvent(Handle event) override { m_replied &= event == m_service; }
     bool WaitEvent(Handle, uint32_t timeoutMs) override
     {
-        Lock g(m_mutex);
         return replyWaits.push_back(timeoutMs), std::exchange(m_replied, false);
     }
     Handle CreateMapping(const std::wstring& name, uint32_t size) override
     {
-        Lock g(m_mutex);
         return name == L"__Ostrel__mobile__manager__mapfile" && size == 4096 ? Opened(Make()) : nullptr;
     }
-    void* MapView(Handle, uint32_t) override { return Lock(m_mutex), Opened(m_page.data()); }
+    void* MapView(Handle, uint32_t) override { return Opened(m_page.data()); }
     void UnmapView(void* view) override { CloseHandle(view); }
-    void CloseHandle(Handle h) override
-    {
-        Lock g(m_mutex);
-        m_open.erase(h);
-    }
+    void CloseHandle(Handle h) override { m_open.erase(h); }
     std::wstring Utf8ToWide(const std::string& text) override { return NarrowToWide(text); }  // ASCII here
     RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {
@@ -100,16 +86,12 @@ private:
     void* Opened(void* h) { return *m_open.insert(h).first; }
     RunOutcome Launch(const Run& run, uint32_t error)
     {
-        {
-            Lock g(m_mutex);
-            runs.push_back(run);
-        }
+        runs.push_back(run);
         if (!error && onRun)
             onRun(run);
         return {error ? RunResult::NotStarted : RunResult::Ended, error};
     }
 
-    std::recursive_mutex m_mutex;
     std::set<void*> m_open;
     Handle m_service = nullptr;
     std::vector<uint16_t> m_page = std::vector<uint16_t>(2048, 0);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -67,12 +68,11 @@ void ReloadAdb()
     new (&adb) UsbAdb();
 }
 
-AdbBridge::AdbBridge(Library& library, bool withInit) : m_library(library)
+AdbBridge::AdbBridge(Library& library) : m_library(library)
 {
     g_bridge = this;
     auto& table = library.libraries["AdbBridge.dll"];
-    if (withInit)
-        table["IUSB_Init"] = reinterpret_cast<void*>(&BridgeInit);
+    table["IUSB_Init"] = reinterpret_cast<void*>(&BridgeInit);
     table["IUSB_AdbServerStart"] = reinterpret_cast<void*>(&BridgeStart);
     table["IUSB_GetDevices"] = reinterpret_cast<void*>(&BridgeGetDevices);
     ReloadAdb();
@@ -85,34 +85,10 @@ AdbBridge::~AdbBridge()
     g_bridge = nullptr;
 }
 
-RelayRecorder::RelayRecorder()
-{
-    LogRelay relay;
-    // Logged, so that a transcript shows when the record was handed over.
-    relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
-    SetLogRelay(relay);
-}
-
-RelayRecorder::~RelayRecorder()
-{
-    SetLogRelay(LogRelay{});
-}
-
-namespace {
-
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
-}  // namespace
-
 std::string Transcript(Platform& platform, const std::string& extra, bool pauses)
 {
     // Log lines read "date time [file,line]: text"; a text may span lines (payloads end in "\n").
-    std::string out = std::regex_replace(
-        platform.LogText(), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[[^\\]\\n]*\\]: "), "");
+    std::string out = platform.Log();
     out += std::regex_replace(platform.TrackText(), std::regex("([^\\n]*\\n)"), "track: $1");
     // Pauses as runs: "200x10 1000".
     const std::vector<uint32_t> sleeps = platform.clock.Sleeps();
@@ -123,11 +99,12 @@ std::string Transcript(Platform& platform, const std::string& extra, bool pauses
     }
     out += (pauses && !sleeps.empty() ? "\n" : "") + extra;
     out = std::regex_replace(out, std::regex("date=[0-9]{4}-[0-9-]+:[0-9:]+"), "date=$$DATE");
-    ReplaceAll(out, platform.root, "$ROOT");
     // Paths in the test folder read the same on every platform.
-    for (size_t at = out.find("$ROOT"); at != std::string::npos; at = out.find("$ROOT", at + 1))
+    for (size_t at = out.find(platform.root); at != std::string::npos; at = out.find(platform.root, at + 1)) {
+        out.replace(at, platform.root.size(), "$ROOT");
         for (size_t i = at + 5; i < out.size() && !std::strchr(" \"\n", out[i]); ++i)
             out[i] = out[i] == '\\' ? '/' : out[i];
+    }
     return out;
 }
 

@@ -1,10 +1,10 @@
 // Fakes for the connection pipeline: a scriptable ADB companion library, a process table with
-// its TCP owner table, the log relay, and flows compared against transcripts kept as data files.
+// its TCP owner table, and flows compared against transcripts kept as data files.
 #pragma once
 
-#include <algorithm>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,7 +20,7 @@ void ReloadAdb();
 // While alive, "AdbBridge.dll" in `library` answers from this object.
 class AdbBridge {
 public:
-    explicit AdbBridge(Library& library, bool withInit = true);
+    explicit AdbBridge(Library& library);
     ~AdbBridge();
 
     // Listing texts and server start results in turn; the last one then repeats.
@@ -34,20 +34,13 @@ private:
     Library& m_library;
 };
 
-// Processes by id and name; a terminated one leaves the table and its TCP rows.
+// Processes by id (listed in the order of their ids) and name; a terminated one leaves the table.
 class Processes : public ProcessPort {
 public:
     struct Proc {
-        uint32_t pid;
         std::string name;
-        bool inspectable;
+        bool inspectable = true;
     };
-    void Add(uint32_t pid, const std::string& name, bool inspectable = true)
-    {
-        procs.push_back({pid, name, inspectable});
-    }
-    void Listen(uint32_t pid, uint16_t port = 5037, uint32_t state = 2) { rows.push_back({state, port, pid}); }
-
     TcpTableResult ReadTcpOwnerTable(std::vector<TcpOwnerRow>& out, uint32_t& error) override
     {
         return out = rows, error = 87, table;
@@ -55,59 +48,44 @@ public:
     std::vector<uint32_t> ListProcessIds(size_t limit) override
     {
         std::vector<uint32_t> ids;
-        for (size_t i = 0; i < procs.size() && i < limit; ++i)
-            ids.push_back(procs[i].pid);
+        for (auto p = procs.begin(); p != procs.end() && ids.size() < limit; ++p)
+            ids.push_back(p->first);
         return ids;
     }
     bool QueryProcessImage(uint32_t pid, std::string& baseName, std::string& path) override
     {
-        auto p = Find(pid);
-        return p != procs.end() && p->inspectable && (baseName = p->name, path = "C:\\Programs\\" + p->name, true);
+        auto p = procs.find(pid);
+        return p != procs.end() && p->second.inspectable &&
+               (baseName = p->second.name, path = "C:\\Programs\\" + baseName, true);
     }
     std::vector<ProcessEntry> SnapshotProcesses() override
     {
         std::vector<ProcessEntry> out;
-        for (const Proc& p : procs)
-            out.push_back({p.pid, p.name});
+        for (const auto& p : procs)
+            out.push_back({p.first, p.second.name});
         return out;
     }
     PrivilegeOutcome EnableDebugPrivilege() override { return {}; }
     Handle OpenProcessAllAccess(uint32_t pid) override
     {
-        return Find(pid) != procs.end() ? reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1) : nullptr;
+        return procs.count(pid) ? reinterpret_cast<Handle>(static_cast<uintptr_t>(pid) + 1) : nullptr;
     }
     void QueryExitCode(Handle, uint32_t& exitCode, uint32_t& lastError) override { exitCode = 259, lastError = 0; }
     bool Terminate(Handle process, uint32_t exitCode) override
     {
         const uint32_t pid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(process) - 1);
-        auto p = Find(pid);
-        if (p == procs.end())
-            return false;
-        procs.erase(p);
-        terminated.push_back(std::to_string(pid) + ":" + std::to_string(exitCode));
-        return true;
+        return procs.erase(pid) && (terminated.push_back(std::to_string(pid) + ":" + std::to_string(exitCode)), true);
     }
     void Close(Handle) override {}
     bool ShellOpenHidden(const std::string& file) override { return shellOpened.push_back(file), true; }
     ConnectResult ConnectTest(const std::string&, uint16_t, uint32_t) override { return connect; }
 
-    std::vector<Proc>::iterator Find(uint32_t pid)
-    {
-        return std::find_if(procs.begin(), procs.end(), [pid](const Proc& p) { return p.pid == pid; });
-    }
-    std::vector<Proc> procs;
+    std::map<uint32_t, Proc> procs;
     std::vector<TcpOwnerRow> rows;
     TcpTableResult table = TcpTableResult::Ok;
     ConnectResult connect = ConnectResult::Failed;
     std::vector<std::string> terminated;  // "pid:exit code"
     std::vector<std::string> shellOpened;
-};
-
-// While alive, the log relay logs each track record handed to it as "relay: <record>".
-class RelayRecorder {
-public:
-    RelayRecorder();
-    ~RelayRecorder();
 };
 
 // A flow as the host and the files saw it: the log without its time and source prefix, the

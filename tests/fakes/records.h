@@ -9,17 +9,24 @@
 namespace USB {
 namespace Fake {
 
+// Fills in the record's identity as the arrival flow does.
+inline UsbDevice& Describe(UsbDevice& record, const std::string& serial, const std::string& vid = "18D1",
+                           const std::string& pid = "4EE2", const std::string& description = "Pixel")
+{
+    record.m_pDeviceSn = serial;
+    record.m_vid = vid;
+    record.m_pid = pid;
+    record.m_vidPid = "VID_" + vid + "&PID_" + pid;
+    record.m_description = description;
+    return record;
+}
+
 // Adds the record to the list (which owns it); null when the serial is there already.
 inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, const std::string& vid = "18D1",
                             const std::string& pid = "4EE2", const std::string& description = "Pixel")
 {
     std::unique_ptr<UsbDevice> record(new UsbDevice());
-    record->m_pDeviceSn = serial;
-    record->m_vid = vid;
-    record->m_pid = pid;
-    record->m_vidPid = "VID_" + vid + "&PID_" + pid;
-    record->m_description = description;
-    UsbDevice* added = record.get();
+    UsbDevice* added = &Describe(*record, serial, vid, pid, description);
     return list.Add(std::move(record)) == kRecordAdded ? added : nullptr;
 }
 

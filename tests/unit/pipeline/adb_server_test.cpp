@@ -12,45 +12,47 @@ using AdbServerTest = PipelineTest;
 
 // Start results of the bridge: a running server that answers is borrowed until a listing finds
 // the bridge started ours; one that does not answer is fatal; a start that failed is not ours.
+// An absent bridge is looked for once, beside the host first, then by name, and lists nothing.
 TEST_F(AdbServerTest, StartOutcomes)
 {
     const struct {
         const char* name;
         std::deque<int> starts;
         ConnectResult probe;
-        const char* borrowed;  // after the start, then after each of two listings
     } rows[] = {
-        {"borrowed_then_ours", {-1, -1, 0}, ConnectResult::Connected, "yes yes no"},
-        {"running_but_silent", {-1}, ConnectResult::Failed, "no no no"},
-        {"ours", {0}, ConnectResult::Failed, "no no no"},
-        {"could_not_start", {-2}, ConnectResult::Connected, "no no no"},
-        {"without_init", {-3}, ConnectResult::Connected, "yes no no"},  // a bridge without its init entry
+        {"borrowed_then_ours", {-1, -1, 0}, ConnectResult::Connected},
+        {"running_but_silent", {-1}, ConnectResult::Failed},
+        {"ours", {0}, ConnectResult::Failed},
+        {"could_not_start", {-2}, ConnectResult::Connected},
+        {"without_init", {-3}, ConnectResult::Connected},  // a bridge without its init entry
+        {"without_bridge", {0}, ConnectResult::Connected},
     };
     for (const auto& row : rows) {
         Fake::ClearTranscript(platform);
+        platform.library.loads.clear();
         if (std::string(row.name) == "without_init")
             platform.library.libraries["AdbBridge.dll"].erase("IUSB_Init"), Fake::ReloadAdb();
+        if (std::string(row.name) == "without_bridge")
+            platform.library.libraries.erase("AdbBridge.dll"), Fake::ReloadAdb();
         PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
         bridge.starts = row.starts;
         processes.connect = row.probe;
-        std::string borrowed;
+        std::string out = "borrowed:";  // after the start, then after each of two listings
         service.StartAdbServer();
-        for (int i = 0; i < 3; ++i) {
-            borrowed += std::string(i ? " " : "") + (service.Pipeline().BorrowedAdbServer() ? "yes" : "no");
-            service.Pipeline().RefreshAdbDevices();
-        }
-        EXPECT_EQ(borrowed, row.borrowed) << row.name;
-        ExpectFlow(std::string("adb_start_") + row.name);
+        for (int i = 0; i < 3; ++i, service.Pipeline().RefreshAdbDevices())
+            out += service.Pipeline().BorrowedAdbServer() ? " yes" : " no";
+        out += "\nensure: " + std::to_string(service.Pipeline().EnsureAdbServer()) + "\nloads:";
+        for (const std::string& load : platform.library.loads)
+            out += " " + load;
+        ExpectFlow(std::string("adb_start_") + row.name, out + "\n");
     }
 }
 
 // The port's owner is the last listening row; the names of processes, and which are ended.
 TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
 {
-    processes.Listen(10);
-    processes.Listen(11, 5037, 5);  // an established connection to the server
-    processes.Listen(12, 5038);
-    processes.Listen(13);
+    // (state, port, owner): 11 holds a connection to the server, 12 listens on another port
+    processes.rows = {{2, 5037, 10}, {5, 5037, 11}, {2, 5038, 12}, {2, 5037, 13}};
     std::string out = "owners:";
     for (TcpTableResult table :
          {TcpTableResult::Ok, TcpTableResult::Ok, TcpTableResult::SizeError, TcpTableResult::AllocError}) {
@@ -60,17 +62,13 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
     }
     for (const auto& text : platform.system.debugOutput)
         out += "\ndebug: " + WideToNarrow(text);
-    processes.Add(40, "adb.exe");
-    processes.Add(41, "adb64.exe", /*inspectable=*/false);  // e.g. no image access from WOW64
-    processes.Add(0, "[System Process]", false);
+    // adb64.exe not inspectable, e.g. no image access from WOW64
+    processes.procs = {{40, {"adb.exe"}}, {41, {"adb64.exe", false}}, {0, {"[System Process]", false}}};
     out += "\nnames:";  // one call a statement: the log lines they write come in this order
     for (uint32_t id : {40u, 41u, 0u, 42u})
         out += (id == 40 ? " " : "|") + GetProcessName(id);
     out += "\n";
-    processes.Add(5, "adb.exe");
-    processes.Add(7, "ADB.EXE");
-    processes.Add(77, "Parvello_helper.exe");
-    processes.Add(80, "notepad.exe");
+    processes.procs.insert({{5, {"adb.exe"}}, {7, {"ADB.EXE"}}, {77, {"Parvello_helper.exe"}}, {80, {"notepad.exe"}}});
     KillProcessByName("ADB.exe");                     // names match exactly
     KillAdbServerProcess(80, "Parvello_helper.exe");  // the id now belongs to another program
     KillAdbServerProcess(77, "Parvello_helper.exe");  // ended by its id
@@ -104,13 +102,12 @@ TEST_F(AdbServerTest, OwnerReports)
     };
     Fake::ClearTranscript(platform);
     for (const auto& row : rows) {
-        processes.procs.clear();
+        processes.procs = {{5, {"Parvello_helper.exe"}}};  // another copy, not the port owner
         processes.rows.clear();
-        processes.Add(5, "Parvello_helper.exe");  // another copy, not the port owner
         if (row.pid != kNoListener) {
             if (*row.name)
-                processes.Add(row.pid, row.name, row.inspectable);
-            processes.Listen(row.pid);
+                processes.procs[row.pid] = {row.name, row.inspectable};
+            processes.rows = {{2, 5037, row.pid}};
         }
         PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), row.borrowed);
         EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), row.result) << row.name;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -13,9 +15,11 @@
 #include "fakes/fake_install_service.h"
 #include "fakes/fake_pipeline.h"
 #include "fakes/host_recorder.h"
+#include "fakes/records.h"
 #include "fakes/test_access.h"
 #include "pipeline/driver_provisioning.h"
 #include "service/USB_Service.h"
+#include "support/usb_log.h"
 
 namespace USB {
 namespace PipelineTesting {
@@ -40,6 +44,24 @@ public:
     std::function<void()> beforeWait;
 };
 
+// The test clock, which also checks at every pause that another thread (as the message sink
+// would) can take the device lock.
+class LockProbeClock : public ClockPort {
+public:
+    LockProbeClock(ClockPort& clock, UsbCLock& lock) : m_clock(clock), m_lock(lock) {}
+    void SleepMs(uint32_t ms) override
+    {
+        held += !std::async(std::launch::async, [this] { return UsbTryMutex(m_lock, 1000).Locked(); }).get();
+        m_clock.SleepMs(ms);
+    }
+    uint64_t NowMs() override { return m_clock.NowMs(); }
+    std::atomic<int> held{0};  // pauses taken with the lock held
+
+private:
+    ClockPort& m_clock;
+    UsbCLock& m_lock;
+};
+
 class PipelineTest : public ::testing::Test {
 protected:
     PipelineTest()
@@ -48,15 +70,22 @@ protected:
         platform.ports.deviceTree = &tree;
         platform.ports.http = &http;
         platform.ports.installService = &installer;
+        platform.ports.clock = &clock;
         service.SetCallback(&Fake::HostRecorder::Callback);
         service.Cloud().m_baseUrl = "http://cloud.test";
         service.Track().Clear();
         service.Track() += "head&process=";
+        LogRelay relay;  // logged, so that a transcript shows when a track record was handed over
+        relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
+        SetLogRelay(relay);
     }
     ~PipelineTest() override
     {
         WaitForInstalls();  // an install thread uses the fakes and may outlast the poll
         service.SetCallback(nullptr);
+        SetLogRelay(LogRelay{});
+        EXPECT_EQ(clock.held, 0);
+        platform.ports.clock = &platform.clock;  // the probe goes before the service it looks into
     }
 
     static void WaitForInstalls()
@@ -67,14 +96,8 @@ protected:
     // A record as the arrival branch leaves it.
     UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true)
     {
-        UsbDevice* device = new UsbDevice();
-        device->m_pDeviceSn = serial;
-        device->m_vid = "18D1";
-        device->m_pid = "4EE7";
-        device->m_vidPid = "VID_18D1&PID_4EE7";
-        device->m_description = "Pixel";
+        UsbDevice* device = Fake::AddRecord(service.Devices(), serial, "18D1", "4EE7");
         device->m_isAdbOpen = adbOpen;
-        EXPECT_EQ(service.Devices().Add(std::unique_ptr<UsbDevice>(device)), 0);
         return device;
     }
     // As the message sink marks a phone that left.
@@ -83,9 +106,9 @@ protected:
         UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
         phone.m_stop = true;
     }
-    void ExpectFlow(const std::string& name, const std::string& extra = "", bool pauses = true)
+    void ExpectFlow(const std::string& name, const std::string& extra = "")
     {
-        Fake::ExpectTranscript(name, Fake::Transcript(platform, extra, pauses));
+        Fake::ExpectTranscript(name, Fake::Transcript(platform, extra));
     }
 
     Fake::Platform platform;
@@ -94,9 +117,9 @@ protected:
     Tree tree;
     Fake::Http http;
     Fake::InstallService installer;
-    Fake::RelayRecorder relay;
     Fake::HostRecorder host;
     UsbService service;
+    LockProbeClock clock{platform.clock, PipelineTestAccess::DeviceLock(service.Pipeline())};
 };
 
 }  // namespace PipelineTesting
