@@ -28,8 +28,6 @@ public:
         WriteFile(platform.DataDirectory() + "cloudwhitelist.json", json);
     }
 
-    size_t LogCount(const std::string& text) const { return platform.LogCount(text); }
-
     Platform platform;
     DeviceTree tree;
     Registry registry;

@@ -148,7 +148,7 @@ public:
 private:
     struct State {
         std::shared_ptr<HttpRecord> record;  // a request's record is also in m_records
-        HttpAnswer answer;
+        HttpAnswer answer{};
         size_t delivered = 0;
     };
     Handle Make(Handle parent, const std::function<void(HttpRecord&)>& fill)

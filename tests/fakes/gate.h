@@ -1,10 +1,11 @@
 // Holds the threads that pass it while closed: a host callback, a tree listing or a sink call in
-// progress, for as long as a test needs one.
+// progress, for as long as a test needs one; and a bounded poll for what other threads do.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace USB {
 namespace Fake {
@@ -35,6 +36,15 @@ struct Gate {
     bool closed = false;
     int passed = 0;
 };
+
+// Polls until done() holds, for at most about ms milliseconds; whether it came to hold.
+template <typename Done>
+bool WaitFor(Done done, int ms = 10000)
+{
+    for (int i = 0; i < ms && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
 
 }  // namespace Fake
 }  // namespace USB

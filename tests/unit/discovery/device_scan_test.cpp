@@ -101,9 +101,10 @@ TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
     for (UsbNode& node : scene.tree.nodes)
         node.parentId.clear();
     EXPECT_EQ(Parents(), L"");
-    EXPECT_EQ(scene.LogCount("cannot tell which device the interface USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 "
-                             "belongs to\n"),
-              2u);
+    EXPECT_EQ(
+        scene.platform.LogCount("cannot tell which device the interface USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 "
+                                "belongs to\n"),
+        2u);
     scene.tree.RemoveMatching(L"\\BBBB0002");
     EXPECT_EQ(Parents("AAAA0001"), L"USB#VID_18D1&PID_4EE2#AAAA0001 USB#VID_18D1&PID_4EE2#AAAA0001 ");
 }

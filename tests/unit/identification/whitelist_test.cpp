@@ -76,7 +76,7 @@ TEST_F(WhiteListTest, EntriesFromTheRegistryAndTheFile)
     scene.WriteShippedWhitelist(FileOf(e));
     Load();
     EXPECT_EQ(Query("VID_18D1&PID_4EE2"), "from file|open");
-    EXPECT_EQ(scene.LogCount("LoadWhiteListFromFile read register faild\n"), 1u);
+    EXPECT_EQ(scene.platform.LogCount("LoadWhiteListFromFile read register faild\n"), 1u);
 }
 
 TEST_F(WhiteListTest, VendorsAreTheBuiltInsThenTheFilesNewIdsAndACloudCopyReplacesTheFile)

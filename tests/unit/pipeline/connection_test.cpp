@@ -19,8 +19,8 @@ TEST_F(ConnectionTest, Step3Flows)
         const char* name;
         const char* serial;
         std::deque<std::string> listings;
-        const char* gone;   // a device Windows reports gone at the second listing
-        const char* other;  // another plugged device's serial (the phone is then plugged too)
+        const char* gone;             // a device Windows reports gone at the second listing
+        const char* other = nullptr;  // another plugged device's serial (the phone is then plugged too)
     } flows[] = {
         // clang-format off
         {"step3_online", "ABC123", {"List of devices attached\nABC123\tdevice\n"}, nullptr},

@@ -83,9 +83,7 @@ protected:
     // Waits until the dispatcher has logged text (it logs every message it starts).
     bool Dispatched(const std::string& text) const
     {
-        for (int i = 0; i < 5000 && Dispatches(text) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return Dispatches(text) > 0;
+        return Fake::WaitFor([&] { return Dispatches(text) > 0; });
     }
 
     Fake::Platform platform;
@@ -204,10 +202,8 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheTakenMessageToTheNextStart)
     EXPECT_TRUE(g_gate.WaitPassed());
     lasting->PostMessage(Action("TAKEN"));
     lasting->PostMessage(Action("NEXT"));
-    for (int i = 0; i < 5000 && lasting->QueuedMessages() != 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(lasting->QueuedMessages(), 1u);  // the loop holds TAKEN and waits for the lock
-    EXPECT_EQ(lasting->Stop(), 0);             // its bounded wait runs out
+    EXPECT_TRUE(Fake::WaitFor([] { return lasting->QueuedMessages() == 1; }));  // the loop holds TAKEN, waits
+    EXPECT_EQ(lasting->Stop(), 0);                                              // its bounded wait runs out
     EXPECT_EQ(platform.LogCount("the usb service is still busy, the stop does not wait for it\n"), 1u);
     lasting->Start();  // the old loop must not come back to life
     g_gate.Set(false);
@@ -215,8 +211,7 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheTakenMessageToTheNextStart)
     EXPECT_TRUE(Dispatched(Action("TAKEN")) && Dispatched(Action("NEXT")));
     lasting->Stop();
     EXPECT_EQ(Dispatches(Action("TAKEN")) + Dispatches(Action("NEXT")), 2u);
-    for (int i = 0; i < 5000 && lasting->HelperThreadsRunning() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Fake::WaitFor([] { return lasting->HelperThreadsRunning() == 0; });
 }
 
 void USB_CDECL OutOfMemoryHost(int32_t, const char*)
@@ -233,8 +228,7 @@ TEST_F(EventLoopTest, AFailureInAMessageOrAHelperThreadIsLoggedAndTheServiceGoes
     service.PostMessage(Action("AFTER"));
     EXPECT_TRUE(Dispatched(Action("AFTER")));
     service.StartHelperThread([] { throw std::runtime_error("no memory left"); });
-    for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Fake::WaitFor([&] { return service.HelperThreadsRunning() == 0; });
     service.Stop();
     EXPECT_EQ(Fake::LinesWith(platform.Log(), {"failed", "could not"}),
               "the message could not be handled: std::bad_alloc\na helper thread failed: no memory left\n");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "fakes/gate.h"
 #include "fakes/records.h"
 #include "service/USB_Service.h"
 #include "support/sys_utils.h"
@@ -20,14 +21,8 @@
 namespace {
 
 using namespace USB;
+using Fake::WaitFor;
 
-template <typename Done>
-bool WaitFor(Done done, int ms = 10000)
-{
-    for (int i = 0; i < ms && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
-}
 // The init thread of each start works through this test's ports: let it finish before they go.
 void Settle(const Fake::Platform& platform, size_t starts)
 {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "fakes/gate.h"
 #include "service/USB_Service.h"
 #include "usbhelper.h"
 
@@ -59,12 +60,9 @@ TEST(Stress, EightHostThreadsTheSinkAndStartStopCyclesLoseNothing)
 
     // One more run drains what the cycles left queued.
     IUSB_start(&Ignore);
-    for (int i = 0; i < 30000 && service.QueuedMessages() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(service.QueuedMessages(), 0u);
+    EXPECT_TRUE(Fake::WaitFor([&] { return service.QueuedMessages() == 0; }, 30000));
     IUSB_stop();
-    for (int i = 0; i < 5000 && service.HelperThreadsRunning() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Fake::WaitFor([&] { return service.HelperThreadsRunning() == 0; });
 
     const std::string log = "\n" + platform.Log();
     std::multiset<int> handled;
