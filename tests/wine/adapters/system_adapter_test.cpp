@@ -26,7 +26,7 @@ TEST(SystemAdapter, PlatformFoldersAndErrorTexts)
     EXPECT_EQ(GetPlatformName(), wow64 ? "x64" : "x86");
 
     EXPECT_EQ(GetDataDirectory(), DataFolder("\\usb\\"));
-    EXPECT_TRUE(GetFileAttributesA(GetDataDirectory().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(std::filesystem::is_directory(GetDataDirectory()));  // made on first use
 
     const std::wstring denied = GetWindowsErrorText(ERROR_ACCESS_DENIED);
     ASSERT_FALSE(denied.empty());
