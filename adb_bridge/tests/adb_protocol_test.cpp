@@ -44,16 +44,6 @@ TEST(ServerPort, EnvironmentValueOrDefault)
         EXPECT_EQ(ParsePortOrDefault(bad), 5037);
 }
 
-TEST(Sync, HeadersAreLittleEndian)
-{
-    EXPECT_EQ(SyncHeader("DATA", 0x01020304), std::string("DATA\x04\x03\x02\x01", 8));
-    std::string id;
-    std::uint32_t value = 0;
-    ParseSyncHeader("DONE\xff\x00\x00\x80", &id, &value);
-    EXPECT_EQ(id, "DONE");
-    EXPECT_EQ(value, 0x800000FFu);
-}
-
 TEST(Install, RemotePathQuotingNamesTokensAndResults)
 {
     EXPECT_EQ(RemoteInstallPath("C:\\apps\\My App.apk"), "/data/local/tmp/My App.apk");

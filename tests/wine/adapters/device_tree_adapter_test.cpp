@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,22 +39,18 @@ TEST_F(DeviceTreeAdapterTest, ListsPresentUsbDevicesWithTheirProperties)
     std::vector<USB::UsbNode> nodes;
     uint32_t error = 0;
     ASSERT_TRUE(USB::GetPorts().deviceTree->ListUsbDevices(nodes, error));
-    auto find = [&nodes](const std::wstring& id) {
-        auto n = std::find_if(nodes.begin(), nodes.end(), [&id](const USB::UsbNode& n) { return n.instanceId == id; });
-        return n == nodes.end() ? nullptr : &*n;
-    };
-    const USB::UsbNode* parent = find(L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF");
-    ASSERT_NE(parent, nullptr);
-    EXPECT_EQ(parent->description, L"USB Composite Device");
-    EXPECT_EQ(parent->hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100");
-    const USB::UsbNode* adb = find(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&01234567&0&0001");
-    ASSERT_NE(adb, nullptr);
-    EXPECT_EQ(adb->description, L"Android Phone");
-    EXPECT_EQ(adb->compatibleIds, L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff");
-    EXPECT_EQ(adb->parentId, L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF");
-    const USB::UsbNode* hid = find(L"USB\\VID_18D1&PID_5000\\7&1A2B3C4D&0&1");
-    ASSERT_NE(hid, nullptr);
-    EXPECT_EQ(USB::ToUpperAscii(USB::WideToNarrow(hid->classGuid)), "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}");
+    std::map<std::wstring, USB::UsbNode> byId;  // a missing device reads as one without properties
+    for (const USB::UsbNode& node : nodes)
+        byId[node.instanceId] = node;
+    const USB::UsbNode& parent = byId[L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF"];
+    EXPECT_EQ(parent.description, L"USB Composite Device");
+    EXPECT_EQ(parent.hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100");
+    const USB::UsbNode& adb = byId[L"USB\\VID_18D1&PID_4EE2&MI_01\\6&01234567&0&0001"];
+    EXPECT_EQ(adb.description, L"Android Phone");
+    EXPECT_EQ(adb.compatibleIds, L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff");
+    EXPECT_EQ(adb.parentId, L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF");
+    const USB::UsbNode& hid = byId[L"USB\\VID_18D1&PID_5000\\7&1A2B3C4D&0&1"];
+    EXPECT_EQ(USB::ToUpperAscii(USB::WideToNarrow(hid.classGuid)), "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}");
 }
 
 TEST_F(DeviceTreeAdapterTest, FindsTheAdbInterfaceItsSerialAndItsDriverOnlyWhileItExists)
@@ -90,9 +86,7 @@ TEST(RegistryAdapter, ReadsTheWhiteListValueUpToItsBufferSize)
     ASSERT_EQ(registry.ReadWhiteListValue(value), 0);
     EXPECT_EQ(value, list);
 
-    std::string full(10240, ' ');
-    full.front() = '[';
-    full.back() = ']';
+    const std::string full = "[" + std::string(10238, ' ') + "]";
     RegSetKeyValueA(HKEY_CURRENT_USER, key, "white-list", REG_BINARY, full.data(), 10240);
     EXPECT_EQ(registry.ReadWhiteListValue(value), 0);
     EXPECT_EQ(value, full);

@@ -9,52 +9,40 @@
 #include "cloud/Usb_Cloud.h"
 #include "cloud/driver_install.h"
 #include "cloud/win32/install_service_adapter.h"
-#include "support/usb_log.h"
 #include "fakes/fake_install_service.h"
 #include "support/ports.h"
 #include "wine/wine_files.h"
 
 namespace {
 
-// Serves COUNT requests with ANSWER, recording each; ready once its request event exists.
-HANDLE StartService(const std::string& record, int count, const char* answer)
+// Serves the requests ARGUMENTS ask for ("COUNT ANSWER"), recording each; ready once its request
+// event exists.
+HANDLE StartService(const std::wstring& record, const std::wstring& arguments)
 {
-    std::string command =
-        "\"" + OwnFolder() + "fake_install_service.exe\" \"" + record + "\" " + std::to_string(count) + " " + answer;
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    for (int i = 0; i < 400; ++i, Sleep(50))
-        if (HANDLE e = OpenEventW(EVENT_ALL_ACCESS, FALSE, USB::kServiceEventName)) {
-            CloseHandle(e);
-            break;
-        }
-    return pi.hProcess;
+    HANDLE service = StartProgram(OwnFolder() + "fake_install_service.exe", L"\"" + record + L"\" " + arguments);
+    HANDLE ready = nullptr;
+    for (int i = 0; service && !ready && i < 400; ++i, Sleep(50))
+        ready = OpenEventW(EVENT_ALL_ACCESS, FALSE, USB::kServiceEventName);
+    CloseHandle(ready);
+    return service;
 }
 
 TEST(HostInstallService, EveryRequestReachesTheServiceOnlySuccessCountsAndWithoutItTheRunIsLocal)
 {
-    char temp[MAX_PATH] = {0};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string record = std::string(temp) + "fake_install_service_record.txt";
-    DeleteFileA(record.c_str());
-    HANDLE service = StartService(record, 3, "Success");
+    const std::wstring record = TempDir() + L"fake_install_service_record.txt";
+    DeleteFileW(record.c_str());
+    HANDLE service = StartService(record, L"3 Success");
     ASSERT_NE(service, nullptr);
     EXPECT_EQ(USB::InstallThroughHostService("C:\\drv\\zordrvinstx64.exe\r\n\"C:\\t\\p.zip\" vid=18D1 pid=4EE2"), 1);
     EXPECT_EQ(USB::InstallThroughHostService("msiexec\r\n/i \"C:\\t\\p.msi\""), 1);
     EXPECT_EQ(USB::InstallThroughHostService("a.exe\r\n"), 1);
-    ASSERT_EQ(WaitForSingleObject(service, 20000), WAIT_OBJECT_0);
-    CloseHandle(service);
+    EXPECT_EQ(Finish(service, 20000), 0u);
     EXPECT_EQ(ReadAll(record), "C:\\drv\\zordrvinstx64.exe\r\n\"C:\\t\\p.zip\" vid=18D1 pid=4EE2\n---\n"
                                "msiexec\r\n/i \"C:\\t\\p.msi\"\n---\na.exe\r\n\n---\n");
-    service = StartService(record, 1, "fail");
+    service = StartService(record, L"1 fail");
     ASSERT_NE(service, nullptr);
     EXPECT_EQ(USB::InstallThroughHostService("a.exe\r\n"), 0);
-    WaitForSingleObject(service, 20000);
-    CloseHandle(service);
+    Finish(service, 20000);
     EXPECT_EQ(USB::InstallThroughHostService("a.exe\r\n"), 0);  // no service event now
 }
 
@@ -70,8 +58,7 @@ struct NeedsElevation : USB::Fake::InstallService {
 
 TEST(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWaitedFor)
 {
-    const std::string log = USB::GetDataDirectory() + "usb_log.txt";
-    const size_t before = ReadAll(log).size();
+    const LogTail log;
     USB::InstallServicePort* real = USB::GetPorts().installService;
     NeedsElevation port;
     port.plainError = 740;
@@ -85,8 +72,7 @@ TEST(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWait
     USB::GetPorts().installService = real;
     EXPECT_EQ(result, -1);
     EXPECT_EQ(port.elevated.result, USB::InstallServicePort::RunResult::Ended);
-    const std::string all = ReadAll(log);
-    const std::string lines = all.size() >= before ? all.substr(before) : all;  // the log may have been cut
+    const std::string lines = log.Text();
     for (const char* text : {"the installer needs elevation, starting it through the shell",
                              "the installer was started elevated through the shell",
                              "the return string of the install's program is fail:no such device"})  // ran to its end

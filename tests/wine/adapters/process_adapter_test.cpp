@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include <cstring>
-#include <cwchar>
+#include <filesystem>
 
 #include "pipeline/adb_server.h"
 #include "support/ports.h"
@@ -18,10 +18,7 @@ namespace {
 // A copy of this program (or of its other-bitness build) named pipeline_*.exe only waits, so
 // the tests have Windows processes of known names to look at and to end.
 const int g_sleeper = [] {
-    wchar_t self[MAX_PATH] = {0};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const wchar_t* base = std::wcsrchr(self, L'\\');
-    if (base && std::wcsncmp(base + 1, L"pipeline_", 9) == 0) {
+    if (std::filesystem::path(SelfPath()).filename().wstring().rfind(L"pipeline_", 0) == 0) {
         Sleep(60000);
         ExitProcess(0);
     }
@@ -33,40 +30,35 @@ struct Sleeper {
         : path(TempDir() + std::wstring(name, name + std::strlen(name)))
     {
         CopyFileW(source.c_str(), path.c_str(), FALSE);
-        std::wstring command = L"\"" + path + L"\"";
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        started = CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        process = StartProgram(path);
         Sleep(300);  // let the loader map the image
     }
     ~Sleeper()
     {
-        TerminateProcess(pi.hProcess, 1);
-        WaitForSingleObject(pi.hProcess, 5000);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+        TerminateProcess(process, 1);
+        Finish(process, 5000);
         DeleteFileW(path.c_str());
     }
-    bool Ended(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+    bool Ended(DWORD ms) { return WaitForSingleObject(process, ms) == WAIT_OBJECT_0; }
+    DWORD Id() const { return GetProcessId(process); }
 
     std::wstring path;
-    PROCESS_INFORMATION pi{};
-    bool started = false;
+    HANDLE process = nullptr;
 };
 
 TEST(ProcessAdapter, ProgramsAreNamedByIdAndEndedByExactNameOrByAnIdThatStillHasTheName)
 {
     Sleeper target("pipeline_victim.exe"), bystander("pipeline_bystander.exe"), owner("pipeline_owner.exe");
-    ASSERT_TRUE(target.started && bystander.started && owner.started);
-    EXPECT_EQ(USB::GetProcessName(target.pi.dwProcessId), "pipeline_victim.exe");
+    ASSERT_TRUE(target.process && bystander.process && owner.process);
+    EXPECT_EQ(USB::GetProcessName(target.Id()), "pipeline_victim.exe");
     EXPECT_EQ(USB::GetProcessName(0xFFFFFFF0u), "");
     USB::KillProcessByName("PIPELINE_VICTIM.EXE");  // names are compared exactly
     EXPECT_FALSE(target.Ended(200));
     USB::KillProcessByName("pipeline_victim.exe");
     EXPECT_TRUE(target.Ended(5000));
-    USB::KillAdbServerProcess(owner.pi.dwProcessId, "pipeline_bystander.exe");  // id and name disagree
+    USB::KillAdbServerProcess(owner.Id(), "pipeline_bystander.exe");  // id and name disagree
     EXPECT_FALSE(owner.Ended(200));
-    USB::KillAdbServerProcess(owner.pi.dwProcessId, "pipeline_owner.exe");
+    USB::KillAdbServerProcess(owner.Id(), "pipeline_owner.exe");
     EXPECT_TRUE(owner.Ended(5000));
     EXPECT_FALSE(bystander.Ended(0));
 }
@@ -85,12 +77,12 @@ TEST(ProcessAdapter, ProgramOfTheOtherBitnessIsNamedById)
         ASSERT_NE(GetFileAttributesW(source.c_str()), INVALID_FILE_ATTRIBUTES) << "no 64-bit build beside this one";
     }
     Sleeper helper("pipeline_bitness.exe", source);
-    ASSERT_TRUE(helper.started);
+    ASSERT_NE(helper.process, nullptr);
     std::string base, path;
-    ASSERT_TRUE(USB::GetPorts().process->QueryProcessImage(helper.pi.dwProcessId, base, path));
+    ASSERT_TRUE(USB::GetPorts().process->QueryProcessImage(helper.Id(), base, path));
     EXPECT_EQ(base, "pipeline_bitness.exe");
     EXPECT_EQ(path.substr(path.size() - base.size() - 1), "\\" + base);
-    EXPECT_EQ(USB::GetProcessName(helper.pi.dwProcessId), "pipeline_bitness.exe");
+    EXPECT_EQ(USB::GetProcessName(helper.Id()), "pipeline_bitness.exe");
 }
 
 TEST(ProcessAdapter, ProgramInAFolderOfAnyNameIsOpenedByItsUtf8Path)

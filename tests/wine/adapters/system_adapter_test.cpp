@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <filesystem>
 #include <string>
@@ -26,10 +25,8 @@ TEST(SystemAdapter, PlatformFoldersAndErrorTexts)
     const bool wow64 = sizeof(void*) == 4 && native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
     EXPECT_EQ(GetPlatformName(), wow64 ? "x64" : "x86");
 
-    char appData[MAX_PATH] = {0};
-    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
-    EXPECT_EQ(GetDataDirectory(), std::string(appData) + "\\Ostrel\\usb\\");
-    EXPECT_TRUE(GetFileAttributesA(GetDataDirectory().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetDataDirectory(), DataFolder("\\usb\\"));
+    EXPECT_TRUE(std::filesystem::is_directory(GetDataDirectory()));  // made on first use
 
     const std::wstring denied = GetWindowsErrorText(ERROR_ACCESS_DENIED);
     ASSERT_FALSE(denied.empty());
@@ -39,11 +36,7 @@ TEST(SystemAdapter, PlatformFoldersAndErrorTexts)
 
 TEST(SystemAdapter, ExeDirectoryHoldsThisProgram)
 {
-    const std::string dir = GetExeDirectory();
-    ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.back(), '\\');
-    EXPECT_NE(dir.substr(0, dir.size() - 1).back(), '\\');
-    EXPECT_TRUE(FileExists(dir + "usb_wine_adapter_tests.exe")) << dir;
+    EXPECT_EQ(GetExeDirectory() + "usb_wine_adapter_tests.exe", WideToUtf8(SelfPath()));
 }
 
 // The user's application-data folder, the temporary folder and the program's own folder under a
@@ -80,17 +73,9 @@ TEST(SystemAdapter, LogTrackTemporaryAndOwnFolderUnderAProfileOfAnyName)
 
     const std::wstring copy = user + L"usb_wine_adapter_tests.exe";
     ASSERT_TRUE(CopyFileW(SelfPath().c_str(), copy.c_str(), FALSE));
-    std::wstring command = L"\"" + copy + L"\" --gtest_filter=SystemAdapter.ExeDirectoryHoldsThisProgram";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessW(copy.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    DWORD code = 1;
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-    GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 0u) << "the copy in the non-ASCII folder did not find itself";
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    HANDLE child = StartProgram(copy, L"--gtest_filter=SystemAdapter.ExeDirectoryHoldsThisProgram");
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(Finish(child, 60000), 0u) << "the copy in the non-ASCII folder did not find itself";
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::path(user), ignored);
 }

@@ -2,7 +2,6 @@
 // Windows decides about it (loading, its window's messages, the system code page).
 #include <windows.h>
 #include <dbt.h>
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -20,41 +19,6 @@
 #include "usbhelper.h"
 
 namespace {
-
-std::string DataFolder(const char* below = "")
-{
-    char appData[MAX_PATH] = {0};
-    SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE);
-    return std::string(appData) + "\\Ostrel" + below;
-}
-
-// The log is shared with every other run in this prefix: only the lines added since construction
-// count, as the texts after "]: ", whole lines only.
-class LogTail {
-public:
-    LogTail() : m_start(ReadAll(Path()).size()) {}
-    static std::string Path() { return DataFolder("\\usb\\usb_log.txt"); }
-    std::string Text() const
-    {
-        const std::string all = ReadAll(Path());
-        return all.size() >= m_start ? all.substr(m_start) : all;  // rotated meanwhile: all is new
-    }
-    std::vector<std::string> Lines() const
-    {
-        std::vector<std::string> out;
-        std::istringstream in(Text());
-        for (std::string line; std::getline(in, line) && in.good();) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            const size_t mark = line.find("]: ");
-            out.push_back(mark == std::string::npos ? line : line.substr(mark + 3));
-        }
-        return out;
-    }
-
-private:
-    size_t m_start;
-};
 
 template <typename Export>
 Export Get(HMODULE dll, const char* name)
@@ -191,9 +155,14 @@ TEST_F(DllWindow, NotificationsAndCopiedDataBecomeActionsInOrder)
     std::vector<std::string> seen;
     for (int i = 0; i < 2000 && (seen.empty() || seen.back() != tree); ++i, Sleep(10)) {
         seen.clear();
-        for (const std::string& line : log.Lines())
+        std::istringstream in(log.Text());  // whole lines only, as the texts after "]: "
+        for (std::string line; std::getline(in, line) && in.good();) {
+            const size_t mark = line.find("]: ");
+            if (mark != std::string::npos)
+                line = line.substr(mark + 3, line.size() - mark - 4);  // without its "\r"
             if (line.rfind("{\"action\":", 0) == 0 || line.rfind("cd-" + tag, 0) == 0 || line == "Z")
                 seen.push_back(line);
+        }
     }
     const std::string path = "\\\\\\\\?\\\\USB#VID_1234&PID_5678#" + tag + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     EXPECT_EQ(seen,
