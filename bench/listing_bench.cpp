@@ -6,7 +6,7 @@
 
 #include "fakes/fake_pipeline.h"
 #include "fakes/fake_platform.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 int main()
 {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "discovery/device_scan.h"
 #include "identification/phone_scan.h"
 #include "fakes/device_scene.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ int main()
         const int runs = devices >= 5000 ? 3 : devices >= 500 ? 10 : 50;
         double total = 0;
         for (int r = 0; r < runs; ++r) {
-            service.VendorCacheOf().Clear();
+            service.NotPhoneCacheOf().Clear();
             const auto start = std::chrono::steady_clock::now();
             USB::ScanPresentPhones(service.Decision(), service.Devices(), true,
                                    [&service](const std::string& text) { service.PostMessage(text); });

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fakes/transcript.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 
 namespace USB {
 namespace Fake {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 namespace USB {
 namespace Fake {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "discovery/USB_DeviceList.h"
+#include "discovery/device_records.h"
 
 namespace USB {
 namespace Fake {
@@ -13,7 +13,7 @@ namespace Fake {
 inline UsbDevice& Describe(UsbDevice& record, const std::string& serial, const std::string& vid = "18D1",
                            const std::string& pid = "4EE2", const std::string& description = "Pixel")
 {
-    record.m_pDeviceSn = serial;
+    record.m_serial = serial;
     record.m_vid = vid;
     record.m_pid = pid;
     record.m_vidPid = "VID_" + vid + "&PID_" + pid;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fakes/fake_platform.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

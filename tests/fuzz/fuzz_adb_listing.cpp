@@ -6,7 +6,7 @@
 #include "fakes/fake_platform.h"
 #include "fakes/test_access.h"
 #include "pipeline/adb_loader.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static USB::Fake::AdbBridge* bridge = new USB::Fake::AdbBridge(platform->library);
     static USB::UsbService* service = new USB::UsbService();
     bridge->Script({std::string(reinterpret_cast<const char*>(data), size)});
-    USB::UsbMutex guard(USB::PipelineTestAccess::DeviceLock(service->Pipeline()));
+    USB::LockGuard guard(USB::PipelineTestAccess::DeviceLock(service->Pipeline()));
     service->Pipeline().RefreshAdbDevices();
     return 0;
 }

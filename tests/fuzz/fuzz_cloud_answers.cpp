@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cloud/Usb_Cloud.h"
+#include "cloud/cloud_client.h"
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const char* path :
          {"/api/v1/drive/device/", "/api/v1/drive/query/", "/api/v1/drive/report/", "/api/v1/drive/installerror/"})
         http->ServeJson(path, body);
-    USB::UsbCloud cloud;
+    USB::CloudClient cloud;
     cloud.m_baseUrl = "http://127.0.0.1:18089";
     USB::PhoneSystemInfo info;
     cloud.QueryDevice(info, "18D1", "4EE2");

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "support/Usb_Config.h"
+#include "support/config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fakes/fake_platform.h"
-#include "identification/USB_WriteList.h"
+#include "identification/whitelist.h"
 #include "support/sys_utils.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -9,14 +9,14 @@
 #include <cstdio>
 #include <vector>
 
-#include "cloud/Usb_Cloud.h"
+#include "cloud/cloud_client.h"
 #include "discovery/device_scan.h"
-#include "identification/USB_WriteList.h"
+#include "identification/whitelist.h"
 #include "identification/phone_decision.h"
 #include "pipeline/adb_loader.h"
 #include "pipeline/adb_server.h"
-#include "support/Usb_Config.h"
-#include "support/Usb_MD5.h"
+#include "support/config.h"
+#include "support/md5.h"
 #include "support/json_utils.h"
 #include "support/ports/registry_port.h"
 #include "support/sys_utils.h"
@@ -248,11 +248,11 @@ bool Report(bool json, std::string& out)
 
         UsbConfig config;
         WhiteList whiteList;
-        VendorCache vendorCache;
-        UsbCloud cloud;
+        NotPhoneCache notPhoneCache;
+        CloudClient cloud;
         cloud.m_baseUrl = config.DriverHost();
         whiteList.EnsureLoaded();
-        PhoneDecision decision(whiteList, vendorCache, cloud);
+        PhoneDecision decision(whiteList, notPhoneCache, cloud);
         d["devices"] = Json::Value(Json::arrayValue);
         for (const UsbNode& node : ListUsbNodes())
             d["devices"].append(Device(node, decision, whiteList, listing));

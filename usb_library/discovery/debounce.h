@@ -9,7 +9,7 @@
 #include <limits>
 #include <mutex>
 
-#include "support/ports.h"
+#include "support/ports/ports.h"
 
 namespace USB {
 

@@ -1,6 +1,6 @@
 #include "discovery/device_scan.h"
 
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
@@ -171,7 +171,7 @@ bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::s
         // that part stands in for one.
         if (owner.serial.find('&') != std::string::npos)
             USB_LOG("use back sn %s\n", HashForm(parent).c_str());
-        info->_phone_sn_instance_id = NarrowToWide(HashForm(parent));
+        info->m_parentInstanceId = NarrowToWide(HashForm(parent));
         out.push_back(std::move(info));
         interfaceFound = true;
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/USB_DeviceList.h"
+#include "discovery/device_records.h"
 #include "support/ports/device_tree_port.h"
 
 namespace USB {

@@ -14,7 +14,7 @@ void ListenerQueue::Post(const char* text)
     if (!text)
         return;
     try {
-        UsbMutex guard(m_queueLock);
+        LockGuard guard(m_queueLock);
         m_queue.emplace_back(text);
         m_queueEvent.Set();
     } catch (const std::exception&) {
@@ -24,14 +24,14 @@ void ListenerQueue::Post(const char* text)
 
 void ListenerQueue::SetSink(ListenerSink sink, void* context)
 {
-    UsbMutex guard(m_queueLock);
+    LockGuard guard(m_queueLock);
     m_sink = sink;
     m_sinkContext = context;
 }
 
 bool ListenerQueue::DeliverOne()
 {
-    UsbMutex guard(m_queueLock);
+    LockGuard guard(m_queueLock);
     if (m_queue.empty())
         return false;
     const std::string text = std::move(m_queue.front());

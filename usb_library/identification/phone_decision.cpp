@@ -51,7 +51,7 @@ bool PhoneDecision::KnownAndNotCached(const InstanceIdParts& parts)
         USB_LOG("no this vendor %s\n", parts.vid.c_str());
         return false;
     }
-    return !m_vendorCache.Has(parts.key);
+    return !m_notPhoneCache.Has(parts.key);
 }
 
 bool PhoneDecision::CheckExactFull(PhoneSystemInfo& info, const std::string& id)
@@ -97,7 +97,7 @@ bool PhoneDecision::CheckNeighbourPids(PhoneSystemInfo& info, const std::string&
             m_cloud.ReportDriver(parts.vid, parts.pid);
         return true;
     }
-    m_vendorCache.Add(parts.key);
+    m_notPhoneCache.Add(parts.key);
     return false;
 }
 

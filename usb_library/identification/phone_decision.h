@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "cloud/Usb_Cloud.h"
-#include "discovery/USB_DeviceList.h"
-#include "identification/USB_WriteList.h"
-#include "identification/vendor_cache.h"
+#include "cloud/cloud_client.h"
+#include "discovery/device_records.h"
+#include "identification/whitelist.h"
+#include "identification/not_phone_cache.h"
 
 namespace USB {
 
@@ -16,8 +16,8 @@ struct InstanceIdParts;
 // Ids are '#'-separated instance ids ("USB#VID_xxxx&PID_yyyy#serial").
 class PhoneDecision {
 public:
-    PhoneDecision(WhiteList& whiteList, VendorCache& vendorCache, UsbCloud& cloud)
-        : m_whiteList(whiteList), m_vendorCache(vendorCache), m_cloud(cloud)
+    PhoneDecision(WhiteList& whiteList, NotPhoneCache& notPhoneCache, CloudClient& cloud)
+        : m_whiteList(whiteList), m_notPhoneCache(notPhoneCache), m_cloud(cloud)
     {
     }
     PhoneDecision(const PhoneDecision&) = delete;
@@ -38,8 +38,8 @@ private:
     bool KnownAndNotCached(const InstanceIdParts& parts);
 
     WhiteList& m_whiteList;
-    VendorCache& m_vendorCache;
-    UsbCloud& m_cloud;
+    NotPhoneCache& m_notPhoneCache;
+    CloudClient& m_cloud;
 };
 
 }  // namespace USB

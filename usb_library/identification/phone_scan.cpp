@@ -94,12 +94,12 @@ bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const st
 }
 
 bool HasPhoneDecision(PhoneDecision& decision, UsbDeviceList& devices, WhitelistUpdater& updater,
-                      VendorCache& vendorCache)
+                      NotPhoneCache& notPhoneCache)
 {
     if (ClassifyDeviceChange(decision, devices, true) == kNewPhone)
         return true;
     updater.WhitelistDigestStep();
-    vendorCache.Clear();
+    notPhoneCache.Clear();
     return ClassifyDeviceChange(decision, devices, false) == kNewPhone;
 }
 

@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "discovery/USB_DeviceList.h"
+#include "discovery/device_records.h"
 #include "identification/phone_decision.h"
-#include "identification/vendor_cache.h"
+#include "identification/not_phone_cache.h"
 #include "identification/whitelist_update.h"
 
 namespace USB {
@@ -28,6 +28,6 @@ bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const st
 // The any-phone decision behind IUSB_hasPhone: the short form, then the full one after the
 // whitelist digest step.
 bool HasPhoneDecision(PhoneDecision& decision, UsbDeviceList& devices, WhitelistUpdater& updater,
-                      VendorCache& vendorCache);
+                      NotPhoneCache& notPhoneCache);
 
 }  // namespace USB

@@ -1,7 +1,7 @@
 #include "identification/whitelist_update.h"
 
-#include "cloud/USB_Helper.h"
-#include "support/Usb_MD5.h"
+#include "cloud/http_transport.h"
+#include "support/md5.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -86,7 +86,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
         return;
     }
 
-    UsbMutex guard(m_serviceLock);
+    LockGuard guard(m_serviceLock);
     // The rename replaces the old copy in one step; when it fails, the old copy stays in use.
     if (!RenameFile(temp, cloudPath)) {
         USB_LOG("the downloaded whitelist cannot be moved into place, the current one stays\n");
@@ -94,7 +94,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
         return;
     }
     {
-        UsbMutex listGuard(list.m_lock);
+        LockGuard listGuard(list.m_lock);
         list.m_cloudPath = cloudPath;
         list.m_path = cloudPath;
     }
@@ -102,7 +102,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
     const std::string digest = list.FileDigest();
     if (SameDigest(fetched, digest)) {
         m_cloud.m_whitelistIsLatest = true;
-        m_vendorCache.Clear();
+        m_notPhoneCache.Clear();
     } else {
         m_cloud.m_whitelistIsLatest = false;
     }
@@ -114,7 +114,7 @@ void WhitelistUpdater::WhitelistDigestStep()
         USB_LOG("whitelist had already lastest\n");
         m_cloud.m_whitelistIsLatest = true;
     }
-    m_vendorCache.Clear();
+    m_notPhoneCache.Clear();
 }
 
 }  // namespace USB

@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "cloud/Usb_Cloud.h"
-#include "identification/USB_WriteList.h"
-#include "identification/vendor_cache.h"
-#include "support/Usb_Config.h"
+#include "cloud/cloud_client.h"
+#include "identification/whitelist.h"
+#include "identification/not_phone_cache.h"
+#include "support/config.h"
 #include "support/usb_lock.h"
 
 namespace USB {
@@ -20,9 +20,9 @@ public:
     using ThreadStarter = std::function<void(std::function<void()>)>;
 
     // The list is swapped under serviceLock, so that no dispatch sees it change.
-    WhitelistUpdater(WhiteList& whiteList, VendorCache& vendorCache, UsbCloud& cloud, UsbCLock& serviceLock,
+    WhitelistUpdater(WhiteList& whiteList, NotPhoneCache& notPhoneCache, CloudClient& cloud, UsbCLock& serviceLock,
                      const UsbConfig& config, ThreadStarter startThread)
-        : m_whiteList(whiteList), m_vendorCache(vendorCache), m_cloud(cloud), m_serviceLock(serviceLock),
+        : m_whiteList(whiteList), m_notPhoneCache(notPhoneCache), m_cloud(cloud), m_serviceLock(serviceLock),
           m_config(config), m_startThread(std::move(startThread))
     {
     }
@@ -42,8 +42,8 @@ private:
     bool WhitelistIsLatest();
 
     WhiteList& m_whiteList;
-    VendorCache& m_vendorCache;
-    UsbCloud& m_cloud;
+    NotPhoneCache& m_notPhoneCache;
+    CloudClient& m_cloud;
     UsbCLock& m_serviceLock;
     const UsbConfig& m_config;
     ThreadStarter m_startThread;

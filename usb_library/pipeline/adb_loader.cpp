@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "support/ports.h"
+#include "support/ports/ports.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "pipeline/adb_loader.h"
 #include "pipeline/pipeline.h"
 #include "support/json_utils.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 
@@ -15,7 +15,7 @@ namespace {
 std::string OwnerPayload(UsbDevice& device, const std::string& killName)
 {
     Json::Value payload(Json::objectValue);
-    payload["device_sn"] = device.m_pDeviceSn;
+    payload["device_sn"] = device.m_serial;
     payload["device_desc"] = device.m_description;
     payload["kill-name"] = killName;
     return WriteJson(payload);

@@ -5,7 +5,7 @@
 #include "pipeline/adb_loader.h"
 #include "pipeline/connection.h"
 #include "support/json_utils.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/usb_log.h"
 
 namespace USB {

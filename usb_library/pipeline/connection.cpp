@@ -10,7 +10,7 @@
 #include "pipeline/adb_watch.h"
 #include "pipeline/pipeline.h"
 #include "support/json_utils.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
@@ -151,12 +151,12 @@ int ConnectionPipeline::CheckAdbStatus(UsbDevice* device)
 {
     AdbDevice* entry = nullptr;
     bool found = false;
-    if (device->m_pDeviceSn.find('&') != std::string::npos) {
+    if (device->m_serial.find('&') != std::string::npos) {
         // Windows made up an instance id: the phone reports no serial of its own.
         USB_LOG("this system sn has error\n");
         for (int attempt = 0; attempt < kSerialFixAttempts && !found; ++attempt) {
             {
-                UsbMutex guard(m_context.deviceLock);
+                LockGuard guard(m_context.deviceLock);
                 if (device->m_stop) {
                     device->m_stop = false;
                     USB_LOG("this device had been pluged out\n");
@@ -167,8 +167,8 @@ int ConnectionPipeline::CheckAdbStatus(UsbDevice* device)
                     USB_LOG("the system is not the same serial number as the adbserver, we need to change it "
                             "according to the adbserver\n");
                     entry = m_adbDevices.begin()->second.get();
-                    device->m_systemSn = device->m_pDeviceSn;
-                    device->m_pDeviceSn = entry->m_serial;
+                    device->m_systemSn = device->m_serial;
+                    device->m_serial = entry->m_serial;
                     found = true;
                     break;
                 }
@@ -213,7 +213,7 @@ int ConnectionPipeline::CheckAdbStatus(UsbDevice* device)
         return -1;
     }
 
-    USB_LOG("wait 15 soconds, no find %s\n", device->m_pDeviceSn.c_str());
+    USB_LOG("wait 15 soconds, no find %s\n", device->m_serial.c_str());
     if (HandleAdbServerException(device) == 0) {
         m_context.track += "ADB_CHECK_ADBSERVER_EXCEPTION";
         m_context.track.Write(true);
@@ -226,10 +226,10 @@ AdbDevice* ConnectionPipeline::FindAdbDevice(UsbDevice* device)
 {
     if (!device)
         return nullptr;
-    const std::string windowsSn = device->m_pDeviceSn;
+    const std::string windowsSn = device->m_serial;
     for (int attempt = 0; attempt < kFindAttempts; ++attempt) {
         {
-            UsbMutex guard(m_context.deviceLock);
+            LockGuard guard(m_context.deviceLock);
             if (device->m_stop) {
                 device->m_stop = false;
                 USB_LOG("this device had been pluged out\n");
@@ -241,13 +241,13 @@ AdbDevice* ConnectionPipeline::FindAdbDevice(UsbDevice* device)
                 USB_LOG("system dev_sn is %s\n", windowsSn.c_str());
                 USB_LOG("adb phone dev_sn is %s\n", entry->m_serial.c_str());
                 if (windowsSn == ToLowerAscii(entry->m_serial) || windowsSn == ToUpperAscii(entry->m_serial)) {
-                    device->m_pDeviceSn = entry->m_serial;
+                    device->m_serial = entry->m_serial;
                     return entry;
                 }
             }
             if (m_adbDevices.size() == 1 && MayAdopt(*device, *m_adbDevices.begin()->second)) {
                 AdbDevice* only = m_adbDevices.begin()->second.get();
-                device->m_pDeviceSn = only->m_serial;
+                device->m_serial = only->m_serial;
                 return only;
             }
         }
@@ -307,8 +307,8 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
 
 void ConnectionPipeline::WaitUntilListedOnline(UsbDevice* device)
 {
-    if (m_watch.Watch(device->m_pDeviceSn))
-        USB_LOG("wait for the adbserver to list %s as device\n", device->m_pDeviceSn.c_str());
+    if (m_watch.Watch(device->m_serial))
+        USB_LOG("wait for the adbserver to list %s as device\n", device->m_serial.c_str());
 }
 
 void ConnectionPipeline::ResumeAdbConnection(const std::string& serial)
@@ -318,7 +318,7 @@ void ConnectionPipeline::ResumeAdbConnection(const std::string& serial)
     if (!device)
         return;
     m_context.track.Clear();
-    m_context.track.Start(device->m_vid, device->m_pid, device->m_pDeviceSn, device->m_description);
+    m_context.track.Start(device->m_vid, device->m_pid, device->m_serial, device->m_description);
     m_context.track += "checkadb-->";
     m_downloadDevice = device;
     CheckAdbStatus(device);
@@ -327,7 +327,7 @@ void ConnectionPipeline::ResumeAdbConnection(const std::string& serial)
 
 void ConnectionPipeline::ForgetPhone(const UsbDevice& device)
 {
-    m_watch.Cancel(device.m_pDeviceSn);
+    m_watch.Cancel(device.m_serial);
 }
 
 void ConnectionPipeline::SetActionPoster(std::function<void(const std::string&)> post)
@@ -348,7 +348,7 @@ void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfo
     for (const auto& info : interfaces) {
         if (!info)
             continue;
-        const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->_phone_sn_instance_id), '#');
+        const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->m_parentInstanceId), '#');
         if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
             info->m_description = phone.m_description;
         if (AddDeviceFromInterface(m_context.devices, *info) != 0 && HeldByAnotherDevice(m_context.devices, parts)) {

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <thread>
 
-#include "cloud/driver_install.h"
+#include "pipeline/driver_install.h"
 #include "discovery/device_scan.h"
 #include "pipeline/pipeline.h"
 #include "support/json_utils.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
@@ -37,7 +37,7 @@ void DeleteFile(const std::string& path)
 // The message sink marks a leaving phone under the device lock; read and clear it the same way.
 bool TakeStop(UsbCLock& deviceLock, UsbDevice& device)
 {
-    UsbMutex guard(deviceLock);
+    LockGuard guard(deviceLock);
     if (!device.m_stop)
         return false;
     device.m_stop = false;
@@ -71,7 +71,7 @@ int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
     DownloadWatch* watch = static_cast<DownloadWatch*>(context);
     if (watch->notify)
         return ConnectionPipeline::OnDownloadProgress(percent, watch->pipeline);
-    UsbMutex guard(*watch->deviceLock);
+    LockGuard guard(*watch->deviceLock);
     if (watch->device->m_stop) {
         USB_LOG("stop download the driver\n");
         return kStopDownload;
@@ -105,9 +105,9 @@ unsigned DriverInstallThread(InstallJob* job)
     try {
         USB_LOG("notify ui install this driver....\n");
         int result = kDriverFailed;
-        if (job && job->cloud && job->device) {
-            UsbMutex guard(InstallLock());
-            result = job->cloud->InstallDriver(job->device.get());
+        if (job && job->device) {
+            LockGuard guard(InstallLock());
+            result = InstallDriver(job->device.get());
         }
         if (result == kDriverOk)
             USB_LOG("the driver install successfully\n");
@@ -133,13 +133,13 @@ int ConnectionPipeline::WaitForPendingDriverInstall(UsbDevice* device, int passe
         return kPendingPhoneLeft;
     if (NoPendingInstall(500))
         return kNothingPending;
-    SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_pDeviceSn);
+    SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_serial);
     // The device lock is let go during each pause, so that the message sink can mark a phone
     // that leaves meanwhile.
     int counter = passes;
     for (;;) {
         PauseMs(kPendingSleepMs);
-        UsbMutex guard(m_context.deviceLock);
+        LockGuard guard(m_context.deviceLock);
         if (device->m_stop) {
             USB_LOG("this device had been pluged out\n");
             device->m_stop = false;
@@ -270,9 +270,8 @@ int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::s
 
     SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
-    job->cloud = &m_context.cloud;
     job->device = std::make_unique<UsbDevice>();
-    job->device->m_pDeviceSn = device->m_pDeviceSn;
+    job->device->m_serial = device->m_serial;
     job->device->m_vid = device->m_vid;
     job->device->m_pid = device->m_pid;
     job->device->m_vidPid = device->m_vidPid;
@@ -314,7 +313,7 @@ int32_t ConnectionPipeline::OnDownloadProgress(int32_t percent, void* context)
             USB_LOG("stop download the driver\n");
             return kStopDownload;
         }
-        payload["device_sn"] = device->m_pDeviceSn;
+        payload["device_sn"] = device->m_serial;
         payload["device_desc"] = device->m_description;
     }
     payload["down_progress"] = percent;

@@ -7,14 +7,13 @@
 
 namespace USB {
 
-class UsbCloud;
+class CloudClient;
 class UsbDevice;
 
-// One driver install: the cloud client that runs it, the install thread's own copy of the
+// One driver install: the install thread's own copy of the
 // phone's record (the record may go away while the installer runs) and the install's own end,
 // which only its poll waits for.
 struct InstallJob {
-    UsbCloud* cloud = nullptr;
     std::unique_ptr<UsbDevice> device;
     std::atomic<bool> ended{false};
 };

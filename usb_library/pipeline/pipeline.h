@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cloud/Usb_Cloud.h"
-#include "discovery/USB_DeviceList.h"
+#include "cloud/cloud_client.h"
+#include "discovery/device_records.h"
 #include "pipeline/adb_watch.h"
 #include "support/ui_sink.h"
 #include "support/usb_lock.h"
@@ -38,7 +38,7 @@ struct PipelineContext {
     UsbCLock& deviceLock;
     UiSink& ui;
     TrackRecord& track;
-    UsbCloud& cloud;
+    CloudClient& cloud;
 };
 
 class ConnectionPipeline {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "pipeline/adb_server.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 

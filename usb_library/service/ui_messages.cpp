@@ -1,5 +1,5 @@
 // Messages to the host: the one callback and the names of the message ids in the log.
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "support/json_utils.h"
 #include "support/usb_log.h"
 

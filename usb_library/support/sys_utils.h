@@ -8,7 +8,7 @@
 #include <string>
 
 #include "support/file_io.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 
 namespace USB {
 

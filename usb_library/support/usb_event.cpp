@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "support/ports.h"
+#include "support/ports/ports.h"
 
 namespace USB {
 

@@ -34,28 +34,28 @@ private:
     std::recursive_mutex m_cs;
 };
 
-class UsbMutex {
+class LockGuard {
 public:
-    explicit UsbMutex(UsbCLock& lock) : m_pLock(&lock) { m_pLock->Enter(); }
-    virtual ~UsbMutex() { m_pLock->Leave(); }
-    UsbMutex(const UsbMutex&) = delete;
-    UsbMutex& operator=(const UsbMutex&) = delete;
+    explicit LockGuard(UsbCLock& lock) : m_pLock(&lock) { m_pLock->Enter(); }
+    virtual ~LockGuard() { m_pLock->Leave(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
 
 private:
     UsbCLock* m_pLock;
 };
 
 // Holds the lock when it could be had within `ms` (see TryEnterFor); leaves it at the end.
-class UsbTryMutex {
+class TimedLockGuard {
 public:
-    UsbTryMutex(UsbCLock& lock, uint32_t ms) : m_lock(lock), m_locked(lock.TryEnterFor(ms)) {}
-    ~UsbTryMutex()
+    TimedLockGuard(UsbCLock& lock, uint32_t ms) : m_lock(lock), m_locked(lock.TryEnterFor(ms)) {}
+    ~TimedLockGuard()
     {
         if (m_locked)
             m_lock.Leave();
     }
-    UsbTryMutex(const UsbTryMutex&) = delete;
-    UsbTryMutex& operator=(const UsbTryMutex&) = delete;
+    TimedLockGuard(const TimedLockGuard&) = delete;
+    TimedLockGuard& operator=(const TimedLockGuard&) = delete;
     bool Locked() const { return m_locked; }
 
 private:

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "support/Usb_Config.h"
+#include "support/config.h"
 #include "support/sys_utils.h"
 
 namespace USB {
@@ -106,7 +106,7 @@ void LogLine(const char* file, int line, const char* format, ...)
             std::vsnprintf(&text[head], static_cast<size_t>(size) + 1, format, again);
             text.resize(head + static_cast<size_t>(size));
         }
-        UsbMutex guard(LogLock());
+        LockGuard guard(LogLock());
         const std::string path = GetDataDirectory() + "usb_log.txt";
         if (RotateIfLarge(path) && !AppendTextFile(path, text))
             std::printf("open File %s Error\n", path.c_str());
@@ -120,7 +120,7 @@ void LogLine(const char* file, int line, const char* format, ...)
 void WriteTrackLine(const std::string& record, bool relay)
 {
     {
-        UsbMutex guard(LogLock());
+        LockGuard guard(LogLock());
         const std::string path = GetDataDirectory() + "usb_track.txt";
         if (RotateIfLarge(path) && !AppendTextFile(path, record + "\n"))
             std::printf("open File %s Error\n", path.c_str());

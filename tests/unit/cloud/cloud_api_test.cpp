@@ -1,7 +1,7 @@
 // The cloud client: the requests it makes, how it reads the answers and what it logs.
 #include <gtest/gtest.h>
 
-#include "cloud/Usb_Cloud.h"
+#include "cloud/cloud_client.h"
 #include "fakes/fake_http.h"
 #include "fakes/fake_pipeline.h"
 #include "support/sys_utils.h"
@@ -47,7 +47,7 @@ protected:
 
     Fake::Platform platform;
     Fake::Http http;
-    UsbCloud cloud;
+    CloudClient cloud;
 };
 
 // What each call asks (token digests vid, pid and the key; reports carry none; OS names keep their

@@ -4,10 +4,10 @@
 #include <functional>
 #include <vector>
 
-#include "cloud/USB_Helper.h"
+#include "cloud/http_transport.h"
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/usb_event.h"
 
 namespace USB {

@@ -3,8 +3,8 @@
 
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
-#include "service/USB_Service.h"
-#include "support/Usb_MD5.h"
+#include "service/service.h"
+#include "support/md5.h"
 #include "support/sys_utils.h"
 
 namespace USB {
@@ -43,11 +43,11 @@ TEST_F(WhitelistUpdate, LatestOnlyForTheExactDigest)
     Fake::WriteFile(shipped, kShipped);
     EXPECT_EQ(service.Whitelist().FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // CR LF included
     for (const std::string& digest : {MD5::Of(kShipped) + "\n", ToUpperAscii(MD5::Of(kShipped))}) {
-        service.VendorCacheOf().Add("VID_1234&PID_0001");
+        service.NotPhoneCacheOf().Add("VID_1234&PID_0001");
         Serve(digest, {kCloud});
         service.Updater().WhitelistDigestStep();
         EXPECT_FALSE(Latest());
-        EXPECT_FALSE(service.VendorCacheOf().Has("VID_1234&PID_0001"));
+        EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_1234&PID_0001"));
     }
     Serve(MD5::Of(kShipped), {kCloud});
     http.ClearRecords();

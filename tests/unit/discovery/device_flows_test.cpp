@@ -5,7 +5,7 @@
 #include "fakes/device_scene.h"
 #include "fakes/host_recorder.h"
 #include "fakes/records.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ TEST_F(DeviceFlowTest, APhoneWhoseRecordTookTheAdbSerialLeavesOnceAndItsModelCom
         for (const auto& kv : service.Devices().Snapshot())
             service.Devices().Remove(kv.second);
         host.Clear();
-        Fake::AddRecord(service.Devices(), "6&2A1B3C&0&1")->m_pDeviceSn = "R58M123";  // took the ADB serial
+        Fake::AddRecord(service.Devices(), "6&2A1B3C&0&1")->m_serial = "R58M123";  // took the ADB serial
         Fake::AddRecord(service.Devices(), "OTHER01", "18D1", "4EE7");
         for (int i = 0; i < 3; ++i)
             byTreeChange ? TreeChanged() : Offline("4EE2", "6&2A1B3C&0&1");

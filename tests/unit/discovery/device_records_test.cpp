@@ -2,7 +2,7 @@
 // makers leave in a record shows in the host payloads of the device flows.)
 #include <gtest/gtest.h>
 
-#include "discovery/USB_DeviceList.h"
+#include "discovery/device_records.h"
 #include "fakes/fake_platform.h"
 #include "fakes/records.h"
 
@@ -28,10 +28,10 @@ TEST(DeviceList, WhichRecordALookupFinds)
     };
     for (const auto& row : bySerial) {
         UsbDevice* found = list.FindBySn(row.asked);
-        EXPECT_EQ(found ? found->m_pDeviceSn : "none", row.found ? row.found : "none") << row.asked;
+        EXPECT_EQ(found ? found->m_serial : "none", row.found ? row.found : "none") << row.asked;
     }
     EXPECT_EQ(list.FindBySn("A1")->m_vidPid, "VID_18D1&PID_4EE2");
-    EXPECT_EQ(list.FindByVidPid("VID_18D1&PID_4EE2")->m_pDeviceSn, "A1");  // the serial that sorts first
+    EXPECT_EQ(list.FindByVidPid("VID_18D1&PID_4EE2")->m_serial, "A1");  // the serial that sorts first
     EXPECT_EQ(list.FindByVidPid("vid_18d1&pid_4ee2"), nullptr);
 }
 
@@ -40,7 +40,7 @@ TEST(DeviceList, ARemovalStopsAndRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
     UsbDeviceList list;
     UsbDevice* corrected = Fake::AddRecord(list, "6&2A1B&0&1");
     Fake::AddRecord(list, "SER2");
-    corrected->m_pDeviceSn = "adb-serial";  // took the ADB server's serial
+    corrected->m_serial = "adb-serial";  // took the ADB server's serial
     EXPECT_EQ(list.FindBySn("adb-serial"), corrected);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "6&2a1b&0&1"), corrected);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE3", "6&2A1B&0&1"), nullptr);

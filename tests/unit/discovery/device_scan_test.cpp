@@ -9,7 +9,7 @@
 #include "fakes/device_scene.h"
 #include "fakes/records.h"
 #include "identification/phone_scan.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ protected:
         std::wstring out;
         FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, serial);
         for (const auto& info : found)
-            out += info->_phone_sn_instance_id + L" ";
+            out += info->m_parentInstanceId + L" ";
         return out;
     }
 

@@ -6,7 +6,7 @@
 #include "fakes/records.h"
 #include "identification/phone_decision.h"
 #include "identification/phone_scan.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 
 namespace {
 
@@ -57,7 +57,8 @@ TEST_F(PhoneDecisionTest, ExactEntriesAndNeighbourPidsOfTheWhitelist)
     };
     for (const auto& row : rows)
         EXPECT_EQ(Decide(row.id), row.answer) << row.id;
-    EXPECT_TRUE(service.VendorCacheOf().Has("VID_18D1&PID_0000") && service.VendorCacheOf().Has("VID_18D1&PID_1234"));
+    EXPECT_TRUE(service.NotPhoneCacheOf().Has("VID_18D1&PID_0000") &&
+                service.NotPhoneCacheOf().Has("VID_18D1&PID_1234"));
     // A second question about a cached non-phone looks nothing up.
     const size_t looks = Fake::CountOf(scene.platform.Log(), "_oldpid is 1234\n");
     EXPECT_EQ(Decide("USB#VID_18D1&PID_1234#OTHER"), "no|no");
@@ -84,7 +85,7 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
     scene.tree.AddPhone(L"18D1", L"D00F", L"NOADB", L"x", false);
     PhoneInfos found;
     ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
-    EXPECT_EQ(found.at(0)->_phone_sn_instance_id, L"USB#VID_18D1&PID_D001#ABC123");
+    EXPECT_EQ(found.at(0)->m_parentInstanceId, L"USB#VID_18D1&PID_D001#ABC123");
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D00F#NOADB", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 3);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
@@ -93,7 +94,7 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
 TEST_F(PhoneDecisionTest, HasPhoneOnlyForAPluggedPhoneWithoutARecord)
 {
     auto hasPhone = [&] {
-        return HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.VendorCacheOf());
+        return HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.NotPhoneCacheOf());
     };
     EXPECT_FALSE(hasPhone());
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");

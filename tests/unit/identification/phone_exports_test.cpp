@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fakes/device_scene.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "usbhelper.h"
 
 namespace {
@@ -22,9 +22,9 @@ protected:
     PhoneExportsTest()
     {
         scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        TheService().VendorCacheOf().Clear();
+        TheService().NotPhoneCacheOf().Clear();
     }
-    ~PhoneExportsTest() override { TheService().VendorCacheOf().Clear(); }
+    ~PhoneExportsTest() override { TheService().NotPhoneCacheOf().Clear(); }
 
     Fake::Scene scene;
 };
@@ -47,11 +47,11 @@ TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
 
     // A whitelist changed by another program counts at the next question; a cached "no" does not.
     scene.WriteShippedWhitelist(FileOf(Entry("046D", "C52B", "now listed", "yes")));
-    TheService().VendorCacheOf().Add("VID_046D&PID_C52C");
+    TheService().NotPhoneCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52C#5&1&0&1"), 1);
     EXPECT_EQ(IUSB_hasPhone(), 0);
     scene.tree.AddPhone(L"046D", L"C52C", L"SERIAL");
-    TheService().VendorCacheOf().Add("VID_046D&PID_C52C");
+    TheService().NotPhoneCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_hasPhone(), 1);
 }
 
@@ -65,7 +65,7 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist
     EXPECT_EQ(buffer[0], 'Z');
     {
         WhiteList& list = TheService().Whitelist();
-        UsbMutex guard(list.m_lock);  // as the library is at load: nothing read yet
+        LockGuard guard(list.m_lock);  // as the library is at load: nothing read yet
         list.Clear();
         list.m_vendorIds.clear();
         list.m_loaded = false;

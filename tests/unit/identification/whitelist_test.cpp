@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "fakes/device_scene.h"
-#include "identification/USB_WriteList.h"
+#include "identification/whitelist.h"
 
 namespace {
 

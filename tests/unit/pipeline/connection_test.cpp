@@ -85,7 +85,7 @@ TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
         PhoneInfos interfaces;
         for (const wchar_t* parent : parents) {
             interfaces.push_back(std::make_unique<PhoneSystemInfo>());
-            interfaces.back()->_phone_sn_instance_id = parent;
+            interfaces.back()->m_parentInstanceId = parent;
             interfaces.back()->m_description = L"ADB Interface";
         }
         service.Pipeline().RegisterAdbInterfaces(phone, interfaces);

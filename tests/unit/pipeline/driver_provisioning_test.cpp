@@ -2,10 +2,10 @@
 #include <atomic>
 #include <regex>
 
-#include "cloud/driver_install.h"
+#include "pipeline/driver_install.h"
 #include "discovery/device_scan.h"
 #include "pipeline_fixture.h"
-#include "support/Usb_MD5.h"
+#include "support/md5.h"
 #include "support/sys_utils.h"
 
 #ifndef _WIN32
@@ -123,7 +123,7 @@ TEST_F(DriverStage, Step2Flows)
                  Unplug(device);
                  // Hold the installer until the poll has seen the phone leave.
                  for (long i = 0; i < 200000000L && device.m_stop; ++i)
-                     UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
+                     LockGuard guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
              };
          }},
     };
@@ -171,7 +171,7 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         installer.elevatedError = row.elevatedError;
         device.m_driverFile = platform.root + kPathSep + row.file;
         device.m_isDriverOk = true;
-        const int result = service.Cloud().InstallDriver(&device);
+        const int result = InstallDriver(&device);
         runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) + "\n";
         for (const auto& run : installer.runs)
             runs += std::string(run.elevated ? "elevated" : "run") + ": " + run.program + " " + run.parameters + " " +

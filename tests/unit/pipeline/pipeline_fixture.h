@@ -18,7 +18,7 @@
 #include "fakes/records.h"
 #include "fakes/test_access.h"
 #include "pipeline/driver_provisioning.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "support/usb_log.h"
 
 namespace USB {
@@ -51,7 +51,7 @@ public:
     LockProbeClock(ClockPort& clock, UsbCLock& lock) : m_clock(clock), m_lock(lock) {}
     void SleepMs(uint32_t ms) override
     {
-        held += !std::async(std::launch::async, [this] { return UsbTryMutex(m_lock, 1000).Locked(); }).get();
+        held += !std::async(std::launch::async, [this] { return TimedLockGuard(m_lock, 1000).Locked(); }).get();
         m_clock.SleepMs(ms);
     }
     uint64_t NowMs() override { return m_clock.NowMs(); }
@@ -103,7 +103,7 @@ protected:
     // As the message sink marks a phone that left.
     void Unplug(UsbDevice& phone)
     {
-        UsbMutex guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
+        LockGuard guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
         phone.m_stop = true;
     }
     void ExpectFlow(const std::string& name, const std::string& extra = "")

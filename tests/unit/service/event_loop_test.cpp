@@ -13,7 +13,7 @@
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
 #include "fakes/records.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "support/json_utils.h"
 
 namespace {

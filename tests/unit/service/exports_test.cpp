@@ -13,7 +13,7 @@
 #include "fakes/fake_platform.h"
 #include "fakes/gate.h"
 #include "fakes/records.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 #include "usbhelper.h"

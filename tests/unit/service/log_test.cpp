@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "support/Usb_Config.h"
+#include "support/config.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 

@@ -11,7 +11,7 @@
 
 #include "fakes/fake_platform.h"
 #include "fakes/gate.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "usbhelper.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
 #include "fakes/test_access.h"
-#include "service/USB_Service.h"
+#include "service/service.h"
 #include "support/json_utils.h"
 
 namespace {
@@ -16,7 +16,7 @@ class UiMessagesTest : public ::testing::Test {
 protected:
     UiMessagesTest()
     {
-        phone.m_pDeviceSn = "0123ABC";
+        phone.m_serial = "0123ABC";
         phone.m_description = "Caf\xE9 X1";  // a code-page text reaches the host byte for byte
         phone.m_isAdbOpen = true;
     }

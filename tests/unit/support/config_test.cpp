@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "fakes/fake_platform.h"
-#include "support/Usb_Config.h"
+#include "support/config.h"
 #include "support/sys_utils.h"
 
 namespace {

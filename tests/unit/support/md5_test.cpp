@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/Usb_MD5.h"
+#include "support/md5.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "discovery/device_scan.h"
 #include "sim_device.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "support/ports/device_tree_port.h"
 #include "support/ports/registry_port.h"
 #include "support/sys_utils.h"
@@ -58,7 +58,7 @@ TEST_F(DeviceTreeAdapterTest, FindsTheAdbInterfaceItsSerialAndItsDriverOnlyWhile
     USB::PhoneInfos found;
     ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0]->_phone_sn_instance_id, L"USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
+    EXPECT_EQ(found[0]->m_parentInstanceId, L"USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
     EXPECT_EQ(found[0]->m_hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100&MI_01");
 
     EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));

@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "cloud/Usb_Cloud.h"
-#include "cloud/driver_install.h"
-#include "cloud/win32/install_service_adapter.h"
+#include "discovery/device_records.h"
+#include "pipeline/driver_install.h"
+#include "win32/install_service_adapter.h"
 #include "fakes/fake_install_service.h"
-#include "support/ports.h"
+#include "support/ports/ports.h"
 #include "wine/wine_files.h"
 
 namespace {
@@ -63,12 +63,11 @@ TEST(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWait
     NeedsElevation port;
     port.plainError = 740;
     USB::GetPorts().installService = &port;
-    USB::UsbCloud cloud;
     USB::UsbDevice device;
     device.m_vid = "18D1";
     device.m_pid = "4EE2";
     device.m_driverFile = OwnFolder() + "fake_driver_installer.exe";  // without ids it writes a failure result
-    const int result = cloud.InstallDriver(&device);
+    const int result = USB::InstallDriver(&device);
     USB::GetPorts().installService = real;
     EXPECT_EQ(result, -1);
     EXPECT_EQ(port.elevated.result, USB::InstallServicePort::RunResult::Ended);

@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #include "pipeline/adb_server.h"
-#include "support/ports.h"
-#include "support/win32/win32_text.h"
+#include "support/ports/ports.h"
+#include "win32/wide_text.h"
 #include "wine/wine_files.h"
 
 namespace {

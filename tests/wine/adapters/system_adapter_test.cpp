@@ -9,7 +9,7 @@
 
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
-#include "support/win32/win32_text.h"
+#include "win32/wide_text.h"
 #include "wine/wine_files.h"
 
 namespace {

@@ -63,7 +63,7 @@ TEST(RealDll, LoadingDoesNothingTheFirstCallReadsTheConfigurationThenStartAndSto
     EXPECT_EQ(stop(), -1);
     const std::string text = tail.Text();
     EXPECT_EQ(text.find("no load ini file"), std::string::npos) << text;
-    const std::string stamp = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\[USB_Service\\.cpp,\\d+\\]: ";
+    const std::string stamp = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\[service\\.cpp,\\d+\\]: ";
     EXPECT_TRUE(std::regex_search(text, std::regex(stamp + "usbhelper start\\.{11}\\r\\n"))) << text;
     EXPECT_TRUE(std::regex_search(text, std::regex(stamp + "the usb service thread has exited\\r\\n"))) << text;
 }

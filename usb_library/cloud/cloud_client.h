@@ -1,0 +1,45 @@
+// Client of the cloud service that knows phones and their ADB drivers.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "cloud/http_transport.h"
+#include "discovery/device_records.h"
+
+namespace USB {
+
+// Results of DownloadDriver and of the driver install.
+constexpr int kDriverOk = 0;
+constexpr int kDriverFailed = -1;
+
+class CloudClient {
+public:
+    CloudClient();
+    virtual ~CloudClient() = default;
+
+    bool QueryDevice(PhoneSystemInfo& info, const std::string& vid, const std::string& pid);
+    bool QueryDriver(UsbDevice* device);
+    bool ReportDriver(const std::string& vid, const std::string& pid);
+    bool ReportInstallError(const std::string& vid, const std::string& pid);
+    std::string MakeToken(const std::string& vid, const std::string& pid) const;
+
+    // Driver packages: kDriverOk when the announced package lies at path (downloaded now or before).
+    int DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
+                       DownloadProgressFn progress, void* context);
+    // kDriverOk when the installer of device->m_driverFile reports success (pipeline/driver_install.cpp).
+    int InstallDriver(UsbDevice* device);
+
+    std::string m_baseUrl;
+    std::string m_key;
+    std::atomic<bool> m_whitelistIsLatest{false};  // written by the whitelist threads
+};
+
+// Puts a backslash before every "\u" so JSON escapes reach the caller as literal text.
+std::string ProtectUnicodeEscapes(const std::string& body);
+// A vendor or product id as URLs, command lines and logs may carry it: four hex digits.
+bool IsHexId(const std::string& id);
+// Both ids are four hex digits; otherwise logs the refusal (without the ids) and says false.
+bool AcceptIds(const std::string& vid, const std::string& pid);
+
+}  // namespace USB

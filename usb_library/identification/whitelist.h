@@ -1,0 +1,54 @@
+// The vendor whitelist: built-in vendor ids, the registry value and the whitelist file.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/device_records.h"
+#include "support/usb_lock.h"
+
+namespace USB {
+
+// A whitelist file larger than this is refused unread (real ones are a few kilobytes).
+constexpr size_t kWhitelistFileCap = 4 * 1024 * 1024;
+
+constexpr int kWhiteListRead = 0;
+constexpr int kWhiteListUnreadable = -1;
+
+class UsbRegistry {
+public:
+    virtual ~UsbRegistry() = default;
+};
+
+class WhiteList {
+public:
+    WhiteList() = default;
+    virtual ~WhiteList() = default;
+    WhiteList(const WhiteList&) = delete;
+    WhiteList& operator=(const WhiteList&) = delete;
+
+    void LoadBuiltInVendors();
+    // kWhiteListRead (also for an empty or malformed file), or kWhiteListUnreadable.
+    int LoadWhiteListFromFile();
+    // Both loads, unless the file has been loaded before; safe on any thread.
+    void EnsureLoaded();
+    int LoadWhiteListFromRegistry();
+    // kRecordAdded, or kRecordNotAdded (the entry is dropped) for null or a known model.
+    int Add(std::unique_ptr<UsbDevice> entry);
+    void Clear();
+    bool HasVendor(const std::string& vid);
+    bool Query(const std::string& key, PhoneSystemInfo& info);
+    std::string FileDigest();
+
+    std::string m_cloudPath;
+    std::vector<std::string> m_vendorIds;
+    std::map<std::string, std::unique_ptr<UsbDevice>> m_entries;
+    UsbCLock m_lock;
+    std::string m_path;
+    std::string m_digest;
+    bool m_loaded = false;  // the file has been read at least once (under m_lock)
+};
+
+}  // namespace USB

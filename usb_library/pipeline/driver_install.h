@@ -1,0 +1,54 @@
+// Installing a driver package: through the host's privileged install service (a named event and
+// a shared page), else by running the installer here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "support/usb_lock.h"
+
+namespace USB {
+
+class UsbDevice;
+
+// kDriverOk when the installer of device->m_driverFile reports success.
+int InstallDriver(UsbDevice* device);
+
+// Bounds of the waits the host gives no limit for: a hung service or installer must not hold
+// step 2 (and with it the event loop) for ever.
+constexpr uint32_t kHostServiceReplyTimeoutMs = 5 * 60 * 1000;
+constexpr uint32_t kLocalInstallerTimeoutMs = 5 * 60 * 1000;
+// The request page holds this many UTF-16 units of command before its terminator.
+constexpr size_t kMaxServiceCommandUnits = 2047;
+constexpr uint32_t kRequestPageSize = 4096;
+
+constexpr const wchar_t* kReplyEventName = L"__Ostrel__mobile__manager__";
+constexpr const wchar_t* kRequestMappingName = L"__Ostrel__mobile__manager__mapfile";
+constexpr const wchar_t* kServiceEventName = L"QuemboDriverInstallSrvWnd123";
+
+// What the host's install service said.
+constexpr int kServiceInstalled = 1;
+constexpr int kServiceNotInstalled = 0;
+
+// command: program CR LF parameters.
+int InstallThroughHostService(const std::string& command);
+// Installs run one at a time: the installer result file and the host service's page are
+// shared by every install of the process.
+UsbCLock& InstallLock();
+
+// Client of the host's driver-install service.
+class HostInstallClient {
+public:
+    virtual ~HostInstallClient();
+    static HostInstallClient* Instance();
+    int Request(const std::wstring& command);
+
+    void* m_hReplyEvent = nullptr;
+    void* m_hMapping = nullptr;
+
+private:
+    HostInstallClient() = default;
+};
+
+}  // namespace USB

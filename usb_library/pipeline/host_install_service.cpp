@@ -1,0 +1,100 @@
+// The host's driver-install service: a named request event, a shared page and a reply event.
+#include <cstring>
+
+#include "pipeline/driver_install.h"
+#include "support/ports/ports.h"
+#include "support/ports/install_service_port.h"
+#include "support/usb_log.h"
+
+namespace USB {
+
+UsbCLock& InstallLock()
+{
+    // Never destroyed: an install thread may still hold it while the process ends.
+    static UsbCLock* lock = new UsbCLock();
+    return *lock;
+}
+
+HostInstallClient::~HostInstallClient()
+{
+    if (m_hReplyEvent)
+        GetPorts().installService->CloseHandle(m_hReplyEvent);
+}
+
+HostInstallClient* HostInstallClient::Instance()
+{
+    static HostInstallClient* instance = new HostInstallClient();
+    // Made once, by the first request that can make it; it lives as long as the process.
+    if (!instance->m_hReplyEvent)
+        instance->m_hReplyEvent = GetPorts().installService->CreateReplyEvent(kReplyEventName);
+    return instance;
+}
+
+int HostInstallClient::Request(const std::wstring& command)
+{
+    InstallServicePort* port = GetPorts().installService;
+    if (m_hReplyEvent)
+        port->ResetEvent(m_hReplyEvent);
+    // A request already in flight owns the page.
+    if (m_hMapping)
+        return kServiceNotInstalled;
+    if (command.size() > kMaxServiceCommandUnits) {
+        USB_LOG("the install command is too long for the service, %u units\n", static_cast<unsigned>(command.size()));
+        return kServiceNotInstalled;
+    }
+    InstallServicePort::Handle serviceEvent = port->OpenServiceEvent(kServiceEventName);
+    if (!serviceEvent)
+        return kServiceNotInstalled;
+    m_hMapping = port->CreateMapping(kRequestMappingName, kRequestPageSize);
+    if (!m_hMapping) {
+        port->CloseHandle(serviceEvent);
+        return kServiceNotInstalled;
+    }
+    void* view = port->MapView(m_hMapping, kRequestPageSize);
+    if (!view) {
+        port->CloseHandle(m_hMapping);
+        m_hMapping = nullptr;
+        port->CloseHandle(serviceEvent);
+        return kServiceNotInstalled;
+    }
+    // The page is UTF-16 whatever wchar_t is on the build platform.
+    uint16_t* page = static_cast<uint16_t*>(view);
+    std::memset(page, 0, kRequestPageSize);
+    for (size_t i = 0; i < command.size(); ++i)
+        page[i] = static_cast<uint16_t>(command[i]);
+
+    port->SetEvent(serviceEvent);
+    int result = kServiceNotInstalled;
+    if (port->WaitEvent(m_hReplyEvent, kHostServiceReplyTimeoutMs)) {
+        static const char kSuccess[] = "success";
+        const size_t units = kRequestPageSize / 2;
+        size_t i = 0;
+        bool same = true;
+        for (; i < units && page[i] != 0; ++i) {
+            uint16_t c = page[i];
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<uint16_t>(c - 'A' + 'a');
+            if (i >= sizeof(kSuccess) - 1 || c != static_cast<uint16_t>(kSuccess[i])) {
+                same = false;
+                break;
+            }
+        }
+        result = same && i == sizeof(kSuccess) - 1 ? kServiceInstalled : kServiceNotInstalled;
+    } else {
+        USB_LOG("the install service did not answer in %u ms\n", static_cast<unsigned>(kHostServiceReplyTimeoutMs));
+    }
+    port->UnmapView(view);
+    port->CloseHandle(m_hMapping);
+    // Forgotten once closed, so that the next request reaches the service too.
+    m_hMapping = nullptr;
+    port->CloseHandle(serviceEvent);
+    return result;
+}
+
+int InstallThroughHostService(const std::string& command)
+{
+    LockGuard guard(InstallLock());
+    return HostInstallClient::Instance()->Request(GetPorts().installService->Utf8ToWide(command));
+}
+
+}  // namespace USB

@@ -1,0 +1,84 @@
+// The Windows device-change listener: a hidden "lolclass" window on a thread of its own that
+// turns WM_DEVICECHANGE and WM_COPYDATA into action texts, a debounce timer for bursts of
+// device-tree changes, and the consumer thread that feeds the service's sink.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "discovery/debounce.h"
+#include "discovery/listener_queue.h"
+#include "support/ports/listener_port.h"
+#include "support/usb_lock.h"
+
+namespace USB {
+
+// The debounce's waker: one thread that waits on a waitable timer named "LRT_<address>", set
+// to the time the debounce has left, and on a wake event for changes; when woken it asks the
+// debounce to fire. The thread is made on the first arming and ends with the object.
+class DebounceTimer {
+public:
+    explicit DebounceTimer(std::function<void()> fire, uint64_t delayMs = Debounce::kTreeChangeMs);
+    ~DebounceTimer();
+    DebounceTimer(const DebounceTimer&) = delete;
+    DebounceTimer& operator=(const DebounceTimer&) = delete;
+
+    void Restart();
+    void Cancel();
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID self);
+    void Run();
+    bool EnsureThread();
+
+    Debounce m_debounce;
+    std::mutex m_startMutex;
+    HANDLE m_timer = nullptr;
+    HANDLE m_wake = nullptr;  // auto-reset: the debounce changed, or the thread is to end
+    HANDLE m_thread = nullptr;
+    std::atomic<bool> m_ending{false};
+};
+
+class Win32DeviceListener : public ListenerPort {
+public:
+    Win32DeviceListener();
+    ~Win32DeviceListener() override;
+    Win32DeviceListener(const Win32DeviceListener&) = delete;
+    Win32DeviceListener& operator=(const Win32DeviceListener&) = delete;
+
+    // ListenerPort.
+    void Start() override;
+    void SetSink(ListenerSink sink, void* context) override;
+    bool HasConsumer() override;
+    void StartConsumer() override;
+
+    void Post(const char* text) { m_queue.Post(text); }
+    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND m_hWnd = nullptr;
+    ListenerQueue m_queue;
+    // After the queue it posts to, so that it ends first.
+    DebounceTimer m_timer{[this] { Post(DevnodesChangedText().c_str()); }};
+    HANDLE m_consumerThread = nullptr;
+    HANDLE m_quitEvent = nullptr;
+    HANDLE m_readyEvent = nullptr;
+    volatile bool m_started = false;
+    HDEVNOTIFY m_hDevNotify = nullptr;
+
+private:
+    static DWORD WINAPI WindowThread(LPVOID self);
+    DWORD RunWindow();
+    static DWORD WINAPI ConsumerThread(LPVOID self);
+    void OnDeviceChange(WPARAM wParam, LPARAM lParam);
+
+    HANDLE m_windowThread = nullptr;
+};
+
+// Factory for the ports bundle.
+ListenerPort* CreateWin32Listener();
+
+}  // namespace USB
