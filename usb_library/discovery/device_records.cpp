@@ -39,7 +39,7 @@ UsbDevice* UsbDeviceList::FindBySn(const std::string& serial)
     // since another phone being present must not hide it.
     if (!serial.empty()) {
         for (auto& kv : m_devices) {
-            USB_LOG("m_serial is %s\n", kv.second->m_serial.c_str());
+            USB_LOG("m_pDeviceSn is %s\n", kv.second->m_serial.c_str());
             USB_LOG("_id is %s\n", serial.c_str());
             if (kv.second->m_serial == serial)
                 return kv.second.get();
@@ -160,7 +160,7 @@ int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
 
 void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
 {
-    USB_LOG("phoneInfo->m_parentInstanceId is %s\n", WideToNarrow(info.m_parentInstanceId).c_str());
+    USB_LOG("phoneInfo->_phone_sn_instance_id is %s\n", WideToNarrow(info.m_parentInstanceId).c_str());
     CopyFromInterface(device, info);
 }
 
