@@ -55,6 +55,22 @@ public:
         now += ms;
     }
     uint64_t NowMs() override { return now.load(); }
+    // The loop's wait: time moves on (as one pause of `ms`) only once nothing else can wake it.
+    bool WaitFor(UsbEvent& wake, uint32_t ms, const std::function<bool()>& settled) override
+    {
+        for (;;) {
+            if (wake.Wait(0))
+                return true;
+            if (ms != UsbEvent::kInfinite && (!settled || settled())) {
+                if (wake.Wait(0))
+                    return true;
+                SleepMs(ms);
+                return false;
+            }
+            if (wake.Wait(ms == UsbEvent::kInfinite ? UsbEvent::kInfinite : 1))
+                return true;
+        }
+    }
     std::vector<uint32_t> Sleeps()
     {
         std::lock_guard<std::mutex> g(m_mutex);

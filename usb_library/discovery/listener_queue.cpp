@@ -4,6 +4,7 @@
 #include <exception>
 #include <limits>
 
+#include "support/actions.h"
 #include "support/json_utils.h"
 #include "support/usb_log.h"
 
@@ -64,7 +65,7 @@ void ListenerQueue::StopConsumer()
 std::string DeviceChangeText(bool arrival, const std::string& devicePath)
 {
     Json::Value message(Json::objectValue);
-    message["action"] = arrival ? "DEVICE_ONLINE" : "DEVICE_OFFLINE";
+    message["action"] = ActionText(arrival ? Action::DeviceOnline : Action::DeviceOffline);
     message["device_info"] = devicePath;
     return WriteJson(message);
 }
@@ -72,7 +73,7 @@ std::string DeviceChangeText(bool arrival, const std::string& devicePath)
 std::string DevnodesChangedText()
 {
     Json::Value message(Json::objectValue);
-    message["action"] = "DEVNODES_CHANGED";
+    message["action"] = ActionText(Action::DevnodesChanged);
     return WriteJson(message);
 }
 

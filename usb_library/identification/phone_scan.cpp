@@ -1,6 +1,7 @@
 #include "identification/phone_scan.h"
 
 #include "discovery/device_scan.h"
+#include "support/actions.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -33,7 +34,7 @@ bool ScanPresentPhones(PhoneDecision& decision, UsbDeviceList& devices, bool sho
             continue;
         USB_LOG("find a usb phone is %s\n", c.hashForm.c_str());
         Json::Value message(Json::objectValue);
-        message["action"] = "DEVICE_ONLINE";
+        message["action"] = ActionText(Action::DeviceOnline);
         message["device_info"] = PhonePath(c.hashForm);
         post(WriteJson(message));
     }

@@ -1,7 +1,6 @@
 #include "pipeline/adb_server.h"
 
 #include "discovery/device_scan.h"
-#include "pipeline/adb_loader.h"
 #include "pipeline/pipeline.h"
 #include "support/json_utils.h"
 #include "support/ports/ports.h"
@@ -51,65 +50,13 @@ int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
     return kHostTold;
 }
 
-void ConnectionPipeline::StartAdbServer()
+int ConnectionPipeline::HandleAdbServerException(UsbDevice& device)
 {
-    UsbAdb& adb = TheAdb();
-    if (!adb.IUSB_Init) {
-        USB_LOG("_IUSB_Init error............................\n");
-        return;
-    }
-    adb.IUSB_Init();
-    if (!adb.IUSB_AdbServerStart)
-        return;
-    const int result = adb.IUSB_AdbServerStart();
-    if (result == IUSB_SERVER_RUNNING) {
-        USB_LOG("the adb server had been started.\n");
-        if (ProbeAdbPort()) {
-            m_bBorrowedAdbServer = true;
-            USB_LOG("borrow the thirdy party adbserver\n");
-        } else {
-            m_bBorrowedAdbServer = false;
-            USB_LOG("FATAL error............................\n");
-        }
-    } else if (result < IUSB_SERVER_RUNNING) {
-        // Our bridge reports a server it could not start with other negative values.
-        m_bBorrowedAdbServer = false;
-        USB_LOG("the adb server could not be started: %d\n", result);
-    } else {
-        USB_LOG("the adb server starts successfully\n");
-        m_bBorrowedAdbServer = false;
-    }
-}
-
-int ConnectionPipeline::EnsureAdbServer()
-{
-    UsbAdb& adb = TheAdb();
-    if (!adb.IUSB_AdbServerStart)
-        return kStepEnded;
-    const int result = adb.IUSB_AdbServerStart();
-    if (result == IUSB_SERVER_RUNNING) {
-        USB_LOG("the adb server had been started.\n");
-        USB_LOG("borrow the thirdy party adbserver\n");
-    } else if (result < IUSB_SERVER_RUNNING) {
-        m_bBorrowedAdbServer = false;
-        USB_LOG("the adb server could not be started: %d\n", result);
-    } else {
-        m_bBorrowedAdbServer = false;
-        USB_LOG("use the self adbserver\n");
-        USB_LOG("the adb server starts successfully\n");
-    }
-    return kStepPassed;
-}
-
-int ConnectionPipeline::HandleAdbServerException(UsbDevice* device)
-{
-    if (!device)
-        return kAskRescan;
-    if (!HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
+    if (!HasAdbDriverInterface(device.m_vidPid, device.m_systemSn)) {
         USB_LOG("phone is not exist\n");
         return kAskRescan;
     }
-    return ReportAdbServerOwner(m_context.ui, m_bBorrowedAdbServer, *device);
+    return ReportAdbServerOwner(m_context.ui, m_listing.Borrowed(), device);
 }
 
 void ConnectionPipeline::KillAdbServerCommand(const std::string& serial)

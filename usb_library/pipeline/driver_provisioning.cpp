@@ -1,15 +1,22 @@
+// Step 2: make sure Windows has an ADB driver bound to the phone. The presence checks are timers
+// of the phone's flow; what may take minutes (Windows' own pending install, the cloud's driver
+// query, the download, the installer) is one job on a copy of the phone's record, whose messages
+// reach the host through the flow.
 #include "pipeline/driver_provisioning.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <mutex>
+#include <set>
 
-#include "pipeline/driver_install.h"
 #include "discovery/device_scan.h"
+#include "pipeline/driver_install.h"
 #include "pipeline/pipeline.h"
 #include "support/json_utils.h"
 #include "support/ports/ports.h"
 #include "support/sys_utils.h"
+#include "support/threads.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
 
@@ -24,9 +31,14 @@ constexpr uint32_t kPollMs = 200;
 constexpr uint32_t kPendingSleepMs = 50;
 constexpr int kStepPendingPasses = 20;
 constexpr int kDownloadPendingPasses = 3600;
-// Internal result of DownloadAndInstallDriver: the phone left, step 2 ends without a message.
-constexpr int kPhoneLeft = -2;
-static_assert(kPhoneLeft != kStepPassed && kPhoneLeft != kStepEnded, "a result of its own");
+// While another phone's job downloads the same file, how often to look whether this phone left.
+constexpr uint32_t kClaimSliceMs = 200;
+
+// How Windows' own driver install went: over or waited out, or none was pending. A phone that
+// leaves meanwhile ends the wait at its next pause.
+enum class PendingInstall { Over, NothingPending };
+// How a download and install went: the driver is bound, it is not, or the phone left.
+enum class Outcome { Passed, Failed, PhoneLeft };
 
 void DeleteFile(const std::string& path)
 {
@@ -34,48 +46,244 @@ void DeleteFile(const std::string& path)
         RemoveFile(path);
 }
 
-// The message sink marks a leaving phone under the device lock; read and clear it the same way.
-bool TakeStop(UsbCLock& deviceLock, UsbDevice& device)
+// Phones of one model download to one path: one writer at a time, the others then find the file
+// and check it like any package already on disk.
+class PathClaims {
+public:
+    // False when the job was called off while it waited.
+    bool Claim(const std::string& path)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (m_claimed.count(path)) {
+            m_released.wait_for(lock, std::chrono::milliseconds(kClaimSliceMs));
+            if (WorkCalledOff())
+                return false;
+        }
+        m_claimed.insert(path);
+        return true;
+    }
+    void Release(const std::string& path)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_claimed.erase(path);
+        }
+        m_released.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::set<std::string> m_claimed;
+};
+
+PathClaims& Claims()
 {
-    LockGuard guard(deviceLock);
-    if (!device.m_stop)
-        return false;
-    device.m_stop = false;
-    return true;
+    static PathClaims* const claims = new PathClaims();
+    return *claims;
 }
 
 bool StartInstallThread(const std::shared_ptr<InstallJob>& job)
 {
     ++g_installThreads;
-    try {
-        std::thread([job] { DriverInstallThread(job.get()); }).detach();
+    if (StartThread([job] { DriverInstallThread(job.get()); }))
         return true;
-    } catch (const std::exception&) {
-        USB_LOG("thread start fail\n");
-        --g_installThreads;
-        return false;
+    --g_installThreads;
+    return false;
+}
+
+// The chain of one phone: runs on a worker with a copy of the phone's record, its own copy of
+// the track record, and a way to the host that the flow guards.
+class DriverChain {
+public:
+    DriverChain(const UsbDevice& device, const TrackRecord& track, CloudClient& cloud,
+                std::function<void(int, const std::string&)> outbox)
+        : m_device(CopyRecord(device)), m_track(track), m_cloud(cloud), m_outbox(std::move(outbox))
+    {
+    }
+
+    Outcome Run();
+    const UsbDevice& Device() const { return *m_device; }
+    const TrackRecord& Track() const { return m_track; }
+
+    static int32_t USB_CDECL Progress(int32_t percent, void* chain);
+
+private:
+    static std::unique_ptr<UsbDevice> CopyRecord(const UsbDevice& device);
+    PendingInstall WaitForPendingDriverInstall(int passes);
+    Outcome DownloadAndInstall(const std::string& url, const std::string& md5);
+    void Send(int id) { m_outbox(id, DevicePayload(*m_device)); }
+
+    std::unique_ptr<UsbDevice> m_device;
+    TrackRecord m_track;
+    CloudClient& m_cloud;
+    std::function<void(int, const std::string&)> m_outbox;
+    bool m_notify = false;
+};
+
+std::unique_ptr<UsbDevice> DriverChain::CopyRecord(const UsbDevice& device)
+{
+    std::unique_ptr<UsbDevice> copy(new UsbDevice());
+    copy->m_serial = device.m_serial;
+    copy->m_vid = device.m_vid;
+    copy->m_pid = device.m_pid;
+    copy->m_vidPid = device.m_vidPid;
+    copy->m_systemSn = device.m_systemSn;
+    copy->m_description = device.m_description;
+    copy->m_isAdbOpen = device.m_isAdbOpen;
+    copy->m_isDriverOk = device.m_isDriverOk;
+    copy->m_driverFile = device.m_driverFile;
+    return copy;
+}
+
+PendingInstall DriverChain::WaitForPendingDriverInstall(int passes)
+{
+    if (NoPendingInstall(500))
+        return PendingInstall::NothingPending;
+    m_outbox(USB_WM_WAIT_DRIVER_INSTALL, SerialPayload(m_device->m_serial));
+    int counter = passes;
+    for (;;) {
+        PauseMs(kPendingSleepMs);
+        if (NoPendingInstall(1000)) {
+            USB_LOG("windows install the driver successfully\n");
+            return PendingInstall::Over;
+        }
+        USB_LOG("wait windows install the driver\n");
+        if (--counter < 0)
+            return PendingInstall::Over;
+        if (HasAdbDriverInterface(m_device->m_vidPid, m_device->m_systemSn)) {
+            m_device->m_isDriverOk = true;
+            return PendingInstall::Over;
+        }
     }
 }
 
-// The download's progress function: the host hears of progress only when notified, but a
-// phone that left ends its download either way.
-struct DownloadWatch {
-    ConnectionPipeline* pipeline;
-    UsbCLock* deviceLock;
-    UsbDevice* device;
-    bool notify;
-};
-
-int32_t USB_CDECL WatchDownload(int32_t percent, void* context)
+Outcome DriverChain::Run()
 {
-    DownloadWatch* watch = static_cast<DownloadWatch*>(context);
-    if (watch->notify)
-        return ConnectionPipeline::OnDownloadProgress(percent, watch->pipeline);
-    LockGuard guard(*watch->deviceLock);
-    if (watch->device->m_stop) {
+    const PendingInstall pending = WaitForPendingDriverInstall(kStepPendingPasses);
+    // The host hears of the download and install only when Windows was not installing itself.
+    m_notify = pending == PendingInstall::NothingPending;
+    if (m_device->m_isDriverOk)
+        return Outcome::Passed;
+
+    USB_LOG("notify ui driver installing...\n");
+    if (m_notify)
+        Send(USB_WM_DRIVER_INSTALLING);
+    if (!m_cloud.QueryDriver(m_device.get())) {
+        USB_LOG("get driver url fail\n");
+        USB_LOG("notify ui driver access url fail\n");
+        Send(USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
+        m_track += "DRIVER_CHECK_URL_FAIL";
+        m_track.Write(true);
+        return Outcome::Failed;
+    }
+
+    Outcome result = Outcome::Failed;
+    bool tried = false;
+    if (!m_device->m_deviceUrl.empty()) {
+        tried = true;
+        m_device->m_driverFile = GetTempDirectory() + m_device->m_vidPid + GetPackageExtension(m_device->m_deviceUrl);
+        result = DownloadAndInstall(m_device->m_deviceUrl, m_device->m_fileMd5);
+    } else if (!m_device->m_vidDriverUrl.empty()) {
+        tried = true;
+        m_device->m_driverFile =
+            GetTempDirectory() + m_device->m_vidPid + GetPackageExtension(m_device->m_vidDriverUrl);
+        result = DownloadAndInstall(m_device->m_vidDriverUrl, m_device->m_vidDriverMd5);
+    }
+    if (result == Outcome::PhoneLeft)
+        return Outcome::PhoneLeft;
+    if ((!tried || result != Outcome::Passed) && !m_device->m_generalDriverUrl.empty()) {
+        m_device->m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(m_device->m_generalDriverUrl);
+        result = DownloadAndInstall(m_device->m_generalDriverUrl, m_device->m_generalDriverMd5);
+        if (result == Outcome::PhoneLeft)
+            return Outcome::PhoneLeft;
+    }
+    if (result == Outcome::Passed) {
+        USB_LOG("notify ui driver install success\n");
+        Send(USB_WM_DRIVER_INSTALLING_SUCCESS);
+        return Outcome::Passed;
+    }
+    USB_LOG("notify ui check the driver install fail..\n");
+    m_track += "DRIVER_CHECK_INSTALL_FAIL";
+    m_track.Write(true);
+    DeleteFile(m_device->m_driverFile);
+    Send(USB_WM_DRIVER_INSTALLING_FAIL);
+    return Outcome::Failed;
+}
+
+Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::string& md5)
+{
+    if (m_notify)
+        Send(USB_WM_DRIVER_DOWNLOADING);
+    const std::string path = m_device->m_driverFile;
+    if (!Claims().Claim(path))
+        return Outcome::PhoneLeft;
+    const int downloaded = m_cloud.DownloadDriver(url, path, md5, &DriverChain::Progress, this);
+    Claims().Release(path);
+    // A phone that left during the download hears nothing more and gets no installer.
+    if (WorkCalledOff()) {
+        USB_LOG("this device had been pluged out\n");
+        return Outcome::PhoneLeft;
+    }
+    if (downloaded != kDriverOk) {
+        USB_LOG("notify ui driver download fail\n");
+        if (m_notify)
+            Send(USB_WM_DRIVER_DOWNLOAD_FAIL);
+        return Outcome::Failed;
+    }
+    if (m_notify)
+        Send(USB_WM_DRIVER_DOWNLOAD_SUCCESS);
+
+    WaitForPendingDriverInstall(kDownloadPendingPasses);
+    if (m_device->m_isDriverOk) {
+        USB_LOG("the windows system had installed this driver\n");
+        DeleteFile(m_device->m_driverFile);
+        return Outcome::Passed;
+    }
+    if (WorkCalledOff()) {
+        USB_LOG("this device had been pluged out\n");
+        return Outcome::PhoneLeft;
+    }
+
+    Send(USB_WM_DRIVER_INSTALLING);
+    auto job = std::make_shared<InstallJob>();
+    job->device = CopyRecord(*m_device);
+    const bool started = StartInstallThread(job);
+    for (;;) {
+        // Read before the probe, so that the probe after the installer's end is never skipped.
+        const bool installing = started && !job->ended;
+        if (HasAdbDriverInterface(m_device->m_vidPid, m_device->m_systemSn)) {
+            USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
+            m_device->m_isDriverOk = true;
+            break;
+        }
+        if (!installing)
+            break;
+        PauseMs(kPollMs);
+    }
+    if (!m_device->m_isDriverOk) {
+        m_cloud.ReportInstallError(m_device->m_vid, m_device->m_pid);
+        return Outcome::Failed;
+    }
+    return Outcome::Passed;
+}
+
+int32_t DriverChain::Progress(int32_t percent, void* context)
+{
+    DriverChain* chain = static_cast<DriverChain*>(context);
+    // A phone that left ends its download whether or not the host hears of its progress.
+    if (WorkCalledOff()) {
         USB_LOG("stop download the driver\n");
         return kStopDownload;
     }
+    if (!chain || !chain->m_notify)
+        return kContinueDownload;
+    Json::Value payload(Json::objectValue);
+    payload["device_sn"] = chain->m_device->m_serial;
+    payload["device_desc"] = chain->m_device->m_description;
+    payload["down_progress"] = percent;
+    USB_LOG("download progress is %d\n", percent);
+    chain->m_outbox(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
     return kContinueDownload;
 }
 
@@ -127,199 +335,69 @@ int InstallThreadsRunning()
     return g_installThreads;
 }
 
-int ConnectionPipeline::WaitForPendingDriverInstall(UsbDevice* device, int passes)
-{
-    if (!device)
-        return kPendingPhoneLeft;
-    if (NoPendingInstall(500))
-        return kNothingPending;
-    SendSerialToUi(USB_WM_WAIT_DRIVER_INSTALL, device->m_serial);
-    // The device lock is let go during each pause, so that the message sink can mark a phone
-    // that leaves meanwhile.
-    int counter = passes;
-    for (;;) {
-        PauseMs(kPendingSleepMs);
-        LockGuard guard(m_context.deviceLock);
-        if (device->m_stop) {
-            USB_LOG("this device had been pluged out\n");
-            device->m_stop = false;
-            return kPendingPhoneLeft;
-        }
-        if (NoPendingInstall(1000)) {
-            USB_LOG("windows install the driver successfully\n");
-            return kPendingOver;
-        }
-        USB_LOG("wait windows install the driver\n");
-        if (--counter < 0)
-            return kPendingOver;
-        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
-            device->m_isDriverOk = true;
-            return kPendingOver;
-        }
-    }
-}
+// ---- step 2 of a flow --------------------------------------------------------------------
 
-// ---- step 2 ----------------------------------------------------------------------------
-
-int ConnectionPipeline::CheckDriver(UsbDevice* device)
+void ConnectionPipeline::CheckDriver(PhoneFlow& flow, UsbDevice& device)
 {
-    if (!device) {
-        USB_LOG("dev param is null\n");
-        return kStepEnded;
-    }
     USB_LOG("step:2->notify ui checking the driver of the phone?\n");
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_DRIVER);
-    for (int i = 0; i < kPresenceChecks; ++i) {
-        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
-            device->m_isDriverOk = true;
-            break;
-        }
-        PauseMs(kPollMs);
-    }
-    if (device->m_isDriverOk)
-        return kStepPassed;
-
-    const int pending = WaitForPendingDriverInstall(device, kStepPendingPasses);
-    if (pending == kPendingPhoneLeft)
-        return kStepEnded;
-    // The host hears of the download and install only when Windows was not installing itself.
-    const bool notify = pending == kNothingPending;
-    if (device->m_isDriverOk)
-        return kStepPassed;
-
-    USB_LOG("notify ui driver installing...\n");
-    if (notify)
-        SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
-    if (!m_context.cloud.QueryDriver(device)) {
-        USB_LOG("get driver url fail\n");
-        USB_LOG("notify ui driver access url fail\n");
-        SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
-        m_context.track += "DRIVER_CHECK_URL_FAIL";
-        m_context.track.Write(true);
-        return kStepEnded;
-    }
-
-    int result = kStepEnded;
-    bool tried = false;
-    if (!device->m_deviceUrl.empty()) {
-        tried = true;
-        device->m_driverFile = GetTempDirectory() + device->m_vidPid + GetPackageExtension(device->m_deviceUrl);
-        result = DownloadAndInstallDriver(device, device->m_deviceUrl, device->m_fileMd5, notify);
-    } else if (!device->m_vidDriverUrl.empty()) {
-        tried = true;
-        device->m_driverFile = GetTempDirectory() + device->m_vidPid + GetPackageExtension(device->m_vidDriverUrl);
-        result = DownloadAndInstallDriver(device, device->m_vidDriverUrl, device->m_vidDriverMd5, notify);
-    }
-    if (result == kPhoneLeft)
-        return kStepEnded;
-    if ((!tried || result != kStepPassed) && !device->m_generalDriverUrl.empty()) {
-        device->m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(device->m_generalDriverUrl);
-        result = DownloadAndInstallDriver(device, device->m_generalDriverUrl, device->m_generalDriverMd5, notify);
-        if (result == kPhoneLeft)
-            return kStepEnded;
-    }
-    if (result == kStepPassed) {
-        USB_LOG("notify ui driver install success\n");
-        SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_SUCCESS);
-        return kStepPassed;
-    }
-    USB_LOG("notify ui check the driver install fail..\n");
-    m_context.track += "DRIVER_CHECK_INSTALL_FAIL";
-    m_context.track.Write(true);
-    DeleteFile(device->m_driverFile);
-    SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING_FAIL);
-    return kStepEnded;
+    flow.stage = PhoneFlow::Stage::DriverPresence;
+    CheckDriverPresence(flow, 0);
 }
 
-int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5,
-                                                 bool notify)
+void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
 {
-    if (!device)
-        return kStepEnded;
-    if (notify)
-        SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOADING);
-    m_downloadDevice = device;
-    DownloadWatch watch{this, &m_context.deviceLock, device, notify};
-    const int downloaded = m_context.cloud.DownloadDriver(url, device->m_driverFile, md5, &WatchDownload, &watch);
-    m_downloadDevice = nullptr;
-    // A phone that left during the download hears nothing more and gets no installer.
-    if (TakeStop(m_context.deviceLock, *device)) {
-        USB_LOG("this device had been pluged out\n");
-        return kPhoneLeft;
+    UsbDevice* device = RecordOf(flow);
+    if (!device) {
+        EndFlow(flow);
+        return;
     }
-    if (downloaded != kDriverOk) {
-        USB_LOG("notify ui driver download fail\n");
-        if (notify)
-            SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_FAIL);
-        return kStepEnded;
+    if (check < kPresenceChecks) {
+        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
+            device->m_isDriverOk = true;
+            DriverPassed(flow, *device);
+            return;
+        }
+        After(flow, kPollMs, [this, check](PhoneFlow& f) { CheckDriverPresence(f, check + 1); });
+        return;
     }
-    if (notify)
-        SendDeviceToUi(device, USB_WM_DRIVER_DOWNLOAD_SUCCESS);
-
-    if (WaitForPendingDriverInstall(device, kDownloadPendingPasses) == kPendingPhoneLeft)
-        return kPhoneLeft;
     if (device->m_isDriverOk) {
-        USB_LOG("the windows system had installed this driver\n");
-        DeleteFile(device->m_driverFile);
-        return kStepPassed;
+        DriverPassed(flow, *device);
+        return;
     }
-    if (TakeStop(m_context.deviceLock, *device)) {
-        USB_LOG("this device had been pluged out\n");
-        return kPhoneLeft;
-    }
-
-    SendDeviceToUi(device, USB_WM_DRIVER_INSTALLING);
-    auto job = std::make_shared<InstallJob>();
-    job->device = std::make_unique<UsbDevice>();
-    job->device->m_serial = device->m_serial;
-    job->device->m_vid = device->m_vid;
-    job->device->m_pid = device->m_pid;
-    job->device->m_vidPid = device->m_vidPid;
-    job->device->m_driverFile = device->m_driverFile;
-    const bool started = StartInstallThread(job);
-
-    for (;;) {
-        if (TakeStop(m_context.deviceLock, *device)) {
-            USB_LOG("this device had been pluged out\n");
-            return kPhoneLeft;
-        }
-        // Read before the probe, so that the probe after the installer's end is never skipped.
-        const bool installing = started && !job->ended;
-        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
-            USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
-            device->m_isDriverOk = true;
-            break;
-        }
-        if (!installing)
-            break;
-        PauseMs(kPollMs);
-    }
-
-    if (!device->m_isDriverOk) {
-        m_context.cloud.ReportInstallError(device->m_vid, device->m_pid);
-        return kStepEnded;
-    }
-    return kStepPassed;
+    RunDriverJob(flow, *device);
 }
 
-int32_t ConnectionPipeline::OnDownloadProgress(int32_t percent, void* context)
+void ConnectionPipeline::RunDriverJob(PhoneFlow& flow, UsbDevice& device)
 {
-    if (!context)
-        return kContinueDownload;
-    ConnectionPipeline* self = static_cast<ConnectionPipeline*>(context);
-    Json::Value payload(Json::objectValue);
-    if (UsbDevice* device = self->m_downloadDevice) {
-        if (device->m_stop) {
-            USB_LOG("stop download the driver\n");
-            return kStopDownload;
-        }
-        payload["device_sn"] = device->m_serial;
-        payload["device_desc"] = device->m_description;
-    }
-    payload["down_progress"] = percent;
-    USB_LOG("download progress is %d\n", percent);
-    self->m_context.ui.SendToUi(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
-    return kContinueDownload;
+    flow.stage = PhoneFlow::Stage::DriverJob;
+    auto chain = std::make_shared<DriverChain>(device, flow.track, m_context.cloud, Outbox(flow));
+    RunJob(flow, [this, chain]() -> std::function<void(PhoneFlow&)> {
+        const Outcome outcome = chain->Run();
+        if (outcome == Outcome::PhoneLeft)
+            return nullptr;
+        return [this, chain, outcome](PhoneFlow& f) {
+            f.track = chain->Track();
+            UsbDevice* record = RecordOf(f);
+            if (!record) {
+                EndFlow(f);
+                return;
+            }
+            const UsbDevice& copy = chain->Device();
+            record->m_isDriverOk = copy.m_isDriverOk;
+            record->m_driverFile = copy.m_driverFile;
+            record->m_deviceUrl = copy.m_deviceUrl;
+            record->m_fileMd5 = copy.m_fileMd5;
+            record->m_vidDriverUrl = copy.m_vidDriverUrl;
+            record->m_vidDriverMd5 = copy.m_vidDriverMd5;
+            record->m_generalDriverUrl = copy.m_generalDriverUrl;
+            record->m_generalDriverMd5 = copy.m_generalDriverMd5;
+            if (outcome == Outcome::Passed)
+                DriverPassed(f, *record);
+            else
+                EndFlow(f);
+        };
+    });
 }
 
 }  // namespace USB

@@ -10,9 +10,8 @@ namespace USB {
 class CloudClient;
 class UsbDevice;
 
-// One driver install: the install thread's own copy of the
-// phone's record (the record may go away while the installer runs) and the install's own end,
-// which only its poll waits for.
+// One driver install: the install thread's own copy of the phone's record (the record may go
+// away while the installer runs) and the install's own end, which only its poll waits for.
 struct InstallJob {
     std::unique_ptr<UsbDevice> device;
     std::atomic<bool> ended{false};

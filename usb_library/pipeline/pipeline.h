@@ -1,104 +1,204 @@
-// The connection pipeline: from a recorded phone to a device the ADB server lists. Step 1 (ADB
-// debugging on), step 2 (a driver bound), step 3 (the server lists the phone) and what the
-// host is asked to do when a step fails.
+// The connection pipeline: every phone's way from its arrival (or a host's retry) to a device the
+// ADB server lists, each phone on its own. A phone's flow is a state machine on the event loop:
+// the decision whether it is a phone, step 1 (ADB debugging on), step 2 (a driver bound), step 3
+// (the server lists it) and its status. Pauses are timers of the loop; blocking work (the phone
+// decision, Windows' own driver install, the driver download and installer, ADB server starts
+// and listings) runs as jobs on the worker pool and hands its result back to the loop, so a phone
+// in a wait holds no other phone and no host answer.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "cloud/cloud_client.h"
 #include "discovery/device_records.h"
-#include "pipeline/adb_watch.h"
+#include "identification/phone_decision.h"
+#include "discovery/device_scan.h"
+#include "pipeline/adb_listing.h"
+#include "support/config.h"
+#include "support/event_loop.h"
 #include "support/ui_sink.h"
-#include "support/usb_lock.h"
 #include "support/usb_log.h"
 #include "usbhelper.h"
 
 namespace USB {
 
-// What a step says to its caller: go on with the next one, or the flow ended here (the host
-// was told, or the phone left).
+// What a step says to its caller: go on with the next one, or the flow ended here (the host was
+// told, or the phone left).
 constexpr int kStepPassed = 0;
 constexpr int kStepEnded = -1;
-// How Windows' own driver install went (WaitForPendingDriverInstall): over or waited out, the
-// phone left meanwhile, or none was pending.
-constexpr int kPendingOver = 0;
-constexpr int kPendingPhoneLeft = -1;
-constexpr int kNothingPending = -2;
 
 // What the pipeline works with; owned by the service, which hands it over whole.
 struct PipelineContext {
+    EventLoop& loop;
     UsbDeviceList& devices;
-    // Held while a phone's stop mark is read or cleared (the message sink sets it).
-    UsbCLock& deviceLock;
     UiSink& ui;
-    TrackRecord& track;
     CloudClient& cloud;
+    PhoneDecision& decision;
+    // The track records' header names the build of this configuration.
+    const UsbConfig& config;
+    // An arrival has been taken up: the tree changes queued meanwhile are covered by it.
+    std::function<void()> treeChangesCovered;
+};
+
+// One phone's connection in progress, from its arrival or a retry to its last message. It waits
+// for one thing at a time: a job, a timer, a listing or the server's pushed list.
+struct PhoneFlow {
+    enum class Stage {
+        Deciding,        // the phone decision runs
+        Probing,         // Windows' driver install and the ADB interfaces of an accepted phone
+        DriverPresence,  // step 2: the driver interface is looked for
+        DriverJob,       // step 2: pending install, download and installer
+        SerialFix,       // step 3 for a made-up serial: the only listed serial is taken
+        Finding,         // step 3: the server's listing is searched for the serial
+        StatusPause,     // the server lists the phone offline: a short pause, then again
+        WaitingOnline,   // unauthorized or offline: until the server lists it as "device"
+    };
+
+    PhoneFlow(uint64_t flowId, const UsbConfig& config) : id(flowId), track(config) {}
+
+    const uint64_t id;
+    std::string key;            // "VID_xxxx&PID_yyyy"
+    std::string windowsSerial;  // as Windows names the device (the record's m_systemSn)
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
+    TrackRecord track;
+    Stage stage = Stage::Deciding;
+    bool announced = false;  // the host heard of the phone (WM_TRY_CONNECT_PHONE)
+    PhoneSystemInfo info;    // the phone as the decision saw it
+
+    int attempt = 0;        // of the listing (or the serial correction)
+    int statusAttempt = 0;  // of the status check
+    TimerId timer = kNoTimer;
+    bool listingWanted = false;  // subscribed to the next listing
+    std::string findSerial;      // the serial the listing is searched for
+    std::string pausedSerial;    // whose lines of a changed list end the pause ("": the only line)
+    std::string pausedView;      // what of the last listing could answer the next attempt
+    AdbDevice lastEntry;         // the listing line an offline pause looks at again
+    std::deque<std::function<void()>> heldAnswers;
 };
 
 class ConnectionPipeline {
 public:
-    using AdbListing = std::map<std::string, std::unique_ptr<AdbDevice>>;
-
-    explicit ConnectionPipeline(const PipelineContext& context) : m_context(context) {}
+    explicit ConnectionPipeline(const PipelineContext& context);
+    ~ConnectionPipeline();
     ConnectionPipeline(const ConnectionPipeline&) = delete;
     ConnectionPipeline& operator=(const ConnectionPipeline&) = delete;
 
-    // ADB server (adb_server.cpp).
-    void StartAdbServer();
-    int EnsureAdbServer();
-    int HandleAdbServerException(UsbDevice* device);
-    void KillAdbServerCommand(const std::string& serial);
-
-    // Steps 1 and 3 (connection.cpp).
-    int CheckConnection(UsbDevice* device);
-    int CheckAdbConnection(UsbDevice* device);
-    AdbDevice* FindAdbDevice(UsbDevice* device);
-    void RefreshAdbDevices();
+    // ---- loop thread ----
+    // An arrival, by its upper-cased '#'-separated instance id (DEVICE_ONLINE).
+    void Arrive(const std::string& id);
+    // The device left: its flow ends and nothing of it reaches the host any more. Returns the
+    // payload of WM_DEVICE_OFFLINE for a phone the host heard of that has no record yet ("" when
+    // none).
+    std::string Depart(const std::string& key, const std::string& serial);
+    // A host answer for the phone with this serial: now when its flow is idle, else when it ends.
+    void Answer(const std::string& serial, std::function<void()> run);
+    // Steps 1 to 4 again for a recorded phone, with a fresh interface probe (USB_RETRY).
     void RetryDevice(const std::string& serial);
-    void RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces);
-    // A phone left unauthorized or offline is checked again from the status step once the server
-    // lists it as "device": the watch posts the re-run through `post` as an action message.
-    void SetActionPoster(std::function<void(const std::string&)> post);
-    void ResumeAdbConnection(const std::string& serial);
-    void ForgetPhone(const UsbDevice& device);  // unplugged: its wait ends
-    void StopWatching();                        // the service stops: every wait ends
+    // The driver check and step 3 again, with a fresh track header (the second USB_RETRY 11024).
+    void RerunFromDriver(UsbDevice& device);
+    // Ends the program on port 5037 and retries the phone (KILL-ADBSERVER).
+    void KillAdbServerCommand(const std::string& serial);
+    // Flows that are not waiting for their user; one-phone-at-a-time hosts wait for none left.
+    size_t BusyFlows() const;
+    bool HasFlow(const std::string& key, const std::string& serial) const;
+    // The service stops: every flow ends silently and its timers and subscriptions go.
+    void EndAll();
 
-    // Step 2 (driver_provisioning.cpp).
-    int CheckDriver(UsbDevice* device);
-    int DownloadAndInstallDriver(UsbDevice* device, const std::string& url, const std::string& md5, bool notify);
-    int WaitForPendingDriverInstall(UsbDevice* device, int passes);
-    // The download's progress to the host, naming the phone in progress; kStopDownload stops the
-    // download of a phone that left.
-    static int32_t USB_CDECL OnDownloadProgress(int32_t percent, void* pipeline);
-
-    // The last ADB listing, by serial.
-    const AdbListing& AdbDevices() const { return m_adbDevices; }
-    // The phone whose flow is running (named by the download progress); null between flows.
-    UsbDevice* DownloadDevice() const { return m_downloadDevice; }
-    // A flow that ended without its own end (a stop, a failure) leaves no phone behind.
-    void ForgetDownloadDevice() { m_downloadDevice = nullptr; }
+    // ---- any thread ----
+    // The listener's removal: the device's work in progress gives up at once.
+    void CancelDevice(const std::string& key, const std::string& serial);
+    // The service stops: every job in progress gives up; the server's pushed list is let go.
+    void CancelAll();
+    // Work again after a stop.
+    void Resume();
+    // Starts the ADB server, or borrows the one running (IUSB_start, IUSB_startAdbServer).
+    void StartAdbServer();
     // Whether the server on port 5037 is another program's.
-    bool BorrowedAdbServer() const { return m_bBorrowedAdbServer; }
+    bool BorrowedAdbServer() const { return m_listing.Borrowed(); }
 
 private:
-    friend struct PipelineTestAccess;
+    using Listing = AdbListingSource::Listing;
 
-    void SendDeviceToUi(UsbDevice* device, int id);
-    int CheckAdbStatus(UsbDevice* device);
-    void WaitUntilListedOnline(UsbDevice* device);
-    void SendSerialToUi(int id, const std::string& serial);
+    PhoneFlow* Find(uint64_t id);
+    PhoneFlow* FlowOf(const std::string& key, const std::string& serial) const;
+    PhoneFlow& NewFlow(const std::string& key, const std::string& serial);
+    // The flow is over: its held answers run now, in order.
+    void EndFlow(PhoneFlow& flow);
+    void DropFlow(PhoneFlow& flow);
+    // Runs a step of the flow `id` if it still lives; a step that throws ends its flow.
+    void Continue(uint64_t id, const std::function<void(PhoneFlow&)>& step);
+    UsbDevice* RecordOf(const PhoneFlow& flow);
+    // Runs `work` on a worker; `then` runs on the loop unless the flow ended meanwhile.
+    void RunJob(PhoneFlow& flow, std::function<std::function<void(PhoneFlow&)>()> work);
+    void After(PhoneFlow& flow, uint32_t ms, std::function<void(PhoneFlow&)> then);
+    // What a job sends the host for its phone: delivered on the loop while the flow lives.
+    std::function<void(int, const std::string&)> Outbox(const PhoneFlow& flow);
+    void SendDeviceToUi(UsbDevice& device, int id);
+
+    // Arrival (arrival.cpp).
+    void Announce(PhoneFlow& flow, const InstanceIdParts& parts);
+    void RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces);
+    void AddFromInfo(PhoneFlow& flow, const InstanceIdParts& parts);
+    void ConnectRecorded(PhoneFlow& flow);
+
+    // Steps 1, 3 and the status (connection.cpp).
+    void CheckConnection(PhoneFlow& flow, UsbDevice& device);
+    void CheckAdbConnection(PhoneFlow& flow, UsbDevice& device);
+    void CheckAdbStatus(PhoneFlow& flow, UsbDevice& device);
+    void FindAdbDevice(PhoneFlow& flow);
+    void OnListingForFind(PhoneFlow& flow, const Listing& listing);
+    void OnListingForSerialFix(PhoneFlow& flow, const Listing& listing);
+    void OnFound(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry);
+    void ReportStatus(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry);
+    void ReportNotFound(PhoneFlow& flow, UsbDevice& device);
+    void WaitUntilListedOnline(PhoneFlow& flow, UsbDevice& device);
+    void PauseForListing(PhoneFlow& flow, const Listing& listing, const std::string& serial);
+    void AfterListingPause(PhoneFlow& flow);
+    void WantListing(PhoneFlow& flow);
+    void StartListing();
+    void OnListing(uint64_t round, const Listing& listing);
+    // Follows the server's pushed list while a phone waits for it to change.
+    void Watch();
+    void OnListChanged(const std::map<std::string, std::string>& entries);
+    void ResumeAdbConnection(PhoneFlow& flow);
+    bool Waiting() const;
+
+    // Step 2 (driver_provisioning.cpp).
+    void CheckDriver(PhoneFlow& flow, UsbDevice& device);
+    void CheckDriverPresence(PhoneFlow& flow, int check);
+    void RunDriverJob(PhoneFlow& flow, UsbDevice& device);
+    void DriverPassed(PhoneFlow& flow, UsbDevice& device);
+
+    // The ADB server's owner when a present phone is not listed (adb_server.cpp).
+    int HandleAdbServerException(UsbDevice& device);
 
     PipelineContext m_context;
-    AdbListing m_adbDevices;
-    UsbDevice* m_downloadDevice = nullptr;
-    std::atomic<bool> m_bBorrowedAdbServer{false};
-    AdbStateWatch m_watch;
+    AdbListingSource m_listing;
+    std::map<uint64_t, std::unique_ptr<PhoneFlow>> m_flows;
+    uint64_t m_lastFlowId = 0;
+    // Each flow's cancel token by device, for the listener's thread and the stop.
+    mutable std::mutex m_cancelMutex;
+    std::multimap<std::string, std::shared_ptr<std::atomic<bool>>> m_cancels;
+    std::shared_ptr<std::atomic<bool>> m_stopped = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> Stopped() const;
+
+    // One listing in flight; the flows it was started for.
+    bool m_listingInFlight = false;
+    uint64_t m_listingRound = 0;
+    std::vector<uint64_t> m_listingTakers;
+    // One wait on the pushed list in flight, and the generation of the last list seen.
+    bool m_watchInFlight = false;
+    uint64_t m_watchRound = 0;
+    unsigned m_watchGeneration = 0;
 };
 
 }  // namespace USB

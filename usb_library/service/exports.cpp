@@ -162,9 +162,9 @@ USBHELPER_API uint8_t USB_CDECL IUSB_getPhoneList(char* buffer, uint32_t* length
 
 USBHELPER_API void USB_CDECL IUSB_SendMessage(const char* message)
 {
+    // Never waits for another export (an IUSB_isPhone asking the cloud, say): it only queues.
     Guarded("IUSB_SendMessage", [&] {
         UsbService& service = TheService();
-        LockGuard guard(g_apiLock);
         if (!message) {
             USB_LOG("IUSB_SendMessage refused: null text\n");
             return;

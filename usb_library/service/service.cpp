@@ -1,13 +1,14 @@
 #include "service/service.h"
 
 #include <cstdlib>
-#include <thread>
 
 #include "discovery/device_scan.h"
 #include "identification/phone_scan.h"
+#include "support/actions.h"
 #include "support/json_utils.h"
 #include "support/ports/ports.h"
 #include "support/sys_utils.h"
+#include "support/threads.h"
 #include "support/usb_log.h"
 
 namespace USB {
@@ -16,7 +17,7 @@ ListenerPort* g_listener = nullptr;
 
 namespace {
 
-// The stop's whole wait: for callbacks in progress, the dispatch, the loop's end and the relay.
+// The stop's whole wait: for callbacks in progress, the loop's end, the jobs and the relay.
 constexpr int kStopWaitMs = 1000;
 
 // Which service's loop, of which start, runs on this thread.
@@ -33,12 +34,14 @@ std::string DevicePathBody(const std::string& path)
 }
 
 template <typename Fn>
-void StartDetached(Fn fn)
+void LoggingFailures(Fn fn)
 {
     try {
-        std::thread(fn).detach();
-    } catch (const std::exception&) {
-        USB_LOG("thread start fail\n");
+        fn();
+    } catch (const std::exception& e) {
+        USB_LOG("the message could not be handled: %s\n", e.what());
+    } catch (...) {
+        USB_LOG("the message could not be handled\n");
     }
 }
 
@@ -47,12 +50,14 @@ void StartDetached(Fn fn)
 UsbService::UsbService()
 {
     m_cloud.m_baseUrl = m_config.DriverHost();
+    m_oneAtATime = m_config.OnePhoneAtATime();
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
-    m_pipeline.SetActionPoster([this](const std::string& text) { PostMessage(text); });
 }
 
 UsbService::~UsbService()
 {
+    m_pipeline.CancelAll();
+    m_pool.Close();
     delete m_listener;
     m_listener = nullptr;
     g_listener = nullptr;
@@ -76,9 +81,11 @@ void UsbService::Start()
     }
     SetLogRelay(relay);
     ports.system->SocketsStartup();
+    m_pipeline.Resume();
+    m_pool.Open();
     m_pipeline.StartAdbServer();
 
-    // Read by the loop's cloud queries; a loop an earlier stop left behind may still read it.
+    // Read by the cloud queries of jobs; jobs an earlier stop left behind may still read it.
     if (m_cloud.m_baseUrl != m_config.DriverHost())
         m_cloud.m_baseUrl = m_config.DriverHost();
 
@@ -87,14 +94,11 @@ void UsbService::Start()
     // A fresh end-of-loop event per start: a stopped loop may still hold the old one.
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
     std::shared_ptr<UsbEvent> ended = m_loopEnded;
-    StartDetached([this, ended, generation] {
-        try {
-            RunLoop(generation);
-        } catch (...) {
-            USB_LOG("the usb service thread failed\n");
-        }
+    if (!StartThread([this, ended, generation] {
+            LoggingFailures([&] { RunLoop(generation); });
+            ended->Set();
+        }))
         ended->Set();
-    });
 
     if (!g_listener)
         g_listener = ports.createListener();
@@ -114,33 +118,41 @@ void UsbService::Init()
     m_whiteList.LoadBuiltInVendors();
     m_whiteList.LoadWhiteListFromFile();
     USB_LOG("loading whitelist completed......\n");
-    const bool found = ScanPresentPhones(true);
+    const bool found = USB::ScanPresentPhones(m_decision, m_deviceList, true,
+                                              [this](const std::string& text) { PostMessage(text); });
     StartHelperThread([this] { m_whitelistUpdater.WhitelistCheckThread(); });
     if (!found) {
         m_notPhoneCache.Clear();
-        ScanPresentPhones(false);
+        USB::ScanPresentPhones(m_decision, m_deviceList, false, [this](const std::string& text) { PostMessage(text); });
     }
 }
 
 int UsbService::Stop()
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
-    // Said before any wait: a dispatch in a long wait gives up at its next pause, and no host
+    // Said before any wait: every job gives up at its next look, no new one starts, and no host
     // callback starts from here on.
     m_stop = true;
-    m_queueSignal.Set();
-    m_pipeline.StopWatching();
+    m_pipeline.CancelAll();
+    m_pool.Close();
+    m_loop.Wake();
     CloseCallbacks(deadline);
-    // The dispatch in progress may be a host callback waiting for the thread that stops us: the
-    // wait for it shares the stop's bound.
-    const TimedLockGuard guard(m_serviceLock, MsUntil(deadline));
-    if (!guard.Locked())
-        USB_LOG("the usb service is still busy, the stop does not wait for it\n");
-    if (m_loopEnded && !OnLoopThread() && m_loopEnded->Wait(MsUntil(deadline))) {
-        m_loopEnded->Reset();
-        USB_LOG("the usb service thread has exited\n");
+    // The loop may be in a host callback waiting for the thread that stops us: the wait for it
+    // shares the stop's bound.
+    if (m_loopEnded && !OnLoopThread()) {
+        if (m_loopEnded->Wait(MsUntil(deadline))) {
+            m_loopEnded->Reset();
+            USB_LOG("the usb service thread has exited\n");
+        } else {
+            USB_LOG("the usb service is still busy, the stop does not wait for it\n");
+        }
     }
     m_loopEnded.reset();
+    // Jobs that talk to the ADB server or the network end within the stop's bound; a job that
+    // started the pushed list again is let go once more.
+    if (!m_pool.WaitSettled(MsUntil(deadline)))
+        USB_LOG("background work is still ending, the stop does not wait for it\n");
+    m_pipeline.CancelAll();
     GetPorts().system->SocketsCleanup();
     ExitLogRelay(MsUntil(deadline));
     USB_LOG("the usb service thread has exited\n");
@@ -159,71 +171,51 @@ bool UsbService::OnLeftBehindLoop() const
 
 void UsbService::RunLoop(unsigned generation)
 {
+    // A loop whose stop timed out (a host callback that did not return) finishes first.
+    std::lock_guard<std::mutex> alive(m_loopAlive);
+    // It also ends once a newer start has begun a loop of its own.
+    auto stopped = [this, generation] { return m_stop || generation != m_loopGeneration; };
+    if (stopped())
+        return;
     const LoopMark outer = t_loop;
     t_loop = LoopMark{this, generation};
-    // A loop whose stop timed out must not come back to life when a restart clears m_stop:
-    // it also ends once a newer start has begun a loop of its own.
-    auto stopped = [&] { return m_stop || generation != m_loopGeneration; };
-    // The pipeline's pauses give up as soon as this loop is stopped.
-    WorkScope scope(
-        [](void* context) {
-            const LoopMark* mark = static_cast<LoopMark*>(context);
-            return !mark->service->m_stop && mark->generation == mark->service->m_loopGeneration;
-        },
-        &t_loop);
-    while (!stopped()) {
-        try {
-            // Every push signals the event, so an idle loop sleeps until there is work; a push
-            // after the emptiness test leaves the event set and the wait returns at once.
-            if (QueuedMessages() == 0) {
-                m_queueSignal.Wait();
-                continue;
-            }
-            const std::string message = PopMessage();
-            if (message.empty())
-                continue;
-            LockGuard guard(m_serviceLock);
-            if (stopped()) {
-                // A stop that came while this message waited for the service lock: it stays queued.
-                LockGuard queueGuard(m_queueLock);
-                m_messages.push_front(message);
-                break;
-            }
-            HandleMessage(message);
-        } catch (const WorkAbandoned&) {
-            m_pipeline.ForgetDownloadDevice();
-            USB_LOG("the usb service stopped, the message in progress is left\n");
-        } catch (const std::exception& e) {
-            m_pipeline.ForgetDownloadDevice();
-            USB_LOG("the message could not be handled: %s\n", e.what());
-        } catch (...) {
-            m_pipeline.ForgetDownloadDevice();
-            USB_LOG("the message could not be handled\n");
-        }
-    }
-    // A wakeup this loop took may have been meant for the loop of a newer start.
-    m_queueSignal.Set();
+    m_loop.Run([this] { return TakeAction(); }, stopped);
+    // Nothing of this run may come back in the next one.
+    m_pipeline.EndAll();
+    m_loop.Clear();
     t_loop = outer;
+}
+
+bool UsbService::RunUntilIdle()
+{
+    // A phone waiting for its user (and the pushed list followed for it) is no work in progress.
+    return m_loop.RunUntilIdle([this] { return TakeAction(); }, [this] { return m_stop.load(); },
+                               [this] { return QueuedMessages() == 0 && m_pipeline.BusyFlows() == 0 && !m_treeCheckRunning; });
+}
+
+bool UsbService::TakeAction()
+{
+    // Phones one after another: the next message waits until no phone's check runs.
+    if (m_oneAtATime && (m_pipeline.BusyFlows() > 0 || m_treeCheckRunning))
+        return false;
+    const std::string message = PopMessage();
+    if (message.empty())
+        return false;
+    LoggingFailures([&] { HandleMessage(message); });
+    return true;
 }
 
 void UsbService::StartHelperThread(std::function<void()> work)
 {
     ++m_helperThreads;
-    try {
-        std::thread([this, work] {
-            try {
-                work();
-            } catch (const std::exception& e) {
-                USB_LOG("a helper thread failed: %s\n", e.what());
-            } catch (...) {
-                USB_LOG("a helper thread failed\n");
-            }
-            --m_helperThreads;
-        }).detach();
-    } catch (const std::exception&) {
+    if (!StartThread([this, work] {
+            struct Count {
+                std::atomic<int>& running;
+                ~Count() { --running; }
+            } count{m_helperThreads};
+            work();
+        }))
         --m_helperThreads;
-        USB_LOG("thread start fail\n");
-    }
 }
 
 // ---- action messages -----------------------------------------------------------------
@@ -231,15 +223,15 @@ void UsbService::StartHelperThread(std::function<void()> work)
 void UsbService::PostMessage(const std::string& text)
 {
     {
-        LockGuard guard(m_queueLock);
+        std::lock_guard<std::mutex> guard(m_queueLock);
         m_messages.push_back(text);
     }
-    m_queueSignal.Set();
+    m_loop.Wake();
 }
 
 size_t UsbService::QueuedMessages()
 {
-    LockGuard guard(m_queueLock);
+    std::lock_guard<std::mutex> guard(m_queueLock);
     return m_messages.size();
 }
 
@@ -248,17 +240,16 @@ void UsbService::MessageSink(const char* text, uint32_t, void* context)
     if (!context || !text)
         return;
     UsbService* self = static_cast<UsbService*>(context);
-    LockGuard guard(self->m_deviceLock);
     const std::string copy(text);
     Json::Value root;
     if (ParseJson(copy, root)) {
         if (!HasMember(root, "action") || !root["action"].isString())
             return;
-        if (root["action"].asString() == "DEVICE_OFFLINE") {
+        if (ActionOf(root["action"].asString()) == Action::DeviceOffline) {
             const InstanceIdParts parts = ParseInstanceId(DevicePathBody(MemberText(root, "device_info")), '#');
             USB_LOG("stop all operation for the current device, %s\n", parts.serial.c_str());
             // Only the device named: a mouse leaving must not stop a phone's check.
-            self->m_deviceList.MarkStop(parts.key, parts.serial);
+            self->m_pipeline.CancelDevice(parts.key, parts.serial);
         }
     }
     self->PostMessage(copy);
@@ -266,7 +257,7 @@ void UsbService::MessageSink(const char* text, uint32_t, void* context)
 
 std::string UsbService::PopMessage()
 {
-    LockGuard guard(m_queueLock);
+    std::lock_guard<std::mutex> guard(m_queueLock);
     if (m_messages.empty())
         return std::string();
     std::string front = std::move(m_messages.front());
@@ -276,7 +267,7 @@ std::string UsbService::PopMessage()
 
 void UsbService::RemoveMessages(const std::string& action)
 {
-    LockGuard guard(m_queueLock);
+    std::lock_guard<std::mutex> guard(m_queueLock);
     for (auto it = m_messages.begin(); it != m_messages.end();) {
         Json::Value root;
         if (!ParseJson(*it, root)) {
@@ -292,19 +283,35 @@ void UsbService::RemoveMessages(const std::string& action)
     }
 }
 
+bool UsbService::LeavingSoon(const std::string& key, const std::string& serial)
+{
+    std::lock_guard<std::mutex> guard(m_queueLock);
+    for (const std::string& text : m_messages) {
+        Json::Value root;
+        if (!ParseJson(text, root) || !HasMember(root, "action") || !root["action"].isString() ||
+            ActionOf(root["action"].asString()) != Action::DeviceOffline)
+            continue;
+        const InstanceIdParts parts = ParseInstanceId(DevicePathBody(MemberText(root, "device_info")), '#');
+        if (parts.key == key && parts.serial == serial)
+            return true;
+    }
+    return false;
+}
+
 void UsbService::HandleMessage(const std::string& text)
 {
-    LockGuard guard(m_serviceLock);
     USB_LOG("%s\n", text.c_str());
     Json::Value root;
     if (!ParseJson(text, root) || !HasMember(root, "action") || !root["action"].isString())
         return;
-    const std::string action = root["action"].asString();
-    if (action == "DEVICE_ONLINE") {
+    switch (ActionOf(root["action"].asString())) {
+    case Action::DeviceOnline:
         HandleDeviceOnline(MemberText(root, "device_info"));
-    } else if (action == "DEVICE_OFFLINE") {
+        break;
+    case Action::DeviceOffline:
         HandleDeviceOffline(MemberText(root, "device_info"));
-    } else if (action == "USB_RETRY") {
+        break;
+    case Action::UsbRetry: {
         int command = 0;
         if (HasMember(root, "command")) {
             const Json::Value& c = root["command"];
@@ -313,76 +320,34 @@ void UsbService::HandleMessage(const std::string& text)
             else if (c.isString())
                 command = std::atoi(c.asCString());
         }
-        HandleUsbRetry(text, MemberText(root, "device_sn"), command);
-    } else if (action == "DEVNODES_CHANGED") {
-        HandleDevnodesChanged();
-    } else if (action == "KILL-ADBSERVER") {
-        m_pipeline.KillAdbServerCommand(MemberText(root, "device_sn"));
-    } else if (action == "ADB_DEVICE_READY") {
-        m_pipeline.ResumeAdbConnection(MemberText(root, "device_sn"));
+        const std::string serial = MemberText(root, "device_sn");
+        m_pipeline.Answer(serial, [this, text, serial, command] { HandleUsbRetry(text, serial, command); });
+        break;
     }
-}
-
-bool UsbService::ScanPresentPhones(bool shortDecision)
-{
-    return USB::ScanPresentPhones(m_decision, m_deviceList, shortDecision,
-                                  [this](const std::string& text) { PostMessage(text); });
+    case Action::DevnodesChanged:
+        HandleDevnodesChanged();
+        break;
+    case Action::KillAdbServer: {
+        const std::string serial = MemberText(root, "device_sn");
+        m_pipeline.Answer(serial, [this, serial] { m_pipeline.KillAdbServerCommand(serial); });
+        break;
+    }
+    case Action::Unknown:
+        break;
+    }
 }
 
 void UsbService::HandleDeviceOnline(const std::string& deviceInfo)
 {
     const std::string id = DevicePathBody(deviceInfo);
     const InstanceIdParts parts = ParseInstanceId(id, '#');
-    // Per device: a second phone of a model already handled gets a flow of its own.
-    if (m_deviceList.FindByDevice(parts.key, parts.serial))
+    // A device that left while its arrival waited in the queue gets no flow.
+    if (!m_deviceList.FindByDevice(parts.key, parts.serial) && !m_pipeline.HasFlow(parts.key, parts.serial) &&
+        LeavingSoon(parts.key, parts.serial)) {
+        USB_LOG("the device %s left before its arrival was taken up\n", parts.serial.c_str());
         return;
-
-    m_track.Clear();
-    PhoneSystemInfo info;
-    PhoneInfos interfaces;
-    bool accepted = false;
-
-    auto announce = [&] {
-        SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload(parts.serial));
-        USB_LOG("step:0->notify ui to try connect the phone...\n");
-        USB_LOG("step:1->notify ui checking adbmode of the phone\n");
-        m_track.Start(parts.vid, parts.pid, parts.serial, WideToNarrow(info.m_description));
-        m_track += "checkadbdebug-->";
-        SendToUi(USB_WM_CHECKING_ADBMODE, SerialPayload(parts.serial));
-    };
-    auto addFromInfo = [&] {
-        if (CreateDeviceNode(m_deviceList, info, parts.vid, parts.pid) != 0)
-            USB_LOG("create devnode fail\n");
-    };
-
-    if (m_decision.CheckExactFull(info, id)) {
-        accepted = true;
-        announce();
-        WaitForWindowsDriverInstall(parts.key, parts.serial);
-        if (FindAdbInterfacesWithRetry(NarrowToWide(parts.key), interfaces, 3, info, parts.serial))
-            m_pipeline.RegisterAdbInterfaces(info, interfaces);
-        else
-            addFromInfo();
-    } else if (m_decision.CheckNeighbourPids(info, id, false)) {
-        accepted = true;
-        announce();
-        addFromInfo();
-    } else {
-        WaitForWindowsDriverInstall(parts.key, parts.serial);
-        if (m_decision.CheckBySystem(id, interfaces, 1)) {
-            accepted = true;
-            announce();
-            m_pipeline.RegisterAdbInterfaces(info, interfaces);
-        }
     }
-    interfaces.clear();
-
-    if (!accepted) {
-        USB_LOG("this device is not phone\n");
-    } else if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
-        m_pipeline.CheckConnection(device);
-    }
-    RemoveMessages("DEVNODES_CHANGED");
+    m_pipeline.Arrive(id);
 }
 
 void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
@@ -390,11 +355,14 @@ void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
     USB_LOG("had a device remove\n");
     const InstanceIdParts parts = ParseInstanceId(DevicePathBody(deviceInfo), '#');
     USB_LOG("find a new device offline, %s\n", parts.serial.c_str());
+    const std::string announced = m_pipeline.Depart(parts.key, parts.serial);
     if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
         USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
         SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
-        m_pipeline.ForgetPhone(*device);
         m_deviceList.Remove(device);
+    } else if (!announced.empty()) {
+        USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
+        SendToUi(USB_WM_DEVICE_OFFLINE, announced);
     }
     RemoveMessages("DEVNODES_CHANGED");
 }
@@ -417,43 +385,56 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
         m_pipeline.RetryDevice(serial);
     } else if (device->m_adbOpenRetry == 1) {
         device->m_adbOpenRetry = 0;
-        m_track.Clear();
-        m_track.Start(device->m_vid, device->m_pid, device->m_serial, device->m_description);
-        m_track += "retry-->";
-        SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload(device->m_serial));
-        USB_LOG("step:0->notify ui to retry connect the phone...\n");
-        m_track += "checkdriver-->";
-        if (m_pipeline.CheckDriver(device) != 0)
-            return;
-        USB_LOG("this device's driver ok\n");
-        m_track += "driverok-->";
-        m_track += "checkadb-->";
-        m_pipeline.CheckAdbConnection(device);
+        m_pipeline.RerunFromDriver(*device);
     }
 }
 
 void UsbService::HandleDevnodesChanged()
 {
-    const int change = ClassifyDeviceChange(m_decision, m_deviceList, false);
-    if (change == kNewPhone) {
-        USB_LOG("has a device arrive------------------\n");
-        ScanPresentPhones(false);
-    } else if (change == kNoPhone) {
-        const std::map<std::string, UsbDevice*> records = m_deviceList.Snapshot();
-        if (records.empty())
-            return;
-        USB_LOG("has a device remove---------------------\n");
-        for (const auto& kv : records) {
-            UsbDevice* device = kv.second;
-            if (!IsPhonePresent(m_decision, device->m_vidPid, device->m_systemSn)) {
-                USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
-                SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
-                m_pipeline.ForgetPhone(*device);
-                m_deviceList.Remove(device);
-                break;
+    if (m_treeCheckRunning) {
+        m_treeCheckAgain = true;
+        return;
+    }
+    // What the records are now, for the removal walk; the job must not touch the records.
+    struct Recorded {
+        std::string key;
+        std::string serial;
+    };
+    auto recorded = std::make_shared<std::vector<Recorded>>();
+    for (const auto& kv : m_deviceList.Snapshot())
+        recorded->push_back({kv.second->m_vidPid, kv.second->m_systemSn});
+    m_treeCheckRunning = m_loop.RunJob([this, recorded] {
+        std::shared_ptr<Recorded> gone;
+        const int change = ClassifyDeviceChange(m_decision, m_deviceList, false);
+        if (change == kNewPhone) {
+            USB_LOG("has a device arrive------------------\n");
+            USB::ScanPresentPhones(m_decision, m_deviceList, false,
+                                   [this](const std::string& text) { PostMessage(text); });
+        } else if (change == kNoPhone && !recorded->empty()) {
+            USB_LOG("has a device remove---------------------\n");
+            for (const Recorded& r : *recorded) {
+                if (!IsPhonePresent(m_decision, r.key, r.serial)) {
+                    gone = std::make_shared<Recorded>(r);
+                    break;
+                }
             }
         }
-    }
+        m_loop.Post([this, gone] {
+            m_treeCheckRunning = false;
+            // One removal per change, as the walk found it; the record may have gone meanwhile.
+            UsbDevice* device = gone ? m_deviceList.FindByDevice(gone->key, gone->serial) : nullptr;
+            if (device) {
+                USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
+                m_pipeline.Depart(device->m_vidPid, device->m_systemSn);
+                SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
+                m_deviceList.Remove(device);
+            }
+            if (m_treeCheckAgain) {
+                m_treeCheckAgain = false;
+                HandleDevnodesChanged();
+            }
+        });
+    });
 }
 
 void UsbService::StartAdbServer()

@@ -1,5 +1,6 @@
-// The one service object: owns every subsystem, runs the event loop that dispatches the action
-// messages of the listener and the host, and is the host's sink for notifications.
+// The one service object: owns every subsystem, runs the event loop that takes the action
+// messages of the listener and the host and drives every phone's flow, and is the host's sink for
+// notifications.
 #pragma once
 
 #include <atomic>
@@ -14,17 +15,19 @@
 
 #include "cloud/cloud_client.h"
 #include "discovery/device_records.h"
-#include "identification/whitelist.h"
-#include "identification/phone_decision.h"
 #include "identification/not_phone_cache.h"
+#include "identification/phone_decision.h"
+#include "identification/whitelist.h"
 #include "identification/whitelist_update.h"
 #include "pipeline/pipeline.h"
 #include "support/config.h"
+#include "support/event_loop.h"
 #include "support/ports/listener_port.h"
 #include "support/ui_sink.h"
 #include "support/usb_event.h"
 #include "support/usb_lock.h"
 #include "support/usb_log.h"
+#include "support/worker_pool.h"
 #include "usbhelper.h"
 
 namespace USB {
@@ -48,13 +51,18 @@ public:
     void StartHelperThread(std::function<void()> work);
     int HelperThreadsRunning() const { return m_helperThreads; }
 
-    // Action messages.
+    // Action messages. Any thread; never waits for the loop.
     void PostMessage(const std::string& text);
     static void MessageSink(const char* text, uint32_t length, void* service);
     std::string PopMessage();
     void RemoveMessages(const std::string& action);
-    void HandleMessage(const std::string& text);
     size_t QueuedMessages();
+    // Loop thread (or a caller that drives the loop itself): dispatches one message.
+    void HandleMessage(const std::string& text);
+    // Drives the loop on the calling thread until no message is queued and no phone's check or
+    // tree check runs (phones waiting for their user may wait on); for callers without a loop
+    // thread of the service's own. False when a stop ended it.
+    bool RunUntilIdle();
 
     // Host notifications.
     // Delivered only while a callback is set; Stop clears it and waits (bounded) for those in
@@ -75,7 +83,6 @@ public:
     bool BuildPhoneList(std::string& out);
 
     // The owned subsystems, for tests that drive one of them inside a whole service.
-    TrackRecord& Track() { return m_track; }
     UsbDeviceList& Devices() { return m_deviceList; }
     WhiteList& Whitelist() { return m_whiteList; }
     CloudClient& Cloud() { return m_cloud; }
@@ -86,11 +93,12 @@ public:
 
 private:
     void RunLoop(unsigned generation);
+    bool TakeAction();
     bool OnLoopThread() const;
     bool OnLeftBehindLoop() const;
     void CloseCallbacks(std::chrono::steady_clock::time_point deadline);
-    // Posts a DEVICE_ONLINE for every present phone without a record; true when any is present.
-    bool ScanPresentPhones(bool shortDecision);
+    // Whether a DEVICE_OFFLINE for this device waits in the queue.
+    bool LeavingSoon(const std::string& key, const std::string& serial);
 
     void HandleDeviceOnline(const std::string& deviceInfo);
     void HandleDeviceOffline(const std::string& deviceInfo);
@@ -99,29 +107,32 @@ private:
 
     // Each subsystem is declared after what it is built over.
     UsbConfig m_config;
-    TrackRecord m_track{m_config};
-    UsbRegistry m_registry;
     WhiteList m_whiteList;
     UsbDeviceList m_deviceList;
     CloudClient m_cloud;
     NotPhoneCache m_notPhoneCache;
-    // Held by every dispatch, the init scan and the whitelist swap.
+    // The init scan and the whitelist swap never overlap.
     UsbCLock m_serviceLock;
-    UsbCLock m_queueLock;
-    // Held while a phone's stop mark is read or written.
-    UsbCLock m_deviceLock;
+    std::mutex m_queueLock;
     PhoneDecision m_decision{m_whiteList, m_notPhoneCache, m_cloud};
     WhitelistUpdater m_whitelistUpdater{
         m_whiteList,   m_notPhoneCache, m_cloud,
         m_serviceLock, m_config,        [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
-    ConnectionPipeline m_pipeline{PipelineContext{m_deviceList, m_deviceLock, *this, m_track, m_cloud}};
+    WorkerPool m_pool;
+    EventLoop m_loop{m_pool};
+    ConnectionPipeline m_pipeline{PipelineContext{m_loop, m_deviceList, *this, m_cloud, m_decision, m_config,
+                                                  [this] { RemoveMessages("DEVNODES_CHANGED"); }}};
 
     std::deque<std::string> m_messages;
-    // Signalled by every push so the loop sleeps until there is work.
-    UsbEvent m_queueSignal;
+    // One tree check at a time; changes meanwhile make it run once more.
+    bool m_treeCheckRunning = false;
+    bool m_treeCheckAgain = false;
+    bool m_oneAtATime = false;
     std::atomic<bool> m_stop{false};
     std::atomic<unsigned> m_loopGeneration{0};
     std::shared_ptr<UsbEvent> m_loopEnded;
+    // Held by the loop thread while it runs: a loop a stop left behind ends before the next runs.
+    std::mutex m_loopAlive;
     std::atomic<int> m_helperThreads{0};
     ListenerPort* m_listener = nullptr;
 

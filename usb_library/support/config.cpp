@@ -194,6 +194,7 @@ void UsbConfig::Load(const std::string& path)
         {"version", "tarnik_version", "1", &m_tarnikVersion},
         {"version", "brumoth_version", "1", &m_brumothVersion},
         {"web", "driver_host", kDefaultDriverHost, &m_driverHost},
+        {"usb", "one_phone_at_a_time", "0", &m_onePhoneAtATime},
     };
     for (const Setting& s : settings) {
         char value[kIniValueBuffer] = {0};

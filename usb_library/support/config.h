@@ -38,6 +38,8 @@ public:
     const std::string& ParvelloAndroidVersion() const { return m_parvelloAndroidVersion; }
     const std::string& DriverHost() const { return m_driverHost; }
     const std::string& BuildVersion() const { return m_buildVersion; }
+    // [usb] one_phone_at_a_time=1: phones are taken up one after another, as older hosts expect.
+    bool OnePhoneAtATime() const { return m_onePhoneAtATime == "1"; }
 
 private:
     std::string m_tarnikVersion;
@@ -46,6 +48,7 @@ private:
     std::string m_parvelloAndroidVersion;
     std::string m_driverHost;
     std::string m_buildVersion;
+    std::string m_onePhoneAtATime;
     IniFile m_iniFile;
 };
 

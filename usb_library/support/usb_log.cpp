@@ -133,7 +133,7 @@ void TrackRecord::Start(const std::string& vid, const std::string& pid, const st
                         const std::string& description)
 {
     m_text = "date=" + FormatTrackTime() + "&platform=" + GetPlatformName() + "&os=" + GetOsName() +
-             "&ver=" + m_config.BuildVersion() + "&vid=" + vid + "&pid=" + pid + "&sn=" + serial +
+             "&ver=" + m_config->BuildVersion() + "&vid=" + vid + "&pid=" + pid + "&sn=" + serial +
              "&desc=" + description + "&process=";
 }
 

@@ -49,14 +49,12 @@ void WriteTrackLine(const std::string& record, bool relay);
 
 class UsbConfig;
 
-// The track record of the phone in progress: a header naming the phone, then the steps it went
-// through, written as one line of the track file when the flow ends.
+// The track record of one phone's connection attempt: a header naming the phone, then the steps
+// it went through, written as one line of the track file when the attempt fails.
 class TrackRecord {
 public:
     // The build version of the header comes from this configuration.
-    explicit TrackRecord(const UsbConfig& config) : m_config(config) {}
-    TrackRecord(const TrackRecord&) = delete;
-    TrackRecord& operator=(const TrackRecord&) = delete;
+    explicit TrackRecord(const UsbConfig& config) : m_config(&config) {}
 
     // Replaces the record by the header of this phone.
     void Start(const std::string& vid, const std::string& pid, const std::string& serial,
@@ -72,7 +70,7 @@ public:
     void Write(bool relay) const { WriteTrackLine(m_text, relay); }
 
 private:
-    const UsbConfig& m_config;
+    const UsbConfig* m_config;
     std::string m_text;
 };
 

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+
+#include "support/usb_event.h"
 
 namespace USB {
 
@@ -11,6 +14,13 @@ public:
     virtual ~ClockPort() = default;
     virtual void SleepMs(uint32_t ms) = 0;
     virtual uint64_t NowMs() = 0;
+    // The event loop's wait: until `wake` is set or `ms` have passed on this clock (kInfinite:
+    // only the event ends it); true when woken. `settled` says when nothing but the clock can set
+    // `wake` any more: a simulated clock moves on only then, a real one never asks it.
+    virtual bool WaitFor(UsbEvent& wake, uint32_t ms, const std::function<bool()>& settled)
+    {
+        return wake.Wait(ms);
+    }
 };
 
 }  // namespace USB

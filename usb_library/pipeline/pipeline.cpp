@@ -1,0 +1,432 @@
+// The flows' bookkeeping: the table of flows, their jobs and timers, the host answers kept for a
+// busy phone, the shared listing and the pushed list that ends the pauses between attempts.
+#include "pipeline/pipeline.h"
+
+#include "discovery/device_scan.h"
+#include "support/json_utils.h"
+#include "support/ports/ports.h"
+#include "support/sys_utils.h"
+#include "support/usb_event.h"
+
+namespace USB {
+
+namespace {
+
+// One wait on the server's pushed list; a changed list ends it at once.
+constexpr uint32_t kWatchSliceMs = 1000;
+
+std::string DeviceKey(const std::string& key, const std::string& serial)
+{
+    return key + "#" + ToUpperAscii(serial);
+}
+
+// While a job runs, the pauses of its thread give up once its phone left or the service stopped.
+struct JobCancel {
+    std::shared_ptr<std::atomic<bool>> flow;
+    std::shared_ptr<std::atomic<bool>> service;
+};
+
+bool JobWanted(void* context)
+{
+    const JobCancel* cancel = static_cast<const JobCancel*>(context);
+    return !*cancel->flow && !*cancel->service;
+}
+
+// What of a listing can end a pause for `serial` (none: for the serial correction): the lines of
+// that serial as a match would take them, and the only line when there is just one.
+std::string ListingView(const std::map<std::string, std::string>& entries, const std::string& serial)
+{
+    std::string view;
+    for (const auto& kv : entries)
+        if (!serial.empty() && (serial == ToLowerAscii(kv.first) || serial == ToUpperAscii(kv.first)))
+            view += kv.first + "\t" + kv.second + "\n";
+    if (entries.size() == 1)
+        view += "only " + entries.begin()->first + "\t" + entries.begin()->second + "\n";
+    return view;
+}
+
+}  // namespace
+
+ConnectionPipeline::ConnectionPipeline(const PipelineContext& context) : m_context(context) {}
+
+ConnectionPipeline::~ConnectionPipeline()
+{
+    CancelAll();
+}
+
+// ---- flows ------------------------------------------------------------------------------
+
+PhoneFlow* ConnectionPipeline::Find(uint64_t id)
+{
+    const auto it = m_flows.find(id);
+    return it == m_flows.end() ? nullptr : it->second.get();
+}
+
+PhoneFlow* ConnectionPipeline::FlowOf(const std::string& key, const std::string& serial) const
+{
+    const std::string wanted = ToUpperAscii(serial);
+    for (const auto& kv : m_flows)
+        if (kv.second->key == key && ToUpperAscii(kv.second->windowsSerial) == wanted)
+            return kv.second.get();
+    return nullptr;
+}
+
+bool ConnectionPipeline::HasFlow(const std::string& key, const std::string& serial) const
+{
+    return FlowOf(key, serial) != nullptr;
+}
+
+PhoneFlow& ConnectionPipeline::NewFlow(const std::string& key, const std::string& serial)
+{
+    std::unique_ptr<PhoneFlow> flow(new PhoneFlow(++m_lastFlowId, m_context.config));
+    flow->key = key;
+    flow->windowsSerial = serial;
+    {
+        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        m_cancels.emplace(DeviceKey(key, serial), flow->cancel);
+    }
+    PhoneFlow& made = *flow;
+    m_flows.emplace(made.id, std::move(flow));
+    return made;
+}
+
+void ConnectionPipeline::DropFlow(PhoneFlow& flow)
+{
+    m_context.loop.Cancel(flow.timer);
+    *flow.cancel = true;
+    {
+        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        const auto range = m_cancels.equal_range(DeviceKey(flow.key, flow.windowsSerial));
+        for (auto it = range.first; it != range.second; ++it) {
+            if (it->second == flow.cancel) {
+                m_cancels.erase(it);
+                break;
+            }
+        }
+    }
+    m_flows.erase(flow.id);
+}
+
+void ConnectionPipeline::EndFlow(PhoneFlow& flow)
+{
+    std::deque<std::function<void()>> held = std::move(flow.heldAnswers);
+    DropFlow(flow);
+    for (auto& run : held)
+        run();
+}
+
+UsbDevice* ConnectionPipeline::RecordOf(const PhoneFlow& flow)
+{
+    return m_context.devices.FindByDevice(flow.key, flow.windowsSerial);
+}
+
+size_t ConnectionPipeline::BusyFlows() const
+{
+    size_t busy = 0;
+    for (const auto& kv : m_flows)
+        busy += kv.second->stage != PhoneFlow::Stage::WaitingOnline;
+    return busy;
+}
+
+void ConnectionPipeline::Continue(uint64_t id, const std::function<void(PhoneFlow&)>& step)
+{
+    PhoneFlow* flow = Find(id);
+    if (!flow)
+        return;
+    try {
+        step(*flow);
+        return;
+    } catch (const std::exception& e) {
+        USB_LOG("the check of %s failed: %s\n", flow->windowsSerial.c_str(), e.what());
+    } catch (...) {
+        USB_LOG("the check of %s failed\n", flow->windowsSerial.c_str());
+    }
+    // A step that failed half-way leaves nothing waiting for it.
+    if (PhoneFlow* failed = Find(id))
+        DropFlow(*failed);
+}
+
+void ConnectionPipeline::RunJob(PhoneFlow& flow, std::function<std::function<void(PhoneFlow&)>()> work)
+{
+    const uint64_t id = flow.id;
+    auto cancel = std::make_shared<JobCancel>(JobCancel{flow.cancel, Stopped()});
+    const bool queued = m_context.loop.RunJob([this, id, cancel, work] {
+        std::function<void(PhoneFlow&)> then;
+        try {
+            WorkScope scope(&JobWanted, cancel.get());
+            then = work();
+        } catch (const WorkAbandoned&) {
+            return;
+        }
+        if (then && JobWanted(cancel.get()))
+            m_context.loop.Post([this, id, then] { Continue(id, then); });
+    });
+    if (!queued) {
+        USB_LOG("the work of %s could not be started\n", flow.windowsSerial.c_str());
+        DropFlow(flow);
+    }
+}
+
+void ConnectionPipeline::After(PhoneFlow& flow, uint32_t ms, std::function<void(PhoneFlow&)> then)
+{
+    const uint64_t id = flow.id;
+    m_context.loop.Cancel(flow.timer);
+    flow.timer = m_context.loop.After(ms, [this, id, then] {
+        Continue(id, [&then](PhoneFlow& flow) {
+            flow.timer = kNoTimer;
+            then(flow);
+        });
+    });
+}
+
+std::function<void(int, const std::string&)> ConnectionPipeline::Outbox(const PhoneFlow& flow)
+{
+    const uint64_t id = flow.id;
+    return [this, id](int message, const std::string& payload) {
+        m_context.loop.Post([this, id, message, payload] {
+            Continue(id, [&](PhoneFlow&) { m_context.ui.SendToUi(message, payload); });
+        });
+    };
+}
+
+void ConnectionPipeline::SendDeviceToUi(UsbDevice& device, int id)
+{
+    m_context.ui.SendToUi(id, DevicePayload(device));
+}
+
+// ---- what the service asks -------------------------------------------------------------
+
+std::string ConnectionPipeline::Depart(const std::string& key, const std::string& serial)
+{
+    PhoneFlow* flow = FlowOf(key, serial);
+    if (!flow)
+        return std::string();
+    std::string payload;
+    // Answers kept for a phone that left have nothing to answer any more.
+    flow->heldAnswers.clear();
+    UsbDevice* device = RecordOf(*flow);
+    const bool inStep3 = flow->stage == PhoneFlow::Stage::SerialFix || flow->stage == PhoneFlow::Stage::Finding ||
+                         flow->stage == PhoneFlow::Stage::StatusPause;
+    if (device && inStep3) {
+        // Step 3 notices a phone that left at its next attempt and ends as a phone the server
+        // never listed.
+        USB_LOG("this device had been pluged out\n");
+        ReportNotFound(*flow, *device);
+    } else if (!device && flow->announced) {
+        // The host heard of the phone before its records were made.
+        UsbDevice made;
+        made.m_serial = serial;
+        made.m_description = WideToNarrow(flow->info.m_description);
+        made.m_isAdbOpen = flow->info.m_isAdbOpen;
+        payload = DevicePayload(made);
+    }
+    if (PhoneFlow* still = FlowOf(key, serial))
+        DropFlow(*still);
+    return payload;
+}
+
+void ConnectionPipeline::Answer(const std::string& serial, std::function<void()> run)
+{
+    UsbDevice* device = m_context.devices.FindBySn(serial);
+    PhoneFlow* flow = device ? FlowOf(device->m_vidPid, device->m_systemSn) : nullptr;
+    if (flow && flow->stage == PhoneFlow::Stage::WaitingOnline) {
+        // Waiting for its user is no work in progress: the answer replaces the wait.
+        DropFlow(*flow);
+        flow = nullptr;
+    }
+    if (!flow) {
+        run();
+        return;
+    }
+    USB_LOG("the check of %s is running, the answer waits for its end\n", serial.c_str());
+    flow->heldAnswers.push_back(std::move(run));
+}
+
+void ConnectionPipeline::CancelDevice(const std::string& key, const std::string& serial)
+{
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    const auto range = m_cancels.equal_range(DeviceKey(key, serial));
+    for (auto it = range.first; it != range.second; ++it)
+        *it->second = true;
+}
+
+void ConnectionPipeline::CancelAll()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        *m_stopped = true;
+        for (auto& kv : m_cancels)
+            *kv.second = true;
+    }
+    m_listing.StopTracking();
+}
+
+void ConnectionPipeline::Resume()
+{
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    m_stopped = std::make_shared<std::atomic<bool>>(false);
+}
+
+std::shared_ptr<std::atomic<bool>> ConnectionPipeline::Stopped() const
+{
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    return m_stopped;
+}
+
+void ConnectionPipeline::EndAll()
+{
+    while (!m_flows.empty())
+        DropFlow(*m_flows.begin()->second);
+    // Results of jobs from before are nobody's now.
+    ++m_listingRound;
+    m_listingInFlight = false;
+    m_listingTakers.clear();
+    ++m_watchRound;
+    m_watchInFlight = false;
+    m_watchGeneration = 0;
+}
+
+void ConnectionPipeline::StartAdbServer()
+{
+    m_listing.StartServer();
+}
+
+// ---- the shared listing ------------------------------------------------------------------
+
+void ConnectionPipeline::WantListing(PhoneFlow& flow)
+{
+    flow.listingWanted = true;
+    if (!m_listingInFlight)
+        StartListing();
+}
+
+void ConnectionPipeline::StartListing()
+{
+    m_listingTakers.clear();
+    for (auto& kv : m_flows) {
+        if (kv.second->listingWanted) {
+            kv.second->listingWanted = false;
+            m_listingTakers.push_back(kv.first);
+        }
+    }
+    if (m_listingTakers.empty())
+        return;
+    const uint64_t round = ++m_listingRound;
+    std::shared_ptr<std::atomic<bool>> stopped = Stopped();
+    m_listingInFlight = m_context.loop.RunJob([this, round, stopped] {
+        if (*stopped)
+            return;
+        auto listing = std::make_shared<Listing>(m_listing.List());
+        m_context.loop.Post([this, round, listing] { OnListing(round, *listing); });
+    });
+    if (!m_listingInFlight) {
+        // No worker: the phones waiting for it end here rather than wait for ever.
+        for (uint64_t id : m_listingTakers)
+            if (PhoneFlow* flow = Find(id))
+                DropFlow(*flow);
+        m_listingTakers.clear();
+    }
+}
+
+void ConnectionPipeline::OnListing(uint64_t round, const Listing& listing)
+{
+    if (round != m_listingRound)
+        return;
+    m_listingInFlight = false;
+    for (const std::string& serial : listing.repeated)
+        m_context.ui.SendToUi(USB_WM_PHONE_SN_CONFLICT, SerialPayload(serial));
+    const std::vector<uint64_t> takers = std::move(m_listingTakers);
+    m_listingTakers.clear();
+    for (uint64_t id : takers) {
+        Continue(id, [&](PhoneFlow& flow) {
+            if (flow.stage == PhoneFlow::Stage::SerialFix)
+                OnListingForSerialFix(flow, listing);
+            else if (flow.stage == PhoneFlow::Stage::Finding)
+                OnListingForFind(flow, listing);
+        });
+    }
+    if (!m_listingInFlight)
+        StartListing();
+}
+
+// ---- pauses between attempts and the pushed list ---------------------------------------
+
+void ConnectionPipeline::PauseForListing(PhoneFlow& flow, const Listing& listing, const std::string& serial)
+{
+    std::map<std::string, std::string> seen;
+    for (const auto& kv : listing.entries)
+        seen.emplace(kv.first, kv.second.m_state);
+    flow.pausedSerial = serial;
+    flow.pausedView = ListingView(seen, serial);
+    After(flow, kListingPauseMs, [this](PhoneFlow& f) { AfterListingPause(f); });
+    Watch();
+}
+
+bool ConnectionPipeline::Waiting() const
+{
+    for (const auto& kv : m_flows) {
+        const PhoneFlow& flow = *kv.second;
+        const bool pausing = (flow.stage == PhoneFlow::Stage::Finding || flow.stage == PhoneFlow::Stage::SerialFix) &&
+                             flow.timer != kNoTimer;
+        if (pausing || flow.stage == PhoneFlow::Stage::WaitingOnline)
+            return true;
+    }
+    return false;
+}
+
+void ConnectionPipeline::Watch()
+{
+    if (m_watchInFlight || !Waiting() || !m_listing.CanTrack())
+        return;
+    const uint64_t round = ++m_watchRound;
+    const unsigned generation = m_watchGeneration;
+    std::shared_ptr<std::atomic<bool>> stopped = Stopped();
+    m_watchInFlight = m_context.loop.RunJob([this, round, generation, stopped] {
+        if (*stopped)
+            return;
+        unsigned next = generation;
+        auto entries = std::make_shared<std::map<std::string, std::string>>();
+        const AdbListingSource::Change change = m_listing.WaitForChange(next, kWatchSliceMs, *entries);
+        // While the list cannot be followed (no server yet), ask again a slice later, not at once.
+        if (change == AdbListingSource::Change::Unavailable && !*stopped)
+            GetPorts().clock->SleepMs(kWatchSliceMs);
+        if (*stopped)
+            return;
+        const bool changed = change == AdbListingSource::Change::Changed;
+        m_context.loop.Post([this, round, next, changed, entries] {
+            if (round != m_watchRound)
+                return;
+            m_watchInFlight = false;
+            m_watchGeneration = next;
+            if (changed)
+                OnListChanged(*entries);
+            Watch();
+        });
+    });
+}
+
+void ConnectionPipeline::OnListChanged(const std::map<std::string, std::string>& entries)
+{
+    std::vector<uint64_t> ids;
+    for (const auto& kv : m_flows)
+        ids.push_back(kv.first);
+    for (uint64_t id : ids) {
+        Continue(id, [&](PhoneFlow& flow) {
+            if (flow.stage == PhoneFlow::Stage::WaitingOnline) {
+                UsbDevice* device = RecordOf(flow);
+                const auto entry = device ? entries.find(device->m_serial) : entries.end();
+                if (entry != entries.end() && entry->second == "device") {
+                    USB_LOG("the adbserver lists %s as device now\n", device->m_serial.c_str());
+                    ResumeAdbConnection(flow);
+                }
+            } else if (flow.timer != kNoTimer &&
+                       (flow.stage == PhoneFlow::Stage::Finding || flow.stage == PhoneFlow::Stage::SerialFix) &&
+                       ListingView(entries, flow.pausedSerial) != flow.pausedView) {
+                m_context.loop.Cancel(flow.timer);
+                AfterListingPause(flow);
+            }
+        });
+    }
+}
+
+}  // namespace USB

@@ -1,0 +1,153 @@
+#include "support/event_loop.h"
+
+#include "support/ports/ports.h"
+#include "support/usb_log.h"
+
+namespace USB {
+
+namespace {
+
+// Timers due this close together run at one wakeup: the phones' pauses are "at most" waits, and
+// a hub of phones waiting in step must not wake the loop once per phone.
+constexpr uint64_t kTimerSlackMs = 25;
+
+// A task that throws is logged; the loop goes on with the next one.
+void RunGuarded(const EventLoop::Task& task)
+{
+    try {
+        task();
+    } catch (const std::exception& e) {
+        USB_LOG("a step of the event loop failed: %s\n", e.what());
+    } catch (...) {
+        USB_LOG("a step of the event loop failed\n");
+    }
+}
+
+}  // namespace
+
+void EventLoop::Post(Task task)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_wake.Set();
+}
+
+TimerId EventLoop::After(uint32_t ms, Task fire)
+{
+    const uint64_t due = GetPorts().clock->NowMs() + ms;
+    const TimerId id = ++m_nextTimer;
+    m_timers.emplace(std::make_pair(due, id), std::move(fire));
+    m_dueOf.emplace(id, due);
+    return id;
+}
+
+void EventLoop::Cancel(TimerId& id)
+{
+    const auto it = m_dueOf.find(id);
+    if (it != m_dueOf.end()) {
+        m_timers.erase(std::make_pair(it->second, id));
+        m_dueOf.erase(it);
+    }
+    id = kNoTimer;
+}
+
+bool EventLoop::RunTasks(const std::function<bool()>& stopped)
+{
+    bool ran = false;
+    for (;;) {
+        if (stopped())
+            return ran;
+        Task task;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_tasks.empty())
+                return ran;
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        RunGuarded(task);
+        ran = true;
+    }
+}
+
+bool EventLoop::RunDueTimers(const std::function<bool()>& stopped)
+{
+    bool ran = false;
+    const uint64_t now = GetPorts().clock->NowMs();
+    while (!m_timers.empty() && !stopped()) {
+        auto first = m_timers.begin();
+        if (first->first.first > now + kTimerSlackMs)
+            break;
+        Task fire = std::move(first->second);
+        m_dueOf.erase(first->first.second);
+        m_timers.erase(first);
+        RunGuarded(fire);
+        ran = true;
+    }
+    return ran;
+}
+
+bool EventLoop::Turn(const std::function<bool()>& source, const std::function<bool()>& stopped)
+{
+    bool did = RunTasks(stopped);
+    if (!stopped() && source && source())
+        did = true;
+    if (!stopped())
+        did = RunDueTimers(stopped) || did;
+    return did;
+}
+
+bool EventLoop::Wait()
+{
+    uint32_t ms = UsbEvent::kInfinite;
+    if (!m_timers.empty()) {
+        const uint64_t due = m_timers.begin()->first.first;
+        const uint64_t now = GetPorts().clock->NowMs();
+        if (due <= now)
+            return true;
+        const uint64_t left = due - now;
+        ms = left >= UsbEvent::kInfinite ? UsbEvent::kInfinite - 1 : static_cast<uint32_t>(left);
+    }
+    return GetPorts().clock->WaitFor(m_wake, ms, [this] {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_tasks.empty() && m_pool.Settled();
+    });
+}
+
+void EventLoop::Run(const std::function<bool()>& source, const std::function<bool()>& stopped)
+{
+    while (!stopped()) {
+        if (!Turn(source, stopped))
+            Wait();
+    }
+}
+
+bool EventLoop::RunUntilIdle(const std::function<bool()>& source, const std::function<bool()>& stopped,
+                             const std::function<bool()>& quiet)
+{
+    while (!stopped()) {
+        if (Turn(source, stopped))
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_tasks.empty())
+                continue;
+        }
+        if (quiet ? quiet() : m_timers.empty() && m_pool.Settled())
+            return true;
+        Wait();
+    }
+    return false;
+}
+
+void EventLoop::Clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tasks.clear();
+    m_timers.clear();
+    m_dueOf.clear();
+}
+
+}  // namespace USB

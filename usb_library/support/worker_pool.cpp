@@ -1,0 +1,125 @@
+#include "support/worker_pool.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+
+#include "support/threads.h"
+#include "support/usb_log.h"
+
+namespace USB {
+
+// Held by the threads too, so that a pool object going away leaves them nothing dangling.
+struct WorkerPool::Shared {
+    std::mutex mutex;
+    std::condition_variable work;
+    std::condition_variable settled;
+    std::deque<std::function<void()>> jobs;
+    size_t maxThreads = 0;
+    size_t threads = 0;
+    size_t idle = 0;
+    size_t running = 0;
+    bool closed = false;
+
+    static void Serve(const std::shared_ptr<Shared>& self)
+    {
+        std::unique_lock<std::mutex> lock(self->mutex);
+        for (;;) {
+            ++self->idle;
+            self->work.wait(lock, [&] { return self->closed || !self->jobs.empty(); });
+            --self->idle;
+            if (self->jobs.empty())
+                break;
+            std::function<void()> job = std::move(self->jobs.front());
+            self->jobs.pop_front();
+            ++self->running;
+            lock.unlock();
+            try {
+                job();
+            } catch (const std::exception& e) {
+                USB_LOG("a background job failed: %s\n", e.what());
+            } catch (...) {
+                USB_LOG("a background job failed\n");
+            }
+            job = nullptr;  // what the job held goes before the pool hears it ended
+            lock.lock();
+            --self->running;
+            if (self->running == 0 && self->jobs.empty())
+                self->settled.notify_all();
+        }
+        --self->threads;
+        self->settled.notify_all();
+    }
+};
+
+WorkerPool::WorkerPool(size_t maxThreads) : m_shared(std::make_shared<Shared>())
+{
+    m_shared->maxThreads = maxThreads ? maxThreads : 1;
+}
+
+WorkerPool::~WorkerPool()
+{
+    Close();
+}
+
+bool WorkerPool::Run(std::function<void()> job)
+{
+    std::shared_ptr<Shared> shared = m_shared;
+    bool needThread = false;
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        if (shared->closed)
+            return false;
+        shared->jobs.push_back(std::move(job));
+        // Idle threads already woken by earlier jobs are not free for this one.
+        needThread = shared->idle < shared->jobs.size() && shared->threads < shared->maxThreads;
+        if (needThread)
+            ++shared->threads;
+    }
+    shared->work.notify_one();
+    if (needThread && !StartThread([shared] { Shared::Serve(shared); })) {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        --shared->threads;
+        // Without any thread the job would wait for ever: drop it and say so.
+        if (shared->threads == 0) {
+            shared->jobs.clear();
+            shared->settled.notify_all();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WorkerPool::Settled() const
+{
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    return m_shared->jobs.empty() && m_shared->running == 0;
+}
+
+void WorkerPool::Close()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->closed = true;
+        m_shared->jobs.clear();
+    }
+    m_shared->work.notify_all();
+    m_shared->settled.notify_all();
+}
+
+void WorkerPool::Open()
+{
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->closed = false;
+}
+
+bool WorkerPool::WaitSettled(uint32_t ms) const
+{
+    std::unique_lock<std::mutex> lock(m_shared->mutex);
+    return m_shared->settled.wait_for(lock, std::chrono::milliseconds(ms),
+                                      [&] { return m_shared->jobs.empty() && m_shared->running == 0; });
+}
+
+}  // namespace USB
