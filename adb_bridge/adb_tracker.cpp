@@ -10,6 +10,9 @@ DeviceTracker::DeviceTracker(ClientOptions options, ThreadStarter start) : optio
 DeviceTracker::~DeviceTracker()
 {
     Stop();
+    // The thread uses this object until its very end.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !running_; });
 }
 
 void DeviceTracker::Settle(std::unique_lock<std::mutex>& lock, unsigned timeout_ms)
@@ -17,6 +20,7 @@ void DeviceTracker::Settle(std::unique_lock<std::mutex>& lock, unsigned timeout_
     const unsigned epoch = stops_;
     if (!running_) {
         running_ = true;
+        run_epoch_ = stops_;
         state_ = State::kStarting;
         lock.unlock();
         const bool started = start_ != nullptr && start_(this);
@@ -25,6 +29,8 @@ void DeviceTracker::Settle(std::unique_lock<std::mutex>& lock, unsigned timeout_
             running_ = false;
             state_ = State::kUnavailable;
             failure_ = kErrIo;
+            // Callers already waiting for the first attempt must hear of it too.
+            changed_.notify_all();
             return;
         }
     }
@@ -67,13 +73,12 @@ void DeviceTracker::Stop()
     if (!running_)
         return;
     ++stops_;
-    stopping_ = true;
     if (socket_)
         socket_->Shutdown();
     changed_.notify_all();
-    // Bounded: a blocked connect or status read ends within the options' bounds, a list read at once.
-    changed_.wait(lock, [&] { return !running_; });
-    stopping_ = false;
+    // A list read ends at once; a connect to a port nobody answers may take its whole bound, and
+    // the caller (a host stopping) must not: the thread then ends on its own, without tracking.
+    changed_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [&] { return !running_; });
     state_ = State::kStarting;
     listing_.clear();
 }
@@ -103,7 +108,10 @@ void DeviceTracker::Run()
 {
     int retry_ms = kFirstRetryMs;
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
+    // This thread tracks until the next Stop; one that came while it started ends it at once.
+    const unsigned epoch = run_epoch_;
+    auto stopped = [&] { return stops_ != epoch; };
+    while (!stopped()) {
         lock.unlock();
         int rc = kErrConnect;
         {
@@ -112,7 +120,7 @@ void DeviceTracker::Run()
             try {
                 if (socket.Connect(options_.port, options_.connect_ms, options_.io_ms)) {
                     lock.lock();
-                    const bool stop = stopping_;
+                    const bool stop = stopped();
                     if (!stop)
                         socket_ = &socket;
                     lock.unlock();
@@ -131,8 +139,10 @@ void DeviceTracker::Run()
             lock.lock();
             socket_ = nullptr;
         }
+        if (stopped())
+            break;
         Lost(rc);
-        changed_.wait_for(lock, std::chrono::milliseconds(retry_ms), [&] { return stopping_; });
+        changed_.wait_for(lock, std::chrono::milliseconds(retry_ms), stopped);
         retry_ms = std::min(retry_ms * 2, kLastRetryMs);
     }
     running_ = false;

@@ -29,6 +29,8 @@ public:
     // The latest list ("serial\tstate\n" lines), or negative as above.
     int Listing(std::string* listing, unsigned* generation);
     // Ends the thread and wakes every waiter (they get kErrIo); a later call starts it again.
+    // Returns within kStopWaitMs: a thread still connecting then ends on its own once its connect
+    // does, without tracking.
     void Stop();
 
     // The thread's work; returns once Stop has been asked.
@@ -37,6 +39,7 @@ public:
     // Bounds of the reconnect back-off, doubled from the first to the second.
     static constexpr int kFirstRetryMs = 50;
     static constexpr int kLastRetryMs = 2000;
+    static constexpr int kStopWaitMs = 100;
 
 private:
     enum class State { kStarting, kTracking, kUnavailable };
@@ -56,8 +59,8 @@ private:
     unsigned generation_ = 0;
     std::string listing_;
     bool running_ = false;
-    bool stopping_ = false;
     unsigned stops_ = 0;        // Stop calls so far: a waiter that saw one leaves
+    unsigned run_epoch_ = 0;    // stops_ when the running thread was started
     Socket* socket_ = nullptr;  // the open connection, for Stop to shut down
 };
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -256,6 +257,43 @@ TEST(DeviceTracking, EveryNewListMovesTheGenerationARestartIsFollowedAndStopWake
     waiter.join();
     EXPECT_EQ(woken, kErrIo);
     EXPECT_EQ(tracker.Wait(0, 5000, nullptr), 1);
+}
+
+// A stop does not wait for a thread that is still connecting (a port nobody answers can take
+// seconds): it returns, and that thread then ends without tracking.
+TEST(DeviceTracking, AStopReturnsWhileTheThreadStillConnectsAndThatThreadNeverTracks)
+{
+    FakeServer fake(std::vector<std::string>{});
+    fake.SetDevices("SER1:device");
+    static std::shared_future<void> released;
+    std::promise<void> release;
+    released = release.get_future().share();
+    auto slow = [](DeviceTracker* tracker) {
+        std::thread([tracker] {
+            released.wait();  // as if in a connect that takes its whole bound
+            tracker->Run();
+        }).detach();
+        return true;
+    };
+    std::atomic<bool> stopped{false};
+    bool waitedOut = false;
+    {
+        DeviceTracker tracker(fake.Options(), slow);
+        EXPECT_EQ(tracker.Wait(0, 50, nullptr), 0);  // still starting
+        // A stop that waited for the thread would only return once this gives up.
+        std::thread watchdog([&] {
+            for (int i = 0; i < 500 && !stopped; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            waitedOut = !stopped;
+            release.set_value();
+        });
+        tracker.Stop();
+        stopped = true;
+        watchdog.join();
+        // The destructor waits for the thread, which has seen the stop and ends untracked.
+    }
+    EXPECT_FALSE(waitedOut);
+    EXPECT_EQ(fake.log().find("track-devices"), std::string::npos) << fake.log();
 }
 
 TEST(DeviceTracking, UnavailableWithoutAService)
