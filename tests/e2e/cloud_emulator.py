@@ -9,7 +9,8 @@
 # Scenario (JSON, read again for every request):
 #   {"device": {"18D1:4EE2": ANSWER, "*": ANSWER},   /api/v1/drive/device/; likewise
 #    "query": {...}, "report": {...}, "installerror": {...},
-#    "whitelist": "device.json text"}                 device.md5 is its digest; none: 404
+#    "whitelist": "device.json text",                  device.md5 is its digest; none: 404
+#    "hold": {"/download/driver/NAME": SECONDS}}       answers that path only after so long
 # ANSWER is the JSON document sent back; in its strings "{base}" becomes this server's base URL
 # and "{md5:NAME}" the digest of driver package NAME. An unknown vid:pid without "*" gets
 # {"result":1,"data":{"errorCode":CODE}} with the endpoint's code below.
@@ -22,6 +23,7 @@ import signal
 import ssl
 import sys
 import threading
+import time
 import urllib.parse
 
 API = {"/api/v1/drive/device/": ("device", 20205), "/api/v1/drive/query/": ("query", 20201),
@@ -57,6 +59,7 @@ class Emulator(http.server.BaseHTTPRequestHandler):
         with open(self.server.scenario, encoding="utf-8") as f:
             scenario = json.loads(f.read() or "{}")
         whitelist = scenario.get("whitelist", "").encode("utf-8")
+        time.sleep(float((scenario.get("hold") or {}).get(url.path, 0)))
         if url.path in API:
             section, missing = API[url.path]
             query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))

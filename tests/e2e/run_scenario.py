@@ -56,6 +56,7 @@ from harness import Scenario  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SECTIONS = ("host", "order", "log", "file", "cloud")
+MESSAGE_LINE = re.compile(r"\d{5} ")
 
 
 def parse(path):
@@ -126,6 +127,17 @@ def check_cloud(expected, actual):
     return problems + ["unexpected cloud request %r" % a for a in left]
 
 
+def check_after_stop(output):
+    # Nothing reaches the host once IUSB_stop has returned.
+    stop = next((i for i, line in enumerate(output) if line.startswith(("stop: ", "usbmon: stop"))), None)
+    late = [line for line in output[stop + 1:] if MESSAGE_LINE.match(line)] if stop is not None else []
+    return ["host messages after the stop: %s" % late] if late else []
+
+
+def log_tail(s, lines=60):
+    return "== log tail\n" + "\n".join(s.data_file("usb_log.txt")[-lines:])
+
+
 def build_example(s, lib_files):
     # The tree installed as a host kit, examples/host built against it; the folder of the build.
     kit, build = os.path.join(s.work, "kit"), os.path.join(s.work, "host")
@@ -142,55 +154,66 @@ def build_example(s, lib_files):
     return build
 
 
+def run_steps(s, steps, drivers, host):
+    # host: what the host step starts (the commands before IUSB_start, the program, where the
+    # kit step built it).
+    def find(name):
+        return next(p for p in (os.path.join(host["built"], name), os.path.join(s.bin, name)) if os.path.exists(p))
+
+    for verb, rest in steps:
+        if verb == "adb":
+            words = rest.split()
+            s.start_adb(",".join(w for w in words if w[:2] != "--"), [w for w in words if w[:2] == "--"])
+        elif verb == "cloud":
+            tls = rest.startswith("tls")
+            s.start_cloud(rest[3:].strip() if tls else rest or "{}", drivers, tls)
+        elif verb == "package":
+            name, size = rest.split()
+            with open(os.path.join(drivers, name), "wb") as f:
+                f.write(os.urandom(int(size)))
+        elif verb in ("file", "copy"):
+            name, _, text = rest.partition(" ")
+            s.put_beside_host(name, text + "\n") if verb == "file" else s.put_beside_host(name, copy_of=text)
+        elif verb == "kit":
+            host["built"] = build_example(s, rest.split())
+        elif verb == "run":
+            argv = shlex.split(rest)
+            assert s.wine(find(argv[0]), *argv[1:]) == 0, "%s ended with an error" % rest
+        elif verb == "before":
+            host["before"].append(rest)
+        elif verb == "program":
+            host["program"] = [find(rest.split()[0])] + rest.split()[1:]
+        elif verb in ("host", "await"):
+            s.host or s.start_host(host["before"], host["program"])
+            s.send(rest) if verb == "host" else s.expect(rest.partition(" ")[2], float(rest.partition(" ")[0]))
+        elif verb == "pause":
+            time.sleep(float(rest))
+        else:
+            raise AssertionError("unknown step %r" % verb)
+
+
 def run(path, tree):
     steps, expected = parse(path)
     with Scenario(tree) as s:
         s.put_beside_host("whitelist.json", copy_of=os.path.join(os.path.dirname(path), "whitelist.json"))
         drivers = os.path.join(s.work, "drivers")
         os.makedirs(drivers)
-        before, program, built = [], ["usbmon.exe"], s.bin
-
-        def find(name):
-            return next(p for p in (os.path.join(built, name), os.path.join(s.bin, name)) if os.path.exists(p))
-
-        for verb, rest in steps:
-            if verb == "adb":
-                words = rest.split()
-                s.start_adb(",".join(w for w in words if w[:2] != "--"), [w for w in words if w[:2] == "--"])
-            elif verb == "cloud":
-                tls = rest.startswith("tls")
-                s.start_cloud(rest[3:].strip() if tls else rest or "{}", drivers, tls)
-            elif verb == "package":
-                name, size = rest.split()
-                with open(os.path.join(drivers, name), "wb") as f:
-                    f.write(os.urandom(int(size)))
-            elif verb in ("file", "copy"):
-                name, _, text = rest.partition(" ")
-                s.put_beside_host(name, text + "\n") if verb == "file" else s.put_beside_host(name, copy_of=text)
-            elif verb == "kit":
-                built = build_example(s, rest.split())
-            elif verb == "run":
-                argv = shlex.split(rest)
-                assert s.wine(find(argv[0]), *argv[1:]) == 0, "%s ended with an error" % rest
-            elif verb == "before":
-                before.append(rest)
-            elif verb == "program":
-                program = [find(rest.split()[0])] + rest.split()[1:]
-            elif verb in ("host", "await"):
-                s.host or s.start_host(before, program)
-                s.send(rest) if verb == "host" else s.expect(rest.partition(" ")[2], float(rest.partition(" ")[0]))
-            elif verb == "pause":
-                time.sleep(float(rest))
-            else:
-                raise AssertionError("unknown step %r" % verb)
-        s.host or s.start_host(before, program)  # a scenario may have no host step at all
-        code = s.finish()
+        host = {"before": [], "program": ["usbmon.exe"], "built": s.bin}
+        try:
+            run_steps(s, steps, drivers, host)
+            s.host or s.start_host(host["before"], host["program"])  # a scenario may have no host step
+            code = s.finish()
+        except BaseException:
+            # A step that timed out or failed: what the library was doing tells why.
+            print(log_tail(s))
+            raise
         output = s.output()
         requests = [json.loads(line) for line in open(s.cloud_log)] if os.path.exists(s.cloud_log) else []
         cloud = ["%s %s %s" % (r["method"], r["path"], dict((k.lower(), v) for k, v in r["headers"]).get("user-agent", ""))
                  for r in requests]
         problems = [] if code == 0 else ["the host ended with %s" % code]
         problems += check_host(expected["host"], output) if "host" in expected else []
+        problems += check_after_stop(output)
         problems += check_log(expected["log"], s.data_file("usb_log.txt")) if "log" in expected else []
         problems += check_cloud(expected["cloud"], cloud) if "cloud" in expected else []
         if "order" in expected and not re.search(".*?".join("^%s$" % body(e) for e in expected["order"]),
@@ -203,6 +226,8 @@ def run(path, tree):
             print("== host\n%s\n== file usb_track.txt\n%s\n== cloud\n%s" % ("\n".join(output), "\n".join(
                 s.data_file("usb_track.txt")), "\n".join(cloud)))
             print("\n".join(problems))
+        if problems:
+            print(log_tail(s))
     return 1 if problems else 0
 
 

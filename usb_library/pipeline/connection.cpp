@@ -9,18 +9,30 @@
 
 namespace USB {
 
-namespace {
-
-// The only listed serial stands for this phone unless another plugged device has it.
-bool MayAdopt(const UsbDevice& device, const AdbDevice& entry)
+bool ConnectionPipeline::MayAdopt(const PhoneFlow& flow, const UsbDevice& device, const AdbDevice& entry)
 {
-    if (!IsSerialOfAnotherDevice(entry.m_serial, device.m_vidPid, device.m_systemSn))
+    // The only listed serial stands for this phone unless another plugged device has it, another
+    // phone's record took it, or another phone in progress could turn out to be it (its serial is
+    // that one, or one Windows made up).
+    bool other = IsSerialOfAnotherDevice(entry.m_serial, device.m_vidPid, device.m_systemSn);
+    const std::string wanted = ToUpperAscii(entry.m_serial);
+    for (const auto& kv : m_flows) {
+        const PhoneFlow& another = *kv.second;
+        if (other || another.id == flow.id)
+            continue;
+        const UsbDevice* record = m_context.devices.FindByDevice(another.key, another.windowsSerial);
+        const std::string serial = record ? record->m_serial : another.windowsSerial;
+        other = serial.find('&') != std::string::npos || ToUpperAscii(serial) == wanted;
+    }
+    if (!other) {
+        const UsbDevice* holder = m_context.devices.FindBySn(entry.m_serial);
+        other = holder && holder != &device;
+    }
+    if (!other)
         return true;
     USB_LOG("adb phone dev_sn %s belongs to another device\n", entry.m_serial.c_str());
     return false;
 }
-
-}  // namespace
 
 void ConnectionPipeline::CheckConnection(PhoneFlow& flow, UsbDevice& device)
 {
@@ -74,7 +86,7 @@ void ConnectionPipeline::OnListingForSerialFix(PhoneFlow& flow, const Listing& l
         EndFlow(flow);
         return;
     }
-    if (listing.entries.size() == 1 && MayAdopt(*device, listing.entries.begin()->second)) {
+    if (listing.entries.size() == 1 && MayAdopt(flow, *device, listing.entries.begin()->second)) {
         USB_LOG("the system is not the same serial number as the adbserver, we need to change it according to the "
                 "adbserver\n");
         const AdbDevice& entry = listing.entries.begin()->second;
@@ -118,7 +130,7 @@ void ConnectionPipeline::OnListingForFind(PhoneFlow& flow, const Listing& listin
             return;
         }
     }
-    if (listing.entries.size() == 1 && MayAdopt(*device, listing.entries.begin()->second)) {
+    if (listing.entries.size() == 1 && MayAdopt(flow, *device, listing.entries.begin()->second)) {
         const AdbDevice& only = listing.entries.begin()->second;
         device->m_serial = only.m_serial;
         OnFound(flow, *device, only);

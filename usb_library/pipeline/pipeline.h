@@ -157,6 +157,7 @@ private:
     void FindAdbDevice(PhoneFlow& flow);
     void OnListingForFind(PhoneFlow& flow, const Listing& listing);
     void OnListingForSerialFix(PhoneFlow& flow, const Listing& listing);
+    bool MayAdopt(const PhoneFlow& flow, const UsbDevice& device, const AdbDevice& entry);
     void OnFound(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry);
     void ReportStatus(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry);
     void ReportNotFound(PhoneFlow& flow, UsbDevice& device);
