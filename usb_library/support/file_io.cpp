@@ -1,59 +1,52 @@
 #include "support/file_io.h"
 
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 namespace USB {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// A text that is not UTF-8 names no file: the call then fails instead of throwing.
-fs::path PathOf(const std::string& utf8)
+// Reads what the file gives up to `want` bytes; false on a read error.
+bool ReadUpTo(std::FILE* file, size_t want, std::string& out)
 {
-    try {
-        return fs::u8path(utf8);
-    } catch (...) {
-        return fs::path();
-    }
+    out.resize(want);
+    const size_t got = want ? std::fread(&out[0], 1, want, file) : 0;
+    out.resize(got);
+    return !std::ferror(file);
 }
 
 }  // namespace
 
 bool FileExists(const std::string& path)
 {
-    std::error_code ec;
-    return !path.empty() && fs::exists(PathOf(path), ec);
+    bool directory = false;
+    int64_t size = 0;
+    return !path.empty() && FileCalls::Stat(path, directory, size);
 }
 
 bool MakeDirectory(const std::string& path)
 {
-    std::error_code ec;
-    const fs::path p = PathOf(path);
-    fs::create_directory(p, ec);
-    return fs::is_directory(p, ec);
+    FileCalls::MakeDir(path);
+    bool directory = false;
+    int64_t size = 0;
+    return FileCalls::Stat(path, directory, size) && directory;
 }
 
 int64_t GetFileSize64(const std::string& path)
 {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(PathOf(path), ec);
-    return ec ? -1 : static_cast<int64_t>(size);
+    bool directory = false;
+    int64_t size = 0;
+    return FileCalls::Stat(path, directory, size) && !directory ? size : -1;
 }
 
 bool RemoveFile(const std::string& path)
 {
-    std::error_code ec;
-    return fs::remove(PathOf(path), ec) && !ec;
+    return !path.empty() && FileCalls::Remove(path);
 }
 
 bool RenameFile(const std::string& from, const std::string& to)
 {
-    std::error_code ec;
-    fs::rename(PathOf(from), PathOf(to), ec);
-    return !ec;
+    return FileCalls::Rename(from, to);
 }
 
 FileRead ReadWholeFile(const std::string& path, size_t cap, bool textMode, std::string& out)
@@ -64,27 +57,24 @@ FileRead ReadWholeFile(const std::string& path, size_t cap, bool textMode, std::
         return FileRead::Missing;
     if (static_cast<uint64_t>(size) > cap)
         return FileRead::TooLarge;
-    std::ifstream in(PathOf(path), textMode ? std::ios::in : std::ios::in | std::ios::binary);
-    if (!in)
+    std::FILE* file = FileCalls::Open(path, textMode ? "r" : "rb");
+    if (!file)
         return FileRead::Failed;
     // Text mode may hand back fewer bytes than the file holds.
-    out.resize(static_cast<size_t>(size));
-    in.read(&out[0], size);
-    out.resize(static_cast<size_t>(in.gcount()));
-    return in.bad() ? FileRead::Failed : FileRead::Ok;
+    const bool ok = ReadUpTo(file, static_cast<size_t>(size), out);
+    std::fclose(file);
+    return ok ? FileRead::Ok : FileRead::Failed;
 }
 
 bool ReadFileStart(const std::string& path, size_t maxBytes, bool textMode, std::string& out)
 {
-    out.assign(maxBytes, '\0');
-    std::ifstream in(PathOf(path), textMode ? std::ios::in : std::ios::in | std::ios::binary);
-    if (!in) {
-        out.clear();
+    out.clear();
+    std::FILE* file = FileCalls::Open(path, textMode ? "r" : "rb");
+    if (!file)
         return false;
-    }
-    in.read(&out[0], static_cast<std::streamsize>(maxBytes));
-    out.resize(static_cast<size_t>(in.gcount()));
-    return !in.bad();
+    const bool ok = ReadUpTo(file, maxBytes, out);
+    std::fclose(file);
+    return ok;
 }
 
 bool ReadFileInPieces(const std::string& path, uint64_t cap, const std::function<void(const char*, size_t)>& sink)
@@ -92,53 +82,59 @@ bool ReadFileInPieces(const std::string& path, uint64_t cap, const std::function
     const int64_t size = GetFileSize64(path);
     if (size < 0 || static_cast<uint64_t>(size) > cap)
         return false;
-    std::ifstream in(PathOf(path), std::ios::in | std::ios::binary);
-    if (!in)
+    std::FILE* file = FileCalls::Open(path, "rb");
+    if (!file)
         return false;
     std::vector<char> buffer(64 * 1024);
     uint64_t total = 0;
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const size_t got = static_cast<size_t>(in.gcount());
+    bool ok = true;
+    for (;;) {
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
         total += got;
-        if (total > cap)
-            return false;
+        if (total > cap) {
+            ok = false;
+            break;
+        }
         if (got)
             sink(buffer.data(), got);
+        if (got < buffer.size())
+            break;
     }
-    return !in.bad();
+    ok = ok && !std::ferror(file);
+    std::fclose(file);
+    return ok;
 }
 
 bool AppendTextFile(const std::string& path, const std::string& text)
 {
-    std::ofstream out(PathOf(path), std::ios::out | std::ios::app);
-    if (!out)
+    std::FILE* file = FileCalls::Open(path, "a");
+    if (!file)
         return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
 }
 
-FileWriter::FileWriter(const std::string& path)
-    : m_out(PathOf(path), std::ios::out | std::ios::binary | std::ios::trunc), m_ok(static_cast<bool>(m_out))
+FileWriter::FileWriter(const std::string& path) : m_file(FileCalls::Open(path, "wb")), m_ok(m_file != nullptr) {}
+
+FileWriter::~FileWriter()
 {
+    Close();
 }
 
 bool FileWriter::Write(const char* data, size_t size)
 {
     if (!m_ok)
         return false;
-    m_out.write(data, static_cast<std::streamsize>(size));
-    m_ok = static_cast<bool>(m_out);
+    m_ok = std::fwrite(data, 1, size, m_file) == size;
     return m_ok;
 }
 
 bool FileWriter::Close()
 {
-    if (!m_out.is_open())
+    if (!m_file)
         return m_ok;
-    m_out.close();
-    m_ok = m_ok && !m_out.fail();
+    m_ok = std::fclose(m_file) == 0 && m_ok;
+    m_file = nullptr;
     return m_ok;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -34,13 +34,28 @@ bool AppendTextFile(const std::string& path, const std::string& text);
 class FileWriter {
 public:
     explicit FileWriter(const std::string& path);
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
     bool IsOpen() const { return m_ok; }
     bool Write(const char* data, size_t size);
     bool Close();
 
 private:
-    std::ofstream m_out;
+    std::FILE* m_file = nullptr;
     bool m_ok = false;
 };
+
+// What the platform's C library does with a UTF-8 path (posix/ and win32/ file_calls.cpp).
+namespace FileCalls {
+// fopen with a C mode text; null when it fails or the path is not UTF-8.
+std::FILE* Open(const std::string& path, const char* mode);
+// False when nothing is there; else whether it is a directory and its size.
+bool Stat(const std::string& path, bool& directory, int64_t& size);
+bool MakeDir(const std::string& path);
+bool Remove(const std::string& path);
+// Replaces `to` when it exists, in one step.
+bool Rename(const std::string& from, const std::string& to);
+}  // namespace FileCalls
 
 }  // namespace USB

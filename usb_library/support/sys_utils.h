@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <filesystem>
 #include <string>
 
 #include "support/file_io.h"
@@ -13,7 +12,11 @@
 namespace USB {
 
 // Path separator of the platform the core runs on ('\\' on Windows).
-constexpr char kPathSep = static_cast<char>(std::filesystem::path::preferred_separator);
+#if defined(_WIN32)
+constexpr char kPathSep = '\\';
+#else
+constexpr char kPathSep = '/';
+#endif
 
 // Byte per unit, no code page: bytes 0x80..0xFF become 0xFF80..0xFFFF and back.
 std::wstring NarrowToWide(const std::string& text);
