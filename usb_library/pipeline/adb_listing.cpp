@@ -123,16 +123,17 @@ bool AdbListingSource::CanTrack() const
 }
 
 AdbListingSource::Change AdbListingSource::WaitForChange(unsigned& generation, uint32_t ms,
-                                                        std::map<std::string, std::string>& entries)
+                                                        std::map<std::string, std::string>& entries,
+                                                        const std::atomic<bool>& stopped)
 {
     UsbAdb& adb = TheAdb();
-    if (!CanTrack())
+    if (!CanTrack() || stopped)
         return Change::Unavailable;
     const int changed = adb.AdbWaitDeviceListChange(generation, ms, &generation);
     if (changed == 0)
         return Change::TimedOut;
     std::vector<char> buffer(kListingBufferSize, '\0');
-    if (changed < 0 || adb.AdbGetTrackedDevices(buffer.data(), kListingBufferSize, &generation) < 0)
+    if (changed < 0 || stopped || adb.AdbGetTrackedDevices(buffer.data(), kListingBufferSize, &generation) < 0)
         return Change::Unavailable;
     buffer[kListingBufferSize - 1] = '\0';
     entries = ParseAdbListing(buffer.data());

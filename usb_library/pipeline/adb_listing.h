@@ -45,9 +45,11 @@ public:
     bool CanTrack() const;
     // Waits at most `ms` for the pushed list to differ from `generation` (0: any list): Changed
     // with the new list in `entries` and its generation, TimedOut, or Unavailable at once while
-    // the list cannot be followed (no server yet, tracking stopped).
+    // the list cannot be followed (no server yet, tracking stopped). Once `stopped`, the bridge
+    // is not asked again: asking would start its tracking anew.
     enum class Change { Changed, TimedOut, Unavailable };
-    Change WaitForChange(unsigned& generation, uint32_t ms, std::map<std::string, std::string>& entries);
+    Change WaitForChange(unsigned& generation, uint32_t ms, std::map<std::string, std::string>& entries,
+                         const std::atomic<bool>& stopped);
     // Lets the pushed list go: waiters return at once and the bridge's thread ends.
     void StopTracking();
 

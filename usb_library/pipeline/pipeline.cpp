@@ -284,6 +284,7 @@ void ConnectionPipeline::EndAll()
     ++m_watchRound;
     m_watchInFlight = false;
     m_watchGeneration = 0;
+    m_context.loop.Cancel(m_watchRetry);
 }
 
 void ConnectionPipeline::StartAdbServer()
@@ -376,30 +377,30 @@ bool ConnectionPipeline::Waiting() const
 
 void ConnectionPipeline::Watch()
 {
-    if (m_watchInFlight || !Waiting() || !m_listing.CanTrack())
+    if (m_watchInFlight || m_watchRetry != kNoTimer || !Waiting() || !m_listing.CanTrack())
         return;
     const uint64_t round = ++m_watchRound;
     const unsigned generation = m_watchGeneration;
     std::shared_ptr<std::atomic<bool>> stopped = Stopped();
     m_watchInFlight = m_context.loop.RunJob([this, round, generation, stopped] {
-        if (*stopped)
-            return;
         unsigned next = generation;
         auto entries = std::make_shared<std::map<std::string, std::string>>();
-        const AdbListingSource::Change change = m_listing.WaitForChange(next, kWatchSliceMs, *entries);
-        // While the list cannot be followed (no server yet), ask again a slice later, not at once.
-        if (change == AdbListingSource::Change::Unavailable && !*stopped)
-            GetPorts().clock->SleepMs(kWatchSliceMs);
+        const AdbListingSource::Change change = m_listing.WaitForChange(next, kWatchSliceMs, *entries, *stopped);
         if (*stopped)
             return;
-        const bool changed = change == AdbListingSource::Change::Changed;
-        m_context.loop.Post([this, round, next, changed, entries] {
+        m_context.loop.Post([this, round, next, change, entries] {
             if (round != m_watchRound)
                 return;
             m_watchInFlight = false;
             m_watchGeneration = next;
-            if (changed)
+            if (change == AdbListingSource::Change::Changed)
                 OnListChanged(*entries);
+            // While the list cannot be followed (no server yet), ask again a slice later, not at once.
+            if (change == AdbListingSource::Change::Unavailable)
+                m_watchRetry = m_context.loop.After(kWatchSliceMs, [this] {
+                    m_watchRetry = kNoTimer;
+                    Watch();
+                });
             Watch();
         });
     });

@@ -198,6 +198,7 @@ private:
     std::vector<uint64_t> m_listingTakers;
     // One wait on the pushed list in flight, and the generation of the last list seen.
     bool m_watchInFlight = false;
+    TimerId m_watchRetry = kNoTimer;
     uint64_t m_watchRound = 0;
     unsigned m_watchGeneration = 0;
 };

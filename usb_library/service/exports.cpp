@@ -2,6 +2,7 @@
 #define USBHELPER_BUILDING
 #include "usbhelper.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -26,7 +27,8 @@ UsbCLock g_apiLock;
 std::atomic<bool> g_started{false};
 // Start and stop never overlap, even when a stop had to go on without the API lock.
 std::mutex g_lifecycle;
-constexpr uint32_t kStopApiWaitMs = 1000;
+// The API lock's share of the stop's second; the rest is the service's.
+constexpr uint32_t kStopApiWaitMs = 300;
 
 template <typename Fn>
 void Guarded(const char* name, Fn fn)
@@ -79,15 +81,18 @@ USBHELPER_API int32_t USB_CDECL IUSB_stop(void)
     int32_t result = -1;
     Guarded("IUSB_stop", [&] {
         UsbService& service = TheService();
-        // Bounded: the holder may be the host's callback calling back into us while it waits for
-        // this very thread. The stop then goes on without the lock; its own state is safe for that.
+        // One bound for the whole stop, the wait for the API lock included: its holder may be the
+        // host's callback calling back into us while it waits for this very thread. The stop then
+        // goes on without the lock; its own state is safe for that.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(UsbService::kStopWaitMs);
         const TimedLockGuard guard(g_apiLock, kStopApiWaitMs);
         if (!guard.Locked())
             USB_LOG("IUSB_stop: another call is still running, stopping without waiting for it\n");
         if (!g_started.exchange(false))
             return;
         std::lock_guard<std::mutex> lifecycle(g_lifecycle);
-        result = service.Stop();
+        result = service.Stop(deadline);
     });
     return result;
 }

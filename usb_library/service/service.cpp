@@ -17,9 +17,6 @@ ListenerPort* g_listener = nullptr;
 
 namespace {
 
-// The stop's whole wait: for callbacks in progress, the loop's end, the jobs and the relay.
-constexpr int kStopWaitMs = 1000;
-
 // Which service's loop, of which start, runs on this thread.
 struct LoopMark {
     const UsbService* service = nullptr;
@@ -127,9 +124,8 @@ void UsbService::Init()
     }
 }
 
-int UsbService::Stop()
+int UsbService::Stop(std::chrono::steady_clock::time_point deadline)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     // Said before any wait: every job gives up at its next look, no new one starts, and no host
     // callback starts from here on.
     m_stop = true;

@@ -43,8 +43,11 @@ public:
     void Start();
     // The first scan and the whitelist check; run on a helper thread after the first start.
     void Init();
-    // Returns within about a second whatever the loop is doing; no host callback starts after.
-    int Stop();
+    // Returns by `deadline` (about a second from the call) whatever the loop and the jobs are
+    // doing; no host callback starts after.
+    int Stop(std::chrono::steady_clock::time_point deadline);
+    int Stop() { return Stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs)); }
+    static constexpr int kStopWaitMs = 1000;
 
     // Init and whitelist threads: detached, but counted so that a caller can tell when the
     // work they started has finished.
