@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
+#include <atomic>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "doctor.h"
 #include "sim_device.h"
@@ -48,6 +49,7 @@ CRITICAL_SECTION g_print;
 CONDITION_VARIABLE g_arrived;
 std::map<int, int> g_unconsumed;  // message id -> arrivals not yet waited for
 bool g_failed = false;
+std::atomic<int> g_stopOn{-1};  // a message id the host answers with IUSB_stop from its callback
 
 void USB_CDECL OnMessage(int32_t id, const char* json)
 {
@@ -63,6 +65,15 @@ void USB_CDECL OnMessage(int32_t id, const char* json)
     ++g_unconsumed[id];
     LeaveCriticalSection(&g_print);
     WakeAllConditionVariable(&g_arrived);
+    // As a host may: stop the library from inside its callback.
+    int armed = id;
+    if (api.stop && g_stopOn.compare_exchange_strong(armed, -1)) {
+        const int result = api.stop();
+        EnterCriticalSection(&g_print);
+        std::printf("stop: %d (in the callback)\n", result);
+        std::fflush(stdout);
+        LeaveCriticalSection(&g_print);
+    }
 }
 
 int IdOf(const std::string& name)
@@ -155,6 +166,8 @@ bool Command(const std::string& line)
     }
     if (v == "quit" || v == "exit") {
         return false;
+    } else if (v == "stop-on") {
+        g_stopOn = IdOf(a);
     } else if (v == "stop") {
         Say("stop: %s\n", std::to_string(api.stop()).c_str());
     } else if (v == "retry") {
@@ -197,7 +210,7 @@ bool Command(const std::string& line)
     } else if (!v.empty()) {
         Say("commands: retry SN CMD | kill-adb SN | send JSON | isphone PATH | hasphone | list | adb | "
             "sleep MS | plug VID PID SN [noadb] [nodriver] [keyboard|mouse] | unplug VID PID SN | "
-            "driver VID PID SN | wait NAME [MS] | echo TEXT | doctor [--json] | stop | quit\n");
+            "driver VID PID SN | wait NAME [MS] | echo TEXT | doctor [--json] | stop | stop-on NAME | quit\n");
     }
     return true;
 }
