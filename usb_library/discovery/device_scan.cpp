@@ -36,9 +36,43 @@ void LogOpenFailure(uint32_t error)
     USB_LOG("SetupDiGetClassDevs fail, error %u: %s\n", static_cast<unsigned>(error), text.c_str());
 }
 
+thread_local TreeSnapshot* t_snapshot = nullptr;
+
 }  // namespace
 
-std::vector<UsbNode> ListUsbNodes()
+struct TreeSnapshot::Looks {
+    bool haveNodes = false;
+    std::vector<UsbNode> nodes;
+    bool haveDrivers = false;
+    bool driversRead = false;
+    std::vector<std::wstring> drivers;
+};
+
+TreeSnapshot::TreeSnapshot() : m_outer(t_snapshot), m_looks(new Looks())
+{
+    t_snapshot = this;
+}
+
+TreeSnapshot::~TreeSnapshot()
+{
+    t_snapshot = m_outer;
+    delete m_looks;
+}
+
+void TreeSnapshot::Refresh()
+{
+    *m_looks = Looks();
+}
+
+void TreeSnapshot::RefreshCurrent()
+{
+    if (t_snapshot)
+        t_snapshot->Refresh();
+}
+
+namespace {
+
+std::vector<UsbNode> ReadUsbNodes()
 {
     std::vector<UsbNode> nodes;
     uint32_t error = 0;
@@ -47,6 +81,30 @@ std::vector<UsbNode> ListUsbNodes()
         nodes.clear();
     }
     return nodes;
+}
+
+// The ADB driver interfaces' instance ids; false (logged) when the set cannot be opened.
+bool ReadAdbDriverInterfaces(std::vector<std::wstring>& ids)
+{
+    uint32_t error = 0;
+    if (GetPorts().deviceTree->ListAdbDriverInterfaces(ids, error))
+        return true;
+    LogOpenFailure(error);
+    return false;
+}
+
+}  // namespace
+
+std::vector<UsbNode> ListUsbNodes()
+{
+    if (!t_snapshot)
+        return ReadUsbNodes();
+    TreeSnapshot::Looks& looks = *t_snapshot->LooksOf();
+    if (!looks.haveNodes) {
+        looks.nodes = ReadUsbNodes();
+        looks.haveNodes = true;
+    }
+    return looks.nodes;
 }
 
 bool TakeCandidate(const UsbNode& node, ScanCandidate& out)
@@ -199,10 +257,18 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
 {
     std::vector<std::wstring> instanceIds;
-    uint32_t error = 0;
-    if (!GetPorts().deviceTree->ListAdbDriverInterfaces(instanceIds, error)) {
-        LogOpenFailure(error);
-        return false;
+    if (!t_snapshot) {
+        if (!ReadAdbDriverInterfaces(instanceIds))
+            return false;
+    } else {
+        TreeSnapshot::Looks& looks = *t_snapshot->LooksOf();
+        if (!looks.haveDrivers) {
+            looks.driversRead = ReadAdbDriverInterfaces(looks.drivers);
+            looks.haveDrivers = true;
+        }
+        if (!looks.driversRead)
+            return false;
+        instanceIds = looks.drivers;
     }
     std::vector<std::string> ofModel;
     for (const std::wstring& instanceId : instanceIds) {

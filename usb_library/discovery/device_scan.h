@@ -25,6 +25,28 @@ InstanceIdParts ParseInstanceId(const std::string& id, char separator);
 // reason goes to the log).
 std::vector<UsbNode> ListUsbNodes();
 
+// While one lives on a thread, the tree is read at most once between two Refresh calls on that
+// thread: the event loop refreshes it every turn, so all the phones it serves in one turn share
+// one look at the tree instead of one each.
+class TreeSnapshot {
+public:
+    TreeSnapshot();
+    ~TreeSnapshot();
+    TreeSnapshot(const TreeSnapshot&) = delete;
+    TreeSnapshot& operator=(const TreeSnapshot&) = delete;
+    // The next question reads the tree afresh.
+    void Refresh();
+    // Refresh of this thread's snapshot, if it has one (the event loop's turn hook).
+    static void RefreshCurrent();
+
+    struct Looks;
+    Looks* LooksOf() { return m_looks; }
+
+private:
+    TreeSnapshot* m_outer;
+    Looks* m_looks;
+};
+
 // One present USB device that passed the common filters of the phone scans.
 struct ScanCandidate {
     std::string id;         // upper case, as Windows separates it

@@ -49,6 +49,7 @@ UsbService::UsbService()
     m_cloud.m_baseUrl = m_config.DriverHost();
     m_oneAtATime = m_config.OnePhoneAtATime();
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
+    m_loop.SetTurnHook(&TreeSnapshot::RefreshCurrent);
 }
 
 UsbService::~UsbService()
@@ -175,6 +176,7 @@ void UsbService::RunLoop(unsigned generation)
         return;
     const LoopMark outer = t_loop;
     t_loop = LoopMark{this, generation};
+    const TreeSnapshot snapshot;
     m_loop.Run([this] { return TakeAction(); }, stopped);
     // Nothing of this run may come back in the next one.
     m_pipeline.EndAll();
@@ -184,6 +186,7 @@ void UsbService::RunLoop(unsigned generation)
 
 bool UsbService::RunUntilIdle()
 {
+    const TreeSnapshot snapshot;
     // A phone waiting for its user (and the pushed list followed for it) is no work in progress.
     return m_loop.RunUntilIdle([this] { return TakeAction(); }, [this] { return m_stop.load(); },
                                [this] { return QueuedMessages() == 0 && m_pipeline.BusyFlows() == 0 && !m_treeCheckRunning; });

@@ -55,21 +55,27 @@ void EventLoop::Cancel(TimerId& id)
 
 bool EventLoop::RunTasks(const std::function<bool()>& stopped)
 {
+    // The tasks there now; those they or others post meanwhile wait for the next turn, so a turn
+    // ends however busy the loop is.
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        count = m_tasks.size();
+    }
     bool ran = false;
-    for (;;) {
-        if (stopped())
-            return ran;
+    for (; count > 0 && !stopped(); --count) {
         Task task;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_tasks.empty())
-                return ran;
+                break;
             task = std::move(m_tasks.front());
             m_tasks.pop_front();
         }
         RunGuarded(task);
         ran = true;
     }
+    return ran;
 }
 
 bool EventLoop::RunDueTimers(const std::function<bool()>& stopped)
@@ -91,6 +97,8 @@ bool EventLoop::RunDueTimers(const std::function<bool()>& stopped)
 
 bool EventLoop::Turn(const std::function<bool()>& source, const std::function<bool()>& stopped)
 {
+    if (m_turnHook)
+        m_turnHook();
     bool did = RunTasks(stopped);
     if (!stopped() && source && source())
         did = true;

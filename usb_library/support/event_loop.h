@@ -34,13 +34,16 @@ public:
     bool RunJob(Task job) { return m_pool.Run(std::move(job)); }
     WorkerPool& Pool() { return m_pool; }
 
+    // Runs at the start of every turn, on the loop's thread.
+    void SetTurnHook(std::function<void()> hook) { m_turnHook = std::move(hook); }
+
     // Loop thread only. Timers due at the same turn run in the order they were set.
     TimerId After(uint32_t ms, Task fire);
     void Cancel(TimerId& id);
     size_t Timers() const { return m_timers.size(); }
 
-    // One turn: the posted tasks, then one item of `source` (it says whether it took one), then
-    // the due timers. Waits for work first when there was none at the last turn.
+    // One turn: the tasks posted before it began, then one item of `source` (it says whether it
+    // took one), then the due timers. Waits for work first when there was none at the last turn.
     // Returns false when the loop had nothing to do and nothing is in flight: no task, no timer,
     // no job.
     bool Turn(const std::function<bool()>& source, const std::function<bool()>& stopped);
@@ -61,6 +64,7 @@ private:
     bool Wait();
 
     WorkerPool& m_pool;
+    std::function<void()> m_turnHook;
     std::mutex m_mutex;
     std::deque<Task> m_tasks;
     UsbEvent m_wake;
