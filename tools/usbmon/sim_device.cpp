@@ -71,9 +71,15 @@ bool WriteNode(const std::wstring& path, const std::wstring& desc, const std::ws
     return ok;
 }
 
+unsigned g_listenerWaitMs = 0;
+
 void Notify(const Phone& p, WPARAM event)
 {
-    HWND window = FindWindowW(L"lolclass", nullptr);
+    // The library's window may still be coming up (a fresh prefix takes seconds): a notification
+    // sent before it exists would be lost, and the simulated device never heard of.
+    HWND window = nullptr;
+    for (unsigned waited = 0; !(window = FindWindowW(L"lolclass", nullptr)) && waited < g_listenerWaitMs; waited += 50)
+        Sleep(50);
     if (!window)
         return;
     const std::wstring path = InterfacePath(p);
@@ -86,6 +92,11 @@ void Notify(const Phone& p, WPARAM event)
 }
 
 }  // namespace
+
+void WaitForListener(unsigned ms)
+{
+    g_listenerWaitMs = ms;
+}
 
 std::wstring InterfacePath(const Phone& p)
 {

@@ -24,5 +24,8 @@ bool AddDriver(const Phone& phone);    // ADB driver interface only (what an ins
 // The ADB driver interface for every plugged interface of a model.
 bool AddDriverForModel(const std::wstring& vid, const std::wstring& pid);
 std::wstring InterfacePath(const Phone& phone);
+// How long a notification waits for the library's window to exist (0: it is sent only if the
+// window is there). A host that started the library sets it: the window may take seconds.
+void WaitForListener(unsigned ms);
 
 }  // namespace sim

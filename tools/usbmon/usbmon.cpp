@@ -252,6 +252,7 @@ int main(int argc, char** argv)
     for (const std::string& command : before)
         Command(command);
     api.start(&OnMessage);
+    sim::WaitForListener(30000);
     Say("usbmon: started; type 'help' for commands\n");
     if (runMs >= 0) {
         Sleep(static_cast<DWORD>(runMs));

@@ -176,9 +176,12 @@ DWORD Win32DeviceListener::RunWindow()
     if (!hWnd)
         return static_cast<DWORD>(-1);
     self->m_hWnd = hWnd;
+    self->RegisterNotifications();
     ShowWindow(hWnd, SW_HIDE);
     UpdateWindow(hWnd);
     SetEvent(self->m_readyEvent);
+    if (self->m_late.exchange(false))
+        self->Post(DevnodesChangedText().c_str());
 
     MSG msg = {};
     BOOL got;
@@ -226,20 +229,28 @@ void Win32DeviceListener::Start()
         if (m_readyEvent)
             ResetEvent(m_readyEvent);
         m_windowThread = CreateThread(nullptr, 0, &Win32DeviceListener::WindowThread, this, 0, nullptr);
-        if (m_windowThread && m_readyEvent)
-            WaitForSingleObject(m_readyEvent, kReadyWaitMs);
+        // A first window of a process can take seconds (a fresh Wine prefix does): the start does
+        // not wait for all of it, and the window looks at the tree itself once it is up.
+        if (m_windowThread && m_readyEvent && WaitForSingleObject(m_readyEvent, kReadyWaitMs) != WAIT_OBJECT_0) {
+            m_late = true;
+            if (WaitForSingleObject(m_readyEvent, 0) == WAIT_OBJECT_0 && m_late.exchange(false))
+                Post(DevnodesChangedText().c_str());
+            USB_LOG("the listener window is not up yet, it looks at the device tree once it is\n");
+        }
     }
-    if (!m_hDevNotify && m_hWnd) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_reserved = 0;
-        filter.dbcc_classguid = kUsbDeviceInterface;
-        m_hDevNotify = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    }
+    m_started = true;
+}
+
+void Win32DeviceListener::RegisterNotifications()
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    filter.dbcc_classguid = kUsbDeviceInterface;
+    m_hDevNotify = RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!m_hDevNotify)
         USB_LOG("Can not register device notify:");
-    m_started = true;
 }
 
 void Win32DeviceListener::SetSink(ListenerSink sink, void* context)

@@ -67,15 +67,21 @@ public:
     HANDLE m_quitEvent = nullptr;
     HANDLE m_readyEvent = nullptr;
     volatile bool m_started = false;
-    HDEVNOTIFY m_hDevNotify = nullptr;
+    HDEVNOTIFY m_hDevNotify = nullptr;  // the window thread's
 
 private:
+    // On the window thread, as soon as the window exists: however late that is, device
+    // notifications reach it from then on.
+    void RegisterNotifications();
     static DWORD WINAPI WindowThread(LPVOID self);
     DWORD RunWindow();
     static DWORD WINAPI ConsumerThread(LPVOID self);
     void OnDeviceChange(WPARAM wParam, LPARAM lParam);
 
     HANDLE m_windowThread = nullptr;
+    // Start gave up waiting for the window: what was plugged meanwhile is found by one look at
+    // the tree once it is up.
+    std::atomic<bool> m_late{false};
 };
 
 // Factory for the ports bundle.
