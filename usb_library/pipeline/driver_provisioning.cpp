@@ -91,13 +91,7 @@ std::string GetTempDirectory()
 
 std::string GetPackageExtension(const std::string& url)
 {
-    if (url.find(".msi") != std::string::npos)
-        return ".msi";
-    if (url.find(".exe") != std::string::npos)
-        return ".exe";
-    if (url.find(".zip") != std::string::npos)
-        return ".zip";
-    return std::string();
+    return PackageExtensionOfUrl(url);
 }
 
 unsigned DriverInstallThread(InstallJob* job)
@@ -107,7 +101,7 @@ unsigned DriverInstallThread(InstallJob* job)
         int result = kDriverFailed;
         if (job && job->device) {
             LockGuard guard(InstallLock());
-            result = InstallDriver(job->device.get());
+            result = InstallDriver(job->device.get(), job->md5);
         }
         if (result == kDriverOk)
             USB_LOG("the driver install successfully\n");
@@ -276,6 +270,7 @@ int ConnectionPipeline::DownloadAndInstallDriver(UsbDevice* device, const std::s
     job->device->m_pid = device->m_pid;
     job->device->m_vidPid = device->m_vidPid;
     job->device->m_driverFile = device->m_driverFile;
+    job->md5 = md5;
     const bool started = StartInstallThread(job);
 
     for (;;) {

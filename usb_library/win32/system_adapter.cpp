@@ -90,6 +90,11 @@ public:
         return folder.empty() ? folder : folder + "\\";
     }
 
+    uint32_t ProcessId() override
+    {
+        return GetCurrentProcessId();
+    }
+
     bool NetworkAlive() override
     {
         // SensAPI has no import library in the cross toolchain: bind it at run time, from the
