@@ -39,32 +39,32 @@
  * payload D is {"b_adbopen":bool,"b_driver":bool,"device_desc":"...","device_sn":"..."}.
  * One example per message the library sends (11031..11033, 11035, 11036, 11038, 11039,
  * 11041..11044, 11046..11048, 11053..11057 and 11061 are never sent):
- *   11024 {"b_adbopen":false,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11025 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11026 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11027 {"device_desc":"Pixel 7","device_sn":"R58M1234567","down_progress":42}
+ *   11024 {"b_adbopen":false,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11025 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11026 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11027 {"device_desc":"Android Phone","device_sn":"R58M1234567","down_progress":42}
  *         or {"down_progress":42} when the downloading phone is not known
- *   11028 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11029 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11030 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11034 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
+ *   11028 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11029 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11030 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11034 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  *   11037 {"device_sn":"R58M1234567"}
- *   11040 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11045 {"device_desc":"Pixel 7","device_sn":"R58M1234567"}   two devices report this serial
+ *   11040 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11045 {"device_desc":"Android Phone","device_sn":"R58M1234567"}   two devices report this serial
  *         or {"device_sn":"R58M1234567"}   the ADB server lists this serial twice
  *   11049 {"device_sn":"R58M1234567"}
- *   11050 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11051 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11052 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
+ *   11050 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11051 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11052 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  *   11058 {"device_sn":"R58M1234567"}
- *   11059 {"device_desc":"Pixel 7","device_sn":"R58M1234567","kill-name":"tool_adb.exe"}
- *   11060 {"device_desc":"Pixel 7","device_sn":"R58M1234567","kill-name":"adb.exe"}
- *   11062 {"b_adbopen":true,"b_driver":false,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11063 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11064 {"device_desc":"Pixel 7","device_sn":"R58M1234567","kill-name":"os"}
- *   11065 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11066 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
- *   11067 {"b_adbopen":true,"b_driver":true,"device_desc":"Pixel 7","device_sn":"R58M1234567"}
+ *   11059 {"device_desc":"Android Phone","device_sn":"R58M1234567","kill-name":"tool_adb.exe"}
+ *   11060 {"device_desc":"Android Phone","device_sn":"R58M1234567","kill-name":"adb.exe"}
+ *   11062 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11063 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11064 {"device_desc":"Android Phone","device_sn":"R58M1234567","kill-name":"os"}
+ *   11065 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11066 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
+ *   11067 {"b_adbopen":true,"b_driver":true,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  * Member types: b_adbopen and b_driver are JSON booleans; device_desc, device_sn and kill-name
  * are strings; down_progress is a JSON integer, the percent of the driver package received
  * (1..100, sent when it changes, only when the server announced the package's size).
