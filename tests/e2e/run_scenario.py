@@ -143,8 +143,9 @@ def build_example(s, words):
     with open(toolchain[0]) as f:
         tree = dict(re.findall(r"^set\((CMAKE_C_COMPILER|CMAKE_SYSTEM_PROCESSOR) (\S+)\)$", f.read(), re.M))
     implib = "libusbhelper.dll.a"
-    if consumer == "msvc":
-        toolchain = [os.path.join(HERE, "msvc", "clang_msvc_toolchain.cmake"), "-DUSB_MSVC_ARCH=" + tree["CMAKE_SYSTEM_PROCESSOR"]]
+    if consumer == "msvc":  # of the tree's bitness
+        toolchain = [os.path.join(HERE, "msvc", "clang_msvc_toolchain.cmake"),
+                     "-DUSB_MSVC_ARCH=" + tree["CMAKE_SYSTEM_PROCESSOR"]]
         implib = "usbhelper.lib"
     steps = [["cmake", "--install", s.tree, "--prefix", kit],
              ["cmake", "-S", os.path.join(TOP, "examples", "host"), "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
@@ -157,8 +158,9 @@ def build_example(s, words):
     assert link and os.path.join(kit, "lib", implib) in link[-1], "the host was not linked with %s:\n%s" % (implib, link)
     if consumer == "mingw":
         # The kit's pkg-config file gives a MinGW host all it needs to compile and link.
-        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "usbhelper"], capture_output=True, text=True, check=True,
-                               env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(kit, "lib", "pkgconfig"))).stdout.split()
+        env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(kit, "lib", "pkgconfig"))
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "usbhelper"], capture_output=True, text=True,
+                               check=True, env=env).stdout.split()
         subprocess.run([tree["CMAKE_C_COMPILER"], os.path.join(TOP, "examples", "host", "host.c"), *flags, "-static",
                         "-o", os.path.join(build, "host_pkgconfig.exe")], check=True)
     found = sorted(os.listdir(os.path.join(kit, "lib")))
