@@ -23,6 +23,7 @@ public:
     std::string systemFolder;  // set by Platform
     OsVersionFacts version{true, 6, 1, 2, 1, 9, 0};
     int wow64 = 1;
+    bool process64 = false;  // the native build stands for the 32-bit library unless told
     bool networkAlive = true;
     int socketStartups = 0;
     int socketCleanups = 0;
@@ -34,6 +35,7 @@ public:
     std::string SystemFolder() override { return systemFolder; }
     OsVersionFacts OsVersion() override { return version; }
     int Wow64State() override { return wow64; }
+    bool Is64BitProcess() override { return process64; }
     bool NetworkAlive() override { return networkAlive; }
     bool SocketsStartup() override
     {

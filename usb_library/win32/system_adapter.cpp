@@ -80,6 +80,11 @@ public:
         return wow ? kWow64 : kNotWow64;
     }
 
+    bool Is64BitProcess() override
+    {
+        return sizeof(void*) == 8;
+    }
+
     std::string SystemFolder() override
     {
         wchar_t path[MAX_PATH + 1] = {0};
