@@ -14,8 +14,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # Every model the scenarios plug; their registry entries are cleared before and after each scenario.
-SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001", "VID_22B8&PID_2E76",
-                    "VID_2717&PID_FF48", "VID_1234&PID_5678", "VID_1234&PID_5679"]
+SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001", "VID_18D1&PID_D001",
+                    "VID_22B8&PID_2E76", "VID_2717&PID_FF48", "VID_1234&PID_5678", "VID_1234&PID_5679"]
 MESSAGE = re.compile(r"^(\d\d:\d\d:\d\d\.\d{3}) (\d+ (\S+) (.*))$")
 
 
