@@ -52,7 +52,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Scenario  # noqa: E402
+from harness import PortInUse, Scenario  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SECTIONS = ("host", "order", "log", "file", "cloud")
@@ -207,4 +207,8 @@ def run(path, tree):
 
 
 if __name__ == "__main__":
-    sys.exit(run(os.path.abspath(sys.argv[1]), sys.argv[2]))
+    try:
+        sys.exit(run(os.path.abspath(sys.argv[1]), sys.argv[2]))
+    except PortInUse as busy:
+        print(busy)
+        sys.exit(1)
