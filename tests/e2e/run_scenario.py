@@ -56,7 +56,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from harness import Scenario  # noqa: E402
+from harness import PortInUse, Scenario  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(HERE))
 SECTIONS = ("host", "order", "log", "file", "cloud")
@@ -232,4 +232,8 @@ def run(path, tree):
 
 
 if __name__ == "__main__":
-    sys.exit(run(os.path.abspath(sys.argv[1]), sys.argv[2]))
+    try:
+        sys.exit(run(os.path.abspath(sys.argv[1]), sys.argv[2]))
+    except PortInUse as busy:
+        print(busy)
+        sys.exit(1)

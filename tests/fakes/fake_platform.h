@@ -25,6 +25,7 @@ public:
     uint32_t processId = 4242;
     OsVersionFacts version{true, 6, 1, 2, 1, 9, 0};
     int wow64 = 1;
+    bool process64 = false;  // the native build stands for the 32-bit library unless told
     bool networkAlive = true;
     int socketStartups = 0;
     int socketCleanups = 0;
@@ -37,6 +38,7 @@ public:
     uint32_t ProcessId() override { return processId; }
     OsVersionFacts OsVersion() override { return version; }
     int Wow64State() override { return wow64; }
+    bool Is64BitProcess() override { return process64; }
     bool NetworkAlive() override { return networkAlive; }
     bool SocketsStartup() override
     {

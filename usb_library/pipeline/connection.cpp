@@ -76,9 +76,22 @@ void PauseForListing(uint32_t ms, const ConnectionPipeline::AdbListing& listed, 
         throw WorkAbandoned();
 }
 
-// The only listed serial stands for this phone unless another plugged device has it.
+// How the ADB server lists an Android emulator: "emulator-" and its console port.
+bool IsEmulatorSerial(const std::string& serial)
+{
+    static const std::string kPrefix = "emulator-";
+    return serial.size() > kPrefix.size() && serial.compare(0, kPrefix.size(), kPrefix) == 0 &&
+           serial.find_first_not_of("0123456789", kPrefix.size()) == std::string::npos;
+}
+
+// The only listed serial stands for this phone unless another plugged device has it, or it is
+// an emulator (a developer's running emulator is no USB phone).
 bool MayAdopt(const UsbDevice& device, const AdbDevice& entry)
 {
+    if (IsEmulatorSerial(entry.m_serial)) {
+        USB_LOG("adb phone dev_sn %s is an emulator\n", entry.m_serial.c_str());
+        return false;
+    }
     if (!IsSerialOfAnotherDevice(entry.m_serial, device.m_vidPid, device.m_systemSn))
         return true;
     USB_LOG("adb phone dev_sn %s belongs to another device\n", entry.m_serial.c_str());

@@ -13,22 +13,7 @@ namespace {
 class System : public SystemPort {
 public:
     // Paths go to the core in UTF-8, whatever the user or folder is called.
-    std::string ExecutablePath() override
-    {
-        std::wstring path(MAX_PATH, L'\0');
-        for (;;) {
-            const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-            if (n == 0)
-                return std::string();
-            if (n < path.size()) {
-                path.resize(n);
-                return WideToUtf8(path);
-            }
-            if (path.size() >= 32768)
-                return std::string();
-            path.resize(path.size() * 2);
-        }
-    }
+    std::string ExecutablePath() override { return WideToUtf8(ProgramPath()); }
 
     std::string AppDataFolder() override
     {
@@ -78,6 +63,11 @@ public:
         if (!isWow64(GetCurrentProcess(), &wow))
             return kNotWow64;
         return wow ? kWow64 : kNotWow64;
+    }
+
+    bool Is64BitProcess() override
+    {
+        return sizeof(void*) == 8;
     }
 
     std::string SystemFolder() override

@@ -22,6 +22,7 @@ public:
     std::string TempFolder() override { return std::string(); }
     OsVersionFacts OsVersion() override { return OsVersionFacts(); }
     int Wow64State() override { return kWow64Unknown; }
+    bool Is64BitProcess() override { return false; }
     bool NetworkAlive() override { return false; }
     bool SocketsStartup() override { return false; }
     void SocketsCleanup() override {}

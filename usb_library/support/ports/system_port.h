@@ -31,6 +31,7 @@ public:
     virtual OsVersionFacts OsVersion() = 0;
     static constexpr int kWow64 = 1, kNotWow64 = 0, kWow64Unknown = -1;  // the query does not exist
     virtual int Wow64State() = 0;
+    virtual bool Is64BitProcess() = 0;  // the library itself is a 64-bit build
     virtual bool NetworkAlive() = 0;
     virtual bool SocketsStartup() = 0;
     virtual void SocketsCleanup() = 0;
