@@ -1,7 +1,11 @@
 # The host kit: version resources, size flags of the shipped binaries, and the install layout
-#   include/  usbhelper.h, adb_bridge.h
-#   lib/      import libraries and .def files, cmake/usbhelper/ (find_package(usbhelper))
-#   bin/      usbhelper.dll, AdbBridge.dll, usbmon.exe, whitelist.json
+#   include/           usbhelper.h, adb_bridge.h
+#   lib/               import libraries (MSVC .lib, MinGW .dll.a) and .def files,
+#                      cmake/usbhelper/ (find_package(usbhelper)), pkgconfig/usbhelper.pc
+#   bin/               usbhelper.dll, AdbBridge.dll, usbmon.exe, whitelist.json
+#   bindings/dotnet/   UsbHelper.cs, UsbMessage.cs
+#   toolchains/        the MinGW-w64 toolchain files the kit was built with
+#   LICENSE, CHANGELOG.md
 
 # A version resource in each shipped binary.
 function(usb_version_resource target file description type)
@@ -22,6 +26,27 @@ foreach(target usbhelper AdbBridge usbmon)
   target_link_options(${target} PRIVATE -Wl,--gc-sections $<$<NOT:$<CONFIG:Debug>>:-s>)
 endforeach()
 
+# Import libraries in the MSVC (short import) format from the same .def files, for hosts that
+# link with MSVC's linker or lld-link; LLVM's dlltool writes that format for both machines.
+find_program(USB_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(USB_DLLTOOL_MACHINE i386:x86-64)
+else()
+  set(USB_DLLTOOL_MACHINE i386)
+endif()
+set(USB_MSVC_IMPORT_LIBS "")
+foreach(def "${USB_LIB}/service/usbhelper.def" "${CMAKE_SOURCE_DIR}/adb_bridge/AdbBridge.def")
+  get_filename_component(name "${def}" NAME_WE)
+  set(lib "${CMAKE_BINARY_DIR}/lib/${name}.lib")
+  add_custom_command(OUTPUT "${lib}" COMMAND "${USB_DLLTOOL}" -m ${USB_DLLTOOL_MACHINE} -d "${def}" -l "${lib}"
+                     DEPENDS "${def}" COMMENT "Making the MSVC import library ${name}.lib" VERBATIM)
+  list(APPEND USB_MSVC_IMPORT_LIBS "${lib}")
+endforeach()
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/lib")
+add_custom_target(usb_msvc_import_libs ALL DEPENDS ${USB_MSVC_IMPORT_LIBS})
+
+include("${CMAKE_SOURCE_DIR}/cmake/dotnet_binding.cmake")
+
 # Without --prefix the kit lands in the tree, never in the cross toolchain's Windows default.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX "${CMAKE_BINARY_DIR}/kit" CACHE PATH "where cmake --install lays out the host kit" FORCE)
@@ -30,10 +55,17 @@ include(CMakePackageConfigHelpers)
 set(USB_KIT_CMAKE lib/cmake/usbhelper)
 write_basic_package_version_file("${CMAKE_BINARY_DIR}/usbhelperConfigVersion.cmake"
                                  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+configure_file("${CMAKE_SOURCE_DIR}/cmake/usbhelper.pc.in" "${CMAKE_BINARY_DIR}/usbhelper.pc" @ONLY)
 install(TARGETS usbhelper AdbBridge RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(TARGETS usbmon RUNTIME DESTINATION bin)
 install(FILES "${CMAKE_SOURCE_DIR}/data/whitelist.json" DESTINATION bin)
 install(FILES "${CMAKE_SOURCE_DIR}/include/usbhelper.h" "${CMAKE_SOURCE_DIR}/include/adb_bridge.h" DESTINATION include)
-install(FILES "${USB_LIB}/service/usbhelper.def" "${CMAKE_SOURCE_DIR}/adb_bridge/AdbBridge.def" DESTINATION lib)
+install(FILES "${USB_LIB}/service/usbhelper.def" "${CMAKE_SOURCE_DIR}/adb_bridge/AdbBridge.def"
+              ${USB_MSVC_IMPORT_LIBS} DESTINATION lib)
 install(FILES "${CMAKE_SOURCE_DIR}/cmake/usbhelperConfig.cmake" "${CMAKE_BINARY_DIR}/usbhelperConfigVersion.cmake"
         DESTINATION ${USB_KIT_CMAKE})
+install(FILES "${CMAKE_BINARY_DIR}/usbhelper.pc" DESTINATION lib/pkgconfig)
+install(FILES "${CMAKE_SOURCE_DIR}/bindings/dotnet/UsbHelper.cs" "${USB_DOTNET_MESSAGES}" DESTINATION bindings/dotnet)
+install(FILES "${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake" "${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake"
+        DESTINATION toolchains)
+install(FILES "${CMAKE_SOURCE_DIR}/LICENSE" "${CMAKE_SOURCE_DIR}/CHANGELOG.md" DESTINATION .)

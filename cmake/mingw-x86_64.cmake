@@ -8,3 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages are also looked for outside the root: a host kit unpacked anywhere is found through
+# CMAKE_PREFIX_PATH. With ONLY here, find_package(usbhelper) fails unless -Dusbhelper_DIR names
+# the kit's lib/cmake/usbhelper.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)

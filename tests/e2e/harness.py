@@ -14,9 +14,22 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # Every model the scenarios plug; their registry entries are cleared before and after each scenario.
-SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001", "VID_22B8&PID_2E76",
-                    "VID_2717&PID_FF48", "VID_1234&PID_5678", "VID_1234&PID_5679"]
+SIMULATED_MODELS = ["VID_18D1&PID_4EE2", "VID_18D1&PID_4EE3", "VID_18D1&PID_C001", "VID_18D1&PID_D001",
+                    "VID_22B8&PID_2E76", "VID_2717&PID_FF48", "VID_1234&PID_5678", "VID_1234&PID_5679"]
 MESSAGE = re.compile(r"^(\d\d:\d\d:\d\d\.\d{3}) (\d+ (\S+) (.*))$")
+TOP = os.path.dirname(os.path.dirname(HERE))
+
+
+class PortInUse(RuntimeError):
+    pass
+
+
+def check_port(port):
+    # A port another program holds ends the run with the one line that says who and how to free it.
+    busy = subprocess.run([os.path.join(TOP, "scripts", "free-ports"), "e2e", str(port)], stdout=subprocess.PIPE,
+                          text=True)
+    if busy.returncode:
+        raise PortInUse(busy.stdout.strip())
 
 
 def read_lines(path):
@@ -96,8 +109,10 @@ class Scenario:
     def start_adb(self, devices="", extra=()):
         # The fake ADB server on 5037 listing these ("SERIAL:STATE,..."); once it runs, only the list changes.
         self.set_adb_devices(devices)
-        self.adb = self.adb or self.spawn([sys.executable, os.path.join(HERE, "fake_adb_server.py"), "5037",
-                                           "--devices-file", self.adb_devices, *extra])
+        if not self.adb:
+            check_port(5037)
+            self.adb = self.spawn([sys.executable, os.path.join(HERE, "fake_adb_server.py"), "5037", "--devices-file",
+                                   self.adb_devices, *extra])
 
     def set_adb_devices(self, devices):
         with open(self.adb_devices, "w") as f:
@@ -109,6 +124,7 @@ class Scenario:
         path = os.path.join(self.work, "cloud.json")
         with open(path, "w") as f:
             f.write(scenario)
+        check_port(18089)
         argv = [sys.executable, os.path.join(HERE, "cloud_emulator.py"), path, drivers, self.cloud_log]
         if tls:
             key, cert, der = (os.path.join(self.work, n) for n in ("key.pem", "cert.pem", "cert.der"))

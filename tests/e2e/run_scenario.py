@@ -15,9 +15,12 @@
 #   file NAME TEXT                     a file beside the host (scenarios/whitelist.json is put
 #                                      there as whitelist.json unless a step replaces it)
 #   copy NAME PROGRAM                  a copy of a built program beside the host
-#   kit LIBFILE...                     installs the tree as a host kit, whose lib folder must hold
-#                                      exactly these, and builds examples/host against it with the
-#                                      tree's toolchain
+#   kit [msvc] LIBFILE...              installs the tree as a host kit, whose lib folder must hold
+#                                      exactly these, and builds examples/host against it into the
+#                                      folder mingw (the tree's toolchain; also a link through
+#                                      usbhelper.pc) or msvc (clang in MSVC mode and lld-link, for
+#                                      the tree's bitness); the link must take the kit's import
+#                                      library for that consumer
 #   run PROGRAM [ARG...]               runs a program to its end, which must be 0 (shell quoting)
 #   before COMMAND                     a usbmon command run before IUSB_start
 #   program NAME [ARG...]              the host to run instead of plain usbmon.exe, with arguments
@@ -26,13 +29,13 @@
 #   await SECONDS WHAT                 wait for the host's next message named WHAT, or next output
 #                                      line starting with WHAT
 #   pause SECONDS                      let the library work on
-# A program is one the kit step built or one in the tree's bin folder.
+# A program is one in the tree's bin folder, or one the kit step built (mingw/NAME, msvc/NAME).
 # Then the host is told to quit and must end with code 0 (none of its own waits timed out).
 # Expectations, each section optional; '*' matches any text within a line, and a line starting
 # with "+ " matches one or more lines in a row:
 #   == host       every line the host printed, messages as "ID NAME JSON" without their time.
-#                 Compared in order per phone (the device_sn of a message); the other lines form
-#                 one more group.
+#                 Compared in order per phone (the device_sn of a message; an indented line goes
+#                 with the line before it); the other lines form one more group.
 #   == order      host lines that must come in this order among all of them (across phones)
 #   == log        texts the library's log must hold on successive lines, in order; "! TEXT": a
 #                 text no log line may hold
@@ -51,10 +54,11 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Scenario  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from harness import PortInUse, Scenario  # noqa: E402
 
-TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TOP = os.path.dirname(os.path.dirname(HERE))
 SECTIONS = ("host", "order", "log", "file", "cloud")
 MESSAGE_LINE = re.compile(r"\d{5} ")
 
@@ -94,8 +98,11 @@ def phone(line):
 def check_host(expected, actual):
     groups = {}
     for source, lines in (("expected", expected), ("actual", actual)):
+        key = ""
         for line in lines:
-            groups.setdefault(phone(line), {"expected": [], "actual": []})[source].append(line)
+            if not line.startswith((" ", "+  ")):
+                key = phone(line)
+            groups.setdefault(key, {"expected": [], "actual": []})[source].append(line)
     return ["host lines about %s: expected\n  %s\ngot\n  %s" % (key or "no phone", "\n  ".join(g["expected"]),
                                                                "\n  ".join(g["actual"]))
             for key, g in sorted(groups.items()) if not same(g["expected"], g["actual"])]
@@ -138,27 +145,44 @@ def log_tail(s, lines=60):
     return "== log tail\n" + "\n".join(s.data_file("usb_log.txt")[-lines:])
 
 
-def build_example(s, lib_files):
-    # The tree installed as a host kit, examples/host built against it; the folder of the build.
-    kit, build = os.path.join(s.work, "kit"), os.path.join(s.work, "host")
+def build_example(s, words):
+    # The tree installed as a host kit, examples/host built against it with MinGW or as an MSVC
+    # consumer, into the work folder's mingw or msvc.
+    consumer = "msvc" if words[0] == "msvc" else "mingw"
+    kit, build = os.path.join(s.work, "kit"), os.path.join(s.work, consumer)
     with open(os.path.join(s.tree, "CMakeCache.txt")) as f:
-        toolchain = re.search(r"^CMAKE_TOOLCHAIN_FILE:\w+=(.*)$", f.read(), re.M).group(1)
-    for argv in (["cmake", "--install", s.tree, "--prefix", kit],
-                 ["cmake", "-S", os.path.join(TOP, "examples", "host"), "-B", build, "-G", "Ninja",
-                  "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_TOOLCHAIN_FILE=" + toolchain, "-DCMAKE_PREFIX_PATH=" + kit],
-                 ["cmake", "--build", build]):
+        toolchain = [re.search(r"^CMAKE_TOOLCHAIN_FILE:\w+=(.*)$", f.read(), re.M).group(1)]
+    with open(toolchain[0]) as f:
+        tree = dict(re.findall(r"^set\((CMAKE_C_COMPILER|CMAKE_SYSTEM_PROCESSOR) (\S+)\)$", f.read(), re.M))
+    implib = "libusbhelper.dll.a"
+    if consumer == "msvc":  # of the tree's bitness
+        toolchain = [os.path.join(HERE, "msvc", "clang_msvc_toolchain.cmake"),
+                     "-DUSB_MSVC_ARCH=" + tree["CMAKE_SYSTEM_PROCESSOR"]]
+        implib = "usbhelper.lib"
+    steps = [["cmake", "--install", s.tree, "--prefix", kit],
+             ["cmake", "-S", os.path.join(TOP, "examples", "host"), "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+              "-DCMAKE_TOOLCHAIN_FILE=" + toolchain[0], "-DCMAKE_PREFIX_PATH=" + kit] + toolchain[1:],
+             ["cmake", "--build", build, "--verbose"]]
+    for argv in steps:
         done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         assert done.returncode == 0, "%s:\n%s" % (" ".join(argv), done.stdout)
+    link = [l for l in done.stdout.splitlines() if "host_example.exe" in l and " -o " in l]
+    assert link and os.path.join(kit, "lib", implib) in link[-1], "the host was not linked with %s:\n%s" % (implib, link)
+    if consumer == "mingw":
+        # The kit's pkg-config file gives a MinGW host all it needs to compile and link.
+        env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(kit, "lib", "pkgconfig"))
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "usbhelper"], capture_output=True, text=True,
+                               check=True, env=env).stdout.split()
+        subprocess.run([tree["CMAKE_C_COMPILER"], os.path.join(TOP, "examples", "host", "host.c"), *flags, "-static",
+                        "-o", os.path.join(build, "host_pkgconfig.exe")], check=True)
     found = sorted(os.listdir(os.path.join(kit, "lib")))
-    assert found == sorted(lib_files), "the kit's lib folder holds %s" % found
-    return build
+    assert found == sorted(words[consumer == "msvc":]), "the kit's lib folder holds %s" % found
 
 
 def run_steps(s, steps, drivers, host):
-    # host: what the host step starts (the commands before IUSB_start, the program, where the
-    # kit step built it).
+    # host: what the host step starts (the commands before IUSB_start and the program).
     def find(name):
-        return next(p for p in (os.path.join(host["built"], name), os.path.join(s.bin, name)) if os.path.exists(p))
+        return next(p for p in (os.path.join(s.work, name), os.path.join(s.bin, name)) if os.path.exists(p))
 
     for verb, rest in steps:
         if verb == "adb":
@@ -175,7 +199,7 @@ def run_steps(s, steps, drivers, host):
             name, _, text = rest.partition(" ")
             s.put_beside_host(name, text + "\n") if verb == "file" else s.put_beside_host(name, copy_of=text)
         elif verb == "kit":
-            host["built"] = build_example(s, rest.split())
+            build_example(s, rest.split())
         elif verb == "run":
             argv = shlex.split(rest)
             assert s.wine(find(argv[0]), *argv[1:]) == 0, "%s ended with an error" % rest
@@ -198,7 +222,7 @@ def run(path, tree):
         s.put_beside_host("whitelist.json", copy_of=os.path.join(os.path.dirname(path), "whitelist.json"))
         drivers = os.path.join(s.work, "drivers")
         os.makedirs(drivers)
-        host = {"before": [], "program": ["usbmon.exe"], "built": s.bin}
+        host = {"before": [], "program": ["usbmon.exe"]}
         try:
             run_steps(s, steps, drivers, host)
             s.host or s.start_host(host["before"], host["program"])  # a scenario may have no host step
@@ -232,4 +256,8 @@ def run(path, tree):
 
 
 if __name__ == "__main__":
-    sys.exit(run(os.path.abspath(sys.argv[1]), sys.argv[2]))
+    try:
+        sys.exit(run(os.path.abspath(sys.argv[1]), sys.argv[2]))
+    except PortInUse as busy:
+        print(busy)
+        sys.exit(1)

@@ -61,6 +61,7 @@ Platform::Platform() : ports(GetPorts()), m_saved(GetPorts())
     ports.system = &system;
     ports.clock = &clock;
     ports.library = &library;
+    ports.guard = &guard;
 }
 
 Platform::~Platform()

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_guard.h"
 #include "fakes/transcript.h"
 #include "support/ports/ports.h"
 
@@ -21,8 +22,10 @@ public:
     std::string appData;  // set by Platform to a fresh temp folder
     std::string tempFolder = "/tmp/";
     std::string systemFolder;  // set by Platform
+    uint32_t processId = 4242;
     OsVersionFacts version{true, 6, 1, 2, 1, 9, 0};
     int wow64 = 1;
+    bool process64 = false;  // the native build stands for the 32-bit library unless told
     bool networkAlive = true;
     int socketStartups = 0;
     int socketCleanups = 0;
@@ -32,8 +35,10 @@ public:
     std::string AppDataFolder() override { return appData; }
     std::string TempFolder() override { return tempFolder; }
     std::string SystemFolder() override { return systemFolder; }
+    uint32_t ProcessId() override { return processId; }
     OsVersionFacts OsVersion() override { return version; }
     int Wow64State() override { return wow64; }
+    bool Is64BitProcess() override { return process64; }
     bool NetworkAlive() override { return networkAlive; }
     bool SocketsStartup() override
     {
@@ -138,6 +143,7 @@ public:
     System system;
     Clock clock;
     Library library;
+    Guard guard;
     Ports& ports;
     std::string root;  // fresh temp folder for this test
 

@@ -21,6 +21,7 @@
 #include "support/ports/registry_port.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
+#include "user_lines.h"
 
 namespace doctor {
 
@@ -98,6 +99,20 @@ Json::Value AdbServer(Json::Value& listing)
     return server;
 }
 
+// The message that ended the flow of a phone found in this state (its user line says what to
+// do); 0 for a phone that is online, or for no phone.
+int StuckAt(const Json::Value& device)
+{
+    const std::string state = device["adb_state"].asString();
+    return !device["phone"].asBool()           ? 0
+           : !device["adb_interface"].asBool() ? USB_WM_ADB_OPEN
+           : !device["adb_driver"].asBool()    ? USB_WM_DRIVER_INSTALLING_FAIL
+           : state == "unauthorized"           ? USB_WM_DEVICE_UNAUTHORIZED
+           : state == "offline"                ? USB_WM_PHONE_ADBDEBUG_EXCEPTION
+           : state == "not listed"             ? USB_WM_RESCAN_PHONE_BYADB
+                                               : 0;
+}
+
 // The library's own order for a device that arrives: the exact ids (whitelist, then cloud),
 // the neighbouring product ids, then the device's ADB interfaces.
 Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whiteList, const Json::Value& listing)
@@ -137,6 +152,10 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
     device["adb_interface"] = FindAdbInterfaces(NarrowToWide(c.parts.key), interfaces, c.parts.serial);
     device["adb_driver"] = HasAdbDriverInterface(c.parts.key, c.parts.serial);
     device["adb_state"] = listing.isMember(c.parts.serial) ? listing[c.parts.serial] : Json::Value("not listed");
+    if (const int id = StuckAt(device)) {
+        device["stuck"]["id"] = id;
+        device["stuck"]["user"] = usbmon::UserLine(id);
+    }
     return device;
 }
 
@@ -211,13 +230,16 @@ void PrintText(const Json::Value& d, std::string& out)
     Add(out, "USB devices: %u\n", d["devices"].size());
     for (const Json::Value& v : d["devices"]) {
         Add(out, "  %s \"%s\"\n", v["id"].asCString(), v["description"].asCString());
-        if (v.isMember("interface_of"))
+        if (v.isMember("interface_of")) {
             Add(out, "    interface of %s, ADB class %s\n", OrNone(v["interface_of"]).c_str(), YesNo(v["adb_class"]));
-        else if (v.isMember("adb_interface"))
+        } else if (v.isMember("adb_interface")) {
             Add(out, "    phone %s (%s); ADB interface %s, driver %s, server %s\n", YesNo(v["phone"]),
                 v["why"].asCString(), YesNo(v["adb_interface"]), YesNo(v["adb_driver"]), v["adb_state"].asCString());
-        else
+            if (v.isMember("stuck"))
+                Add(out, "    stuck (%d): %s\n", v["stuck"]["id"].asInt(), v["stuck"]["user"].asCString());
+        } else {
             Add(out, "    phone no (%s)\n", v["why"].asCString());
+        }
     }
     const Json::Value& f = d["files"];
     Add(out, "data directory %s\n", f["data_directory"].asCString());

@@ -1,6 +1,7 @@
 // usbmon: a console host for diagnostics. Loads usbhelper.dll, starts it, prints every
-// callback as "time id NAME json" and reads commands from stdin. "usbmon doctor [--json]"
-// prints the support report instead (doctor.h).
+// callback as "time id NAME json" (and under a message that ends a phone's flow, what to tell
+// the user) and reads commands from stdin. "usbmon doctor [--json]" prints the support report
+// instead (doctor.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "doctor.h"
 #include "sim_device.h"
 #include "usbhelper.h"
+#include "user_lines.h"
 
 namespace {
 
@@ -61,6 +63,9 @@ void USB_CDECL OnMessage(int32_t id, const char* json)
         text.pop_back();
     std::printf("%02d:%02d:%02d.%03d %d %s %s\n", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, id, Name(id),
                 text.c_str());
+    const std::string user = usbmon::UserLine(id);
+    if (!user.empty())
+        std::printf("  %s\n", user.c_str());
     std::fflush(stdout);
     ++g_unconsumed[id];
     LeaveCriticalSection(&g_print);

@@ -27,8 +27,6 @@ public:
     // Driver packages: kDriverOk when the announced package lies at path (downloaded now or before).
     int DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
                        DownloadProgressFn progress, void* context);
-    // kDriverOk when the installer of device->m_driverFile reports success (pipeline/driver_install.cpp).
-    int InstallDriver(UsbDevice* device);
 
     std::string m_baseUrl;
     std::string m_key;

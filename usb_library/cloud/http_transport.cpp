@@ -88,6 +88,27 @@ bool ReadRawHeaders(HttpPort& port, HttpPort::Handle request, std::string& out)
     return true;
 }
 
+// Removes a download's file when the download does not succeed: a failed, refused, abandoned or
+// cut-short transfer leaves nothing behind. Made before the file's writer, so that it runs after
+// the writer has closed the file.
+class PartialFile {
+public:
+    ~PartialFile()
+    {
+        if (!m_path.empty())
+            RemoveFile(m_path);
+    }
+    void Watch(const std::string& path) { m_path = path; }
+    bool Keep()
+    {
+        m_path.clear();
+        return true;
+    }
+
+private:
+    std::string m_path;
+};
+
 struct DownloadLimits {
     uint64_t maxBytes;
     uint32_t deadlineMs;
@@ -134,11 +155,13 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
         return false;
     }
 
+    PartialFile partial;
     FileWriter file(path);
     if (!file.IsOpen()) {
         USB_LOG("cannot write %s\n", path.c_str());
         return false;
     }
+    partial.Watch(path);
 
     std::vector<char> buffer(kDownloadBuffer, 0);
     MD5 digest;
@@ -199,7 +222,7 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
             return false;
         }
     }
-    return received == announced;
+    return received == announced && partial.Keep();
 }
 
 }  // namespace

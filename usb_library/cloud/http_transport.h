@@ -40,7 +40,7 @@ bool HttpRequest(const std::string& method, const std::string& url, const std::s
 // The body of a 200 answer of at most maxBody bytes, else "".
 std::string HttpGet(const std::string& url, size_t maxBody = kMaxAnswerBytes);
 // True when the server answered 200, announced a length of at most kMaxWhitelistBytes and
-// exactly that much was written and the file closed.
+// exactly that much was written and the file closed; otherwise the file it wrote is removed.
 bool DownFile(const std::wstring& url, const std::string& path);
 // DownFile for driver packages (at most kMaxPackageBytes), with progress and, when md5 is not
 // null, a digest check.

@@ -97,7 +97,7 @@ bool PhoneDecision::CheckNeighbourPids(PhoneSystemInfo& info, const std::string&
             m_cloud.ReportDriver(parts.vid, parts.pid);
         return true;
     }
-    m_notPhoneCache.Add(parts.key);
+    // Not cached here: the device's own ADB interface (the system check) may still make it a phone.
     return false;
 }
 
@@ -127,8 +127,11 @@ bool PhoneDecision::CheckBySystem(const std::string& id, PhoneInfos& out, int re
     USB_LOG("check if this device a phone by system %s\n", id.c_str());
     // A whole device is a phone by its own ADB interfaces, not by another phone's of its model.
     const std::string owner = id.find("MI_") == std::string::npos ? parts.serial : std::string();
-    if (!FindAdbInterfacesWithRetry(NarrowToWide(parts.key), out, retries, owner))
+    if (!FindAdbInterfacesWithRetry(NarrowToWide(parts.key), out, retries, owner)) {
+        // The last check said no as well: the model is not asked about again.
+        m_notPhoneCache.Add(parts.key);
         return false;
+    }
     USB_LOG("this device is a phone via registry\n");
     m_cloud.ReportDriver(parts.vid, parts.pid);
     return true;

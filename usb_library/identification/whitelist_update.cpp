@@ -1,7 +1,10 @@
 #include "identification/whitelist_update.h"
 
+#include <atomic>
+
 #include "cloud/http_transport.h"
 #include "support/md5.h"
+#include "support/ports/guard_port.h"
 #include "support/json_utils.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -27,6 +30,39 @@ bool IsWhitelistDocument(const std::string& text)
         if (!entry.isObject())
             return false;
     return true;
+}
+
+constexpr const char* kCloudCopyName = "cloudwhitelist.json";
+// Another update holds the lock for its download (at most a minute) and its swap.
+constexpr uint32_t kUpdateLockWaitMs = 2 * 60 * 1000;
+
+// The update lock of one data folder, shared by every process that uses the folder.
+class UpdateLock {
+public:
+    explicit UpdateLock(const std::string& folder)
+        : m_port(*GetPorts().guard),
+          m_lock(m_port.AcquireLock("Local\\usbhelper-whitelist-" + MD5::Of(ToLowerAscii(folder)), kUpdateLockWaitMs))
+    {
+    }
+    ~UpdateLock()
+    {
+        if (m_lock)
+            m_port.ReleaseLock(m_lock);
+    }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+    bool Held() const { return m_lock != nullptr; }
+
+private:
+    GuardPort& m_port;
+    GuardPort::Handle m_lock;
+};
+
+// A download file of this update's own: the process and its count of updates name it.
+std::string UniqueTempPath(const std::string& cloudPath)
+{
+    static std::atomic<unsigned> updates{0};
+    return cloudPath + "." + std::to_string(GetPorts().system->ProcessId()) + "-" + std::to_string(++updates) + ".tmp";
 }
 
 }  // namespace
@@ -65,12 +101,27 @@ void WhitelistUpdater::WhitelistUpdateThread()
     const std::string fetched = HttpGet(DigestUrl(), kMaxDigestBytes);
     WhiteList& list = m_whiteList;
     // The list's own path fields belong to reloads on other threads; this one is fixed.
-    const std::string cloudPath = GetDataDirectory() + "cloudwhitelist.json";
-    const std::string temp = cloudPath + ".tmp";
-    if (!DownFile(NarrowToWide(DocumentUrl()), temp))
+    const std::string folder = GetDataDirectory();
+    const std::string cloudPath = folder + kCloudCopyName;
+    // One update at a time per data folder, whichever process runs it: none renames a file
+    // another is still writing or judging.
+    const UpdateLock lock(folder);
+    if (!lock.Held()) {
+        USB_LOG("another update of the whitelist did not end in time, the current one stays\n");
+        m_cloud.m_whitelistIsLatest = false;
         return;
+    }
+    // Left by an update that ended with its process; no other update runs now.
+    RemoveFilesNamed(folder, std::string(kCloudCopyName) + ".", ".tmp");
+    const std::string temp = UniqueTempPath(cloudPath);
+    if (!DownFile(NarrowToWide(DocumentUrl()), temp)) {
+        USB_LOG("the whitelist download failed, the current one stays\n");
+        m_cloud.m_whitelistIsLatest = false;
+        return;
+    }
 
-    // Only a whole, announced document replaces the list in use, judged by the bytes on disk.
+    // Only a whole, announced document replaces the list in use, judged by the bytes of this
+    // update's own file, which no other update writes or renames.
     std::string bytes;
     const char* refusal = nullptr;
     if (ReadWholeFile(temp, kMaxWhitelistBytes, false, bytes) != FileRead::Ok)

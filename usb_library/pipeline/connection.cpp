@@ -9,8 +9,24 @@
 
 namespace USB {
 
+namespace {
+
+// "emulator-N": an Android developer's emulator, never a USB phone.
+bool IsEmulatorSerial(const std::string& serial)
+{
+    static const std::string kPrefix = "emulator-";
+    return serial.size() > kPrefix.size() && serial.compare(0, kPrefix.size(), kPrefix) == 0 &&
+           serial.find_first_not_of("0123456789", kPrefix.size()) == std::string::npos;
+}
+
+}  // namespace
+
 bool ConnectionPipeline::MayAdopt(const PhoneFlow& flow, const UsbDevice& device, const AdbDevice& entry)
 {
+    if (IsEmulatorSerial(entry.m_serial)) {
+        USB_LOG("adb phone dev_sn %s is an emulator\n", entry.m_serial.c_str());
+        return false;
+    }
     // The only listed serial stands for this phone unless another plugged device has it, another
     // phone's record took it, or another phone in progress could turn out to be it (its serial is
     // that one, or one Windows made up).

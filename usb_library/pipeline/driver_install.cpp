@@ -5,6 +5,8 @@
 #include "pipeline/driver_install.h"
 
 #include "cloud/cloud_client.h"
+#include "support/md5.h"
+#include "support/ports/guard_port.h"
 #include "support/ports/ports.h"
 #include "support/ports/install_service_port.h"
 #include "support/sys_utils.h"
@@ -21,6 +23,59 @@ std::string InstallerResultPath()
 }
 
 constexpr uint32_t kElevationRequired = 740;
+
+// The package held against writers while it lives: the bytes digested here are the bytes the
+// installer reads, however long the wait before it was.
+class HeldPackage {
+public:
+    explicit HeldPackage(const std::string& path) : m_port(*GetPorts().guard), m_file(m_port.HoldFile(path)) {}
+    ~HeldPackage() { Release(); }
+    HeldPackage(const HeldPackage&) = delete;
+    HeldPackage& operator=(const HeldPackage&) = delete;
+
+    bool Matches(const std::string& md5)
+    {
+        if (!m_file || md5.empty())
+            return false;
+        MD5 digest;
+        std::string buffer(64 * 1024, '\0');
+        uint64_t total = 0;
+        for (;;) {
+            uint32_t got = 0;
+            if (!m_port.ReadHeld(m_file, &buffer[0], static_cast<uint32_t>(buffer.size()), got))
+                return false;
+            if (got == 0)
+                break;
+            total += got;
+            if (total > kMaxPackageBytes)
+                return false;
+            digest.Update(buffer.data(), got);
+        }
+        return digest.HexDigest() == md5;
+    }
+    void Release()
+    {
+        if (m_file)
+            m_port.ReleaseFile(m_file);
+        m_file = nullptr;
+    }
+
+private:
+    GuardPort& m_port;
+    GuardPort::Handle m_file;
+};
+
+std::string KnownExtension(const std::string& name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return std::string();
+    const std::string extension = ToLowerAscii(name.substr(dot));
+    for (const char* known : {".msi", ".exe", ".zip"})
+        if (extension == known)
+            return known;
+    return std::string();
+}
 
 // Runs an installer here and waits for it, bounded. A plain process first; when Windows says
 // the installer needs elevation, through the shell, which can ask for it.
@@ -46,21 +101,44 @@ void RunInstallerHere(const std::string& program, const std::string& parameters)
 
 }  // namespace
 
-int InstallDriver(UsbDevice* device)
+std::string PackageExtensionOfFile(const std::string& path)
+{
+    const size_t separator = path.find_last_of("\\/");
+    return KnownExtension(separator == std::string::npos ? path : path.substr(separator + 1));
+}
+
+std::string PackageExtensionOfUrl(const std::string& url)
+{
+    const size_t scheme = url.find("://");
+    const size_t start = url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3);
+    if (start == std::string::npos || url[start] != '/')
+        return std::string();
+    const size_t end = url.find_first_of("?#", start);
+    return PackageExtensionOfFile(url.substr(start, end == std::string::npos ? std::string::npos : end - start));
+}
+
+int InstallDriver(UsbDevice* device, const std::string& md5)
 {
     if (!device || !AcceptIds(device->m_vid, device->m_pid))
         return kDriverFailed;
     const std::string& file = device->m_driverFile;
+    const std::string extension = PackageExtensionOfFile(file);
     std::string program;
     std::string parameters;
-    if (file.find(".msi") != std::string::npos) {
+    if (extension == ".msi") {
         USB_LOG("msi.........\n");
-        program = "msiexec";
+        // By its full path: a search would start in folders the user can write.
+        const std::string systemFolder = GetPorts().system->SystemFolder();
+        if (systemFolder.empty()) {
+            USB_LOG("the system folder is unknown, msiexec is not started\n");
+            return kDriverFailed;
+        }
+        program = systemFolder + "msiexec.exe";
         parameters = "/i \"" + file + "\"";
-    } else if (file.find(".exe") != std::string::npos) {
+    } else if (extension == ".exe") {
         USB_LOG("exe.........\n");
         program = file;
-    } else if (file.find(".zip") != std::string::npos) {
+    } else if (extension == ".zip") {
         USB_LOG("zip.........\n");
         const std::string platform = GetPlatformName();
         program = GetExeDirectory() + "\\" + (platform == "x64" ? "zordrvinstx64.exe" : "zordrvinst.exe");
@@ -68,6 +146,14 @@ int InstallDriver(UsbDevice* device)
     } else {
         USB_LOG("install fail\n");
         device->m_isDriverOk = false;
+        return kDriverFailed;
+    }
+    // The package lies in a folder others can write, maybe for an hour since its download.
+    HeldPackage package(file);
+    if (!package.Matches(md5)) {
+        USB_LOG("the driver package %s is not the one that was checked, it is not run\n", file.c_str());
+        package.Release();
+        RemoveFile(file);
         return kDriverFailed;
     }
     USB_LOG("before exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
@@ -81,6 +167,7 @@ int InstallDriver(UsbDevice* device)
     // A result left by an earlier installer is not this one's.
     RemoveFile(resultPath);
     RunInstallerHere(program, parameters);
+    package.Release();
 
     if (!FileExists(resultPath)) {
         USB_LOG("the insret.txt is not exist\n");

@@ -12,8 +12,14 @@ namespace USB {
 
 class UsbDevice;
 
-// kDriverOk when the installer of device->m_driverFile reports success.
-int InstallDriver(UsbDevice* device);
+// kDriverOk when the installer of device->m_driverFile reports success. The package runs only
+// when its digest, taken on a handle that keeps writers out until the installer has run, is md5;
+// otherwise it is deleted.
+int InstallDriver(UsbDevice* device, const std::string& md5);
+// ".msi", ".exe" or ".zip" when the file's own name ends so, in any case; "" otherwise.
+std::string PackageExtensionOfFile(const std::string& path);
+// The same for the file a URL's path names (not its host, query or fragment).
+std::string PackageExtensionOfUrl(const std::string& url);
 
 // Bounds of the waits the host gives no limit for: a hung service or installer must not hold
 // step 2 (and with it the event loop) for ever.

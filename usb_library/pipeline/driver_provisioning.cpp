@@ -248,6 +248,7 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
     Send(USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
     job->device = CopyRecord(*m_device);
+    job->md5 = md5;
     const bool started = StartInstallThread(job);
     for (;;) {
         // Read before the probe, so that the probe after the installer's end is never skipped.
@@ -299,13 +300,7 @@ std::string GetTempDirectory()
 
 std::string GetPackageExtension(const std::string& url)
 {
-    if (url.find(".msi") != std::string::npos)
-        return ".msi";
-    if (url.find(".exe") != std::string::npos)
-        return ".exe";
-    if (url.find(".zip") != std::string::npos)
-        return ".zip";
-    return std::string();
+    return PackageExtensionOfUrl(url);
 }
 
 unsigned DriverInstallThread(InstallJob* job)
@@ -315,7 +310,7 @@ unsigned DriverInstallThread(InstallJob* job)
         int result = kDriverFailed;
         if (job && job->device) {
             LockGuard guard(InstallLock());
-            result = InstallDriver(job->device.get());
+            result = InstallDriver(job->device.get(), job->md5);
         }
         if (result == kDriverOk)
             USB_LOG("the driver install successfully\n");

@@ -14,6 +14,7 @@ class UsbDevice;
 // away while the installer runs) and the install's own end, which only its poll waits for.
 struct InstallJob {
     std::unique_ptr<UsbDevice> device;
+    std::string md5;  // the digest the package was checked against at its download
     std::atomic<bool> ended{false};
 };
 
@@ -22,7 +23,7 @@ unsigned DriverInstallThread(InstallJob* job);
 int InstallThreadsRunning();
 // The system's temporary folder, at most 1024 bytes of it.
 std::string GetTempDirectory();
-// ".msi", ".exe" or ".zip" by the first of them the URL contains; "" for none.
+// ".msi", ".exe" or ".zip" by the extension of the file the URL names; "" for none.
 std::string GetPackageExtension(const std::string& url);
 
 }  // namespace USB

@@ -49,6 +49,19 @@ bool RenameFile(const std::string& from, const std::string& to)
     return FileCalls::Rename(from, to);
 }
 
+void RemoveFilesNamed(const std::string& folder, const std::string& prefix, const std::string& suffix)
+{
+    std::error_code ec;
+    for (fs::directory_iterator it(PathOf(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().u8string();
+        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            std::error_code removeError;  // a file that stays does not end the sweep
+            fs::remove(it->path(), removeError);
+        }
+    }
+}
+
 FileRead ReadWholeFile(const std::string& path, size_t cap, bool textMode, std::string& out)
 {
     out.clear();

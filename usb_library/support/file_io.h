@@ -18,6 +18,8 @@ int64_t GetFileSize64(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Replaces `to` when it exists.
 bool RenameFile(const std::string& from, const std::string& to);
+// Removes the files in folder whose names are prefix, at least one more character, and suffix.
+void RemoveFilesNamed(const std::string& folder, const std::string& prefix, const std::string& suffix);
 
 enum class FileRead { Ok, Missing, TooLarge, Failed };
 // The whole file, when it holds at most `cap` bytes. Text mode turns CR LF into LF on Windows.

@@ -84,7 +84,9 @@ std::string GetOsName()
 
 std::string GetPlatformName()
 {
-    return GetPorts().system->Wow64State() == SystemPort::kWow64 ? "x64" : "x86";
+    // A 64-bit build runs on x64 Windows only; the 32-bit one there runs under WOW64.
+    SystemPort& system = *GetPorts().system;
+    return system.Is64BitProcess() || system.Wow64State() == SystemPort::kWow64 ? "x64" : "x86";
 }
 
 namespace {

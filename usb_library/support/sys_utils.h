@@ -32,7 +32,7 @@ std::string GetExeDirectory();
 // Version name from the facts the OS reports (pure table, testable for every row).
 std::string OsNameFromFacts(const OsVersionFacts& facts);
 std::string GetOsName();
-// "x64" when the 32-bit library runs under WOW64, else "x86".
+// "x64" on 64-bit Windows (a 64-bit build, or the 32-bit one under WOW64), else "x86".
 std::string GetPlatformName();
 
 // Neighbouring hex ids, "%04x"-formatted (lower case); empty when the id is not above 0.

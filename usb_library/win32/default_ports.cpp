@@ -1,4 +1,5 @@
 // The shipped DLL's bundle: every port answered by its Win32 adapter.
+#include "win32/guard_adapter.h"
 #include "win32/install_service_adapter.h"
 #include "win32/wininet_adapter.h"
 #include "win32/device_listener.h"
@@ -20,6 +21,7 @@ Ports MakeDefaultPorts()
     ports.registry = &Win32Registry();
     ports.http = &Win32Http();
     ports.installService = &Win32InstallService();
+    ports.guard = &Win32Guard();
     ports.createListener = &CreateWin32Listener;
     ports.process = &Win32Process();
     return ports;

@@ -13,22 +13,7 @@ namespace {
 class System : public SystemPort {
 public:
     // Paths go to the core in UTF-8, whatever the user or folder is called.
-    std::string ExecutablePath() override
-    {
-        std::wstring path(MAX_PATH, L'\0');
-        for (;;) {
-            const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-            if (n == 0)
-                return std::string();
-            if (n < path.size()) {
-                path.resize(n);
-                return WideToUtf8(path);
-            }
-            if (path.size() >= 32768)
-                return std::string();
-            path.resize(path.size() * 2);
-        }
-    }
+    std::string ExecutablePath() override { return WideToUtf8(ProgramPath()); }
 
     std::string AppDataFolder() override
     {
@@ -80,6 +65,11 @@ public:
         return wow ? kWow64 : kNotWow64;
     }
 
+    bool Is64BitProcess() override
+    {
+        return sizeof(void*) == 8;
+    }
+
     std::string SystemFolder() override
     {
         wchar_t path[MAX_PATH + 1] = {0};
@@ -88,6 +78,11 @@ public:
             return std::string();
         const std::string folder = WideToUtf8(path);
         return folder.empty() ? folder : folder + "\\";
+    }
+
+    uint32_t ProcessId() override
+    {
+        return GetCurrentProcessId();
     }
 
     bool NetworkAlive() override

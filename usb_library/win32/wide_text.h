@@ -31,6 +31,24 @@ inline std::string WideToAnsi(const std::wstring& text)
     return WideToCodePage(CP_ACP, text);
 }
 
+// The full path of the running program, however long it is; "" on failure.
+inline std::wstring ProgramPath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return std::wstring();
+        path.resize(path.size() * 2);
+    }
+}
+
 inline std::wstring Utf8ToWide(const std::string& text)
 {
     if (text.empty())

@@ -1,6 +1,8 @@
 // The cloud copy of the whitelist: when the local file counts as the latest, and the swap.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
 #include "service/service.h"
@@ -22,6 +24,15 @@ protected:
         http.Serve("/download/device/device.json", document);
     }
     bool Latest() { return service.Cloud().m_whitelistIsLatest; }
+    // Download files left in the data folder.
+    std::string Leftovers() const
+    {
+        std::string names;
+        for (const auto& entry : std::filesystem::directory_iterator(GetDataDirectory()))
+            if (entry.path().extension() == ".tmp")
+                names += entry.path().filename().string() + " ";
+        return names;
+    }
 
     Fake::Platform platform;
     Fake::Http http;
@@ -58,7 +69,8 @@ TEST_F(WhitelistUpdate, LatestOnlyForTheExactDigest)
     EXPECT_EQ(http.Records().size(), 1u);                             // the digest only
 }
 
-// A download that is not the announced whitelist document never replaces the list in use.
+// A download that is not the announced whitelist document never replaces the list in use, leaves
+// no file and keeps the flag at "not latest", so that the next start tries again.
 TEST_F(WhitelistUpdate, BadDownloadsNeverReplaceTheGoodList)
 {
     const std::string good = "{\"data\":[{\"vid\":\"18D1\",\"pid\":\"4EE2\",\"isadbopen\":\"yes\"}]}\n";
@@ -85,7 +97,44 @@ TEST_F(WhitelistUpdate, BadDownloadsNeverReplaceTheGoodList)
         EXPECT_EQ(Fake::ReadFile(cloudCopy), good);
         PhoneSystemInfo info;
         EXPECT_TRUE(service.Whitelist().Query("VID_18D1&PID_4EE2", info));
+        EXPECT_FALSE(Latest());
+        EXPECT_EQ(Leftovers(), "");
     }
+}
+
+// Two updaters on one data folder (two host processes, or a host and usbmon): while one updates,
+// the other neither downloads nor swaps; the one cut short leaves the list in use as it was. The
+// next update swaps the whole document in and clears what a killed update left.
+TEST_F(WhitelistUpdate, OneUpdateAtATimePerDataFolder)
+{
+    const std::string good = "{\"data\":[{\"vid\":\"18D1\",\"pid\":\"4EE2\",\"isadbopen\":\"yes\"}]}\n";
+    Fake::WriteFile(cloudCopy, good);
+    UsbService other;
+    Fake::HttpAnswer cut{"<html>" + std::string(kCloud)};
+    cut.closeAfter = 5;
+    cut.onRead = [&, once = true]() mutable {
+        if (std::exchange(once, false)) {
+            http.ServeJson("/download/device/device.json", kCloud);
+            other.Updater().WhitelistUpdateThread();
+        }
+    };
+    Serve(MD5::Of(kCloud), cut);
+    service.Updater().WhitelistUpdateThread();
+    EXPECT_EQ(Fake::ReadFile(cloudCopy), good);
+    EXPECT_FALSE(Latest() || other.Cloud().m_whitelistIsLatest);
+    EXPECT_EQ(Leftovers(), "");
+    size_t documents = 0;
+    for (const auto& r : http.Records())
+        documents += r.path == "/download/device/device.json";
+    EXPECT_EQ(documents, 1u);
+    EXPECT_EQ(platform.guard.lockWaits, std::vector<uint32_t>(2, 120000));
+
+    Fake::WriteFile(cloudCopy + ".77-1.tmp", "{\"da");  // its process was killed
+    service.Updater().WhitelistUpdateThread();
+    EXPECT_EQ(Fake::ReadFile(cloudCopy), kCloud);
+    EXPECT_TRUE(Latest());
+    EXPECT_EQ(Leftovers(), "");
+    EXPECT_EQ(platform.guard.Open(), 0u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/device_scene.h"
+#include "fakes/fake_pipeline.h"
 #include "fakes/host_recorder.h"
 #include "fakes/records.h"
 #include "service/service.h"
@@ -50,6 +51,27 @@ TEST_F(DeviceFlowTest, WhitelistedNeighbourAndUnknownDevicesArrive)
     service.HandleMessage("{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_046D&PID_C52B#X1\"}");
     EXPECT_TRUE(Fake::MatchesTranscript("arrivals", host.Transcript()));
     EXPECT_EQ(service.Devices().Size(), 2u);
+}
+
+// A model neither the whitelist nor the cloud knows is a phone by its own ADB interface and goes
+// the whole way; a keyboard of the vendor is no phone, and its model is asked about once.
+TEST_F(DeviceFlowTest, AModelOnlyItsOwnAdbInterfaceShowsAsAPhoneGoesOnline)
+{
+    Fake::AdbBridge bridge{scene.platform.library};
+    bridge.listings = {"PIXEL0001\tdevice\n"};
+    scene.tree.AddPhone(L"18D1", L"D001", L"PIXEL0001", L"Pixel ADB");
+    scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_D001&MI_01\\6&12345678&0&0001");
+    scene.tree.AddPhone(L"18D1", L"C001", L"KBD0001", L"x", false);  // a keyboard
+    Online("D001", "PIXEL0001");
+    Online("C001", "KBD0001");
+    Online("C001", "KBD0001");
+    EXPECT_TRUE(service.NotPhoneCacheOf().Has("VID_18D1&PID_C001"));
+    EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_18D1&PID_D001"));
+    EXPECT_TRUE(service.IsPhone("USB#VID_18D1&PID_D001#PIXEL0001"));
+    EXPECT_TRUE(Fake::MatchesTranscript(
+        "unknown_model_own_adb",
+        host.Transcript() +
+            Fake::LinesWith(scene.platform.Log(), {"url is", "phone via", "this device is not phone"})));
 }
 
 TEST_F(DeviceFlowTest, TwoPhonesOfOneModelEachRunTheirOwnFlow)

@@ -40,8 +40,11 @@ protected:
     PhoneDecision& decision = service.Decision();
 };
 
-TEST_F(PhoneDecisionTest, ExactEntriesAndNeighbourPidsOfTheWhitelist)
+// A model found in neither list is a phone by its own ADB interface; only a model that fails
+// that check as well is cached.
+TEST_F(PhoneDecisionTest, ExactEntriesNeighbourPidsAndTheDevicesOwnAdbInterface)
 {
+    scene.tree.AddPhone(L"18D1", L"D001", L"ABC123");
     const struct {
         const char* id;
         const char* answer;
@@ -54,11 +57,13 @@ TEST_F(PhoneDecisionTest, ExactEntriesAndNeighbourPidsOfTheWhitelist)
         {"USB#VID_18D1&PID_00FF#S", "phone|phone|b|closed|S"},                    // four digits
         {"USB#VID_18D1&PID_0000#S", "no|no"},                                     // no neighbour below zero
         {"USB#VID_18D1&PID_1234#S", "no|no"},
+        {"USB#VID_18D1&PID_D001#ABC123", "no|phone"},  // its ADB interface
     };
     for (const auto& row : rows)
         EXPECT_EQ(Decide(row.id), row.answer) << row.id;
     EXPECT_TRUE(service.NotPhoneCacheOf().Has("VID_18D1&PID_0000") &&
                 service.NotPhoneCacheOf().Has("VID_18D1&PID_1234"));
+    EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_18D1&PID_D001"));
     // A second question about a cached non-phone looks nothing up.
     const size_t looks = Fake::CountOf(scene.platform.Log(), "_oldpid is 1234\n");
     EXPECT_EQ(Decide("USB#VID_18D1&PID_1234#OTHER"), "no|no");

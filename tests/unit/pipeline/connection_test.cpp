@@ -11,8 +11,8 @@ namespace {
 using ConnectionTest = PipelineTest;
 
 // Each flow: the listings the bridge gives in turn, the phone's Windows serial, and what runs.
-// The only listed serial stands for the phone unless another plugged device has it; a serial
-// is matched without case only when Windows reports it in upper case.
+// The only listed serial stands for the phone unless another plugged device has it or it is an
+// emulator's; a serial is matched without case only when Windows reports it in upper case.
 TEST_F(ConnectionTest, Step3Flows)
 {
     const struct {
@@ -37,6 +37,8 @@ TEST_F(ConnectionTest, Step3Flows)
         {"step3_made_up_serial_held_by_other", "6&2A1B3C&0&1", {"bbbb0002\tdevice\n"}, nullptr, "BBBB0002"},
         {"step3_upper_case_serial_matches", "ABC123", {"abc123\tdevice\nzz9\tdevice\n"}, nullptr},
         {"step3_mixed_case_serial_not_folded", "AbC123", {"abc123\tdevice\nzz9\tdevice\n"}, nullptr},
+        {"step3_only_serial_emulator", "AAAA0001", {"emulator-5554\tdevice\n", "emulator-5554\tdevice\nAAAA0001\tdevice\n"}, nullptr},
+        {"step3_made_up_serial_emulator", "6&2A1B3C4D&0&1", {"emulator-5554\tdevice\n", "R58M123\tdevice\n"}, nullptr},
         // clang-format on
     };
     for (const auto& flow : flows) {

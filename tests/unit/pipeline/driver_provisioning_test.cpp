@@ -31,6 +31,7 @@ protected:
         tree.Clear();
         tree.listings = tree.appearAt = tree.pendingInstallWaits = 0;
         tree.beforeWait = nullptr;
+        ran.clear();
         installer.runs.clear();
         http.ClearRecords();
         http.reads = 0;
@@ -51,6 +52,7 @@ protected:
     {
         installer.onRun = [this, result](const Fake::InstallService::Run& run) {
             ran = Fake::ReadFile(run.program);
+            unheld += !platform.guard.Holds(device.m_driverFile);
             Fake::WriteFile(ResultFile(), result);
             if (result.rfind("success:", 0) == 0)
                 tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
@@ -75,11 +77,13 @@ protected:
     }
     UsbDevice device;
     std::string ran;
+    int unheld = 0;  // installers started while others could still write their package
 };
 
 // Step 2 from the query to the result: which package runs, how, and what the host hears. A
 // phone that leaves while its package downloads, while Windows installs after the download, or
-// while its installer runs gets nothing more: no other package, no failure, no success.
+// while its installer runs gets nothing more: no other package, no failure, no success. A
+// package changed after its download never runs; a download given up leaves no file.
 TEST_F(DriverStage, Step2Flows)
 {
     const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE7.exe";
@@ -89,6 +93,12 @@ TEST_F(DriverStage, Step2Flows)
         slow.maxChunk = 1000;
         slow.onRead = [this] { Unplug(device); };
         http.Serve("/d/pkg.exe", slow);
+    };
+    auto swapAfterDownload = [&] {  // while Windows' own install is waited for
+        tree.beforeWait = [&] {
+            if (FileExists(package))
+                Fake::WriteFile(package, "swapped");
+        };
     };
     const std::string unplugged = R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5",)"
                                   R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})";
@@ -107,6 +117,7 @@ TEST_F(DriverStage, Step2Flows)
         {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed, nullptr},
         {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", kStepEnded, nullptr},
         {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded, nullptr},
+        {"driver_package_swapped_before_launch", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})", 0, "success:bound", kStepEnded, swapAfterDownload},
         {"driver_unplug_download_with_progress", unplugged, 1, "", kStepEnded, [&] { slowDownload(0); }},
         {"driver_unplug_download_without_progress", unplugged, 1, "", kStepEnded, [&] { slowDownload(1); }},
         // clang-format on
@@ -143,13 +154,17 @@ TEST_F(DriverStage, Step2Flows)
         EXPECT_LT(http.reads, 60u);  // a download in progress stops too
         ExpectThreadedFlow(flow.name);
         EXPECT_FALSE(FileExists(ResultFile()));
+        EXPECT_FALSE(FileExists(package + ".tmp"));
+        EXPECT_NE(ran, "swapped");
     }
+    EXPECT_EQ(unheld, 0);
 }
 
-// Each kind of package runs its installer (a zip through the helper for the system's bitness);
-// a file of no known kind runs nothing. An installer that needs elevation is started again
-// through the shell; one that fails to start otherwise is not. The host's install service, when
-// it runs, installs in place of a local run.
+// Each kind of package, told by its file's own extension, runs its installer (msiexec from the
+// system folder, a zip through the helper for the system's bitness); a file of no known kind
+// runs nothing, nor does a package that is not the one checked (it is deleted). An installer
+// that needs elevation is started again through the shell; one that fails to start otherwise is
+// not. The host's install service, when it runs, installs in place of a local run.
 TEST_F(DriverStage, PackageKindsAndElevation)
 {
     const struct {
@@ -157,10 +172,18 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         int wow64;
         uint32_t plainError, elevatedError;
         bool service;
-    } rows[] = {{"p.zip", 1, 0, 0, false},      {"p.zip", 0, 0, 0, false}, {"p.msi", 0, 0, 0, false},
-                {"p.exe", 0, 0, 0, false},      {"p", 0, 0, 0, false},     {"p.exe", 0, 740, 0, false},
-                {"p.exe", 0, 740, 1223, false}, {"p.exe", 0, 2, 0, false}, {"p.zip", 1, 0, 0, true}};
+        const char* md5;  // null: the package's own
+    } rows[] = {
+        // clang-format off
+        {"p.zip", 1, 0, 0, false, nullptr}, {"p.zip", 0, 0, 0, false, nullptr}, {"p.msi", 0, 0, 0, false, nullptr},
+        {"p.exe", 0, 0, 0, false, nullptr}, {"p", 0, 0, 0, false, nullptr}, {"p.exe", 0, 740, 0, false, nullptr},
+        {"p.exe", 0, 740, 1223, false, nullptr}, {"p.exe", 0, 2, 0, false, nullptr}, {"p.zip", 1, 0, 0, true, nullptr},
+        {"d.msi/p.ZIP", 0, 0, 0, false, nullptr}, {"p.exe.txt", 0, 0, 0, false, nullptr},
+        {"p.exe", 0, 0, 0, false, "0123456789abcdef0123456789abcdef"}, {"p.zip", 1, 0, 0, true, ""},
+        // clang-format on
+    };
     Installer();
+    MakeDirectory(platform.root + kPathSep + "d.msi");
     std::string runs;
     for (const auto& row : rows) {
         installer.runs.clear();
@@ -170,9 +193,11 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
         device.m_driverFile = platform.root + kPathSep + row.file;
+        Fake::WriteFile(device.m_driverFile, kPackage);
         device.m_isDriverOk = true;
-        const int result = InstallDriver(&device);
-        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) + "\n";
+        const int result = InstallDriver(&device, row.md5 ? row.md5 : MD5::Of(kPackage));
+        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) +
+                (FileExists(device.m_driverFile) ? "" : " deleted") + "\n";
         for (const auto& run : installer.runs)
             runs += std::string(run.elevated ? "elevated" : "run") + ": " + run.program + " " + run.parameters + " " +
                     std::to_string(run.timeoutMs) + "\n";
@@ -180,10 +205,18 @@ TEST_F(DriverStage, PackageKindsAndElevation)
             runs += "service: " + std::regex_replace(WideToNarrow(request), std::regex("\r\n"), "<CRLF>") + "\n";
     }
     ExpectFlow("driver_package_kinds", runs);
+    EXPECT_EQ(unheld, 0);
+    EXPECT_EQ(platform.guard.Open(), 0u);
+    // Only the file an address's path names tells its kind.
+    const char* const urls[][2] = {{"http://dl.msi.test/d/pkg.zip", ".zip"},  {"http://c.test/d/P.EXE?v=1.msi", ".exe"},
+                                   {"http://c.test/d/pkg.zip#x.exe", ".zip"}, {"http://c.test/get?f=pkg.zip", ""},
+                                   {"http://c.test/d.exe/pkg", ""},           {"http://pkg.exe", ""}};
+    for (const auto& url : urls)
+        EXPECT_EQ(GetPackageExtension(url[0]), url[1]) << url[0];
 }
 
 // Only the package the cloud announced, as it lies on disk, ever runs; a file already there
-// with its digest is not fetched again.
+// with its digest is not fetched again; a download that fails leaves no file.
 TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
 {
     const struct {
@@ -221,6 +254,7 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         const std::string md5 = row.announced ? MD5::Of(kPackage) : "";
         const int result = service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test/" + name, md5, true);
         ExpectThreadedFlow(row.name, "result: " + std::to_string(result) + ", ran " + ran + "\n");
+        EXPECT_FALSE(FileExists(device.m_driverFile + ".tmp"));
     }
 }
 

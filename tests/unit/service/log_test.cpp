@@ -59,12 +59,20 @@ void CountExit()
     ++g_exits;
 }
 
-TEST(Track, RecordsAreBareLines)
+// The header names the platform as the cloud queries do: x64 for a 64-bit build too, not only
+// for the 32-bit one under WOW64.
+TEST(Track, HeaderNamesThePlatformAndRecordsAreBareLines)
 {
     Fake::Platform platform;
-    platform.system.wow64 = 1;
     const UsbConfig config;
     TrackRecord track(config);
+    std::string platforms;
+    for (const auto& system : {std::make_pair(0, true), {0, false}, {-1, false}, {1, false}}) {  // WOW64 last
+        platform.system.wow64 = system.first, platform.system.process64 = system.second;
+        track.Start("18D1", "4EE2", "S", "d");
+        platforms += track.Text().substr(track.Text().find("&platform="), 13);
+    }
+    EXPECT_EQ(platforms, "&platform=x64&platform=x86&platform=x86&platform=x64");
     track.Start("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
     track += "checkadbdebug-->";
     EXPECT_TRUE(

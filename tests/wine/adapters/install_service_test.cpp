@@ -8,6 +8,7 @@
 
 #include "discovery/device_records.h"
 #include "pipeline/driver_install.h"
+#include "support/md5.h"
 #include "win32/install_service_adapter.h"
 #include "fakes/fake_install_service.h"
 #include "support/ports/ports.h"
@@ -47,7 +48,8 @@ TEST(HostInstallService, EveryRequestReachesTheServiceOnlySuccessCountsAndWithou
 }
 
 // Wine elevates a program whose manifest asks for it instead of failing its creation, so the
-// plain launch's "elevation required" (740) is played by the fake; the shell's launch is real.
+// plain launch's "elevation required" (740) is played by the fake; the shell's launch is real,
+// of the package held against writers.
 struct NeedsElevation : USB::Fake::InstallService {
     RunOutcome RunElevated(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {
@@ -67,7 +69,7 @@ TEST(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWait
     device.m_vid = "18D1";
     device.m_pid = "4EE2";
     device.m_driverFile = OwnFolder() + "fake_driver_installer.exe";  // without ids it writes a failure result
-    const int result = USB::InstallDriver(&device);
+    const int result = USB::InstallDriver(&device, USB::MD5::Of(ReadAll(device.m_driverFile)));
     USB::GetPorts().installService = real;
     EXPECT_EQ(result, -1);
     EXPECT_EQ(port.elevated.result, USB::InstallServicePort::RunResult::Ended);

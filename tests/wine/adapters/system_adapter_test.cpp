@@ -18,12 +18,11 @@ using namespace USB;
 
 TEST(SystemAdapter, PlatformFoldersAndErrorTexts)
 {
-    // "x64" exactly when a 32-bit process runs on a 64-bit Windows (WOW64): a 32-bit-only
-    // prefix gives "x86", and so does a 64-bit build, which is not under WOW64.
+    // "x64" exactly on a 64-bit Windows, whichever build asks: the 64-bit build, and the 32-bit
+    // one under WOW64; a 32-bit-only prefix gives "x86".
     SYSTEM_INFO native{};
     GetNativeSystemInfo(&native);
-    const bool wow64 = sizeof(void*) == 4 && native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
-    EXPECT_EQ(GetPlatformName(), wow64 ? "x64" : "x86");
+    EXPECT_EQ(GetPlatformName(), native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? "x64" : "x86");
 
     EXPECT_EQ(GetDataDirectory(), DataFolder("\\usb\\"));
     EXPECT_TRUE(std::filesystem::is_directory(GetDataDirectory()));  // made on first use

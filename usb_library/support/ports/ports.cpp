@@ -3,6 +3,7 @@
 #include <string>
 
 #include "support/ports/device_tree_port.h"
+#include "support/ports/guard_port.h"
 #include "support/ports/http_port.h"
 #include "support/ports/install_service_port.h"
 #include "support/ports/listener_port.h"
@@ -21,6 +22,7 @@ public:
     std::string TempFolder() override { return std::string(); }
     OsVersionFacts OsVersion() override { return OsVersionFacts(); }
     int Wow64State() override { return kWow64Unknown; }
+    bool Is64BitProcess() override { return false; }
     bool NetworkAlive() override { return false; }
     bool SocketsStartup() override { return false; }
     void SocketsCleanup() override {}
@@ -133,6 +135,20 @@ public:
     RunOutcome RunElevated(const std::string&, const std::string&, uint32_t) override { return RunOutcome(); }
 };
 
+// Nothing can be held: a package is never run, a whitelist never swapped.
+class NoGuard : public GuardPort {
+public:
+    Handle HoldFile(const std::string&) override { return nullptr; }
+    bool ReadHeld(Handle, char*, uint32_t, uint32_t& got) override
+    {
+        got = 0;
+        return false;
+    }
+    void ReleaseFile(Handle) override {}
+    Handle AcquireLock(const std::string&, uint32_t) override { return nullptr; }
+    void ReleaseLock(Handle) override {}
+};
+
 // Function-local statics: a bundle may be built while other files' statics are.
 template <typename Port>
 Port& The()
@@ -181,6 +197,11 @@ ProcessPort& InertProcess()
 InstallServicePort& InertInstallService()
 {
     return The<NoInstallService>();
+}
+
+GuardPort& InertGuard()
+{
+    return The<NoGuard>();
 }
 
 ListenerPort* CreateNoListener()

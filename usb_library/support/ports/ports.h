@@ -13,6 +13,7 @@ class RegistryPort;
 class HttpPort;
 class ProcessPort;
 class InstallServicePort;
+class GuardPort;
 class ListenerPort;
 
 // Inert ports: every question answered "nothing" or "failed", waits return at once, nothing
@@ -26,6 +27,7 @@ RegistryPort& InertRegistry();
 HttpPort& InertHttp();
 ProcessPort& InertProcess();
 InstallServicePort& InertInstallService();
+GuardPort& InertGuard();
 // Makes no listener (null): no device-change notices.
 ListenerPort* CreateNoListener();
 
@@ -38,6 +40,7 @@ struct Ports {
     HttpPort* http = &InertHttp();
     ProcessPort* process = &InertProcess();
     InstallServicePort* installService = &InertInstallService();
+    GuardPort* guard = &InertGuard();
     ListenerPort* (*createListener)() = &CreateNoListener;  // the service owns what it makes
 };
 

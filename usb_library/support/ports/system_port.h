@@ -26,9 +26,12 @@ public:
     virtual std::string TempFolder() = 0;      // system temporary folder, with its closing separator
     // The system's own library folder, with its closing separator; "" when unknown.
     virtual std::string SystemFolder() { return std::string(); }
+    // The id of this process; 0 when unknown.
+    virtual uint32_t ProcessId() { return 0; }
     virtual OsVersionFacts OsVersion() = 0;
     static constexpr int kWow64 = 1, kNotWow64 = 0, kWow64Unknown = -1;  // the query does not exist
     virtual int Wow64State() = 0;
+    virtual bool Is64BitProcess() = 0;  // the library itself is a 64-bit build
     virtual bool NetworkAlive() = 0;
     virtual bool SocketsStartup() = 0;
     virtual void SocketsCleanup() = 0;
