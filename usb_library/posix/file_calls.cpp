@@ -1,4 +1,5 @@
 // The file calls of the C library on a UTF-8 path: the POSIX side, where paths are bytes.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -37,6 +38,20 @@ bool Remove(const std::string& path)
 bool Rename(const std::string& from, const std::string& to)
 {
     return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::vector<std::string> List(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = folder.empty() ? nullptr : opendir(folder.c_str());
+    for (dirent* e = dir ? readdir(dir) : nullptr; e; e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    if (dir)
+        closedir(dir);
+    return names;
 }
 
 }  // namespace FileCalls

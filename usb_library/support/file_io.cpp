@@ -6,6 +6,12 @@ namespace USB {
 
 namespace {
 
+#if defined(_WIN32)
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
 // Reads what the file gives up to `want` bytes; false on a read error.
 bool ReadUpTo(std::FILE* file, size_t want, std::string& out)
 {
@@ -51,14 +57,14 @@ bool RenameFile(const std::string& from, const std::string& to)
 
 void RemoveFilesNamed(const std::string& folder, const std::string& prefix, const std::string& suffix)
 {
-    std::error_code ec;
-    for (fs::directory_iterator it(PathOf(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().u8string();
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/' && base.back() != '\\')
+        base += kSeparator;
+    for (const std::string& name : FileCalls::List(folder)) {
+        // A file that stays does not end the sweep.
         if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            std::error_code removeError;  // a file that stays does not end the sweep
-            fs::remove(it->path(), removeError);
-        }
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            FileCalls::Remove(base + name);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace USB {
 
@@ -58,6 +59,8 @@ bool MakeDir(const std::string& path);
 bool Remove(const std::string& path);
 // Replaces `to` when it exists, in one step.
 bool Rename(const std::string& from, const std::string& to);
+// The names of the files in a folder (not "." and ".."); empty when it cannot be read.
+std::vector<std::string> List(const std::string& folder);
 }  // namespace FileCalls
 
 }  // namespace USB

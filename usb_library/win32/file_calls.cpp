@@ -70,5 +70,32 @@ bool Rename(const std::string& from, const std::string& to)
            MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+std::vector<std::string> List(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::wstring wide;
+    if (!Wide(folder, wide))
+        return names;
+    if (wide.back() != L'\\' && wide.back() != L'/')
+        wide += L'\\';
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((wide + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const int n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0,
+                                          nullptr, nullptr);
+        std::string utf8(static_cast<size_t>(n > 0 ? n : 0), '\0');
+        if (n > 0)
+            WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), &utf8[0], n, nullptr, nullptr);
+        names.push_back(utf8);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
 }  // namespace FileCalls
 }  // namespace USB
