@@ -84,7 +84,6 @@ public:
     void Remove(UsbDevice* device);
 
     size_t Size();
-    bool Empty() { return Size() == 0; }
     // Copy of the map (serial -> record) for walks outside the lock.
     std::map<std::string, UsbDevice*> Snapshot();
 

@@ -70,7 +70,7 @@ int WhiteList::LoadWhiteListFromFile()
 
     std::string text;
     if (!ReadTextFile(m_path, text)) {
-        std::printf("cant open file %s\n", m_path.c_str());
+        DebugLine("cant open file " + m_path + "\n");
         return kWhiteListUnreadable;
     }
     Json::Value root;
@@ -168,7 +168,7 @@ std::string WhiteList::FileDigest()
     std::string bytes;
     const FileRead read = ReadWholeFile(m_path, kWhitelistFileCap, false, bytes);
     if (read == FileRead::Missing || read == FileRead::Failed) {
-        std::printf("cant open file %s\n", m_path.c_str());
+        DebugLine("cant open file " + m_path + "\n");
         return m_digest;
     }
     if (read != FileRead::Ok || bytes.empty())

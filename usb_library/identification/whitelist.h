@@ -17,11 +17,6 @@ constexpr size_t kWhitelistFileCap = 4 * 1024 * 1024;
 constexpr int kWhiteListRead = 0;
 constexpr int kWhiteListUnreadable = -1;
 
-class UsbRegistry {
-public:
-    virtual ~UsbRegistry() = default;
-};
-
 class WhiteList {
 public:
     WhiteList() = default;

@@ -1,4 +1,4 @@
-// The ADB companion library ("AdbBridge.dll"), loaded by name, and its twelve entry points.
+// The ADB companion library ("AdbBridge.dll"), loaded by name, and its entry points.
 #pragma once
 
 #include "adb_bridge.h"

@@ -13,7 +13,6 @@ namespace {
 
 constexpr uint32_t kListenState = 2;
 constexpr size_t kMaxProcessIds = 1000;
-constexpr uint32_t kNotAllAssigned = 1300;
 // The exit code given to a process this library ends: never 259, which reads as "still running".
 constexpr uint32_t kEndedExitCode = 1;
 
@@ -131,15 +130,14 @@ ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid)
     ProcessPort& port = Process();
     const PrivilegeOutcome outcome = port.EnableDebugPrivilege();
     if (!outcome.tokenOpened)
-        printf("OpenProcessToken error:%d", static_cast<int>(outcome.tokenError));
+        DebugLine("OpenProcessToken error:" + std::to_string(static_cast<int>(outcome.tokenError)));
     if (!outcome.privilegeFound) {
-        printf("LookupPrivilegeValue error: %u/n", static_cast<unsigned>(outcome.lookupError));
+        DebugLine("LookupPrivilegeValue error: " + std::to_string(outcome.lookupError) + "\n");
     } else if (!outcome.adjusted) {
-        printf("AdjustTokenPrivileges error: %u/n", static_cast<unsigned>(outcome.adjustError));
+        DebugLine("AdjustTokenPrivileges error: " + std::to_string(outcome.adjustError) + "\n");
     } else if (outcome.notAllAssigned) {
-        printf("The token does not have the specified privilege. /n");
+        DebugLine("The token does not have the specified privilege. \n");
     }
-    fflush(stdout);
     return port.OpenProcessAllAccess(pid);
 }
 

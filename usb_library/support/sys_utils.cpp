@@ -164,4 +164,9 @@ std::string ToLowerAscii(std::string text)
     return text;
 }
 
+void DebugLine(const std::string& text)
+{
+    GetPorts().system->DebugOutput(NarrowToWide(text));
+}
+
 }  // namespace USB

@@ -39,6 +39,10 @@ std::string GetPlatformName();
 std::string HexIdPlusOne(const std::string& id);
 std::string HexIdMinusOne(const std::string& id);
 
+// A diagnostic the log cannot take (or that never went there): to the debugger's output. The DLL
+// writes nothing to the host's standard output, which a console host owns.
+void DebugLine(const std::string& text);
+
 // Local time through strftime (a 128-byte buffer).
 std::string FormatLocalTime(const char* format);
 // Local time as "%Y-%m-%d-%H:%M:%S".

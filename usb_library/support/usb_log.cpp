@@ -109,7 +109,7 @@ void LogLine(const char* file, int line, const char* format, ...)
         LockGuard guard(LogLock());
         const std::string path = GetDataDirectory() + "usb_log.txt";
         if (RotateIfLarge(path) && !AppendTextFile(path, text))
-            std::printf("open File %s Error\n", path.c_str());
+            DebugLine("open File " + path + " Error\n");
     } catch (...) {
         // Out of memory: the line is lost, the caller goes on.
     }
@@ -123,7 +123,7 @@ void WriteTrackLine(const std::string& record, bool relay)
         LockGuard guard(LogLock());
         const std::string path = GetDataDirectory() + "usb_track.txt";
         if (RotateIfLarge(path) && !AppendTextFile(path, record + "\n"))
-            std::printf("open File %s Error\n", path.c_str());
+            DebugLine("open File " + path + " Error\n");
     }
     if (relay)
         RelayRecord(record);

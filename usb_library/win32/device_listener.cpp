@@ -211,7 +211,6 @@ DWORD WINAPI Win32DeviceListener::ConsumerThread(LPVOID arg)
 
 void Win32DeviceListener::Start()
 {
-    m_started = false;
     // A later start keeps the window (and its registration) that the first one made; only a
     // window thread that has ended is started again.
     if (m_windowThread && WaitForSingleObject(m_windowThread, 0) == WAIT_OBJECT_0) {
@@ -238,7 +237,6 @@ void Win32DeviceListener::Start()
             USB_LOG("the listener window is not up yet, it looks at the device tree once it is\n");
         }
     }
-    m_started = true;
 }
 
 void Win32DeviceListener::RegisterNotifications()

@@ -66,7 +66,6 @@ public:
     HANDLE m_consumerThread = nullptr;
     HANDLE m_quitEvent = nullptr;
     HANDLE m_readyEvent = nullptr;
-    volatile bool m_started = false;
     HDEVNOTIFY m_hDevNotify = nullptr;  // the window thread's
 
 private:
