@@ -43,7 +43,6 @@
  *   11025 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  *   11026 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  *   11027 {"device_desc":"Android Phone","device_sn":"R58M1234567","down_progress":42}
- *         or {"down_progress":42} when the downloading phone is not known
  *   11028 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  *   11029 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
  *   11030 {"b_adbopen":true,"b_driver":false,"device_desc":"Android Phone","device_sn":"R58M1234567"}
