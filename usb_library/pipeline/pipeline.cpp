@@ -201,18 +201,11 @@ std::string ConnectionPipeline::Depart(const std::string& key, const std::string
     PhoneFlow* flow = FlowOf(key, serial);
     if (!flow)
         return std::string();
+    // Whatever it waited for, its flow ends here: nothing of it reaches the host but its removal,
+    // and answers kept for it have nothing to answer any more.
+    USB_LOG("this device had been pluged out\n");
     std::string payload;
-    // Answers kept for a phone that left have nothing to answer any more.
-    flow->heldAnswers.clear();
-    UsbDevice* device = RecordOf(*flow);
-    const bool inStep3 = flow->stage == PhoneFlow::Stage::SerialFix || flow->stage == PhoneFlow::Stage::Finding ||
-                         flow->stage == PhoneFlow::Stage::StatusPause;
-    if (device && inStep3) {
-        // Step 3 notices a phone that left at its next attempt and ends as a phone the server
-        // never listed.
-        USB_LOG("this device had been pluged out\n");
-        ReportNotFound(*flow, *device);
-    } else if (!device && flow->announced) {
+    if (!RecordOf(*flow) && flow->announced) {
         // The host heard of the phone before its records were made.
         UsbDevice made;
         made.m_serial = serial;
@@ -220,8 +213,7 @@ std::string ConnectionPipeline::Depart(const std::string& key, const std::string
         made.m_isAdbOpen = flow->info.m_isAdbOpen;
         payload = DevicePayload(made);
     }
-    if (PhoneFlow* still = FlowOf(key, serial))
-        DropFlow(*still);
+    DropFlow(*flow);
     return payload;
 }
 

@@ -95,9 +95,9 @@ public:
     // ---- loop thread ----
     // An arrival, by its upper-cased '#'-separated instance id (DEVICE_ONLINE).
     void Arrive(const std::string& id);
-    // The device left: its flow ends and nothing of it reaches the host any more. Returns the
-    // payload of WM_DEVICE_OFFLINE for a phone the host heard of that has no record yet ("" when
-    // none).
+    // The device left: its flow ends, whatever it waited for, and nothing of it reaches the host
+    // any more. Returns the payload of WM_DEVICE_OFFLINE for a phone the host heard of that has
+    // no record yet ("" when none).
     std::string Depart(const std::string& key, const std::string& serial);
     // A host answer for the phone with this serial: now when its flow is idle, else when it ends.
     void Answer(const std::string& serial, std::function<void()> run);
