@@ -239,10 +239,9 @@ bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::s
 bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, const std::string& serial)
 {
     bool found = FindAdbInterfaces(target, out, serial);
-    for (int made = 0; !found && made < retries; ++made) {
-        PauseMs(kRetryPauseMs);
+    // A search called off (its phone left) finds nothing.
+    for (int made = 0; !found && made < retries && PauseMs(kRetryPauseMs); ++made)
         found = FindAdbInterfaces(target, out, serial);
-    }
     return found;
 }
 

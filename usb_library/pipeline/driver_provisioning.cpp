@@ -34,9 +34,9 @@ constexpr int kDownloadPendingPasses = 3600;
 // While another phone's job downloads the same file, how often to look whether this phone left.
 constexpr uint32_t kClaimSliceMs = 200;
 
-// How Windows' own driver install went: over or waited out, or none was pending. A phone that
-// leaves meanwhile ends the wait at its next pause.
-enum class PendingInstall { Over, NothingPending };
+// How Windows' own driver install went: over or waited out, the phone left meanwhile, or none
+// was pending.
+enum class PendingInstall { Over, PhoneLeft, NothingPending };
 // How a download and install went: the driver is bound, it is not, or the phone left.
 enum class Outcome { Passed, Failed, PhoneLeft };
 
@@ -143,7 +143,10 @@ PendingInstall DriverChain::WaitForPendingDriverInstall(int passes)
     m_outbox(USB_WM_WAIT_DRIVER_INSTALL, SerialPayload(m_device->m_serial));
     int counter = passes;
     for (;;) {
-        PauseMs(kPendingSleepMs);
+        if (!PauseMs(kPendingSleepMs)) {
+            USB_LOG("this device had been pluged out\n");
+            return PendingInstall::PhoneLeft;
+        }
         if (NoPendingInstall(1000)) {
             USB_LOG("windows install the driver successfully\n");
             return PendingInstall::Over;
@@ -161,6 +164,8 @@ PendingInstall DriverChain::WaitForPendingDriverInstall(int passes)
 Outcome DriverChain::Run()
 {
     const PendingInstall pending = WaitForPendingDriverInstall(kStepPendingPasses);
+    if (pending == PendingInstall::PhoneLeft)
+        return Outcome::PhoneLeft;
     // The host hears of the download and install only when Windows was not installing itself.
     m_notify = pending == PendingInstall::NothingPending;
     if (m_device->m_isDriverOk)
@@ -234,7 +239,8 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
     if (m_notify)
         Send(USB_WM_DRIVER_DOWNLOAD_SUCCESS);
 
-    WaitForPendingDriverInstall(kDownloadPendingPasses);
+    if (WaitForPendingDriverInstall(kDownloadPendingPasses) == PendingInstall::PhoneLeft)
+        return Outcome::PhoneLeft;
     if (m_device->m_isDriverOk) {
         USB_LOG("the windows system had installed this driver\n");
         DeleteFile(m_device->m_driverFile);
@@ -260,7 +266,12 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
         }
         if (!installing)
             break;
-        PauseMs(kPollMs);
+        // The installer goes on (a person may be looking at its elevation prompt); this phone
+        // no longer waits for it.
+        if (!PauseMs(kPollMs)) {
+            USB_LOG("this device had been pluged out\n");
+            return Outcome::PhoneLeft;
+        }
     }
     if (!m_device->m_isDriverOk) {
         m_cloud.ReportInstallError(m_device->m_vid, m_device->m_pid);

@@ -152,12 +152,11 @@ void ConnectionPipeline::RunJob(PhoneFlow& flow, std::function<std::function<voi
     auto cancel = std::make_shared<JobCancel>(JobCancel{flow.cancel, Stopped()});
     const bool queued = m_context.loop.RunJob([this, id, cancel, work] {
         std::function<void(PhoneFlow&)> then;
-        try {
-            WorkScope scope(&JobWanted, cancel.get());
+        {
+            const WorkScope scope(&JobWanted, cancel.get());
             then = work();
-        } catch (const WorkAbandoned&) {
-            return;
         }
+        // A job called off hands nothing back: its flow has ended or is ending.
         if (then && JobWanted(cancel.get()))
             m_context.loop.Post([this, id, then] { Continue(id, then); });
     });

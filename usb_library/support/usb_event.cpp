@@ -46,12 +46,6 @@ namespace {
 thread_local bool (*t_wanted)(void*) = nullptr;
 thread_local void* t_wantedContext = nullptr;
 
-void ThrowIfCalledOff()
-{
-    if (t_wanted && !t_wanted(t_wantedContext))
-        throw WorkAbandoned();
-}
-
 }  // namespace
 
 WorkScope::WorkScope(bool (*wanted)(void*), void* context) : m_outerWanted(t_wanted), m_outerContext(t_wantedContext)
@@ -71,11 +65,12 @@ bool WorkCalledOff()
     return t_wanted && !t_wanted(t_wantedContext);
 }
 
-void PauseMs(uint32_t ms)
+bool PauseMs(uint32_t ms)
 {
-    ThrowIfCalledOff();
+    if (WorkCalledOff())
+        return false;
     GetPorts().clock->SleepMs(ms);
-    ThrowIfCalledOff();
+    return !WorkCalledOff();
 }
 
 }  // namespace USB

@@ -28,11 +28,8 @@ private:
     bool m_set;
 };
 
-// Thrown by PauseMs when the work of its thread has been called off. Not a std::exception, so
-// that no handler meant for real faults takes it for one.
-struct WorkAbandoned {};
-
-// While it lives, the pauses of this thread ask `wanted(context)` and give up when it is false.
+// While it lives, the pauses of this thread ask `wanted(context)` and give up when it is false:
+// a job on a worker is called off so (its phone left, or the service stopped).
 class WorkScope {
 public:
     WorkScope(bool (*wanted)(void*), void* context);
@@ -45,11 +42,11 @@ private:
     void* m_outerContext;
 };
 
-// True when the work of this thread has been called off (for loops that must not throw).
+// True when the work of this thread has been called off.
 bool WorkCalledOff();
 
-// A fixed pause through the clock port. Throws WorkAbandoned, before or after the pause, when the
-// work of this thread has been called off.
-void PauseMs(uint32_t ms);
+// A fixed pause through the clock port. False, before or after the pause, when the work of this
+// thread has been called off: the caller gives up and says so in what it returns.
+bool PauseMs(uint32_t ms);
 
 }  // namespace USB
