@@ -156,9 +156,17 @@ void ConnectionPipeline::OnListingForFind(PhoneFlow& flow, const Listing& listin
     PauseForListing(flow, listing, windowsSn);
 }
 
-void ConnectionPipeline::AfterListingPause(PhoneFlow& flow)
+void ConnectionPipeline::AfterListingPause(PhoneFlow& flow, const Listing* pushed)
 {
     const int attempts = flow.stage == PhoneFlow::Stage::SerialFix ? kSerialFixAttempts : kFindAttempts;
+    if (flow.attempt < attempts && pushed && flow.stage == PhoneFlow::Stage::SerialFix) {
+        OnListingForSerialFix(flow, *pushed);
+        return;
+    }
+    if (flow.attempt < attempts && pushed) {
+        OnListingForFind(flow, *pushed);
+        return;
+    }
     if (flow.attempt < attempts) {
         WantListing(flow);
         return;

@@ -399,6 +399,15 @@ void ConnectionPipeline::Watch()
 
 void ConnectionPipeline::OnListChanged(const std::map<std::string, std::string>& entries)
 {
+    // The list the server pushed is its listing now: a phone whose pause it ends takes it as its
+    // next attempt at once, without waiting for a listing of its own.
+    Listing pushed;
+    std::string text;
+    for (const auto& kv : entries) {
+        pushed.entries.emplace(kv.first, AdbDevice(kv.first, kv.second));
+        text += kv.first + "\t" + kv.second + "\n";
+    }
+    bool logged = false;
     std::vector<uint64_t> ids;
     for (const auto& kv : m_flows)
         ids.push_back(kv.first);
@@ -415,7 +424,10 @@ void ConnectionPipeline::OnListChanged(const std::map<std::string, std::string>&
                        (flow.stage == PhoneFlow::Stage::Finding || flow.stage == PhoneFlow::Stage::SerialFix) &&
                        ListingView(entries, flow.pausedSerial) != flow.pausedView) {
                 m_context.loop.Cancel(flow.timer);
-                AfterListingPause(flow);
+                if (!logged)
+                    USB_LOG("adbdevices: %s\n", text.c_str());
+                logged = true;
+                AfterListingPause(flow, &pushed);
             }
         });
     }

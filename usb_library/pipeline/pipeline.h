@@ -163,7 +163,8 @@ private:
     void ReportNotFound(PhoneFlow& flow, UsbDevice& device);
     void WaitUntilListedOnline(PhoneFlow& flow, UsbDevice& device);
     void PauseForListing(PhoneFlow& flow, const Listing& listing, const std::string& serial);
-    void AfterListingPause(PhoneFlow& flow);
+    // The next attempt after a pause: a listing of its own, or the list the server pushed.
+    void AfterListingPause(PhoneFlow& flow, const Listing* pushed = nullptr);
     void WantListing(PhoneFlow& flow);
     void StartListing();
     void OnListing(uint64_t round, const Listing& listing);
