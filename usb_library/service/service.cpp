@@ -58,6 +58,9 @@ UsbService::~UsbService()
 {
     m_pipeline.CancelAll();
     m_pool.Close();
+    // A job still running would post to the loop and reach the pipeline that go with this object.
+    if (!m_pool.WaitSettled(kStopWaitMs))
+        USB_LOG("background work is still ending, the service goes without it\n");
     delete m_listener;
     m_listener = nullptr;
     g_listener = nullptr;
