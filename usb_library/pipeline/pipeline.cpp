@@ -110,9 +110,19 @@ void ConnectionPipeline::DropFlow(PhoneFlow& flow)
 void ConnectionPipeline::EndFlow(PhoneFlow& flow)
 {
     std::deque<std::function<void()>> held = std::move(flow.heldAnswers);
+    const std::string key = flow.key, serial = flow.windowsSerial;
     DropFlow(flow);
-    for (auto& run : held)
+    while (!held.empty()) {
+        const std::function<void()> run = std::move(held.front());
+        held.pop_front();
         run();
+        // An answer that checks the phone again keeps the others for that check's end.
+        if (PhoneFlow* next = FlowOf(key, serial)) {
+            for (auto& rest : held)
+                next->heldAnswers.push_back(std::move(rest));
+            return;
+        }
+    }
 }
 
 UsbDevice* ConnectionPipeline::RecordOf(const PhoneFlow& flow)
