@@ -193,6 +193,9 @@ std::function<void(int, const std::string&)> ConnectionPipeline::Outbox(const Ph
 {
     const uint64_t id = flow.id;
     return [this, id](int message, const std::string& payload) {
+        // Once the phone has left, its job has nothing more to tell.
+        if (WorkCalledOff())
+            return;
         m_context.loop.Post([this, id, message, payload] {
             Continue(id, [&](PhoneFlow&) { m_context.ui.SendToUi(message, payload); });
         });
