@@ -160,7 +160,7 @@ void ConnectionPipeline::RunJob(PhoneFlow& flow, std::function<std::function<voi
 {
     const uint64_t id = flow.id;
     auto cancel = std::make_shared<JobCancel>(JobCancel{flow.cancel, Stopped()});
-    const bool queued = m_context.loop.RunJob([this, id, cancel, work] {
+    const bool queued = m_context.loop.RunJob([this, id, cancel, work, counted = CountJob()] {
         std::function<void(PhoneFlow&)> then;
         try {
             WorkScope scope(&JobWanted, cancel.get());
@@ -175,6 +175,17 @@ void ConnectionPipeline::RunJob(PhoneFlow& flow, std::function<std::function<voi
         USB_LOG("the work of %s could not be started\n", flow.windowsSerial.c_str());
         DropFlow(flow);
     }
+}
+
+std::shared_ptr<void> ConnectionPipeline::CountJob()
+{
+    // Held by the job's closure: the count drops once the job has run (after its result was
+    // posted) or was dropped unrun; a loop that waits for the last job hears of its end.
+    ++m_jobsRunning;
+    return std::shared_ptr<void>(nullptr, [this](void*) {
+        if (--m_jobsRunning == 0)
+            m_context.loop.Wake();
+    });
 }
 
 void ConnectionPipeline::After(PhoneFlow& flow, uint32_t ms, std::function<void(PhoneFlow&)> then)
@@ -326,7 +337,7 @@ void ConnectionPipeline::StartListing()
         return;
     const uint64_t round = ++m_listingRound;
     std::shared_ptr<std::atomic<bool>> stopped = Stopped();
-    m_listingInFlight = m_context.loop.RunJob([this, round, stopped] {
+    m_listingInFlight = m_context.loop.RunJob([this, round, stopped, counted = CountJob()] {
         if (*stopped)
             return;
         auto listing = std::make_shared<Listing>(m_listing.List());

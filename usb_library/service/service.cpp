@@ -193,7 +193,10 @@ bool UsbService::RunUntilIdle()
 {
     // A phone waiting for its user (and the pushed list followed for it) is no work in progress.
     return m_loop.RunUntilIdle([this] { return TakeAction(); }, [this] { return m_stop.load(); },
-                               [this] { return QueuedMessages() == 0 && m_pipeline.BusyFlows() == 0 && !m_treeCheckRunning; });
+                               [this] {
+                                   return QueuedMessages() == 0 && m_pipeline.BusyFlows() == 0 &&
+                                          m_pipeline.JobsRunning() == 0 && !m_treeCheckRunning;
+                               });
 }
 
 bool UsbService::TakeAction()
