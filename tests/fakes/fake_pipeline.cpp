@@ -108,10 +108,11 @@ void AdbBridge::EnableTracking()
     ReloadAdb();
 }
 
-void AdbBridge::PushAt(uint64_t atMs, const std::string& text)
+void AdbBridge::Push(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_due.emplace(atMs, text);
+    if (text != m_pushed)
+        m_pushed = text, ++m_generation;
 }
 
 int AdbBridge::TrackingStops()
@@ -120,48 +121,22 @@ int AdbBridge::TrackingStops()
     return m_stops;
 }
 
-void AdbBridge::Push(const std::string& text)
-{
-    if (text != m_pushed)
-        m_pushed = text, ++m_generation;
-}
-
-void AdbBridge::ApplyDue(uint64_t now)
-{
-    while (!m_due.empty() && m_due.begin()->first <= now) {
-        Push(m_due.begin()->second);
-        m_due.erase(m_due.begin());
-    }
-}
-
 int AdbBridge::List(char* buffer, int size)
 {
     if (beforeListing)
         beforeListing(listingCalls + 1);
     ++listingCalls;
     listingTimes.push_back(GetPorts().clock->NowMs());
-    const std::string text = Next(listings);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ApplyDue(GetPorts().clock->NowMs());
-        Push(text);
-    }
-    return CopyOut(text, buffer, size);
+    return CopyOut(Next(listings), buffer, size);
 }
 
 int AdbBridge::WaitForChange(unsigned last, unsigned timeoutMs, unsigned* generation)
 {
-    ClockPort& clock = *GetPorts().clock;
     std::unique_lock<std::mutex> lock(m_mutex);
-    const uint64_t now = clock.NowMs();
-    ApplyDue(now);
     if (m_generation == last) {
-        const bool pushed = !m_due.empty() && m_due.begin()->first <= now + timeoutMs;
-        const uint64_t wait = pushed ? m_due.begin()->first - now : timeoutMs;
         lock.unlock();
-        clock.SleepMs(static_cast<uint32_t>(wait));
+        GetPorts().clock->SleepMs(timeoutMs);
         lock.lock();
-        ApplyDue(clock.NowMs());
     }
     if (generation)
         *generation = m_generation;

@@ -34,11 +34,10 @@ public:
     int listingCalls = 0;
     std::vector<uint64_t> listingTimes;  // the fake clock at each listing
 
-    // A bridge that follows the server's pushed list. What a listing returns is pushed at once;
-    // `PushAt` pushes a list once the fake clock reaches `atMs`. A wait takes its time on the
-    // fake clock: it returns at the first due push or after its timeout, never blocking.
+    // A bridge that follows the server's pushed list (at first empty), which `Push` changes. A
+    // wait without a change takes its whole time on the fake clock and never blocks.
     void EnableTracking();
-    void PushAt(uint64_t atMs, const std::string& text);
+    void Push(const std::string& text);
     int TrackingStops();
 
     // The bridge's entry points (the fake library's table holds them).
@@ -48,14 +47,10 @@ public:
     int StopTracking();
 
 private:
-    void Push(const std::string& text);  // tracking state locked
-    void ApplyDue(uint64_t now);
-
     Library& m_library;
-    std::mutex m_mutex;  // the tracking state: listings and waits run on different workers
+    std::mutex m_mutex;  // the tracking state: tests push while a worker waits
     std::string m_pushed;
     unsigned m_generation = 1;
-    std::multimap<uint64_t, std::string> m_due;
     int m_stops = 0;
 };
 

@@ -54,14 +54,13 @@ protected:
             http.ServeJson(p, kPackage);
     }
     std::string ResultFile() const { return GetDataDirectory() + kPathSep + "insret.txt"; }
-    // An installer that reports `result` and, on success, binds the driver of these phones.
-    void Installer(const std::string& result = "success:bound", std::vector<Phone> phones = {kPhone})
+    // An installer that reports `result` and, on success, binds the phone's driver.
+    void Installer(const std::string& result = "success:bound")
     {
-        installer.onRun = [this, result, phones](const Fake::InstallService::Run&) {
+        installer.onRun = [this, result](const Fake::InstallService::Run&) {
             Fake::WriteFile(ResultFile(), result);
             if (result.rfind("success:", 0) == 0)
-                for (const Phone& phone : phones)
-                    BindDriver(phone);
+                BindDriver(kPhone);
         };
     }
     // The flow with the installer runs and the requests after it. While an installer runs its

@@ -156,6 +156,45 @@ TEST_F(FlowTest, APhoneThatLeavesBeforeItsRecordIsMadeGetsNoCheck)
     EXPECT_EQ(service.Devices().Size(), 0u);
 }
 
+// Arrivals of each kind: a listed model whose ADB interface never shows (three more looks), the
+// same device again (nothing), a neighbour of a listed model, a device of an unknown vendor.
+TEST_F(FlowTest, ArrivalsOfEachKind)
+{
+    const Phone listed{"18D1", "4EE7", "0123456789ABCDEF"};
+    AddToTree(listed, false, false);
+    for (const Phone& phone : {listed, listed, Phone{"18D1", "4EE8", "SERIAL9"}, Phone{"046D", "C52B", "X1"}}) {
+        Sink("DEVICE_ONLINE", phone);
+        Run();
+    }
+    Fake::ExpectTranscript("arrivals", Flow());
+    EXPECT_EQ(service.Devices().Size(), 2u);
+}
+
+// A tree change posts a new phone's arrival; with every present phone recorded an absent record
+// stays, with none present one absent record goes per change. A record that took the ADB
+// server's serial leaves once, by its unplug or by a tree change.
+TEST_F(FlowTest, TreeChangesAndRecordsThatTookTheAdbSerial)
+{
+    const auto treeChanged = [&] {
+        service.PostMessage("{\"action\":\"DEVNODES_CHANGED\"}");
+        Run();
+    };
+    bridge.Script({"0123456789ABCDEF\tdevice\n"});
+    AddToTree({"18D1", "4EE7", "0123456789ABCDEF"});
+    treeChanged();
+    Fake::AddRecord(service.Devices(), "ABSENT01", "22B8", "2E76", "Gone");
+    treeChanged();
+    tree.Clear();
+    treeChanged(), treeChanged();
+    for (bool byTreeChange : {false, true}) {
+        Fake::AddRecord(service.Devices(), "6&2A1B3C&0&1")->m_serial = "R58M123";
+        for (int i = 0; i < 2; ++i)
+            byTreeChange ? treeChanged() : (Sink("DEVICE_OFFLINE", {"18D1", "4EE2", "6&2A1B3C&0&1"}), Run());
+    }
+    Fake::ExpectTranscript("tree_changes", host.Transcript() + Fake::LinesWith(platform.Log(), {"has a device"}));
+    EXPECT_EQ(service.Devices().Size(), 0u);
+}
+
 // A phone that leaves, or a service that stops, while the phone's flow waits in any stage: the
 // host hears nothing of the phone after its WM_DEVICE_OFFLINE or after the stop, and the work in
 // progress gives up (its late result dropped, also by the service's next start).
@@ -163,83 +202,65 @@ TEST_F(FlowTest, UnplugOrStopInEachStage)
 {
     bridge.EnableTracking();
     Fake::Gate gate;
-    const Fake::HttpAnswer phoneAnswer{R"({"result":0,"data":{"isadbopen":"yes","description":"Pixel"}})"};
-    http.ServeJson("/api/v1/drive/query/", R"({"result":0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe",)"
-                                           R"("filemd5":"00000000000000000000000000000000"}})");
-    const std::string upToStatus = kToStep3 + " WM_CHECKING_ADB_DEVICE_STATUS WM_DEVICE_UNAUTHORIZED";
-    const struct {
-        const char* stage;
-        const char* pid;  // 4EE9: a model only the cloud knows
-        bool driver;
-        std::string before;  // what the host heard of the phone before it left
-        std::string listing;
-        std::function<void()> hold;
-    } stages[] = {
-        {"decision", "4EE9", true, "", "",
-         [&] {
-             Fake::HttpAnswer held = phoneAnswer;
-             held.onRead = [&] { gate.Pass(); };
-             http.Serve("/api/v1/drive/device/", held);
-         }},
-        {"interfaces", "4EE7", true, "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE", "",
-         [&] { tree.onDriverLookup = [&] { gate.Pass(); }; }},
-        {"download", "4EE7", false,
-         "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING WM_DRIVER_DOWNLOADING",
-         "",
-         [&] {
-             Fake::HttpAnswer held{"package"};
-             held.onRead = [&] { gate.Pass(); };
-             http.Serve("/d/pkg.exe", held);
-         }},
-        {"listing", "4EE7", true, kToStep3, "X1\tdevice\nX2\tdevice\n",
-         [&] {
-             bridge.beforeListing = [&](int call) {
-                 if (call == 2)
-                     gate.Pass();
-             };
-         }},
-        {"unauthorized", "4EE7", true, upToStatus, "SER\tunauthorized\n", nullptr},
+    const auto held = [&](const std::string& body) {
+        Fake::HttpAnswer answer{body};
+        answer.onRead = [&] { gate.Pass(); };
+        return answer;
     };
-    int row = 0;
+    const std::string phoneAnswer = R"({"result":0,"data":{"isadbopen":"yes","description":"Pixel"}})";
+    http.ServeJson("/api/v1/drive/query/", R"({"result":0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe"}})");
+    http.Serve("/d/pkg.exe", held("package"));
+    const struct {
+        std::string stage;
+        const char* pid;                // 4EE9: a model only the cloud knows
+        std::string before, unplugged;  // what the host heard of the phone before, and then at its unplug
+        const char* listing;
+    } stages[] = {
+        {"decision", "4EE9", "", "", ""},
+        {"interfaces", "4EE7", "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE", " WM_DEVICE_OFFLINE", ""},
+        {"download", "4EE7",
+         "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING "
+         "WM_DRIVER_DOWNLOADING",
+         " WM_DEVICE_OFFLINE", ""},
+        {"listing", "4EE7", kToStep3, " WM_RESCAN_PHONE_BYADB WM_DEVICE_OFFLINE", "X1\tdevice\nX2\tdevice\n"},
+        {"unauthorized", "4EE7", kToStep3 + " WM_CHECKING_ADB_DEVICE_STATUS WM_DEVICE_UNAUTHORIZED",
+         " WM_DEVICE_OFFLINE", "SER\tunauthorized\n"},
+    };
     std::vector<std::pair<std::string, std::string>> heard;  // serial, what the host heard of it
-    for (const auto& stage : stages) {
+    for (const auto& row : stages) {
         for (bool stop : {false, true}) {
-            SCOPED_TRACE(std::string(stage.stage) + (stop ? " stop" : " unplug"));
-            const Phone phone{"18D1", stage.pid, "SER" + std::to_string(++row)};
+            SCOPED_TRACE(row.stage + (stop ? " stop" : " unplug"));
+            const Phone phone{"18D1", row.pid, "SER" + std::to_string(heard.size())};
             tree.Clear();
-            tree.onDriverLookup = nullptr;
-            bridge.beforeListing = nullptr;
+            tree.onDriverLookup = [&, hold = row.stage == "interfaces"] { hold ? gate.Pass() : void(); };
+            http.Serve("/api/v1/drive/device/", row.stage == "decision" ? held(phoneAnswer) : phoneAnswer);
+            bridge.beforeListing = [&, hold = row.stage == "listing"](int call) {
+                hold&& call == 2 ? gate.Pass() : void();
+            };
             bridge.listingCalls = 0;
-            http.Serve("/api/v1/drive/device/", phoneAnswer);
-            bridge.Script({std::regex_replace(stage.listing, std::regex("SER"), phone.serial)});
-            if (stage.hold)
-                stage.hold();
+            bridge.Script({std::regex_replace(row.listing, std::regex("SER"), phone.serial)});
             gate.Set(true);
             gate.passed = 0;
             service.Start();
             service.SetCallback(&Fake::HostRecorder::Callback);
-            Plug(phone, stage.driver);
-            if (stage.hold)
+            Plug(phone, row.stage != "download");
+            if (row.stage != "unauthorized") {
                 ASSERT_TRUE(gate.WaitPassed());
-            ASSERT_TRUE(Fake::WaitFor([&] { return HostOf(phone.serial) == stage.before; }));
-            std::string expected = stage.before;
-            if (stop) {
+            }
+            ASSERT_TRUE(Fake::WaitFor([&] { return HostOf(phone.serial) == row.before; }));
+            std::string expected = row.before;
+            if (stop) {  // the work held is let go once the stop has called it off
                 const int stops = bridge.TrackingStops();
-                std::thread opener([&] {
-                    Fake::WaitFor([&] { return bridge.TrackingStops() > stops; });
-                    gate.Set(false);
-                });
+                std::thread opener(
+                    [&] { Fake::WaitFor([&] { return bridge.TrackingStops() > stops; }), gate.Set(false); });
                 service.Stop();
                 opener.join();
             } else {
                 Unplug(phone);
                 gate.Set(false);
-                if (stage.before.empty())
-                    Fake::WaitFor(
-                        [&] { return platform.LogCount("find a new device offline, " + phone.serial + "\n"); });
-                expected += std::string(stage.before.empty() ? "" : " ") +
-                            (std::string(stage.stage) == "listing" ? "WM_RESCAN_PHONE_BYADB " : "");
-                expected += stage.before.empty() ? "" : "WM_DEVICE_OFFLINE";
+                expected += row.unplugged;
+                Fake::WaitFor(
+                    [&] { return platform.LogCount("find a new device offline, " + phone.serial + "\n") > 0; });
                 Fake::WaitFor([&] { return HostOf(phone.serial) == expected; });
                 service.Stop();
             }
