@@ -140,10 +140,12 @@ TEST_F(DriverStage, Step2Flows)
                  Fake::WaitFor([&] { return *stage == 2; });
              };
              tree.onDriverLookup = [stage, unplug = UnplugOnce()] {
-                 if (*stage == 2)
+                 if (*stage == 2) {
                      unplug();
-                 else if (*stage == 1 && (*stage = 2))
+                 } else if (*stage == 1) {  // the poll's look while the installer runs: it ends meanwhile
+                     *stage = 2;
                      Fake::WaitFor([] { return InstallThreadsRunning() == 0; });
+                 }
              };
          }},
     };

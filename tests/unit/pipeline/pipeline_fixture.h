@@ -48,7 +48,7 @@ struct ConfigFile {
 
 class PipelineTest : public ::testing::Test {
 protected:
-    explicit PipelineTest(const std::string& config = "") : m_config(scene.platform, config)
+    explicit PipelineTest(const std::string& config = "") : configFile(scene.platform, config)
     {
         platform.ports.process = &processes;
         platform.ports.http = &http;
@@ -154,7 +154,7 @@ protected:
     Fake::Scene scene;
     Fake::Platform& platform = scene.platform;
     Fake::DeviceTree& tree = scene.tree;
-    ConfigFile m_config;
+    ConfigFile configFile;
     Fake::AdbBridge bridge{platform.library};
     Fake::Processes processes;
     Fake::Http http;

@@ -1,8 +1,12 @@
 // Every phone's flow on its own: each phone's messages in their order whatever the others do, one
 // listing for the phones that wait at once, host answers kept for a busy phone, phones that leave
 // or a service that stops in any stage, and the switch that takes phones one after another.
+#include <algorithm>
+#include <memory>
 #include <regex>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "pipeline_fixture.h"
 
@@ -227,15 +231,20 @@ TEST_F(FlowTest, UnplugOrStopInEachStage)
          " WM_DEVICE_OFFLINE", "SER\tunauthorized\n"},
     };
     std::vector<std::pair<std::string, std::string>> heard;  // serial, what the host heard of it
+    const std::shared_ptr<void> stopAtEnd(nullptr, [&](void*) { gate.Set(false), service.Stop(); });
     for (const auto& row : stages) {
         for (bool stop : {false, true}) {
             SCOPED_TRACE(row.stage + (stop ? " stop" : " unplug"));
             const Phone phone{"18D1", row.pid, "SER" + std::to_string(heard.size())};
             tree.Clear();
-            tree.onDriverLookup = [&, hold = row.stage == "interfaces"] { hold ? gate.Pass() : void(); };
+            tree.onDriverLookup = [&, hold = row.stage == "interfaces"] {
+                if (hold)
+                    gate.Pass();
+            };
             http.Serve("/api/v1/drive/device/", row.stage == "decision" ? held(phoneAnswer) : phoneAnswer);
             bridge.beforeListing = [&, hold = row.stage == "listing"](int call) {
-                hold&& call == 2 ? gate.Pass() : void();
+                if (hold && call == 2)
+                    gate.Pass();
             };
             bridge.listingCalls = 0;
             bridge.Script({std::regex_replace(row.listing, std::regex("SER"), phone.serial)});
@@ -251,8 +260,10 @@ TEST_F(FlowTest, UnplugOrStopInEachStage)
             std::string expected = row.before;
             if (stop) {  // the work held is let go once the stop has called it off
                 const int stops = bridge.TrackingStops();
-                std::thread opener(
-                    [&] { Fake::WaitFor([&] { return bridge.TrackingStops() > stops; }), gate.Set(false); });
+                std::thread opener([&] {
+                    Fake::WaitFor([&] { return bridge.TrackingStops() > stops; });
+                    gate.Set(false);
+                });
                 service.Stop();
                 opener.join();
             } else {
@@ -268,9 +279,11 @@ TEST_F(FlowTest, UnplugOrStopInEachStage)
             heard.emplace_back(phone.serial, expected);
         }
     }
+    // A late result of the runs before would show in the next run, before its first message.
     service.Start();
     service.SetCallback(&Fake::HostRecorder::Callback);
-    service.Stop();
+    service.PostMessage("{\"action\":\"LAST\"}");
+    EXPECT_TRUE(Fake::WaitFor([&] { return platform.LogCount("{\"action\":\"LAST\"}\n") > 0; }));
     for (const auto& phone : heard)
         EXPECT_EQ(HostOf(phone.first), phone.second) << phone.first;
 }
