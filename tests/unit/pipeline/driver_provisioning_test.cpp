@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <regex>
+#include <thread>
 
 #include "pipeline/driver_install.h"
 #include "pipeline_fixture.h"
@@ -23,6 +24,12 @@ class DriverStage : public PipelineTest {
 protected:
     DriverStage()
     {
+        // While an installer runs, its phone's poll pauses in a loop on the fake clock: at full
+        // speed it would run the clock past the time limits of other phones' cloud requests.
+        platform.clock.onSleep = [loop = std::this_thread::get_id()](uint32_t) {
+            if (InstallThreadsRunning() && std::this_thread::get_id() != loop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
         http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
         bridge.Script({"SER123\tdevice\nSER456\tdevice\n"});
     }
@@ -283,20 +290,11 @@ TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
     const Phone second{"18D1", "4EE7", "SER456"};
     ServeQuery(R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})");
     std::atomic<int> running{0}, most{0}, runs{0};
-    std::atomic<bool> holding{false};
-    // While A's installer is held, A's poll moves the fake clock on: slowly enough for B's cloud
-    // query to finish within its time.
-    platform.clock.onSleep = [&, loop = std::this_thread::get_id()](uint32_t) {
-        if (holding && std::this_thread::get_id() != loop)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    };
     installer.onRun = [&](const Fake::InstallService::Run&) {
         most = std::max(most.load(), ++running);
         if (++runs == 1) {
-            holding = true;
             Plug(second, false);  // B comes while A installs; A leaves once B's install waits its turn
             EXPECT_TRUE(Fake::WaitFor([] { return InstallThreadsRunning() == 2; }));
-            holding = false;
             Unplug(kPhone);
             Fake::WriteFile(ResultFile(), "fail:gone");
         } else {
@@ -308,7 +306,6 @@ TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
     Plug(kPhone, false);
     Run();
     WaitForInstalls();
-    platform.clock.onSleep = nullptr;
     EXPECT_EQ(runs.load(), 2);
     EXPECT_EQ(most.load(), 1);
     EXPECT_EQ(HostOf("SER123"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING "
