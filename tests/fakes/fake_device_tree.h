@@ -1,6 +1,7 @@
 // A scriptable device tree: present USB devices, ADB driver interfaces, pending installs.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,14 +14,16 @@ namespace Fake {
 class DeviceTree : public DeviceTreePort {
 public:
     // A whole device and, unless told otherwise, its ADB interface, which names it as its parent.
+    // Phones of one model need interfaces of their own (`interfacePart`).
     void AddPhone(const std::wstring& vid, const std::wstring& pid, const std::wstring& serial,
-                  const std::wstring& description = L"Android Phone", bool adbInterface = true)
+                  const std::wstring& description = L"Android Phone", bool adbInterface = true,
+                  const std::wstring& interfacePart = L"6&12345678&0&0001")
     {
         const std::wstring hw = L"USB\\VID_" + vid + L"&PID_" + pid;
         AddDevice({hw + L"\\" + serial, L"{36FC9E60-C465-11CF-8056-444553540000}", L"", hw, L"USB Composite Device",
                    L"", false});
         if (adbInterface)
-            AddDevice({hw + L"&MI_01\\6&12345678&0&0001", L"{3F966BD9-FA04-4EC5-991C-D326973B5128}",
+            AddDevice({hw + L"&MI_01\\" + interfacePart, L"{3F966BD9-FA04-4EC5-991C-D326973B5128}",
                        L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff",
                        hw + L"&REV_0100&MI_01", description, hw + L"\\" + serial, false});
     }
@@ -60,6 +63,8 @@ public:
     }
     bool ListAdbDriverInterfaces(std::vector<std::wstring>& ids, uint32_t& error) override
     {
+        if (onDriverLookup)
+            onDriverLookup();
         std::lock_guard<std::mutex> g(mutex);
         if (!failOpen)
             ids = adbInterfaces;
@@ -68,6 +73,8 @@ public:
     }
     bool WaitNoPendingInstallEvents(uint32_t) override
     {
+        if (onPendingWait)
+            onPendingWait();
         std::lock_guard<std::mutex> g(mutex);
         return pendingInstallWaits <= 0 || --pendingInstallWaits < 0;
     }
@@ -77,6 +84,9 @@ public:
     bool failOpen = false;        // the device set cannot be opened
     int pendingInstallWaits = 0;  // how many waits still report "installing"
     int usbListings = 0;          // calls of ListUsbDevices
+    // Run before a look for driver interfaces and before a wait on Windows' installs (on the
+    // thread that asks; set them while no flow runs).
+    std::function<void()> onDriverLookup, onPendingWait;
     std::mutex mutex;
 
 private:

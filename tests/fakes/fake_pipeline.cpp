@@ -41,14 +41,28 @@ int USB_CDECL BridgeStart()
 }
 int USB_CDECL BridgeGetDevices(char* buffer, int size)
 {
-    if (!g_bridge || !buffer || size <= 0)
+    return g_bridge ? g_bridge->List(buffer, size) : -1;
+}
+int USB_CDECL BridgeWait(unsigned last, unsigned timeoutMs, unsigned* generation)
+{
+    return g_bridge ? g_bridge->WaitForChange(last, timeoutMs, generation) : IUSB_ERR_CONNECT;
+}
+int USB_CDECL BridgeTracked(char* buffer, int size, unsigned* generation)
+{
+    return g_bridge ? g_bridge->Tracked(buffer, size, generation) : IUSB_ERR_CONNECT;
+}
+int USB_CDECL BridgeStopTracking()
+{
+    return g_bridge ? g_bridge->StopTracking() : 0;
+}
+
+// Copies as the bridge does; a full buffer is left without NUL on purpose.
+int CopyOut(const std::string& text, char* buffer, int size)
+{
+    if (!buffer || size <= 0)
         return -1;
-    if (g_bridge->beforeListing)
-        g_bridge->beforeListing(g_bridge->listingCalls + 1);
-    ++g_bridge->listingCalls;
-    const std::string text = Next(g_bridge->listings);
     const size_t n = std::min(text.size(), static_cast<size_t>(size));
-    std::memcpy(buffer, text.data(), n);  // a full buffer is left without NUL on purpose
+    std::memcpy(buffer, text.data(), n);
     if (n < static_cast<size_t>(size))
         buffer[n] = '\0';
     return static_cast<int>(n);
@@ -85,10 +99,68 @@ AdbBridge::~AdbBridge()
     g_bridge = nullptr;
 }
 
+void AdbBridge::EnableTracking()
+{
+    auto& table = m_library.libraries["AdbBridge.dll"];
+    table["AdbWaitDeviceListChange"] = reinterpret_cast<void*>(&BridgeWait);
+    table["AdbGetTrackedDevices"] = reinterpret_cast<void*>(&BridgeTracked);
+    table["AdbStopDeviceTracking"] = reinterpret_cast<void*>(&BridgeStopTracking);
+    ReloadAdb();
+}
+
+void AdbBridge::Push(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (text != m_pushed)
+        m_pushed = text, ++m_generation;
+}
+
+int AdbBridge::TrackingStops()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stops;
+}
+
+int AdbBridge::List(char* buffer, int size)
+{
+    if (beforeListing)
+        beforeListing(listingCalls + 1);
+    ++listingCalls;
+    listingTimes.push_back(GetPorts().clock->NowMs());
+    return CopyOut(Next(listings), buffer, size);
+}
+
+int AdbBridge::WaitForChange(unsigned last, unsigned timeoutMs, unsigned* generation)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_generation == last) {
+        lock.unlock();
+        GetPorts().clock->SleepMs(timeoutMs);
+        lock.lock();
+    }
+    if (generation)
+        *generation = m_generation;
+    return m_generation != last ? 1 : 0;
+}
+
+int AdbBridge::Tracked(char* buffer, int size, unsigned* generation)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (generation)
+        *generation = m_generation;
+    return CopyOut(m_pushed, buffer, size);
+}
+
+int AdbBridge::StopTracking()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_stops;
+    return 0;
+}
+
 std::string Transcript(Platform& platform, const std::string& extra, bool pauses)
 {
-    // Log lines read "date time [file,line]: text"; a text may span lines (payloads end in "\n").
-    std::string out = platform.Log();
+    std::string out = KeptLog(platform.LogText());
     out += std::regex_replace(platform.TrackText(), std::regex("([^\\n]*\\n)"), "track: $1");
     // Pauses as runs: "200x10 1000".
     const std::vector<uint32_t> sleeps = platform.clock.Sleeps();

@@ -2,9 +2,11 @@
 // its TCP owner table, and flows compared against transcripts kept as data files.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,8 @@ namespace Fake {
 // Loads the process-wide companion library afresh through the current library port.
 void ReloadAdb();
 
-// While alive, "AdbBridge.dll" in `library` answers from this object.
+// While alive, "AdbBridge.dll" in `library` answers from this object. Listings run on the
+// service's workers: script them while no flow is running.
 class AdbBridge {
 public:
     explicit AdbBridge(Library& library);
@@ -29,9 +32,26 @@ public:
     void Script(const std::vector<std::string>& texts) { listings.assign(texts.begin(), texts.end()); }
     std::function<void(int call)> beforeListing;
     int listingCalls = 0;
+    std::vector<uint64_t> listingTimes;  // the fake clock at each listing
+
+    // A bridge that follows the server's pushed list (at first empty), which `Push` changes. A
+    // wait without a change takes its whole time on the fake clock and never blocks.
+    void EnableTracking();
+    void Push(const std::string& text);
+    int TrackingStops();
+
+    // The bridge's entry points (the fake library's table holds them).
+    int List(char* buffer, int size);
+    int WaitForChange(unsigned last, unsigned timeoutMs, unsigned* generation);
+    int Tracked(char* buffer, int size, unsigned* generation);
+    int StopTracking();
 
 private:
     Library& m_library;
+    std::mutex m_mutex;  // the tracking state: tests push while a worker waits
+    std::string m_pushed;
+    unsigned m_generation = 1;
+    int m_stops = 0;
 };
 
 // Processes by id (listed in the order of their ids) and name; a terminated one leaves the table.
@@ -88,9 +108,9 @@ public:
     std::vector<std::string> shellOpened;
 };
 
-// A flow as the host and the files saw it: the log without its time and source prefix, the
-// track lines and the clock's pauses (left out where threads make their number vary), then
-// `extra`; the test folder reads "$ROOT", a track record's date "$DATE".
+// A flow as the files saw it: the log lines kept for comparison (KeptLog), the track lines and
+// the clock's pauses (left out where threads make their number vary), then `extra`; the test
+// folder reads "$ROOT", a track record's date "$DATE".
 std::string Transcript(Platform& platform, const std::string& extra = "", bool pauses = true);
 // Forgets the flow so far (log, track file, pauses).
 void ClearTranscript(Platform& platform);

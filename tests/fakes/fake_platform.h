@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -55,21 +56,27 @@ class Clock : public ClockPort {
 public:
     void SleepMs(uint32_t ms) override
     {
+        if (onSleep)
+            onSleep(ms);
         std::lock_guard<std::mutex> g(m_mutex);
         m_sleeps.push_back(ms);
         now += ms;
     }
     uint64_t NowMs() override { return now.load(); }
-    // The loop's wait: time moves on (as one pause of `ms`) only once nothing else can wake it.
+    // The loop's wait: time moves on (as one pause up to its end) only once nothing else can wake
+    // it; pauses of other threads that pass its end end it too.
     bool WaitFor(UsbEvent& wake, uint32_t ms, const std::function<bool()>& settled) override
     {
+        const uint64_t end = now + ms;
         for (;;) {
             if (wake.Wait(0))
                 return true;
+            if (ms != UsbEvent::kInfinite && now >= end)
+                return false;
             if (ms != UsbEvent::kInfinite && (!settled || settled())) {
                 if (wake.Wait(0))
                     return true;
-                SleepMs(ms);
+                SleepMs(static_cast<uint32_t>(end - std::min<uint64_t>(now, end)));
                 return false;
             }
             if (wake.Wait(ms == UsbEvent::kInfinite ? UsbEvent::kInfinite : 1))
@@ -93,6 +100,8 @@ public:
     }
 
     std::atomic<uint64_t> now{0};
+    // Runs at each pause, on the thread that pauses (set it while no flow runs).
+    std::function<void(uint32_t ms)> onSleep;
 
 private:
     std::mutex m_mutex;

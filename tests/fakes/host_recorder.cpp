@@ -33,15 +33,6 @@ std::vector<HostMessage> HostRecorder::Messages() const
     return g_messages;
 }
 
-std::vector<HostMessage> HostRecorder::WithId(int id) const
-{
-    std::vector<HostMessage> out;
-    for (const HostMessage& m : Messages())
-        if (m.id == id)
-            out.push_back(m);
-    return out;
-}
-
 std::string HostRecorder::Transcript() const
 {
     std::string out;

@@ -28,7 +28,6 @@ public:
     UsbUiCallback callback() const { return &HostRecorder::Callback; }
 
     std::vector<HostMessage> Messages() const;
-    std::vector<HostMessage> WithId(int id) const;
     // One line per message: its name (the id when it has none) and its payload.
     std::string Transcript() const;
     void Clear();

@@ -1,6 +1,8 @@
 #include "fakes/transcript.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
@@ -42,14 +44,79 @@ std::string UnixLines(const std::string& text)
 #endif
 }
 
+namespace {
+
+// Where a line of the log starts a new entry: "date time [file,line]: text".
+size_t MessageStart(const std::string& line)
+{
+    const size_t place = line.find("]: ");
+    return line.size() > 20 && line[19] == ' ' && line[20] == '[' && place != std::string::npos ? place + 3
+                                                                                                : std::string::npos;
+}
+
+const char* const kKeptLog[] = {
+    "adbdevices:",
+    "wait 15 soconds, no find",
+    "phone is not exist",
+    "belongs to another device",
+    "this device had been pluged out",
+    "stop all operation",
+    "relay:",
+    "adbserver to list",
+    "adbserver lists",
+    "answer waits for its end",
+    "left before its arrival",
+    "this device is not phone",
+};
+
+}  // namespace
+
+std::string KeptLog(const std::string& logText)
+{
+    std::istringstream in(UnixLines(logText));
+    std::vector<std::string> entries;
+    std::string line;
+    bool keep = false;
+    while (std::getline(in, line)) {
+        const size_t start = MessageStart(line);
+        if (start != std::string::npos) {
+            const std::string text = line.substr(start);
+            keep = std::any_of(std::begin(kKeptLog), std::end(kKeptLog),
+                               [&](const char* needle) { return text.find(needle) != std::string::npos; });
+            if (keep)
+                entries.push_back(text + '\n');
+        } else if (keep) {
+            entries.back() += line + '\n';
+        }
+    }
+    // A run of equal blocks of up to four entries reads once: "15x {" block "}".
+    std::string out;
+    for (size_t i = 0; i < entries.size();) {
+        size_t size = 1, times = 1;
+        for (size_t k = 1; k <= 4; ++k) {
+            size_t n = 1;
+            while (i + (n + 1) * k <= entries.size() &&
+                   std::equal(entries.begin() + i, entries.begin() + i + k, entries.begin() + i + n * k))
+                ++n;
+            if (n > 1 && n * k > times * size)
+                size = k, times = n;
+        }
+        std::string block;
+        for (size_t j = i; j < i + size; ++j)
+            block += entries[j];
+        out += times == 1 ? block : std::to_string(times) + "x {\n" + block + "}\n";
+        i += size * times;
+    }
+    return out;
+}
+
 std::string LogMessages(const std::string& logText)
 {
     std::istringstream in(UnixLines(logText));
     std::string out, line;
     while (std::getline(in, line)) {
-        const size_t place = line.find("]: ");
-        const bool prefixed = line.size() > 20 && line[19] == ' ' && line[20] == '[' && place != std::string::npos;
-        out += (prefixed ? line.substr(place + 3) : line) + '\n';
+        const size_t start = MessageStart(line);
+        out += (start != std::string::npos ? line.substr(start) : line) + '\n';
     }
     return out;
 }

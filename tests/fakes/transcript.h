@@ -16,6 +16,10 @@ std::string UnixLines(const std::string& text);
 std::string LogMessages(const std::string& logText);
 // The lines of text that contain one of the needles, in order.
 std::string LinesWith(const std::string& text, const std::vector<std::string>& needles);
+// The log lines a flow is compared by: host messages aside, only those that decide a flow or
+// that support looks for (each entry whole, with the lines its text spans); a run of equal
+// blocks of entries reads once, as "Nx {" block "}".
+std::string KeptLog(const std::string& logText);
 // How many times needle occurs in text.
 size_t CountOf(const std::string& text, const std::string& needle);
 

@@ -1,4 +1,5 @@
-// The action-message path with fake ports: sink, queue and dispatcher take any text.
+// The action-message path with fake ports: sink, queue, dispatcher and the flows they start take
+// any text.
 #include <cstdint>
 #include <string>
 
@@ -13,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string text(reinterpret_cast<const char*>(data), size);
     USB::UsbService::MessageSink(text.c_str(), static_cast<uint32_t>(text.size()), service);
     service->PostMessage(text);
-    for (std::string m = service->PopMessage(); !m.empty(); m = service->PopMessage())
-        service->HandleMessage(m);
+    service->RunUntilIdle();
     service->RemoveMessages("DEVNODES_CHANGED");
     return 0;
 }

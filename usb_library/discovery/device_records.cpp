@@ -72,13 +72,6 @@ UsbDevice* UsbDeviceList::FindByDevice(const std::string& vidPid, const std::str
     return FindByDeviceUnlocked(vidPid, serial);
 }
 
-void UsbDeviceList::MarkStop(const std::string& vidPid, const std::string& serial)
-{
-    LockGuard guard(m_lock);
-    if (UsbDevice* found = FindByDeviceUnlocked(vidPid, serial))
-        found->m_stop = true;
-}
-
 void UsbDeviceList::Remove(UsbDevice* device)
 {
     LockGuard guard(m_lock);

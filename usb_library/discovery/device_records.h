@@ -3,7 +3,6 @@
 // device to the host.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -51,7 +50,6 @@ public:
     std::string m_description;
     std::string m_systemSn;  // serial the record was added under
 
-    std::atomic<bool> m_stop{false};  // set by the message sink when the device leaves
     int32_t m_adbOpenRetry = 0;
     bool m_fromList = false;
     bool m_isAdbOpen = false;
@@ -79,7 +77,6 @@ public:
     // The record of one device: its vendor/product key and the serial Windows reports for it
     // (the serial it was added under, kept when the record takes the ADB server's serial).
     UsbDevice* FindByDevice(const std::string& vidPid, const std::string& serial);
-    void MarkStop(const std::string& vidPid, const std::string& serial);
     // Deletes this record, whatever its serial has become; unknown pointers are ignored.
     void Remove(UsbDevice* device);
 

@@ -274,6 +274,11 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
         }
     }
     if (!m_device->m_isDriverOk) {
+        // An installer that ended because its phone left is no failed install.
+        if (WorkCalledOff()) {
+            USB_LOG("this device had been pluged out\n");
+            return Outcome::PhoneLeft;
+        }
         m_cloud.ReportInstallError(m_device->m_vid, m_device->m_pid);
         return Outcome::Failed;
     }

@@ -110,9 +110,19 @@ void ConnectionPipeline::DropFlow(PhoneFlow& flow)
 void ConnectionPipeline::EndFlow(PhoneFlow& flow)
 {
     std::deque<std::function<void()>> held = std::move(flow.heldAnswers);
+    const std::string key = flow.key, serial = flow.windowsSerial;
     DropFlow(flow);
-    for (auto& run : held)
+    while (!held.empty()) {
+        const std::function<void()> run = std::move(held.front());
+        held.pop_front();
         run();
+        // An answer that checks the phone again keeps the others for that check's end.
+        if (PhoneFlow* next = FlowOf(key, serial)) {
+            for (auto& rest : held)
+                next->heldAnswers.push_back(std::move(rest));
+            return;
+        }
+    }
 }
 
 UsbDevice* ConnectionPipeline::RecordOf(const PhoneFlow& flow)
@@ -150,7 +160,7 @@ void ConnectionPipeline::RunJob(PhoneFlow& flow, std::function<std::function<voi
 {
     const uint64_t id = flow.id;
     auto cancel = std::make_shared<JobCancel>(JobCancel{flow.cancel, Stopped()});
-    const bool queued = m_context.loop.RunJob([this, id, cancel, work] {
+    const bool queued = m_context.loop.RunJob([this, id, cancel, work, counted = CountJob()] {
         std::function<void(PhoneFlow&)> then;
         {
             const WorkScope scope(&JobWanted, cancel.get());
@@ -164,6 +174,17 @@ void ConnectionPipeline::RunJob(PhoneFlow& flow, std::function<std::function<voi
         USB_LOG("the work of %s could not be started\n", flow.windowsSerial.c_str());
         DropFlow(flow);
     }
+}
+
+std::shared_ptr<void> ConnectionPipeline::CountJob()
+{
+    // Held by the job's closure: the count drops once the job has run (after its result was
+    // posted) or was dropped unrun; a loop that waits for the last job hears of its end.
+    ++m_jobsRunning;
+    return std::shared_ptr<void>(nullptr, [this](void*) {
+        if (--m_jobsRunning == 0)
+            m_context.loop.Wake();
+    });
 }
 
 void ConnectionPipeline::After(PhoneFlow& flow, uint32_t ms, std::function<void(PhoneFlow&)> then)
@@ -182,6 +203,9 @@ std::function<void(int, const std::string&)> ConnectionPipeline::Outbox(const Ph
 {
     const uint64_t id = flow.id;
     return [this, id](int message, const std::string& payload) {
+        // Once the phone has left, its job has nothing more to tell.
+        if (WorkCalledOff())
+            return;
         m_context.loop.Post([this, id, message, payload] {
             Continue(id, [&](PhoneFlow&) { m_context.ui.SendToUi(message, payload); });
         });
@@ -305,7 +329,7 @@ void ConnectionPipeline::StartListing()
         return;
     const uint64_t round = ++m_listingRound;
     std::shared_ptr<std::atomic<bool>> stopped = Stopped();
-    m_listingInFlight = m_context.loop.RunJob([this, round, stopped] {
+    m_listingInFlight = m_context.loop.RunJob([this, round, stopped, counted = CountJob()] {
         if (*stopped)
             return;
         auto listing = std::make_shared<Listing>(m_listing.List());

@@ -110,6 +110,9 @@ public:
     // Flows that are not waiting for their user; one-phone-at-a-time hosts wait for none left.
     size_t BusyFlows() const;
     bool HasFlow(const std::string& key, const std::string& serial) const;
+    // Jobs of flows and listings not yet ended, those of phones that left included (the
+    // pushed-list watch is none of them).
+    int JobsRunning() const { return m_jobsRunning; }
     // The service stops: every flow ends silently and its timers and subscriptions go.
     void EndAll();
 
@@ -139,6 +142,7 @@ private:
     UsbDevice* RecordOf(const PhoneFlow& flow);
     // Runs `work` on a worker; `then` runs on the loop unless the flow ended meanwhile.
     void RunJob(PhoneFlow& flow, std::function<std::function<void(PhoneFlow&)>()> work);
+    std::shared_ptr<void> CountJob();
     void After(PhoneFlow& flow, uint32_t ms, std::function<void(PhoneFlow&)> then);
     // What a job sends the host for its phone: delivered on the loop while the flow lives.
     std::function<void(int, const std::string&)> Outbox(const PhoneFlow& flow);
@@ -193,6 +197,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_stopped = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> Stopped() const;
 
+    std::atomic<int> m_jobsRunning{0};
     // One listing in flight; the flows it was started for.
     bool m_listingInFlight = false;
     uint64_t m_listingRound = 0;

@@ -56,6 +56,9 @@ UsbService::~UsbService()
 {
     m_pipeline.CancelAll();
     m_pool.Close();
+    // A job still running would post to the loop and reach the pipeline that go with this object.
+    if (!m_pool.WaitSettled(kStopWaitMs))
+        USB_LOG("background work is still ending, the service goes without it\n");
     delete m_listener;
     m_listener = nullptr;
     g_listener = nullptr;
@@ -189,7 +192,10 @@ bool UsbService::RunUntilIdle()
     const TreeSnapshot snapshot;
     // A phone waiting for its user (and the pushed list followed for it) is no work in progress.
     return m_loop.RunUntilIdle([this] { return TakeAction(); }, [this] { return m_stop.load(); },
-                               [this] { return QueuedMessages() == 0 && m_pipeline.BusyFlows() == 0 && !m_treeCheckRunning; });
+                               [this] {
+                                   return QueuedMessages() == 0 && m_pipeline.BusyFlows() == 0 &&
+                                          m_pipeline.JobsRunning() == 0 && !m_treeCheckRunning;
+                               });
 }
 
 bool UsbService::TakeAction()

@@ -62,9 +62,9 @@ public:
     size_t QueuedMessages();
     // Loop thread (or a caller that drives the loop itself): dispatches one message.
     void HandleMessage(const std::string& text);
-    // Drives the loop on the calling thread until no message is queued and no phone's check or
-    // tree check runs (phones waiting for their user may wait on); for callers without a loop
-    // thread of the service's own. False when a stop ended it.
+    // Drives the loop on the calling thread until no message is queued and no phone's check, job
+    // (of a phone that left too) or tree check runs (phones waiting for their user may wait on);
+    // for callers without a loop thread of the service's own. False when a stop ended it.
     bool RunUntilIdle();
 
     // Host notifications.

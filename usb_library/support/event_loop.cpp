@@ -138,12 +138,14 @@ bool EventLoop::RunUntilIdle(const std::function<bool()>& source, const std::fun
     while (!stopped()) {
         if (Turn(source, stopped))
             continue;
+        // Quiet first: work that ends after posting its result leaves that result queued here.
+        const bool idle = quiet ? quiet() : m_timers.empty() && m_pool.Settled();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!m_tasks.empty())
                 continue;
         }
-        if (quiet ? quiet() : m_timers.empty() && m_pool.Settled())
+        if (idle)
             return true;
         Wait();
     }

@@ -35,7 +35,7 @@ TEST(DeviceList, WhichRecordALookupFinds)
     EXPECT_EQ(list.FindByVidPid("vid_18d1&pid_4ee2"), nullptr);
 }
 
-TEST(DeviceList, ARemovalStopsAndRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
+TEST(DeviceList, ARemovalRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
 {
     UsbDeviceList list;
     UsbDevice* corrected = Fake::AddRecord(list, "6&2A1B&0&1");
@@ -45,27 +45,9 @@ TEST(DeviceList, ARemovalStopsAndRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "6&2a1b&0&1"), corrected);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE3", "6&2A1B&0&1"), nullptr);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "adb-serial"), nullptr);
-
-    // Devices that leave while these two are recorded: nothing is stopped or removed.
-    const struct {
-        const char* key;
-        const char* serial;
-    } unrelated[] = {
-        {"VID_1234&PID_5679", "MOUSE1"},
-        {"VID_18D1&PID_4EE3", "SER2"},
-        {"VID_18D1&PID_4EE2", "PHONE3"},
-        {"VID_18D1&PID_4EE2", "adb-serial"},
-    };
-    for (const auto& row : unrelated)
-        list.MarkStop(row.key, row.serial);
     UsbDevice stranger;
     list.Remove(&stranger);
     EXPECT_EQ(list.Size(), 2u);
-    EXPECT_FALSE(corrected->m_stop || list.FindBySn("SER2")->m_stop);
-
-    list.MarkStop("VID_18D1&PID_4EE2", "6&2A1B&0&1");
-    EXPECT_TRUE(corrected->m_stop);
-    EXPECT_FALSE(list.FindBySn("SER2")->m_stop);
     list.Remove(corrected);
     EXPECT_EQ(list.Size(), 1u);
 }

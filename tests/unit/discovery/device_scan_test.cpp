@@ -7,6 +7,8 @@
 
 #include "discovery/device_scan.h"
 #include "fakes/device_scene.h"
+#include "fakes/fake_http.h"
+#include "fakes/gate.h"
 #include "fakes/records.h"
 #include "identification/phone_scan.h"
 #include "service/service.h"
@@ -74,6 +76,41 @@ TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
     ASSERT_TRUE(BuildPhoneList(service.Decision(), list));
     EXPECT_EQ(list, "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"},"
                     "{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBB222\"}]\n");
+}
+
+// At start the short decision (the whitelist and its neighbours: nothing leaves the machine) scans
+// first; only when it finds no phone does the full decision (the cloud too) scan again, with the
+// short scan's "not a phone" answers forgotten. Each phone found is posted as an arrival.
+TEST_F(DeviceScanTest, StartUpScans)
+{
+    Fake::Http http;
+    scene.platform.ports.http = &http;
+    service.Cloud().m_baseUrl = "http://cloud.test";
+    http.ServeJson("/api/v1/drive/device/", R"({"result":0,"data":{"isadbopen":"yes"}})");
+    const struct {
+        std::vector<const wchar_t*> pids;  // of vendor 18D1 present; 4EE2 is on the whitelist
+        const char* posted;
+        size_t cloudQueries;
+    } rows[] = {{{L"4EE2", L"5000"}, "4EE2", 0}, {{L"5000"}, "5000", 1}, {{}, "", 0}};
+    for (const auto& row : rows) {
+        scene.tree.Clear();
+        http.ClearRecords();
+        for (const wchar_t* pid : row.pids)
+            scene.tree.AddPhone(L"18D1", pid, L"SERIAL1", L"x", false);
+        service.Init();
+        Fake::WaitFor([&] { return service.HelperThreadsRunning() == 0; });
+        std::string posted;
+        for (std::string m = service.PopMessage(); !m.empty(); m = service.PopMessage())
+            posted += m;
+        EXPECT_EQ(posted, *row.posted
+                              ? "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_" +
+                                    std::string(row.posted) + "#SERIAL1\"}\n"
+                              : "");
+        size_t queries = 0;
+        for (const auto& r : http.Records())
+            queries += r.path.rfind("/api/v1/drive/device/", 0) == 0;
+        EXPECT_EQ(queries, row.cloudQueries) << row.posted;
+    }
 }
 
 TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)

@@ -1,5 +1,6 @@
 // The ADB server: starting or borrowing it, who owns port 5037, and what the host is asked to do
 // when a present phone is missing from the listing.
+#include "pipeline/adb_listing.h"
 #include "pipeline/adb_server.h"
 #include "pipeline_fixture.h"
 #include "support/sys_utils.h"
@@ -27,6 +28,7 @@ TEST_F(AdbServerTest, StartOutcomes)
         {"without_init", {-3}, ConnectResult::Connected},  // a bridge without its init entry
         {"without_bridge", {0}, ConnectResult::Connected},
     };
+    std::string out;
     for (const auto& row : rows) {
         Fake::ClearTranscript(platform);
         platform.library.loads.clear();
@@ -34,18 +36,20 @@ TEST_F(AdbServerTest, StartOutcomes)
             platform.library.libraries["AdbBridge.dll"].erase("IUSB_Init"), Fake::ReloadAdb();
         if (std::string(row.name) == "without_bridge")
             platform.library.libraries.erase("AdbBridge.dll"), Fake::ReloadAdb();
-        PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), true);
         bridge.starts = row.starts;
         processes.connect = row.probe;
-        std::string out = "borrowed:";  // after the start, then after each of two listings
-        service.StartAdbServer();
-        for (int i = 0; i < 3; ++i, service.Pipeline().RefreshAdbDevices())
-            out += service.Pipeline().BorrowedAdbServer() ? " yes" : " no";
-        out += "\nensure: " + std::to_string(service.Pipeline().EnsureAdbServer()) + "\nloads:";
+        AdbListingSource source;
+        out += std::string("== ") + row.name + "\nborrowed:";  // after the start, then after each of two listings
+        source.StartServer();
+        for (int i = 0; i < 3; ++i, source.List())
+            out += source.Borrowed() ? " yes" : " no";
+        out += "\nloads:";
         for (const std::string& load : platform.library.loads)
             out += " " + load;
-        ExpectFlow(std::string("adb_start_") + row.name, out + "\n");
+        out += "\n" + Fake::LinesWith(platform.Log(), {"adb server", "adbserver", "FATAL", "IUSB_Init", "5037"});
     }
+    Fake::ClearTranscript(platform);
+    Fake::ExpectTranscript("adb_start", Fake::Transcript(platform, out));
 }
 
 // The port's owner is the last listening row; the names of processes, and which are ended.
@@ -64,7 +68,7 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
         out += "\ndebug: " + WideToNarrow(text);
     // adb64.exe not inspectable, e.g. no image access from WOW64
     processes.procs = {{40, {"adb.exe"}}, {41, {"adb64.exe", false}}, {0, {"[System Process]", false}}};
-    out += "\nnames:";  // one call a statement: the log lines they write come in this order
+    out += "\nnames:";
     for (uint32_t id : {40u, 41u, 0u, 42u})
         out += (id == 40 ? " " : "|") + GetProcessName(id);
     out += "\n";
@@ -77,15 +81,14 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
     // Ended with a code that never reads as "still running" (259).
     for (const auto& ended : processes.terminated)
         out += "ended: " + ended + "\n";
-    ExpectFlow("adb_processes", out);
+    Fake::ExpectTranscript("adb_processes", Fake::Transcript(platform, out));
 }
 
 // A present phone the server does not list: who is on the port decides what the host hears.
 TEST_F(AdbServerTest, OwnerReports)
 {
-    tree.AddPhone(L"18D1", L"4EE7", L"ABC123", L"Pixel");
-    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
-    UsbDevice* phone = AddPhone("ABC123");
+    UsbDevice phone;
+    Fake::Describe(phone, "ABC123", "18D1", "4EE7");
     const struct {
         bool borrowed;
         uint32_t pid;  // the listener; kNoListener: none
@@ -100,7 +103,6 @@ TEST_F(AdbServerTest, OwnerReports)
         {true, 50, "tool_adb.exe", false, kHostTold},
         {true, 77, "Parvello_helper.exe", true, kAskRescan},  // the host's helper: killed and restarted
     };
-    Fake::ClearTranscript(platform);
     for (const auto& row : rows) {
         processes.procs = {{5, {"Parvello_helper.exe"}}};  // another copy, not the port owner
         processes.rows.clear();
@@ -109,17 +111,11 @@ TEST_F(AdbServerTest, OwnerReports)
                 processes.procs[row.pid] = {row.name, row.inspectable};
             processes.rows = {{2, 5037, row.pid}};
         }
-        PipelineTestAccess::SetBorrowedAdbServer(service.Pipeline(), row.borrowed);
-        EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), row.result) << row.name;
+        EXPECT_EQ(ReportAdbServerOwner(service, row.borrowed, phone), row.result) << row.name;
     }
     EXPECT_EQ(processes.terminated, std::vector<std::string>{"77:1"});
     EXPECT_EQ(processes.shellOpened, std::vector<std::string>{GetExeDirectory() + "Parvello_helper.exe"});
-    // The phone itself gone from Windows (another of the model still there) is no server problem.
-    tree.Clear();
-    tree.AddPhone(L"18D1", L"4EE7", L"OTHER01", L"Pixel");
-    tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
-    EXPECT_EQ(service.Pipeline().HandleAdbServerException(phone), kAskRescan);
-    ExpectFlow("adb_owner_reports");
+    Fake::ExpectTranscript("adb_owner_reports", host.Transcript());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Steps 1 and 3 of a phone and the ADB listing behind them, as the host and the files see them.
 #include <memory>
+#include <utility>
 
+#include "pipeline/adb_listing.h"
 #include "pipeline_fixture.h"
 #include "support/sys_utils.h"
 
@@ -10,97 +12,142 @@ namespace {
 
 using ConnectionTest = PipelineTest;
 
-// Each flow: the listings the bridge gives in turn, the phone's Windows serial, and what runs.
-// The only listed serial stands for the phone unless another plugged device has it or it is an
-// emulator's; a serial is matched without case only when Windows reports it in upper case.
+// Each flow from the phone's arrival: the listings the bridge gives in turn and what the host and
+// the files see. The only listed serial stands for the phone unless another plugged device has
+// it; an upper-case Windows serial matches a listed one of any case. Not listed: 15 attempts with
+// 1 s pauses; offline: 10 looks 200 ms apart.
 TEST_F(ConnectionTest, Step3Flows)
 {
     const struct {
         const char* name;
         const char* serial;
         std::deque<std::string> listings;
-        const char* gone;             // a device Windows reports gone at the second listing
-        const char* other = nullptr;  // another plugged device's serial (the phone is then plugged too)
+        const char* gone = nullptr;   // a device Windows reports gone in the first pause
+        const char* other = nullptr;  // another plugged device's serial
     } flows[] = {
         // clang-format off
-        {"step3_online", "ABC123", {"List of devices attached\nABC123\tdevice\n"}, nullptr},
-        {"step3_made_up_serial_adopted", "6&2A1B3C4D&0&1", {"", "R58M123\tdevice\n"}, nullptr},
-        {"step3_made_up_serial_two_phones", "6&2A1B3C4D&0&1", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
-        {"step3_unknown_state", "ABC123", {"ABC123\tunauthorized\n"}, nullptr},
-        {"step3_offline", "ABC123", {"ABC123\toffline\n"}, nullptr},
-        {"step3_offline_then_online", "ABC123", {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"}, nullptr},
-        {"step3_not_found", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, nullptr},
-        {"step3_unplugged_while_waiting", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, "VID_18D1&PID_4EE7#ABC123"},
-        {"step3_other_device_leaves", "ABC123", {"", "", "ABC123\tdevice\n"}, "VID_1234&PID_5679#MOUSE01"},
-        {"step3_only_serial_adopted", "AAAA0001", {"BBBB0002\tdevice\n"}, nullptr},
+        {"step3_online", "ABC123", {"List of devices attached\nABC123\tdevice\n"}},
+        {"step3_repeated_serial", "ABC123", {"List of devices attached\nABC123\tdevice\n\nABC123\toffline\n"}},
+        {"step3_made_up_serial_adopted", "6&2A1B3C4D&0&1", {"", "R58M123\tdevice\n"}},
+        {"step3_made_up_serial_two_phones", "6&2A1B3C4D&0&1", {"X1\tdevice\nX2\tdevice\n"}},
+        {"step3_unknown_state", "ABC123", {"ABC123\tunauthorized\n"}},
+        {"step3_offline", "ABC123", {"ABC123\toffline\n"}},
+        {"step3_offline_then_online", "ABC123", {"ABC123\toffline\n", "ABC123\toffline\n", "ABC123\tdevice\n"}},
+        {"step3_not_found", "ABC123", {"X1\tdevice\nX2\tdevice\n"}},
+        {"step3_unplugged_while_waiting", "ABC123", {"X1\tdevice\nX2\tdevice\n"}, "ABC123"},
+        {"step3_other_device_leaves", "ABC123", {"", "", "ABC123\tdevice\n"}, "MOUSE01"},
+        {"step3_only_serial_adopted", "AAAA0001", {"BBBB0002\tdevice\n"}},
         {"step3_only_serial_held_by_other", "AAAA0001", {"BBBB0002\tdevice\n"}, nullptr, "BBBB0002"},
         {"step3_made_up_serial_held_by_other", "6&2A1B3C&0&1", {"bbbb0002\tdevice\n"}, nullptr, "BBBB0002"},
-        {"step3_upper_case_serial_matches", "ABC123", {"abc123\tdevice\nzz9\tdevice\n"}, nullptr},
-        {"step3_mixed_case_serial_not_folded", "AbC123", {"abc123\tdevice\nzz9\tdevice\n"}, nullptr},
-        {"step3_only_serial_emulator", "AAAA0001", {"emulator-5554\tdevice\n", "emulator-5554\tdevice\nAAAA0001\tdevice\n"}, nullptr},
-        {"step3_made_up_serial_emulator", "6&2A1B3C4D&0&1", {"emulator-5554\tdevice\n", "R58M123\tdevice\n"}, nullptr},
+        {"step3_upper_case_serial_matches", "ABC123", {"abc123\tdevice\nzz9\tdevice\n"}},
         // clang-format on
     };
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
-        Fake::ClearTranscript(platform);
+        const Phone phone{"18D1", "4EE7", flow.serial};
         tree.Clear();
-        if (flow.other) {
-            tree.AddPhone(L"18D1", L"4EE7", NarrowToWide(flow.serial));
-            tree.AddPhone(L"22B8", L"2E76", NarrowToWide(flow.other));
-        }
-        UsbDevice* phone = AddPhone(flow.serial);
+        Forget();
+        if (flow.other)
+            AddToTree({"22B8", "2E76", flow.other});
         bridge.listings = flow.listings;
-        bridge.listingCalls = 0;
-        bridge.beforeListing = [&](int call) {  // Windows reports the device gone, as its listener would
-            const std::string gone = std::string("{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#") +
-                                     (flow.gone ? flow.gone : "") + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
-            if (call == 2 && flow.gone)
-                UsbService::MessageSink(gone.c_str(), 0, &service);
+        platform.clock.onSleep = [&, once = true](uint32_t) mutable {  // as the listener reports it
+            if (flow.gone && std::exchange(once, false))
+                Unplug(flow.gone == std::string(flow.serial) ? phone : Phone{"1234", "5679", flow.gone});
         };
-        EXPECT_EQ(service.Pipeline().CheckAdbConnection(phone), kStepEnded);
-        EXPECT_FALSE(phone->m_stop);
-        ExpectFlow(flow.name);
-        service.Devices().Remove(phone);  // whatever serial it took
+        Plug(phone);
+        Run();
+        Fake::ExpectTranscript(flow.name, Flow());
+        platform.clock.onSleep = nullptr;
+        Unplug(phone);  // whatever serial its record took
+        Run();
+        EXPECT_EQ(service.Devices().Size(), 0u);
     }
-    EXPECT_EQ(service.QueuedMessages(), 2u);  // the removals themselves are left to the loop
+}
+
+// A phone left unauthorized waits on the server's pushed list and is checked again once the list
+// shows it as "device"; a pause between listing attempts ends early only when the pushed list
+// changes what could answer the phone.
+TEST_F(ConnectionTest, ThePushedListEndsWaitsThatItConcerns)
+{
+    bridge.EnableTracking();
+    const Phone phone{"18D1", "4EE7", "ABC123"};
+    bridge.Script({"ABC123\tunauthorized\n"});
+    Plug(phone);
+    ASSERT_TRUE(RunUntil([&] { return HostOf("ABC123").find("WM_DEVICE_UNAUTHORIZED") != std::string::npos; }));
+    Run();
+    EXPECT_EQ(bridge.listingCalls, kStatusAttempts);  // the wait asks nothing while the list is unchanged
+    bridge.Script({"ABC123\tdevice\n"});
+    bridge.Push("ABC123\tdevice\n");
+    ASSERT_TRUE(RunUntil([&] { return HostOf("ABC123").find("WM_DEVICE_ONLINE") != std::string::npos; }));
+    EXPECT_EQ(HostOf("ABC123"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER "
+                                "WM_CHECKING_ADB_CONNECTING WM_CHECKING_ADB_DEVICE_STATUS WM_DEVICE_UNAUTHORIZED "
+                                "WM_CHECKING_ADB_DEVICE_STATUS WM_DEVICE_ONLINE");
+    Unplug(phone);
+    Run();
+
+    // The phone is not listed; in its first pause the server pushes a list with another phone
+    // added, or with this one.
+    for (const std::string pushed : {"X1\tdevice\nX2\tdevice\nX3\tdevice\n", "ABC123\tdevice\nX1\tdevice\n"}) {
+        SCOPED_TRACE(pushed);
+        Forget();
+        const bool concerned = pushed.find("ABC123") != std::string::npos;
+        bridge.Script({"X1\tdevice\nX2\tdevice\n", concerned ? pushed : "X1\tdevice\nX2\tdevice\n", pushed});
+        bridge.beforeListing = [&](int call) {
+            if (call == 1)
+                bridge.Push(pushed);
+        };
+        Plug(phone);
+        ASSERT_TRUE(RunUntil([&] { return bridge.listingCalls >= 2; }));
+        const uint64_t pause = bridge.listingTimes[1] - bridge.listingTimes[0];
+        EXPECT_TRUE(concerned ? pause == 0 : pause >= kListingPauseMs) << pause;
+        bridge.beforeListing = nullptr;
+        Unplug(phone);
+        Run();
+    }
 }
 
 TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDeviceWithAFreshTrail)
 {
-    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel", false);  // USB debugging still off
-    tree.AddPhone(L"18D1", L"4EE7", L"BBBB0002", L"Pixel");         // another phone of the model
-    UsbDevice* phone = AddPhone("AAAA0001", false);
-    service.Pipeline().RetryDevice("NOPE");
-    service.Pipeline().RetryDevice("AAAA0001");
+    const Phone phone{"18D1", "4EE7", "AAAA0001"};
+    AddToTree(phone, false, false);           // USB debugging still off
+    AddToTree({"18D1", "4EE7", "BBBB0002"});  // another phone of the model
+    Fake::AddRecord(service.Devices(), "AAAA0001", "18D1", "4EE7");
+    Answer("USB_RETRY", "NOPE");
+    Answer("USB_RETRY", "AAAA0001");
+    Run();
     tree.RemoveMatching(L"AAAA0001");
-    tree.AddPhone(L"18D1", L"4EE7", L"AAAA0001", L"Pixel");  // switched on
-    service.Pipeline().RetryDevice("AAAA0001");
-    EXPECT_TRUE(phone->m_isAdbOpen);
-    ExpectFlow("retry_own_device");
+    AddToTree(phone, false);  // switched on
+    Answer("USB_RETRY", "AAAA0001");
+    Run();
+    EXPECT_TRUE(service.Devices().FindBySn("AAAA0001")->m_isAdbOpen);
+    Fake::ExpectTranscript("retry_own_device", Flow());
 }
 
+// A device whose ADB interface names a serial another device's record holds is a conflict the
+// host hears of; a phone's own second ADB interface is none.
 TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
 {
-    auto registerAdb = [this](std::initializer_list<const wchar_t*> parents) {
-        PhoneSystemInfo phone;
-        PhoneInfos interfaces;
-        for (const wchar_t* parent : parents) {
-            interfaces.push_back(std::make_unique<PhoneSystemInfo>());
-            interfaces.back()->m_parentInstanceId = parent;
-            interfaces.back()->m_description = L"ADB Interface";
-        }
-        service.Pipeline().RegisterAdbInterfaces(phone, interfaces);
-    };
-    registerAdb({L"USB#VID_18D1&PID_4EE7#AAAA0001", L"USB#VID_18D1&PID_4EE7#AAAA0001"});  // two ADB interfaces
-    EXPECT_EQ(service.Devices().Size(), 1u);
-    registerAdb({L"USB#VID_22B8&PID_2E76#AAAA0001"});
+    const Phone phone{"18D1", "4EE7", "AAAA0001"};
+    AddToTree(phone);
+    tree.AddDevice({L"USB\\VID_18D1&PID_4EE7&MI_02\\6&SECOND&0&0002", L"", L"USB\\Class_ff&SubClass_42", L"",
+                    L"ADB Interface", L"USB\\VID_18D1&PID_4EE7\\AAAA0001", false});
+    bridge.Script({"AAAA0001\tdevice\n"});
+    Plug(phone);
+    Run();
+    EXPECT_EQ(HostOf("AAAA0001"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER "
+                                  "WM_CHECKING_ADB_CONNECTING WM_CHECKING_ADB_DEVICE_STATUS WM_DEVICE_ONLINE");
+    host.Clear();
+    Plug({"22B8", "2E76", "AAAA0001"});
+    Run();
     EXPECT_EQ(host.Transcript(),
-              "WM_PHONE_SN_CONFLICT {\"device_desc\":\"ADB Interface\",\"device_sn\":\"AAAA0001\"}\n");
+              "WM_TRY_CONNECT_PHONE {\"device_sn\":\"AAAA0001\"}\n"
+              "WM_CHECKING_ADBMODE {\"device_sn\":\"AAAA0001\"}\n"
+              "WM_PHONE_SN_CONFLICT {\"device_desc\":\"Android Phone\",\"device_sn\":\"AAAA0001\"}\n");
+    EXPECT_EQ(service.Devices().Size(), 1u);
 }
 
 // Listing lines are taken as written; other shapes are dropped, a repeated serial keeps its first
-// line and is a conflict the host hears of, and a listing that fills the buffer is cut inside it.
+// line, and a listing that fills the buffer is cut inside it.
 TEST_F(ConnectionTest, ListingParse)
 {
     std::string big;
@@ -108,18 +155,22 @@ TEST_F(ConnectionTest, ListingParse)
         big += "SERIAL" + std::to_string(1000 + i) + "\tdevice\n";
     bridge.listings = {"List of devices attached\nABC123\tdevice\n\nABC123\toffline\n",
                        " sp1\tdevice \nthree\tfields\there\nno-tab\n\tdevice\nZ9\toffline", big};
-    auto parse = [this] {
-        service.Pipeline().RefreshAdbDevices();
+    AdbListingSource source;
+    auto parse = [&] {
+        const AdbListingSource::Listing listing = source.List();
         std::string parsed;
-        for (const auto& kv : service.Pipeline().AdbDevices())
-            parsed += "[" + kv.first + "|" + kv.second->m_state + "]";
+        for (const auto& kv : listing.entries)
+            parsed += "[" + kv.first + "|" + kv.second.m_state + "]";
+        for (const std::string& serial : listing.repeated)
+            parsed += " repeated " + serial;
         return parsed;
     };
-    EXPECT_EQ(parse(), "[ABC123|device]");
-    ExpectFlow("listing_repeated_serial");
+    EXPECT_EQ(parse(), "[ABC123|device] repeated ABC123");
     EXPECT_EQ(parse(), "[|device][ sp1|device ][Z9|offline]");
-    parse();  // the lines inside the 4095 bytes read
-    EXPECT_EQ(service.Pipeline().AdbDevices().size(), 227u);
+    EXPECT_EQ(source.List().entries.size(), 227u);  // the lines inside the 4095 bytes read
+    EXPECT_EQ(ParseAdbListing(" sp1\tdevice \nthree\tfields\there\nZ9\toffline\nZ9\tdevice"),
+              (std::map<std::string, std::string>{{" sp1", "device "}, {"Z9", "offline"}}));
+    EXPECT_EQ(platform.LogCount("adbdevices: List of devices attached\nABC123\tdevice\n\nABC123\toffline\n"), 1u);
 }
 
 }  // namespace

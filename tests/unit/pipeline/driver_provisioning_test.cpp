@@ -1,9 +1,10 @@
 // Step 2 as the host sees it: Windows' own install, the cloud's packages, the installer runs.
 #include <atomic>
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "pipeline/driver_install.h"
-#include "discovery/device_scan.h"
 #include "pipeline_fixture.h"
 #include "support/md5.h"
 #include "support/sys_utils.h"
@@ -17,25 +18,39 @@ namespace PipelineTesting {
 namespace {
 
 const char* const kPackage = "zip-package-bytes";
+const Phone kPhone{"18D1", "4EE7", "SER123"};
 
 class DriverStage : public PipelineTest {
 protected:
-    DriverStage() { NextRow(); }
-    // Each row of a table starts from a phone without a driver, an empty flow and a bare tree.
+    DriverStage()
+    {
+        // While an installer runs, its phone's poll pauses in a loop on the fake clock: at full
+        // speed it would run the clock past the time limits of other phones' cloud requests.
+        platform.clock.onSleep = [loop = std::this_thread::get_id()](uint32_t) {
+            if (InstallThreadsRunning() && std::this_thread::get_id() != loop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
+        http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
+        bridge.Script({"SER123\tdevice\nSER456\tdevice\n"});
+    }
+    // Each row of a table starts from a bare tree, no package on disk and an empty flow.
     void NextRow()
     {
-        Fake::Describe(device, "SER123", "18D1", "4EE7").m_isDriverOk = false;
-        device.m_deviceUrl = device.m_fileMd5 = device.m_vidDriverUrl = device.m_vidDriverMd5 = "";
-        device.m_generalDriverUrl = device.m_generalDriverMd5 = device.m_driverFile = "";
-        Fake::ClearTranscript(platform);
+        Unplug(kPhone);
+        Run();
+        WaitForInstalls();
         tree.Clear();
-        tree.listings = tree.appearAt = tree.pendingInstallWaits = 0;
-        tree.beforeWait = nullptr;
-        ran.clear();
+        tree.onDriverLookup = tree.onPendingWait = nullptr;
+        tree.pendingInstallWaits = 0;
+        RemoveFile(PackagePath(".exe"));
+        Forget();
         installer.runs.clear();
         http.ClearRecords();
         http.reads = 0;
-        host.Clear();
+    }
+    static std::string PackagePath(const std::string& extension)
+    {
+        return GetTempDirectory() + kPhone.Key() + extension;
     }
     // The cloud's answer to the driver query: `json` after "result":, $MD5 the package's digest.
     void ServeQuery(const std::string& json)
@@ -46,125 +61,121 @@ protected:
             http.ServeJson(p, kPackage);
     }
     std::string ResultFile() const { return GetDataDirectory() + kPathSep + "insret.txt"; }
-    // An installer that reports `result` and, on success, makes Windows list the ADB interface;
-    // `ran` keeps the bytes of the program it ran.
+    // An installer that reports `result` and, on success, binds the phone's driver.
     void Installer(const std::string& result = "success:bound")
     {
-        installer.onRun = [this, result](const Fake::InstallService::Run& run) {
-            ran = Fake::ReadFile(run.program);
-            unheld += !platform.guard.Holds(device.m_driverFile);
+        installer.onRun = [this, result](const Fake::InstallService::Run&) {
             Fake::WriteFile(ResultFile(), result);
             if (result.rfind("success:", 0) == 0)
-                tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
+                BindDriver(kPhone);
         };
     }
-    // A flow whose installer runs on its own thread, with the requests and runs after it. The
-    // thread's log lines interleave with the poll's at random, so they are left out here
-    // (PackageKinds shows them in order).
-    void ExpectThreadedFlow(const std::string& name, std::string extra = "")
+    // The flow with the installer runs and the requests after it. While an installer runs its
+    // phone's pauses are as many as the threads make them: they are left out then.
+    std::string DriverFlow(std::string extra = "")
     {
         WaitForInstalls();
         for (const auto& run : installer.runs)
             extra += "run: " + run.program + " " + run.parameters + "\n";
         for (const auto& r : http.Records())
             extra += "http: " + r.method + " " + r.path + "\n";
-        static const std::regex kInstallThread("\n(notify ui install this driver|zip\\.\\.\\.\\.|msi\\.\\.\\.\\.|"
-                                               "exe\\.\\.\\.\\.|before exec path|exec path|the installer |"
-                                               "the return string|the driver install |the insret\\.txt)[^\n]*");
-        const std::string text =
-            std::regex_replace("\n" + Fake::Transcript(platform, extra, false), kInstallThread, "");
-        Fake::ExpectTranscript(name, text.substr(1));
+        return Flow(extra, installer.runs.empty());
     }
-    UsbDevice device;
-    std::string ran;
-    int unheld = 0;  // installers started while others could still write their package
+    // Unplugs the phone once, from whichever thread gets here first.
+    std::function<void()> UnplugOnce()
+    {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        return [this, done] {
+            if (!done->exchange(true))
+                Unplug(kPhone);
+        };
+    }
 };
 
 // Step 2 from the query to the result: which package runs, how, and what the host hears. A
 // phone that leaves while its package downloads, while Windows installs after the download, or
-// while its installer runs gets nothing more: no other package, no failure, no success. A
-// package changed after its download never runs; a download given up leaves no file.
+// while its installer runs gets nothing more: no other package, no failure, no success.
 TEST_F(DriverStage, Step2Flows)
 {
-    const std::string package = platform.system.tempFolder + "VID_18D1&PID_4EE7.exe";
-    auto slowDownload = [this](int windowsInstalling) {
-        tree.pendingInstallWaits = windowsInstalling;  // then the host hears of no download
-        Fake::HttpAnswer slow{std::string(50000, 'p')};
-        slow.maxChunk = 1000;
-        slow.onRead = [this] { Unplug(device); };
-        http.Serve("/d/pkg.exe", slow);
-    };
-    auto swapAfterDownload = [&] {  // while Windows' own install is waited for
-        tree.beforeWait = [&] {
-            if (FileExists(package))
-                Fake::WriteFile(package, "swapped");
-        };
-    };
     const std::string unplugged = R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5",)"
                                   R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})";
+    auto slowDownload = [&] {
+        Fake::HttpAnswer slow{std::string(50000, 'p')};
+        slow.maxChunk = 1000;
+        slow.onRead = UnplugOnce();
+        http.Serve("/d/pkg.exe", slow);
+    };
     const struct {
         const char* name;
         std::string query;
         int wow64;
         const char* installerResult;
-        int result;
         std::function<void()> then;  // after the query is served
     } flows[] = {
         // clang-format off
-        {"driver_zip_x64", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":"$MD5"}})", 1, "success:bound", kStepPassed, nullptr},
-        {"driver_msi_fails_and_is_reported", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":"$MD5"}})", 0, "fail:no device", kStepEnded, nullptr},
-        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe","vidDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed, nullptr},
-        {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", kStepPassed, nullptr},
-        {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", kStepEnded, nullptr},
-        {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", kStepEnded, nullptr},
-        {"driver_package_swapped_before_launch", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})", 0, "success:bound", kStepEnded, swapAfterDownload},
-        {"driver_unplug_download_with_progress", unplugged, 1, "", kStepEnded, [&] { slowDownload(0); }},
-        {"driver_unplug_download_without_progress", unplugged, 1, "", kStepEnded, [&] { slowDownload(1); }},
+        {"driver_zip_x64", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.zip","filemd5":"$MD5"}})", 1, "success:bound", nullptr},
+        {"driver_msi_fails_and_is_reported", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.msi","filemd5":"$MD5"}})", 0, "fail:no device", nullptr},
+        {"driver_vendor_package", R"(1,"data":{"errorCode":20201,"vidDriveURL":"http://cloud.test/d/vendor.exe","vidDriveMD5":"$MD5"}})", 0, "success:bound", nullptr},
+        {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", nullptr},
+        {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", nullptr},
+        {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", nullptr},
+        {"driver_unplug_download_with_progress", unplugged, 1, "", slowDownload},
         // clang-format on
-        {"driver_unplug_pending_wait", unplugged, 1, "", kStepEnded,
+        // Windows installs from the arrival on: the arrival's wait takes six looks, the seventh
+        // (step 2) still sees it; the host then hears of no download.
+        {"driver_unplug_download_without_progress", unplugged, 1, "",
+         [&] { slowDownload(), tree.pendingInstallWaits = 7; }},
+        {"driver_unplug_pending_wait", unplugged, 1, "",
          [&] {  // Windows starts its own install once the file is there
-             tree.beforeWait = [&, once = true]() mutable {
-                 if (once && FileExists(package))
-                     tree.pendingInstallWaits = 1000, Unplug(device), once = false;
+             tree.onPendingWait = [this, unplug = UnplugOnce()] {
+                 if (!FileExists(PackagePath(".exe")))
+                     return;
+                 {
+                     std::lock_guard<std::mutex> g(tree.mutex);
+                     tree.pendingInstallWaits = 1000;
+                 }
+                 unplug();
              };
          }},
-        {"driver_unplug_install_poll", unplugged, 1, "", kStepEnded,
+        // The installer fails and ends while the poll pauses; the phone's unplug comes before the
+        // poll's next look.
+        {"driver_unplug_install_poll", unplugged, 1, "",
          [&] {
-             installer.onRun = [this](const Fake::InstallService::Run&) {
-                 Unplug(device);
-                 // Hold the installer until the poll has seen the phone leave.
-                 for (long i = 0; i < 200000000L && device.m_stop; ++i)
-                     LockGuard guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
+             auto stage = std::make_shared<std::atomic<int>>(0);  // 1: the installer runs; 2: the poll saw it
+             installer.onRun = [stage](const Fake::InstallService::Run&) {
+                 *stage = 1;
+                 Fake::WaitFor([&] { return *stage == 2; });
+             };
+             tree.onDriverLookup = [stage, unplug = UnplugOnce()] {
+                 if (*stage == 2) {
+                     unplug();
+                 } else if (*stage == 1) {  // the poll's look while the installer runs: it ends meanwhile
+                     *stage = 2;
+                     Fake::WaitFor([] { return InstallThreadsRunning() == 0; });
+                 }
              };
          }},
     };
-    http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
         NextRow();
-        RemoveFile(package);
-        device.m_vidDriverUrl = "http://cloud.test/d/vendor.zip";  // only tried without a device package
         platform.system.wow64 = flow.wow64;
         ServeQuery(flow.query);
         Installer(flow.installerResult);
         if (flow.then)
             flow.then();
-        EXPECT_EQ(service.Pipeline().CheckDriver(&device), flow.result);
-        EXPECT_FALSE(device.m_stop);
+        Plug(kPhone, false);
+        Run();
         EXPECT_LT(http.reads, 60u);  // a download in progress stops too
-        ExpectThreadedFlow(flow.name);
+        Fake::ExpectTranscript(flow.name, DriverFlow());
         EXPECT_FALSE(FileExists(ResultFile()));
-        EXPECT_FALSE(FileExists(package + ".tmp"));
-        EXPECT_NE(ran, "swapped");
     }
-    EXPECT_EQ(unheld, 0);
 }
 
-// Each kind of package, told by its file's own extension, runs its installer (msiexec from the
-// system folder, a zip through the helper for the system's bitness); a file of no known kind
-// runs nothing, nor does a package that is not the one checked (it is deleted). An installer
-// that needs elevation is started again through the shell; one that fails to start otherwise is
-// not. The host's install service, when it runs, installs in place of a local run.
+// Each kind of package runs its installer (a zip through the helper for the system's bitness);
+// a file of no known kind runs nothing. An installer that needs elevation is started again
+// through the shell; one that fails to start otherwise is not. The host's install service, when
+// it runs, installs in place of a local run.
 TEST_F(DriverStage, PackageKindsAndElevation)
 {
     const struct {
@@ -172,18 +183,12 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         int wow64;
         uint32_t plainError, elevatedError;
         bool service;
-        const char* md5;  // null: the package's own
-    } rows[] = {
-        // clang-format off
-        {"p.zip", 1, 0, 0, false, nullptr}, {"p.zip", 0, 0, 0, false, nullptr}, {"p.msi", 0, 0, 0, false, nullptr},
-        {"p.exe", 0, 0, 0, false, nullptr}, {"p", 0, 0, 0, false, nullptr}, {"p.exe", 0, 740, 0, false, nullptr},
-        {"p.exe", 0, 740, 1223, false, nullptr}, {"p.exe", 0, 2, 0, false, nullptr}, {"p.zip", 1, 0, 0, true, nullptr},
-        {"d.msi/p.ZIP", 0, 0, 0, false, nullptr}, {"p.exe.txt", 0, 0, 0, false, nullptr},
-        {"p.exe", 0, 0, 0, false, "0123456789abcdef0123456789abcdef"}, {"p.zip", 1, 0, 0, true, ""},
-        // clang-format on
-    };
+    } rows[] = {{"p.zip", 1, 0, 0, false},      {"p.zip", 0, 0, 0, false}, {"p.msi", 0, 0, 0, false},
+                {"p.exe", 0, 0, 0, false},      {"p", 0, 0, 0, false},     {"p.exe", 0, 740, 0, false},
+                {"p.exe", 0, 740, 1223, false}, {"p.exe", 0, 2, 0, false}, {"p.zip", 1, 0, 0, true}};
     Installer();
-    MakeDirectory(platform.root + kPathSep + "d.msi");
+    UsbDevice device;
+    Fake::Describe(device, "SER123", "18D1", "4EE7");
     std::string runs;
     for (const auto& row : rows) {
         installer.runs.clear();
@@ -193,30 +198,20 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
         device.m_driverFile = platform.root + kPathSep + row.file;
-        Fake::WriteFile(device.m_driverFile, kPackage);
         device.m_isDriverOk = true;
-        const int result = InstallDriver(&device, row.md5 ? row.md5 : MD5::Of(kPackage));
-        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) +
-                (FileExists(device.m_driverFile) ? "" : " deleted") + "\n";
+        const int result = InstallDriver(&device);
+        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) + "\n";
         for (const auto& run : installer.runs)
             runs += std::string(run.elevated ? "elevated" : "run") + ": " + run.program + " " + run.parameters + " " +
                     std::to_string(run.timeoutMs) + "\n";
         for (const auto& request : installer.requests)
             runs += "service: " + std::regex_replace(WideToNarrow(request), std::regex("\r\n"), "<CRLF>") + "\n";
     }
-    ExpectFlow("driver_package_kinds", runs);
-    EXPECT_EQ(unheld, 0);
-    EXPECT_EQ(platform.guard.Open(), 0u);
-    // Only the file an address's path names tells its kind.
-    const char* const urls[][2] = {{"http://dl.msi.test/d/pkg.zip", ".zip"},  {"http://c.test/d/P.EXE?v=1.msi", ".exe"},
-                                   {"http://c.test/d/pkg.zip#x.exe", ".zip"}, {"http://c.test/get?f=pkg.zip", ""},
-                                   {"http://c.test/d.exe/pkg", ""},           {"http://pkg.exe", ""}};
-    for (const auto& url : urls)
-        EXPECT_EQ(GetPackageExtension(url[0]), url[1]) << url[0];
+    Fake::ExpectTranscript("driver_package_kinds", Fake::Transcript(platform, runs));
 }
 
 // Only the package the cloud announced, as it lies on disk, ever runs; a file already there
-// with its digest is not fetched again; a download that fails leaves no file.
+// with its digest is not fetched again.
 TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
 {
     const struct {
@@ -234,59 +229,92 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
         {"driver_package_close_fails", "/dev/full", kPackage, true},  // disk full
 #endif
     };
-    Installer();
-    int index = 0;
+    const std::string path = PackagePath(".exe");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         NextRow();
-        ran = "nothing";
-        const std::string name = "pkg" + std::to_string(++index) + ".exe", onDisk = row.onDisk ? row.onDisk : "";
-        device.m_driverFile = platform.root + kPathSep + name;
+        Installer();
+        const std::string onDisk = row.onDisk ? row.onDisk : "";
         if (onDisk == "/")
-            MakeDirectory(device.m_driverFile), Fake::WriteFile(device.m_driverFile + kPathSep + "busy", "x");
+            MakeDirectory(path), Fake::WriteFile(path + kPathSep + "busy", "x");
 #ifndef _WIN32
         else if (onDisk == "/dev/full")
-            ASSERT_EQ(symlink("/dev/full", (device.m_driverFile + ".tmp").c_str()), 0);
+            ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
 #endif
         else if (row.onDisk)
-            Fake::WriteFile(device.m_driverFile, onDisk);
-        http.ServeJson("/" + name, row.served);
-        const std::string md5 = row.announced ? MD5::Of(kPackage) : "";
-        const int result = service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test/" + name, md5, true);
-        ExpectThreadedFlow(row.name, "result: " + std::to_string(result) + ", ran " + ran + "\n");
-        EXPECT_FALSE(FileExists(device.m_driverFile + ".tmp"));
+            Fake::WriteFile(path, onDisk);
+        http.ServeJson("/api/v1/drive/query/", std::string(R"({"result":0,"data":{"deviceurl":"http://cloud.test/)") +
+                                                   row.name + R"(.exe","filemd5":")" +
+                                                   (row.announced ? MD5::Of(kPackage) : "") + "\"}}");
+        http.ServeJson(std::string("/") + row.name, row.served);
+        Plug(kPhone, false);
+        Run();
+        const std::string why =
+            Fake::LinesWith(platform.Log(), {"had downloaded", "announced", "MD5 is", "could not be moved", "closing"});
+        Fake::ExpectTranscript(row.name, DriverFlow(why));
+        RemoveFile(path + ".tmp");
+        Fake::RemoveTree(path);
     }
+}
+
+// Two phones of one model without the driver: one download serves both, the installers never
+// run at once, and both come online.
+TEST_F(DriverStage, TwoPhonesOfOneModelShareOneDownload)
+{
+    const Phone second{"18D1", "4EE7", "SER456"};
+    ServeQuery(R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})");
+    std::atomic<int> running{0}, most{0};
+    installer.onRun = [&](const Fake::InstallService::Run&) {
+        most = std::max(most.load(), ++running);
+        Fake::WriteFile(ResultFile(), "success:bound");
+        BindDriver(kPhone), BindDriver(second);
+        --running;
+    };
+    Plug(kPhone, false);
+    Plug(second, false);
+    Run();
+    WaitForInstalls();
+    EXPECT_EQ(HostOf("SER123").substr(HostOf("SER123").rfind(' ') + 1), "WM_DEVICE_ONLINE");
+    EXPECT_EQ(HostOf("SER456").substr(HostOf("SER456").rfind(' ') + 1), "WM_DEVICE_ONLINE");
+    size_t downloads = 0;
+    for (const auto& r : http.Records())
+        downloads += r.path == "/d/pkg.exe";
+    EXPECT_EQ(downloads, 1u);
+    EXPECT_EQ(most.load(), 1);
 }
 
 // Phone A's installer still runs after A left; phone B's install waits for it, is never cut
 // short by A's end, and the two installers never run at once.
 TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
 {
-    UsbDevice second;
-    Fake::Describe(second, "SER456", "18D1", "4EE7");
-    device.m_driverFile = second.m_driverFile = platform.root + kPathSep + "pkg.exe";
-    Fake::WriteFile(device.m_driverFile, kPackage);
+    const Phone second{"18D1", "4EE7", "SER456"};
+    ServeQuery(R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})");
     std::atomic<int> running{0}, most{0}, runs{0};
     installer.onRun = [&](const Fake::InstallService::Run&) {
         most = std::max(most.load(), ++running);
         if (++runs == 1) {
-            Unplug(device);  // A leaves; its installer goes on until B's install thread waits its turn
-            while (InstallThreadsRunning() < 2)
-                std::this_thread::yield();
+            Plug(second, false);  // B comes while A installs; A leaves once B's install waits its turn
+            EXPECT_TRUE(Fake::WaitFor([] { return InstallThreadsRunning() == 2; }));
+            Unplug(kPhone);
             Fake::WriteFile(ResultFile(), "fail:gone");
         } else {
             Fake::WriteFile(ResultFile(), "success:bound");
-            tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0002");
+            BindDriver(second);
         }
         --running;
     };
-    const std::string md5 = MD5::Of(kPackage);
-    EXPECT_NE(service.Pipeline().DownloadAndInstallDriver(&device, "http://cloud.test/x.exe", md5, false), kStepPassed);
-    EXPECT_EQ(service.Pipeline().DownloadAndInstallDriver(&second, "http://cloud.test/x.exe", md5, false), kStepPassed);
+    Plug(kPhone, false);
+    Run();
     WaitForInstalls();
     EXPECT_EQ(runs.load(), 2);
     EXPECT_EQ(most.load(), 1);
-    EXPECT_TRUE(second.m_isDriverOk);
+    EXPECT_EQ(HostOf("SER123"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING "
+                                "WM_DRIVER_DOWNLOADING WM_DRIVER_DOWNLOAD_PROGRESS WM_DRIVER_DOWNLOAD_SUCCESS "
+                                "WM_DRIVER_INSTALLING WM_DEVICE_OFFLINE");
+    EXPECT_EQ(HostOf("SER456"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING "
+                                "WM_DRIVER_DOWNLOADING WM_DRIVER_DOWNLOAD_SUCCESS WM_DRIVER_INSTALLING "
+                                "WM_DRIVER_INSTALLING_SUCCESS WM_CHECKING_ADB_CONNECTING WM_CHECKING_ADB_DEVICE_STATUS "
+                                "WM_DEVICE_ONLINE");
 }
 
 // The host's install service: every request reaches it, its answer is read without case, and a
@@ -316,42 +344,34 @@ TEST_F(DriverStage, HostService)
     EXPECT_EQ(installer.requests[0], L"msiexec\r\n/i \"C:\\p.msi\"");
     EXPECT_EQ(installer.replyWaits, std::vector<uint32_t>(5, kHostServiceReplyTimeoutMs));
     EXPECT_EQ(installer.OpenHandles(), 0u);
-    ExpectFlow("driver_host_service");
 }
 
-// Windows' own install: none pending, waited out after count + 1 passes, ended (the host then
-// hears of no download), the driver found, or the phone gone meanwhile; within step 2 and on
-// arrival.
+// Windows' own install: waited out on arrival (five passes) and in step 2 (twenty), the host then
+// hears of no download; the driver bound meanwhile, or found at the third presence check, ends
+// step 2 without the cloud.
 TEST_F(DriverStage, PendingWaits)
 {
     const struct {
         const char* name;
-        int pendingWaits, appearAt;
-        int passes;  // 0: the whole of step 2; -1: the arrival's own wait
-        bool stop;
-        int result;
+        int pendingWaits;
+        int boundAt;  // the look for driver interfaces that finds it; 0: none
     } rows[] = {
-        {"pending_none", 0, 0, 20, false, kNothingPending},
-        {"pending_waited_out", 1000, 0, 3, false, kPendingOver},
-        {"pending_ended", 2, 0, 20, false, kPendingOver},
-        {"pending_driver_found", 1000, 2, 20, false, kPendingOver},
-        {"pending_phone_left", 1000, 0, 20, true, kPendingPhoneLeft},
-        {"pending_in_step2", 1, 0, 0, false, kStepEnded},                // no "installing" after Windows' own install
-        {"driver_present_at_third_check", 0, 3, 0, false, kStepPassed},  // no cloud
-        {"pending_on_arrival", 1000, 0, -1, false, 0},                   // given up after five passes
+        {"pending_waited_out", 1000, 0},
+        {"pending_driver_found", 1000, 20},
+        {"driver_present_at_third_check", 0, 4},
     };
     ServeQuery(R"(1,"data":{"errorCode":1}})");
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         NextRow();
         tree.pendingInstallWaits = row.pendingWaits;
-        tree.appearAt = row.appearAt;
-        device.m_stop = row.stop;
-        const int result = row.passes > 0    ? service.Pipeline().WaitForPendingDriverInstall(&device, row.passes)
-                           : row.passes == 0 ? service.Pipeline().CheckDriver(&device)
-                                             : (WaitForWindowsDriverInstall("VID_18D1&PID_4EE7"), 0);
-        EXPECT_EQ(result, row.result) << row.name;
-        EXPECT_FALSE(device.m_stop);
-        ExpectFlow(row.name);
+        tree.onDriverLookup = [this, row, looks = 0]() mutable {
+            if (++looks == row.boundAt)
+                BindDriver(kPhone);
+        };
+        Plug(kPhone, false);
+        Run();
+        Fake::ExpectTranscript(row.name, Flow());
     }
 }
 

@@ -1,22 +1,20 @@
 // One service object over fake ports (bridge, processes, device tree, cloud, installer) with a
-// host callback set, so that the log shows every message the host gets.
+// host callback set. Flows start as the host and the listener start them (arrivals, answers,
+// unplugs through the sink) and run on the calling thread on the fake clock.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
-#include <future>
 #include <string>
 #include <thread>
 
-#include "fakes/fake_device_tree.h"
+#include "fakes/device_scene.h"
 #include "fakes/fake_http.h"
 #include "fakes/fake_install_service.h"
 #include "fakes/fake_pipeline.h"
+#include "fakes/gate.h"
 #include "fakes/host_recorder.h"
 #include "fakes/records.h"
-#include "fakes/test_access.h"
 #include "pipeline/driver_provisioning.h"
 #include "service/service.h"
 #include "support/usb_log.h"
@@ -24,68 +22,53 @@
 namespace USB {
 namespace PipelineTesting {
 
-// A device tree that can show the ADB interface at its n-th listing and act before a wait.
-class Tree : public Fake::DeviceTree {
-public:
-    bool ListAdbDriverInterfaces(std::vector<std::wstring>& ids, uint32_t& error) override
+// A phone as the tree and the host name it.
+struct Phone {
+    std::string vid, pid, serial;
+    std::string Key() const { return "VID_" + vid + "&PID_" + pid; }
+    std::string Path() const
     {
-        if (++listings == appearAt)
-            AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE7&MI_01\\6&12345678&0&0001");
-        return DeviceTree::ListAdbDriverInterfaces(ids, error);
+        return "\\\\?\\USB#" + Key() + "#" + serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     }
-    bool WaitNoPendingInstallEvents(uint32_t timeoutMs) override
-    {
-        if (beforeWait)
-            beforeWait();
-        return DeviceTree::WaitNoPendingInstallEvents(timeoutMs);
-    }
-    int listings = 0;
-    int appearAt = 0;
-    std::function<void()> beforeWait;
+    // Its ADB interface's instance part, one per phone.
+    std::string Interface() const { return "6&" + serial + "&0&0001"; }
 };
 
-// The test clock, which also checks at every pause that another thread (as the message sink
-// would) can take the device lock.
-class LockProbeClock : public ClockPort {
-public:
-    LockProbeClock(ClockPort& clock, UsbCLock& lock) : m_clock(clock), m_lock(lock) {}
-    void SleepMs(uint32_t ms) override
-    {
-        held += !std::async(std::launch::async, [this] { return TimedLockGuard(m_lock, 1000).Locked(); }).get();
-        m_clock.SleepMs(ms);
-    }
-    uint64_t NowMs() override { return m_clock.NowMs(); }
-    std::atomic<int> held{0};  // pauses taken with the lock held
+// The models of the whitelist every test starts with.
+const char* const kModels[][2] = {{"18D1", "4EE7"}, {"22B8", "2E76"}, {"04E8", "6860"}, {"2717", "FF48"}};
 
-private:
-    ClockPort& m_clock;
-    UsbCLock& m_lock;
+// Writes config_ini.txt before the service that reads it is made.
+struct ConfigFile {
+    ConfigFile(const Fake::Platform&, const std::string& text)
+    {
+        if (!text.empty())
+            Fake::WriteFile(GetExeDirectory() + "config_ini.txt", text);
+    }
 };
 
 class PipelineTest : public ::testing::Test {
 protected:
-    PipelineTest()
+    explicit PipelineTest(const std::string& config = "") : configFile(scene.platform, config)
     {
         platform.ports.process = &processes;
-        platform.ports.deviceTree = &tree;
         platform.ports.http = &http;
         platform.ports.installService = &installer;
-        platform.ports.clock = &clock;
+        std::string entries;
+        for (const auto& model : kModels)
+            entries += (entries.empty() ? "" : ",") + Fake::Entry(model[0], model[1], "Pixel", "yes");
+        scene.WriteShippedWhitelist(Fake::FileOf(entries));
+        service.Whitelist().EnsureLoaded();
         service.SetCallback(&Fake::HostRecorder::Callback);
         service.Cloud().m_baseUrl = "http://cloud.test";
-        service.Track().Clear();
-        service.Track() += "head&process=";
         LogRelay relay;  // logged, so that a transcript shows when a track record was handed over
         relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
         SetLogRelay(relay);
     }
     ~PipelineTest() override
     {
-        WaitForInstalls();  // an install thread uses the fakes and may outlast the poll
+        WaitForInstalls();  // an install thread uses the fakes and may outlast its flow
         service.SetCallback(nullptr);
         SetLogRelay(LogRelay{});
-        EXPECT_EQ(clock.held, 0);
-        platform.ports.clock = &platform.clock;  // the probe goes before the service it looks into
     }
 
     static void WaitForInstalls()
@@ -93,33 +76,91 @@ protected:
         while (InstallThreadsRunning())
             std::this_thread::yield();
     }
-    // A record as the arrival branch leaves it.
-    UsbDevice* AddPhone(const std::string& serial, bool adbOpen = true)
+
+    // The phone in the tree with its ADB interface and, unless told, its driver bound.
+    void AddToTree(const Phone& phone, bool driver = true, bool adb = true)
     {
-        UsbDevice* device = Fake::AddRecord(service.Devices(), serial, "18D1", "4EE7");
-        device->m_isAdbOpen = adbOpen;
-        return device;
+        tree.AddPhone(NarrowToWide(phone.vid), NarrowToWide(phone.pid), NarrowToWide(phone.serial), L"Android Phone",
+                      adb, NarrowToWide(phone.Interface()));
+        if (driver)
+            BindDriver(phone);
     }
-    // As the message sink marks a phone that left.
-    void Unplug(UsbDevice& phone)
+    void BindDriver(const Phone& phone)
     {
-        LockGuard guard(PipelineTestAccess::DeviceLock(service.Pipeline()));
-        phone.m_stop = true;
+        tree.AddAdbDriverInterface(NarrowToWide("USB\\" + phone.Key() + "&MI_01\\" + phone.Interface()));
     }
-    void ExpectFlow(const std::string& name, const std::string& extra = "")
+    // What the listener's consumer hands the service, from any thread.
+    void Sink(const std::string& action, const Phone& phone)
     {
-        Fake::ExpectTranscript(name, Fake::Transcript(platform, extra));
+        const std::string text = "{\"action\":\"" + action + "\",\"device_info\":\"" + Escaped(phone.Path()) + "\"}";
+        UsbService::MessageSink(text.c_str(), static_cast<uint32_t>(text.size()), &service);
+    }
+    void Plug(const Phone& phone, bool driver = true)
+    {
+        AddToTree(phone, driver);
+        Sink("DEVICE_ONLINE", phone);
+    }
+    void Unplug(const Phone& phone)
+    {
+        tree.RemoveMatching(NarrowToWide(phone.serial));
+        Sink("DEVICE_OFFLINE", phone);
+    }
+    void Answer(const std::string& action, const std::string& serial, const std::string& command = "")
+    {
+        service.PostMessage("{\"action\":\"" + action + "\",\"device_sn\":\"" + serial + "\"" +
+                            (command.empty() ? "" : ",\"command\":" + command) + "}");
+    }
+    // Until no message waits and no phone's check runs.
+    void Run() { EXPECT_TRUE(service.RunUntilIdle()); }
+    // Phones waiting on the server's pushed list are no work in progress: run until `done`.
+    template <typename Done>
+    bool RunUntil(Done done)
+    {
+        return Fake::WaitFor([&] { return service.RunUntilIdle(), done(); });
+    }
+    // The host's messages about one phone, by name.
+    std::string HostOf(const std::string& serial) const
+    {
+        std::string out;
+        for (const Fake::HostMessage& m : host.Messages())
+            if (m.json.find("\"device_sn\":\"" + serial + "\"") != std::string::npos) {
+                const std::string name = UsbService::MessageName(m.id);
+                out += (out.empty() ? "" : " ") + (name.empty() ? std::to_string(m.id) : name);
+            }
+        return out;
+    }
+    // What the host and the files saw since the last Forget.
+    std::string Flow(const std::string& extra = "", bool pauses = true)
+    {
+        return host.Transcript() + Fake::Transcript(platform, extra + Listings(), pauses);
+    }
+    std::string Listings() const { return "listings: " + std::to_string(bridge.listingCalls) + "\n"; }
+    void Forget()
+    {
+        Fake::ClearTranscript(platform);
+        host.Clear();
+        bridge.listingCalls = 0;
+        bridge.listingTimes.clear();
     }
 
-    Fake::Platform platform;
+    static std::string Escaped(const std::string& text)
+    {
+        std::string out;
+        for (char c : text)
+            out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        return out;
+    }
+
+    Fake::Scene scene;
+    Fake::Platform& platform = scene.platform;
+    Fake::DeviceTree& tree = scene.tree;
+    ConfigFile configFile;
     Fake::AdbBridge bridge{platform.library};
     Fake::Processes processes;
-    Tree tree;
     Fake::Http http;
     Fake::InstallService installer;
     Fake::HostRecorder host;
     UsbService service;
-    LockProbeClock clock{platform.clock, PipelineTestAccess::DeviceLock(service.Pipeline())};
 };
 
 }  // namespace PipelineTesting

@@ -1,10 +1,9 @@
-// What the host receives through its callback: ids, exact payload bytes, the log line of each
-// message, and the download-progress notification.
+// What the host receives through its callback: ids, exact payload bytes and the log line of each
+// message.
 #include <gtest/gtest.h>
 
 #include "fakes/fake_platform.h"
 #include "fakes/host_recorder.h"
-#include "fakes/test_access.h"
 #include "service/service.h"
 #include "support/json_utils.h"
 
@@ -27,7 +26,7 @@ protected:
     UsbDevice phone;
 };
 
-TEST_F(UiMessagesTest, PayloadsAndProgressReachTheHostOnlyOnceACallbackIsSet)
+TEST_F(UiMessagesTest, PayloadsReachTheHostOnlyOnceACallbackIsSet)
 {
     service.SendToUi(USB_WM_DEVICE_ONLINE, DevicePayload(phone));
     EXPECT_EQ(Fake::CountOf(platform.Log(), "send ui"), 0u);
@@ -40,19 +39,6 @@ TEST_F(UiMessagesTest, PayloadsAndProgressReachTheHostOnlyOnceACallbackIsSet)
                                  "WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n"
                                  "11064 {\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");
     EXPECT_EQ(Fake::CountOf(platform.Log(), "send ui  {\"device_sn\":\"A\""), 1u);
-
-    // Progress carries the downloading device, or the percent alone; a stopped device aborts it.
-    host.Clear();
-    EXPECT_EQ(ConnectionPipeline::OnDownloadProgress(7, &service.Pipeline()), 0);
-    PipelineTestAccess::SetDownloadDevice(service.Pipeline(), &phone);
-    EXPECT_EQ(ConnectionPipeline::OnDownloadProgress(42, &service.Pipeline()), 0);
-    EXPECT_EQ(ConnectionPipeline::OnDownloadProgress(42, nullptr), 0);
-    phone.m_stop = true;
-    EXPECT_EQ(ConnectionPipeline::OnDownloadProgress(50, &service.Pipeline()), -1);
-    EXPECT_EQ(host.Transcript(),
-              "WM_DRIVER_DOWNLOAD_PROGRESS {\"down_progress\":7}\n"
-              "WM_DRIVER_DOWNLOAD_PROGRESS {\"device_desc\":\"Caf\xE9 X1\",\"device_sn\":\"0123ABC\","
-              "\"down_progress\":42}\n");
 }
 
 TEST(JsonWriter, NonAsciiBytesRoundTripAndAsciiIsWrittenAsTheCompactWriterDoes)
