@@ -59,6 +59,7 @@ const char* const kKeptLog[] = {
     "wait 15 soconds, no find",
     "phone is not exist",
     "belongs to another device",
+    "is an emulator",
     "this device had been pluged out",
     "stop all operation",
     "relay:",
@@ -67,6 +68,7 @@ const char* const kKeptLog[] = {
     "answer waits for its end",
     "left before its arrival",
     "this device is not phone",
+    "not the one that was checked",
 };
 
 }  // namespace

@@ -143,10 +143,8 @@ PendingInstall DriverChain::WaitForPendingDriverInstall(int passes)
     m_outbox(USB_WM_WAIT_DRIVER_INSTALL, SerialPayload(m_device->m_serial));
     int counter = passes;
     for (;;) {
-        if (!PauseMs(kPendingSleepMs)) {
-            USB_LOG("this device had been pluged out\n");
+        if (!PauseMs(kPendingSleepMs))
             return PendingInstall::PhoneLeft;
-        }
         if (NoPendingInstall(1000)) {
             USB_LOG("windows install the driver successfully\n");
             return PendingInstall::Over;
@@ -226,10 +224,8 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
     const int downloaded = m_cloud.DownloadDriver(url, path, md5, &DriverChain::Progress, this);
     Claims().Release(path);
     // A phone that left during the download hears nothing more and gets no installer.
-    if (WorkCalledOff()) {
-        USB_LOG("this device had been pluged out\n");
+    if (WorkCalledOff())
         return Outcome::PhoneLeft;
-    }
     if (downloaded != kDriverOk) {
         USB_LOG("notify ui driver download fail\n");
         if (m_notify)
@@ -246,10 +242,8 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
         DeleteFile(m_device->m_driverFile);
         return Outcome::Passed;
     }
-    if (WorkCalledOff()) {
-        USB_LOG("this device had been pluged out\n");
+    if (WorkCalledOff())
         return Outcome::PhoneLeft;
-    }
 
     Send(USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
@@ -268,17 +262,13 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
             break;
         // The installer goes on (a person may be looking at its elevation prompt); this phone
         // no longer waits for it.
-        if (!PauseMs(kPollMs)) {
-            USB_LOG("this device had been pluged out\n");
+        if (!PauseMs(kPollMs))
             return Outcome::PhoneLeft;
-        }
     }
     if (!m_device->m_isDriverOk) {
         // An installer that ended because its phone left is no failed install.
-        if (WorkCalledOff()) {
-            USB_LOG("this device had been pluged out\n");
+        if (WorkCalledOff())
             return Outcome::PhoneLeft;
-        }
         m_cloud.ReportInstallError(m_device->m_vid, m_device->m_pid);
         return Outcome::Failed;
     }

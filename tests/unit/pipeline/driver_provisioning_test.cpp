@@ -65,6 +65,7 @@ protected:
     void Installer(const std::string& result = "success:bound")
     {
         installer.onRun = [this, result](const Fake::InstallService::Run&) {
+            unheld += platform.guard.Open() == 0;
             Fake::WriteFile(ResultFile(), result);
             if (result.rfind("success:", 0) == 0)
                 BindDriver(kPhone);
@@ -81,6 +82,7 @@ protected:
             extra += "http: " + r.method + " " + r.path + "\n";
         return Flow(extra, installer.runs.empty());
     }
+    int unheld = 0;  // installers started while others could still write their package
     // Unplugs the phone once, from whichever thread gets here first.
     std::function<void()> UnplugOnce()
     {
@@ -105,6 +107,12 @@ TEST_F(DriverStage, Step2Flows)
         slow.onRead = UnplugOnce();
         http.Serve("/d/pkg.exe", slow);
     };
+    auto swapAfterDownload = [&] {  // while Windows' own install is waited for
+        tree.onPendingWait = [] {
+            if (FileExists(PackagePath(".exe")))
+                Fake::WriteFile(PackagePath(".exe"), "swapped");
+        };
+    };
     const struct {
         const char* name;
         std::string query;
@@ -119,6 +127,7 @@ TEST_F(DriverStage, Step2Flows)
         {"driver_general_last_resort", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x","generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})", 0, "success:bound", nullptr},
         {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", nullptr},
         {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", nullptr},
+        {"driver_package_swapped_before_launch", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})", 0, "success:bound", swapAfterDownload},
         {"driver_unplug_download_with_progress", unplugged, 1, "", slowDownload},
         // clang-format on
         // Windows installs from the arrival on: the arrival's wait takes six looks, the seventh
@@ -169,7 +178,11 @@ TEST_F(DriverStage, Step2Flows)
         EXPECT_LT(http.reads, 60u);  // a download in progress stops too
         Fake::ExpectTranscript(flow.name, DriverFlow());
         EXPECT_FALSE(FileExists(ResultFile()));
+        EXPECT_FALSE(FileExists(PackagePath(".exe") + ".tmp"));
+        for (const auto& run : installer.runs)  // a package that changed after its check never runs
+            EXPECT_NE(Fake::ReadFile(run.program), "swapped");
     }
+    EXPECT_EQ(unheld, 0);
 }
 
 // Each kind of package runs its installer (a zip through the helper for the system's bitness);
@@ -183,12 +196,20 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         int wow64;
         uint32_t plainError, elevatedError;
         bool service;
-    } rows[] = {{"p.zip", 1, 0, 0, false},      {"p.zip", 0, 0, 0, false}, {"p.msi", 0, 0, 0, false},
-                {"p.exe", 0, 0, 0, false},      {"p", 0, 0, 0, false},     {"p.exe", 0, 740, 0, false},
-                {"p.exe", 0, 740, 1223, false}, {"p.exe", 0, 2, 0, false}, {"p.zip", 1, 0, 0, true}};
+        const char* md5;  // null: the package's own
+    } rows[] = {
+        // clang-format off
+        {"p.zip", 1, 0, 0, false, nullptr}, {"p.zip", 0, 0, 0, false, nullptr}, {"p.msi", 0, 0, 0, false, nullptr},
+        {"p.exe", 0, 0, 0, false, nullptr}, {"p", 0, 0, 0, false, nullptr}, {"p.exe", 0, 740, 0, false, nullptr},
+        {"p.exe", 0, 740, 1223, false, nullptr}, {"p.exe", 0, 2, 0, false, nullptr}, {"p.zip", 1, 0, 0, true, nullptr},
+        {"d.msi/p.ZIP", 0, 0, 0, false, nullptr}, {"p.exe.txt", 0, 0, 0, false, nullptr},
+        {"p.exe", 0, 0, 0, false, "0123456789abcdef0123456789abcdef"}, {"p.zip", 1, 0, 0, true, ""},
+        // clang-format on
+    };
     Installer();
     UsbDevice device;
     Fake::Describe(device, "SER123", "18D1", "4EE7");
+    MakeDirectory(platform.root + kPathSep + "d.msi");
     std::string runs;
     for (const auto& row : rows) {
         installer.runs.clear();
@@ -198,9 +219,11 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
         device.m_driverFile = platform.root + kPathSep + row.file;
+        Fake::WriteFile(device.m_driverFile, kPackage);
         device.m_isDriverOk = true;
-        const int result = InstallDriver(&device);
-        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) + "\n";
+        const int result = InstallDriver(&device, row.md5 ? row.md5 : MD5::Of(kPackage));
+        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) +
+                (FileExists(device.m_driverFile) ? "" : " deleted") + "\n";
         for (const auto& run : installer.runs)
             runs += std::string(run.elevated ? "elevated" : "run") + ": " + run.program + " " + run.parameters + " " +
                     std::to_string(run.timeoutMs) + "\n";
@@ -208,6 +231,14 @@ TEST_F(DriverStage, PackageKindsAndElevation)
             runs += "service: " + std::regex_replace(WideToNarrow(request), std::regex("\r\n"), "<CRLF>") + "\n";
     }
     Fake::ExpectTranscript("driver_package_kinds", Fake::Transcript(platform, runs));
+    EXPECT_EQ(unheld, 0);
+    EXPECT_EQ(platform.guard.Open(), 0u);
+    // Only the file an address's path names tells its kind.
+    const char* const urls[][2] = {{"http://dl.msi.test/d/pkg.zip", ".zip"},  {"http://c.test/d/P.EXE?v=1.msi", ".exe"},
+                                   {"http://c.test/d/pkg.zip#x.exe", ".zip"}, {"http://c.test/get?f=pkg.zip", ""},
+                                   {"http://c.test/d.exe/pkg", ""},           {"http://pkg.exe", ""}};
+    for (const auto& url : urls)
+        EXPECT_EQ(GetPackageExtension(url[0]), url[1]) << url[0];
 }
 
 // Only the package the cloud announced, as it lies on disk, ever runs; a file already there

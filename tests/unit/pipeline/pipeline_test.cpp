@@ -174,6 +174,26 @@ TEST_F(FlowTest, ArrivalsOfEachKind)
     EXPECT_EQ(service.Devices().Size(), 2u);
 }
 
+// A known vendor's model that neither the whitelist nor the cloud knows, but that shows its own
+// ADB interface, is a phone and goes online; a keyboard of the vendor is none and is cached, so
+// the cloud hears of it once.
+TEST_F(FlowTest, AnUnknownModelWithItsOwnAdbInterfaceIsAPhone)
+{
+    const Phone unknown{"18D1", "D001", "PIXEL0001"}, keyboard{"18D1", "C001", "KBD0001"};
+    bridge.Script({"PIXEL0001\tdevice\n"});
+    AddToTree(unknown);
+    AddToTree(keyboard, false, false);
+    for (const Phone& phone : {unknown, keyboard, keyboard}) {
+        Sink("DEVICE_ONLINE", phone);
+        Run();
+    }
+    EXPECT_TRUE(service.NotPhoneCacheOf().Has("VID_18D1&PID_C001"));
+    EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_18D1&PID_D001"));
+    EXPECT_TRUE(service.IsPhone("USB#VID_18D1&PID_D001#PIXEL0001"));
+    Fake::ExpectTranscript("unknown_model_own_adb",
+                           host.Transcript() + Fake::LinesWith(platform.Log(), {"url is", "phone via", "not phone"}));
+}
+
 // A tree change posts a new phone's arrival; with every present phone recorded an absent record
 // stays, with none present one absent record goes per change. A record that took the ADB
 // server's serial leaves once, by its unplug or by a tree change.
@@ -226,7 +246,7 @@ TEST_F(FlowTest, UnplugOrStopInEachStage)
          "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING "
          "WM_DRIVER_DOWNLOADING",
          " WM_DEVICE_OFFLINE", ""},
-        {"listing", "4EE7", kToStep3, " WM_RESCAN_PHONE_BYADB WM_DEVICE_OFFLINE", "X1\tdevice\nX2\tdevice\n"},
+        {"listing", "4EE7", kToStep3, " WM_DEVICE_OFFLINE", "X1\tdevice\nX2\tdevice\n"},
         {"unauthorized", "4EE7", kToStep3 + " WM_CHECKING_ADB_DEVICE_STATUS WM_DEVICE_UNAUTHORIZED",
          " WM_DEVICE_OFFLINE", "SER\tunauthorized\n"},
     };
