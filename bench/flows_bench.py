@@ -64,7 +64,8 @@ def start(tree, one_at_a_time, cloud="{}", drivers=None):
 
 
 def hub(tree, one_at_a_time, case):
-    serials = ["BENCH%04d" % i for i in range(PHONES)]
+    # Unique in their first eight characters, as the simulated interfaces name them by.
+    serials = ["HUB%02dPHN" % i for i in range(PHONES)]
     odd = serials[0]  # plugged first: the one that waits (one after another, it holds the rest)
     with tempfile.TemporaryDirectory(prefix="bench-drivers-") as drivers:
         cloud = "{}"
