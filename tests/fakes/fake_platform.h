@@ -25,7 +25,7 @@ public:
     std::string systemFolder;  // set by Platform
     uint32_t processId = 4242;
     OsVersionFacts version{true, 6, 1, 2, 1, 9, 0};
-    int wow64 = 1;
+    Wow64 wow64 = Wow64::Yes;
     bool process64 = false;  // the native build stands for the 32-bit library unless told
     bool networkAlive = true;
     int socketStartups = 0;
@@ -38,7 +38,7 @@ public:
     std::string SystemFolder() override { return systemFolder; }
     uint32_t ProcessId() override { return processId; }
     OsVersionFacts OsVersion() override { return version; }
-    int Wow64State() override { return wow64; }
+    Wow64 Wow64State() override { return wow64; }
     bool Is64BitProcess() override { return process64; }
     bool NetworkAlive() override { return networkAlive; }
     bool SocketsStartup() override

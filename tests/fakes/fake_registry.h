@@ -11,12 +11,12 @@ namespace Fake {
 struct Registry : RegistryPort {
     enum State { kNoKey, kUnreadable, kValue };
 
-    int ReadWhiteListValue(std::string& out) override
+    RegistryValue ReadWhiteListValue(std::string& out) override
     {
         if (state != kValue)
-            return state == kNoKey ? kRegistryNoKey : kRegistryUnreadable;
+            return state == kNoKey ? RegistryValue::NoKey : RegistryValue::Unreadable;
         out = value;
-        return kRegistryRead;
+        return RegistryValue::Read;
     }
     void Set(const std::string& text) { state = kValue, value = text; }
 

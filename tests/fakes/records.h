@@ -27,7 +27,7 @@ inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, cons
 {
     std::unique_ptr<UsbDevice> record(new UsbDevice());
     UsbDevice* added = &Describe(*record, serial, vid, pid, description);
-    return list.Add(std::move(record)) == kRecordAdded ? added : nullptr;
+    return list.Add(std::move(record)) ? added : nullptr;
 }
 
 }  // namespace Fake

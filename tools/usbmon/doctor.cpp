@@ -172,7 +172,7 @@ Json::Value Files(WhiteList& whiteList)
     files["cloud_whitelist"] = FileFacts(GetDataDirectory() + "cloudwhitelist.json");
     std::string value;
     RegistryPort* registry = GetPorts().registry;
-    const bool hasValue = registry && registry->ReadWhiteListValue(value) == 0;
+    const bool hasValue = registry && registry->ReadWhiteListValue(value) == RegistryValue::Read;
     files["registry_whitelist"]["path"] = "HKCU\\SOFTWARE\\Parvello\\white-list";
     files["registry_whitelist"]["md5"] = hasValue ? MD5::Of(value) : "";
     files["whitelist_in_use"] = whiteList.m_path;

@@ -242,37 +242,37 @@ bool CloudClient::ReportInstallError(const std::string& vid, const std::string& 
                                                     "&os=" + GetOsName() + "&platform=" + GetPlatformName());
 }
 
-int CloudClient::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
-                                DownloadProgressFn progress, void* context)
+bool CloudClient::DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
+                                 DownloadProgressFn progress, void* context)
 {
     // A package already on disk runs only when it is the one the cloud announced.
     if (FileExists(path)) {
         if (!md5.empty() && PackageDigest(path) == md5) {
             USB_LOG("this driver had downloaded\n");
-            return kDriverOk;
+            return true;
         }
         USB_LOG("the driver package %s is not the announced one, it is downloaded again\n", path.c_str());
         RemoveFile(path);
     }
     if (!IsNetworkAlive()) {
         USB_LOG("network disconneted\n");
-        return kDriverFailed;
+        return false;
     }
     const std::string temp = path + ".tmp";
     if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
-        return kDriverFailed;
+        return false;
     if (!RenameFile(temp, path)) {
         USB_LOG("the driver package could not be moved to %s\n", path.c_str());
         RemoveFile(temp);
-        return kDriverFailed;
+        return false;
     }
     // What runs is what lies on disk: digest it once more there.
     if (PackageDigest(path) != md5) {
         USB_LOG("the driver package %s on disk is not the announced one\n", path.c_str());
         RemoveFile(path);
-        return kDriverFailed;
+        return false;
     }
-    return kDriverOk;
+    return true;
 }
 
 }  // namespace USB

@@ -9,10 +9,6 @@
 
 namespace USB {
 
-// Results of DownloadDriver and of the driver install.
-constexpr int kDriverOk = 0;
-constexpr int kDriverFailed = -1;
-
 class CloudClient {
 public:
     CloudClient();
@@ -24,9 +20,9 @@ public:
     bool ReportInstallError(const std::string& vid, const std::string& pid);
     std::string MakeToken(const std::string& vid, const std::string& pid) const;
 
-    // Driver packages: kDriverOk when the announced package lies at path (downloaded now or before).
-    int DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
-                       DownloadProgressFn progress, void* context);
+    // Driver packages: true when the announced package lies at path (downloaded now or before).
+    bool DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
+                        DownloadProgressFn progress, void* context);
 
     std::string m_baseUrl;
     std::string m_key;

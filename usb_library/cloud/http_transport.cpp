@@ -202,7 +202,7 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
         if (progress && announced > 0) {
             const int32_t percent = ProgressPercent(received, announced);
             if (percent > 0 && percent != lastPercent) {
-                if (progress(percent, context) == kStopDownload)
+                if (!progress(percent, context))
                     return false;
                 lastPercent = percent;
             }

@@ -8,10 +8,8 @@
 
 namespace USB {
 
-// Progress of DownFileVerified in whole percent; returning kStopDownload stops the download.
-typedef int32_t(USB_CDECL* DownloadProgressFn)(int32_t percent, void* context);
-constexpr int32_t kContinueDownload = 0;
-constexpr int32_t kStopDownload = -1;
+// Progress of DownFileVerified in whole percent; returning false stops the download.
+using DownloadProgressFn = bool (*)(int32_t percent, void* context);
 
 constexpr const char* kRequestAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)";
 constexpr const wchar_t* kDownloadAgent = L"DownFile";

@@ -8,15 +8,15 @@
 
 namespace USB {
 
-int UsbDeviceList::Add(std::unique_ptr<UsbDevice> device)
+bool UsbDeviceList::Add(std::unique_ptr<UsbDevice> device)
 {
     LockGuard guard(m_lock);
     if (!device || m_devices.count(device->m_serial))
-        return kRecordNotAdded;
+        return false;
     device->m_systemSn = device->m_serial;
     const std::string serial = device->m_serial;
     m_devices.emplace(serial, std::move(device));
-    return kRecordAdded;
+    return true;
 }
 
 UsbDevice* UsbDeviceList::FindUnlocked(const std::string& serial)
@@ -142,7 +142,7 @@ void CopyFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
 
 }  // namespace
 
-int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
+bool AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
 {
     std::unique_ptr<UsbDevice> device(new UsbDevice());
     CopyFromInterface(*device, info);
@@ -157,7 +157,7 @@ void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
     CopyFromInterface(device, info);
 }
 
-int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid)
+bool CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid)
 {
     USB_LOG("this device is a phone by quering the whitelist\n");
     std::unique_ptr<UsbDevice> device(new UsbDevice());

@@ -57,9 +57,6 @@ public:
     UsbCLock m_lock;
 };
 
-constexpr int kRecordAdded = 0;
-constexpr int kRecordNotAdded = -1;
-
 // The scan's findings, owned by whoever asked for them.
 using PhoneInfos = std::vector<std::unique_ptr<PhoneSystemInfo>>;
 
@@ -70,8 +67,8 @@ public:
     UsbDeviceList(const UsbDeviceList&) = delete;
     UsbDeviceList& operator=(const UsbDeviceList&) = delete;
 
-    // kRecordAdded, or kRecordNotAdded (the record is dropped) for null or an existing serial.
-    int Add(std::unique_ptr<UsbDevice> device);
+    // False (the record is dropped) for null or a serial the list holds already.
+    bool Add(std::unique_ptr<UsbDevice> device);
     UsbDevice* FindBySn(const std::string& serial);
     UsbDevice* FindByVidPid(const std::string& vidPid);
     // The record of one device: its vendor/product key and the serial Windows reports for it
@@ -103,11 +100,10 @@ public:
     std::string m_state;
 };
 
-// Record makers: kRecordAdded when the list took the new record, kRecordNotAdded when it already
-// holds the serial.
-int AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info);
+// Record makers: false when the list holds the serial already.
+bool AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info);
 void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info);
-int CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid);
+bool CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid);
 
 // {"b_adbopen","b_driver","device_desc","device_sn"} of a record, as the host gets it.
 std::string DevicePayload(const UsbDevice& device);

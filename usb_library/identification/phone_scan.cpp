@@ -63,7 +63,7 @@ bool BuildPhoneList(PhoneDecision& decision, std::string& out)
     return found;
 }
 
-int ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision)
+DeviceChange ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision)
 {
     bool seen = false;
     for (const UsbNode& node : ListUsbNodes()) {
@@ -75,10 +75,10 @@ int ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool s
         seen = true;
         if (!RecordOfNode(devices, node, c)) {
             USB_LOG("there is a new device plug in\n");
-            return kNewPhone;
+            return DeviceChange::NewPhone;
         }
     }
-    return seen ? kPhonesRecorded : kNoPhone;
+    return seen ? DeviceChange::PhonesRecorded : DeviceChange::NoPhone;
 }
 
 bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const std::string& serial)
@@ -97,11 +97,11 @@ bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const st
 bool HasPhoneDecision(PhoneDecision& decision, UsbDeviceList& devices, WhitelistUpdater& updater,
                       NotPhoneCache& notPhoneCache)
 {
-    if (ClassifyDeviceChange(decision, devices, true) == kNewPhone)
+    if (ClassifyDeviceChange(decision, devices, true) == DeviceChange::NewPhone)
         return true;
     updater.WhitelistDigestStep();
     notPhoneCache.Clear();
-    return ClassifyDeviceChange(decision, devices, false) == kNewPhone;
+    return ClassifyDeviceChange(decision, devices, false) == DeviceChange::NewPhone;
 }
 
 }  // namespace USB

@@ -19,10 +19,12 @@ bool ScanPresentPhones(PhoneDecision& decision, UsbDeviceList& devices, bool sho
 // The host's phone list ([{"phone":path}...]); true when any phone is present.
 bool BuildPhoneList(PhoneDecision& decision, std::string& out);
 // What a change of the device tree came to.
-constexpr int kNewPhone = 0;        // a phone without a record arrived
-constexpr int kPhonesRecorded = 1;  // phones are present, all recorded
-constexpr int kNoPhone = -1;
-int ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision);
+enum class DeviceChange {
+    NewPhone,        // a phone without a record arrived
+    PhonesRecorded,  // phones are present, all recorded
+    NoPhone,
+};
+DeviceChange ClassifyDeviceChange(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision);
 // Whether the phone with this vendor/product key and Windows serial is still plugged in.
 bool IsPhonePresent(PhoneDecision& decision, const std::string& vidPid, const std::string& serial);
 // The any-phone decision behind IUSB_hasPhone: the short form, then the full one after the

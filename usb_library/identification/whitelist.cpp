@@ -57,7 +57,7 @@ void WhiteList::LoadBuiltInVendors()
         m_vendorIds.push_back(vid);
 }
 
-int WhiteList::LoadWhiteListFromFile()
+bool WhiteList::LoadWhiteListFromFile()
 {
     // The whole reload is one step for readers: nobody sees the list half rebuilt.
     LockGuard guard(m_lock);
@@ -71,14 +71,14 @@ int WhiteList::LoadWhiteListFromFile()
     std::string text;
     if (!ReadTextFile(m_path, text)) {
         DebugLine("cant open file " + m_path + "\n");
-        return kWhiteListUnreadable;
+        return false;
     }
     Json::Value root;
     if (text.empty() || !ParseJson(text, root) || !root.isObject())
-        return kWhiteListRead;
+        return true;
     const Json::Value& data = root["data"];
     if (!data.isArray())
-        return kWhiteListRead;
+        return true;
     for (const Json::Value& element : data) {
         if (!element.isObject())
             continue;
@@ -88,7 +88,7 @@ int WhiteList::LoadWhiteListFromFile()
             m_vendorIds.push_back(entry->m_vid);
         Add(std::move(entry));
     }
-    return kWhiteListRead;
+    return true;
 }
 
 void WhiteList::EnsureLoaded()
@@ -100,39 +100,39 @@ void WhiteList::EnsureLoaded()
     LoadWhiteListFromFile();
 }
 
-int WhiteList::LoadWhiteListFromRegistry()
+bool WhiteList::LoadWhiteListFromRegistry()
 {
     std::string value;
-    const int read = GetPorts().registry->ReadWhiteListValue(value);
-    if (read == kRegistryNoKey)
-        return kWhiteListRead;
-    if (read != kRegistryRead) {
+    const RegistryValue read = GetPorts().registry->ReadWhiteListValue(value);
+    if (read == RegistryValue::NoKey)
+        return true;
+    if (read != RegistryValue::Read) {
         USB_LOG("LoadWhiteListFromFile read register faild\n");
-        return kWhiteListUnreadable;
+        return false;
     }
     // The value is read into a fixed buffer: never more than its 10240 bytes.
     if (value.size() > 10240)
         value.resize(10240);
     Json::Value root;
     if (!ParseJson(value, root) || !root.isArray())
-        return kWhiteListRead;
+        return true;
     LockGuard guard(m_lock);
     for (const Json::Value& element : root) {
         if (!element.isObject())
             continue;
         Add(MakeEntry(element));
     }
-    return kWhiteListRead;
+    return true;
 }
 
-int WhiteList::Add(std::unique_ptr<UsbDevice> entry)
+bool WhiteList::Add(std::unique_ptr<UsbDevice> entry)
 {
     LockGuard guard(m_lock);
     if (!entry || m_entries.count(entry->m_vidPid))
-        return kRecordNotAdded;
+        return false;
     const std::string key = entry->m_vidPid;
     m_entries.emplace(key, std::move(entry));
-    return kRecordAdded;
+    return true;
 }
 
 void WhiteList::Clear()

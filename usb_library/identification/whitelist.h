@@ -14,9 +14,6 @@ namespace USB {
 // A whitelist file larger than this is refused unread (real ones are a few kilobytes).
 constexpr size_t kWhitelistFileCap = 4 * 1024 * 1024;
 
-constexpr int kWhiteListRead = 0;
-constexpr int kWhiteListUnreadable = -1;
-
 class WhiteList {
 public:
     WhiteList() = default;
@@ -25,13 +22,14 @@ public:
     WhiteList& operator=(const WhiteList&) = delete;
 
     void LoadBuiltInVendors();
-    // kWhiteListRead (also for an empty or malformed file), or kWhiteListUnreadable.
-    int LoadWhiteListFromFile();
+    // False when the file cannot be read; an empty or malformed one is read (and holds nothing).
+    bool LoadWhiteListFromFile();
     // Both loads, unless the file has been loaded before; safe on any thread.
     void EnsureLoaded();
-    int LoadWhiteListFromRegistry();
-    // kRecordAdded, or kRecordNotAdded (the entry is dropped) for null or a known model.
-    int Add(std::unique_ptr<UsbDevice> entry);
+    // False when the value is there but cannot be read.
+    bool LoadWhiteListFromRegistry();
+    // False (the entry is dropped) for null or a known model.
+    bool Add(std::unique_ptr<UsbDevice> entry);
     void Clear();
     bool HasVendor(const std::string& vid);
     bool Query(const std::string& key, PhoneSystemInfo& info);

@@ -65,11 +65,11 @@ void AdbListingSource::StartServer()
     }
 }
 
-int AdbListingSource::EnsureServer()
+void AdbListingSource::EnsureServer()
 {
     UsbAdb& adb = TheAdb();
     if (!adb.IUSB_AdbServerStart)
-        return -1;
+        return;
     std::lock_guard<std::mutex> start(m_startMutex);
     const int result = adb.IUSB_AdbServerStart();
     if (result == IUSB_SERVER_RUNNING) {
@@ -83,7 +83,6 @@ int AdbListingSource::EnsureServer()
         USB_LOG("use the self adbserver\n");
         USB_LOG("the adb server starts successfully\n");
     }
-    return 0;
 }
 
 AdbListingSource::Listing AdbListingSource::List()
@@ -123,8 +122,8 @@ bool AdbListingSource::CanTrack() const
 }
 
 AdbListingSource::Change AdbListingSource::WaitForChange(unsigned& generation, uint32_t ms,
-                                                        std::map<std::string, std::string>& entries,
-                                                        const std::atomic<bool>& stopped)
+                                                         std::map<std::string, std::string>& entries,
+                                                         const std::atomic<bool>& stopped)
 {
     UsbAdb& adb = TheAdb();
     if (!CanTrack() || stopped)

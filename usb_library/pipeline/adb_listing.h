@@ -54,7 +54,7 @@ public:
     void StopTracking();
 
 private:
-    int EnsureServer();
+    void EnsureServer();
 
     // One server start at a time: a second caller waits and then finds it running.
     std::mutex m_startMutex;

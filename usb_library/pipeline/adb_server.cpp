@@ -22,7 +22,7 @@ std::string OwnerPayload(UsbDevice& device, const std::string& killName)
 
 }  // namespace
 
-int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
+OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
 {
     USB_LOG("this device still exist in the windows system\n");
     USB_LOG("but we can not find this device in the adbserver\n");
@@ -33,28 +33,28 @@ int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device)
     if (pid != 0 && name.empty()) {
         USB_LOG("notify ui restart os\n");
         ui.SendToUi(USB_WM_RESTART_OS, OwnerPayload(device, "os"));
-        return kHostTold;
+        return OwnerCheck::HostTold;
     }
     if (!borrowed) {
         USB_LOG("notify ui restart %s\n", name.c_str());
         ui.SendToUi(USB_WM_RESTART_ADBSERVER, OwnerPayload(device, name));
-        return kHostTold;
+        return OwnerCheck::HostTold;
     }
     USB_LOG("notify ui kill this adbserver %s\n", name.c_str());
     if (name.find(kHelperName) != std::string::npos) {
         KillAdbServerProcess(pid, name);
         GetPorts().process->ShellOpenHidden(GetExeDirectory() + kHelperFile);
-        return kAskRescan;
+        return OwnerCheck::AskRescan;
     }
     ui.SendToUi(USB_WM_KILL_THIRDPARTY_ADBSERVER, OwnerPayload(device, name));
-    return kHostTold;
+    return OwnerCheck::HostTold;
 }
 
-int ConnectionPipeline::HandleAdbServerException(UsbDevice& device)
+OwnerCheck ConnectionPipeline::HandleAdbServerException(UsbDevice& device)
 {
     if (!HasAdbDriverInterface(device.m_vidPid, device.m_systemSn)) {
         USB_LOG("phone is not exist\n");
-        return kAskRescan;
+        return OwnerCheck::AskRescan;
     }
     return ReportAdbServerOwner(m_context.ui, m_listing.Borrowed(), device);
 }

@@ -35,11 +35,10 @@ ProcessPort::Handle OpenProcessWithDebugPrivilege(uint32_t pid);
 
 // What the owner check leaves its caller to do: ask the host for a rescan, or nothing (the
 // host was told what to do).
-constexpr int kAskRescan = 0;
-constexpr int kHostTold = -1;
+enum class OwnerCheck { AskRescan, HostTold };
 
 // Steps after "the phone is still present": find the port owner and decide what the host is
 // asked to do (borrowed: the server on the port is another program's).
-int ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device);
+OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device);
 
 }  // namespace USB

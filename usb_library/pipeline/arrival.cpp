@@ -95,7 +95,7 @@ void ConnectionPipeline::Announce(PhoneFlow& flow, const InstanceIdParts& parts)
 
 void ConnectionPipeline::AddFromInfo(PhoneFlow& flow, const InstanceIdParts& parts)
 {
-    if (CreateDeviceNode(m_context.devices, flow.info, parts.vid, parts.pid) != kRecordAdded)
+    if (!CreateDeviceNode(m_context.devices, flow.info, parts.vid, parts.pid))
         USB_LOG("create devnode fail\n");
 }
 
@@ -117,8 +117,7 @@ void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfo
         const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->m_parentInstanceId), '#');
         if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
             info->m_description = phone.m_description;
-        if (AddDeviceFromInterface(m_context.devices, *info) != kRecordAdded &&
-            HeldByAnotherDevice(m_context.devices, parts)) {
+        if (!AddDeviceFromInterface(m_context.devices, *info) && HeldByAnotherDevice(m_context.devices, parts)) {
             USB_LOG("notify ui sn conflict\n");
             Json::Value payload(Json::objectValue);
             payload["device_sn"] = parts.serial;

@@ -234,7 +234,7 @@ void ConnectionPipeline::ReportStatus(PhoneFlow& flow, UsbDevice& device, const 
 void ConnectionPipeline::ReportNotFound(PhoneFlow& flow, UsbDevice& device)
 {
     USB_LOG("wait 15 soconds, no find %s\n", device.m_serial.c_str());
-    if (HandleAdbServerException(device) == kAskRescan) {
+    if (HandleAdbServerException(device) == OwnerCheck::AskRescan) {
         flow.track += "ADB_CHECK_ADBSERVER_EXCEPTION";
         flow.track.Write(true);
         SendDeviceToUi(device, USB_WM_RESCAN_PHONE_BYADB);

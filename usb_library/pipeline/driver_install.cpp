@@ -117,10 +117,10 @@ std::string PackageExtensionOfUrl(const std::string& url)
     return PackageExtensionOfFile(url.substr(start, end == std::string::npos ? std::string::npos : end - start));
 }
 
-int InstallDriver(UsbDevice* device, const std::string& md5)
+bool InstallDriver(UsbDevice* device, const std::string& md5)
 {
     if (!device || !AcceptIds(device->m_vid, device->m_pid))
-        return kDriverFailed;
+        return false;
     const std::string& file = device->m_driverFile;
     const std::string extension = PackageExtensionOfFile(file);
     std::string program;
@@ -131,7 +131,7 @@ int InstallDriver(UsbDevice* device, const std::string& md5)
         const std::string systemFolder = GetPorts().system->SystemFolder();
         if (systemFolder.empty()) {
             USB_LOG("the system folder is unknown, msiexec is not started\n");
-            return kDriverFailed;
+            return false;
         }
         program = systemFolder + "msiexec.exe";
         parameters = "/i \"" + file + "\"";
@@ -146,7 +146,7 @@ int InstallDriver(UsbDevice* device, const std::string& md5)
     } else {
         USB_LOG("install fail\n");
         device->m_isDriverOk = false;
-        return kDriverFailed;
+        return false;
     }
     // The package lies in a folder others can write, maybe for an hour since its download.
     HeldPackage package(file);
@@ -154,12 +154,12 @@ int InstallDriver(UsbDevice* device, const std::string& md5)
         USB_LOG("the driver package %s is not the one that was checked, it is not run\n", file.c_str());
         package.Release();
         RemoveFile(file);
-        return kDriverFailed;
+        return false;
     }
     USB_LOG("before exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
-    if (InstallThroughHostService(program + "\r\n" + parameters) == kServiceInstalled) {
+    if (InstallThroughHostService(program + "\r\n" + parameters)) {
         USB_LOG("the driver installed by the parvello_helper.exe\n");
-        return kDriverOk;
+        return true;
     }
 
     USB_LOG("exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
@@ -171,17 +171,17 @@ int InstallDriver(UsbDevice* device, const std::string& md5)
 
     if (!FileExists(resultPath)) {
         USB_LOG("the insret.txt is not exist\n");
-        return kDriverFailed;
+        return false;
     }
     // The installer writes one short line; more than 256 bytes of it are never looked at.
     std::string text;
     const bool read = ReadFileStart(resultPath, 256, true, text);
     RemoveFile(resultPath);
     if (!read)
-        return kDriverFailed;
+        return false;
     text.resize(std::strlen(text.c_str()));
     USB_LOG("the return string of the install's program is %s\n", text.c_str());
-    return text.find("success:") != std::string::npos ? kDriverOk : kDriverFailed;
+    return text.find("success:") != std::string::npos;
 }
 
 }  // namespace USB

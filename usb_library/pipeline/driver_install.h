@@ -12,10 +12,10 @@ namespace USB {
 
 class UsbDevice;
 
-// kDriverOk when the installer of device->m_driverFile reports success. The package runs only
+// True when the installer of device->m_driverFile reports success. The package runs only
 // when its digest, taken on a handle that keeps writers out until the installer has run, is md5;
 // otherwise it is deleted.
-int InstallDriver(UsbDevice* device, const std::string& md5);
+bool InstallDriver(UsbDevice* device, const std::string& md5);
 // ".msi", ".exe" or ".zip" when the file's own name ends so, in any case; "" otherwise.
 std::string PackageExtensionOfFile(const std::string& path);
 // The same for the file a URL's path names (not its host, query or fragment).
@@ -33,12 +33,8 @@ constexpr const wchar_t* kReplyEventName = L"__Ostrel__mobile__manager__";
 constexpr const wchar_t* kRequestMappingName = L"__Ostrel__mobile__manager__mapfile";
 constexpr const wchar_t* kServiceEventName = L"QuemboDriverInstallSrvWnd123";
 
-// What the host's install service said.
-constexpr int kServiceInstalled = 1;
-constexpr int kServiceNotInstalled = 0;
-
-// command: program CR LF parameters.
-int InstallThroughHostService(const std::string& command);
+// command: program CR LF parameters. True when the host's install service says it installed.
+bool InstallThroughHostService(const std::string& command);
 // Installs run one at a time: the installer result file and the host service's page are
 // shared by every install of the process.
 UsbCLock& InstallLock();
@@ -48,7 +44,7 @@ class HostInstallClient {
 public:
     virtual ~HostInstallClient();
     static HostInstallClient* Instance();
-    int Request(const std::wstring& command);
+    bool Request(const std::wstring& command);
 
     void* m_hReplyEvent = nullptr;
     void* m_hMapping = nullptr;

@@ -106,7 +106,7 @@ public:
     const UsbDevice& Device() const { return *m_device; }
     const TrackRecord& Track() const { return m_track; }
 
-    static int32_t USB_CDECL Progress(int32_t percent, void* chain);
+    static bool Progress(int32_t percent, void* chain);
 
 private:
     static std::unique_ptr<UsbDevice> CopyRecord(const UsbDevice& device);
@@ -221,12 +221,12 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
     const std::string path = m_device->m_driverFile;
     if (!Claims().Claim(path))
         return Outcome::PhoneLeft;
-    const int downloaded = m_cloud.DownloadDriver(url, path, md5, &DriverChain::Progress, this);
+    const bool downloaded = m_cloud.DownloadDriver(url, path, md5, &DriverChain::Progress, this);
     Claims().Release(path);
     // A phone that left during the download hears nothing more and gets no installer.
     if (WorkCalledOff())
         return Outcome::PhoneLeft;
-    if (downloaded != kDriverOk) {
+    if (!downloaded) {
         USB_LOG("notify ui driver download fail\n");
         if (m_notify)
             Send(USB_WM_DRIVER_DOWNLOAD_FAIL);
@@ -275,23 +275,23 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
     return Outcome::Passed;
 }
 
-int32_t DriverChain::Progress(int32_t percent, void* context)
+bool DriverChain::Progress(int32_t percent, void* context)
 {
     DriverChain* chain = static_cast<DriverChain*>(context);
     // A phone that left ends its download whether or not the host hears of its progress.
     if (WorkCalledOff()) {
         USB_LOG("stop download the driver\n");
-        return kStopDownload;
+        return false;
     }
     if (!chain || !chain->m_notify)
-        return kContinueDownload;
+        return true;
     Json::Value payload(Json::objectValue);
     payload["device_sn"] = chain->m_device->m_serial;
     payload["device_desc"] = chain->m_device->m_description;
     payload["down_progress"] = percent;
     USB_LOG("download progress is %d\n", percent);
     chain->m_outbox(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
-    return kContinueDownload;
+    return true;
 }
 
 }  // namespace
@@ -309,16 +309,16 @@ std::string GetPackageExtension(const std::string& url)
     return PackageExtensionOfUrl(url);
 }
 
-unsigned DriverInstallThread(InstallJob* job)
+void DriverInstallThread(InstallJob* job)
 {
     try {
         USB_LOG("notify ui install this driver....\n");
-        int result = kDriverFailed;
+        bool installed = false;
         if (job && job->device) {
             LockGuard guard(InstallLock());
-            result = InstallDriver(job->device.get(), job->md5);
+            installed = InstallDriver(job->device.get(), job->md5);
         }
-        if (result == kDriverOk)
+        if (installed)
             USB_LOG("the driver install successfully\n");
         else
             USB_LOG("the driver install fail\n");
@@ -328,7 +328,6 @@ unsigned DriverInstallThread(InstallJob* job)
     if (job)
         job->ended = true;
     --g_installThreads;
-    return 0;
 }
 
 int InstallThreadsRunning()

@@ -18,7 +18,7 @@ struct InstallJob {
     std::atomic<bool> ended{false};
 };
 
-unsigned DriverInstallThread(InstallJob* job);
+void DriverInstallThread(InstallJob* job);
 // Install threads not yet ended (tests wait them out).
 int InstallThreadsRunning();
 // The system's temporary folder, at most 1024 bytes of it.

@@ -30,32 +30,32 @@ HostInstallClient* HostInstallClient::Instance()
     return instance;
 }
 
-int HostInstallClient::Request(const std::wstring& command)
+bool HostInstallClient::Request(const std::wstring& command)
 {
     InstallServicePort* port = GetPorts().installService;
     if (m_hReplyEvent)
         port->ResetEvent(m_hReplyEvent);
     // A request already in flight owns the page.
     if (m_hMapping)
-        return kServiceNotInstalled;
+        return false;
     if (command.size() > kMaxServiceCommandUnits) {
         USB_LOG("the install command is too long for the service, %u units\n", static_cast<unsigned>(command.size()));
-        return kServiceNotInstalled;
+        return false;
     }
     InstallServicePort::Handle serviceEvent = port->OpenServiceEvent(kServiceEventName);
     if (!serviceEvent)
-        return kServiceNotInstalled;
+        return false;
     m_hMapping = port->CreateMapping(kRequestMappingName, kRequestPageSize);
     if (!m_hMapping) {
         port->CloseHandle(serviceEvent);
-        return kServiceNotInstalled;
+        return false;
     }
     void* view = port->MapView(m_hMapping, kRequestPageSize);
     if (!view) {
         port->CloseHandle(m_hMapping);
         m_hMapping = nullptr;
         port->CloseHandle(serviceEvent);
-        return kServiceNotInstalled;
+        return false;
     }
     // The page is UTF-16 whatever wchar_t is on the build platform.
     uint16_t* page = static_cast<uint16_t*>(view);
@@ -64,7 +64,7 @@ int HostInstallClient::Request(const std::wstring& command)
         page[i] = static_cast<uint16_t>(command[i]);
 
     port->SetEvent(serviceEvent);
-    int result = kServiceNotInstalled;
+    bool result = false;
     if (port->WaitEvent(m_hReplyEvent, kHostServiceReplyTimeoutMs)) {
         static const char kSuccess[] = "success";
         const size_t units = kRequestPageSize / 2;
@@ -79,7 +79,7 @@ int HostInstallClient::Request(const std::wstring& command)
                 break;
             }
         }
-        result = same && i == sizeof(kSuccess) - 1 ? kServiceInstalled : kServiceNotInstalled;
+        result = same && i == sizeof(kSuccess) - 1;
     } else {
         USB_LOG("the install service did not answer in %u ms\n", static_cast<unsigned>(kHostServiceReplyTimeoutMs));
     }
@@ -91,7 +91,7 @@ int HostInstallClient::Request(const std::wstring& command)
     return result;
 }
 
-int InstallThroughHostService(const std::string& command)
+bool InstallThroughHostService(const std::string& command)
 {
     LockGuard guard(InstallLock());
     return HostInstallClient::Instance()->Request(GetPorts().installService->Utf8ToWide(command));

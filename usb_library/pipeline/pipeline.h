@@ -23,6 +23,7 @@
 #include "identification/phone_decision.h"
 #include "discovery/device_scan.h"
 #include "pipeline/adb_listing.h"
+#include "pipeline/adb_server.h"
 #include "support/config.h"
 #include "support/event_loop.h"
 #include "support/ui_sink.h"
@@ -30,11 +31,6 @@
 #include "usbhelper.h"
 
 namespace USB {
-
-// What a step says to its caller: go on with the next one, or the flow ended here (the host was
-// told, or the phone left).
-constexpr int kStepPassed = 0;
-constexpr int kStepEnded = -1;
 
 // What the pipeline works with; owned by the service, which hands it over whole.
 struct PipelineContext {
@@ -185,7 +181,7 @@ private:
     void DriverPassed(PhoneFlow& flow, UsbDevice& device);
 
     // The ADB server's owner when a present phone is not listed (adb_server.cpp).
-    int HandleAdbServerException(UsbDevice& device);
+    OwnerCheck HandleAdbServerException(UsbDevice& device);
 
     PipelineContext m_context;
     AdbListingSource m_listing;

@@ -84,15 +84,15 @@ USBHELPER_API int32_t USB_CDECL IUSB_stop(void)
         // One bound for the whole stop, the wait for the API lock included: its holder may be the
         // host's callback calling back into us while it waits for this very thread. The stop then
         // goes on without the lock; its own state is safe for that.
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(UsbService::kStopWaitMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(UsbService::kStopWaitMs);
         const TimedLockGuard guard(g_apiLock, kStopApiWaitMs);
         if (!guard.Locked())
             USB_LOG("IUSB_stop: another call is still running, stopping without waiting for it\n");
         if (!g_started.exchange(false))
             return;
         std::lock_guard<std::mutex> lifecycle(g_lifecycle);
-        result = service.Stop(deadline);
+        service.Stop(deadline);
+        result = 0;
     });
     return result;
 }

@@ -119,8 +119,8 @@ void UsbService::Init()
     m_whiteList.LoadBuiltInVendors();
     m_whiteList.LoadWhiteListFromFile();
     USB_LOG("loading whitelist completed......\n");
-    const bool found = USB::ScanPresentPhones(m_decision, m_deviceList, true,
-                                              [this](const std::string& text) { PostMessage(text); });
+    const bool found =
+        USB::ScanPresentPhones(m_decision, m_deviceList, true, [this](const std::string& text) { PostMessage(text); });
     StartHelperThread([this] { m_whitelistUpdater.WhitelistCheckThread(); });
     if (!found) {
         m_notPhoneCache.Clear();
@@ -128,7 +128,7 @@ void UsbService::Init()
     }
 }
 
-int UsbService::Stop(std::chrono::steady_clock::time_point deadline)
+void UsbService::Stop(std::chrono::steady_clock::time_point deadline)
 {
     // Said before any wait: every job gives up at its next look, no new one starts, and no host
     // callback starts from here on.
@@ -156,7 +156,6 @@ int UsbService::Stop(std::chrono::steady_clock::time_point deadline)
     GetPorts().system->SocketsCleanup();
     ExitLogRelay(MsUntil(deadline));
     USB_LOG("the usb service thread has exited\n");
-    return 0;
 }
 
 bool UsbService::OnLoopThread() const
@@ -410,12 +409,12 @@ void UsbService::HandleDevnodesChanged()
         recorded->push_back({kv.second->m_vidPid, kv.second->m_systemSn});
     m_treeCheckRunning = m_loop.RunJob([this, recorded] {
         std::shared_ptr<Recorded> gone;
-        const int change = ClassifyDeviceChange(m_decision, m_deviceList, false);
-        if (change == kNewPhone) {
+        const DeviceChange change = ClassifyDeviceChange(m_decision, m_deviceList, false);
+        if (change == DeviceChange::NewPhone) {
             USB_LOG("has a device arrive------------------\n");
             USB::ScanPresentPhones(m_decision, m_deviceList, false,
                                    [this](const std::string& text) { PostMessage(text); });
-        } else if (change == kNoPhone && !recorded->empty()) {
+        } else if (change == DeviceChange::NoPhone && !recorded->empty()) {
             USB_LOG("has a device remove---------------------\n");
             for (const Recorded& r : *recorded) {
                 if (!IsPhonePresent(m_decision, r.key, r.serial)) {

@@ -45,8 +45,8 @@ public:
     void Init();
     // Returns by `deadline` (about a second from the call) whatever the loop and the jobs are
     // doing; no host callback starts after.
-    int Stop(std::chrono::steady_clock::time_point deadline);
-    int Stop() { return Stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs)); }
+    void Stop(std::chrono::steady_clock::time_point deadline);
+    void Stop() { Stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs)); }
     static constexpr int kStopWaitMs = 1000;
 
     // Init and whitelist threads: detached, but counted so that a caller can tell when the

@@ -84,12 +84,12 @@ void LoadIniFile(const char* path, IniFile& ini)
     ini.m_text[ini.m_size] = '\0';
 }
 
-int FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart, int* sectionBody,
-                 int* keyStart, int* keyEnd, int* valueStart, int* valueEnd)
+bool FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart, int* sectionBody,
+                  int* keyStart, int* keyEnd, int* valueStart, int* valueEnd)
 {
     SetMissing(keyStart, keyEnd, valueStart, valueEnd);
     if (!section || !key || !text)
-        return 0;
+        return false;
     const int length = static_cast<int>(std::strlen(text));
     const int sectionLength = static_cast<int>(std::strlen(section));
     const int keyLength = static_cast<int>(std::strlen(key));
@@ -137,7 +137,7 @@ int FindIniEntry(const char* section, const char* key, const char* text, int* se
                             *valueStart = eqPos + 1;
                         if (valueEnd)
                             *valueEnd = lineEnd;
-                        return 1;
+                        return true;
                     }
                 }
             }
@@ -146,7 +146,7 @@ int FindIniEntry(const char* section, const char* key, const char* text, int* se
         // A later section of the same name is searched too.
         pos = line;
     }
-    return 0;
+    return false;
 }
 
 void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue, IniFile& ini)

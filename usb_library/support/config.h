@@ -15,9 +15,9 @@ constexpr int kIniMaxText = 4095;  // bytes of text a load accepts
 constexpr int kIniValueBuffer = 128;
 
 void LoadIniFile(const char* path, IniFile& ini);
-// 1 when found (positions filled), else 0 with key and value positions -1.
-int FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart, int* sectionBody,
-                 int* keyStart, int* keyEnd, int* valueStart, int* valueEnd);
+// True when found (positions filled), else false with key and value positions -1.
+bool FindIniEntry(const char* section, const char* key, const char* text, int* sectionStart, int* sectionBody,
+                  int* keyStart, int* keyEnd, int* valueStart, int* valueEnd);
 // Fills out (kIniValueBuffer bytes) with the value or the default; a null default leaves it.
 void ReadIniString(const char* section, const char* key, char* out, const char* defaultValue, IniFile& ini);
 

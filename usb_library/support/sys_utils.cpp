@@ -86,7 +86,7 @@ std::string GetPlatformName()
 {
     // A 64-bit build runs on x64 Windows only; the 32-bit one there runs under WOW64.
     SystemPort& system = *GetPorts().system;
-    return system.Is64BitProcess() || system.Wow64State() == SystemPort::kWow64 ? "x64" : "x86";
+    return system.Is64BitProcess() || system.Wow64State() == SystemPort::Wow64::Yes ? "x64" : "x86";
 }
 
 namespace {

@@ -52,17 +52,17 @@ public:
         return facts;
     }
 
-    int Wow64State() override
+    Wow64 Wow64State() override
     {
         using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
         static IsWow64Fn isWow64 = reinterpret_cast<IsWow64Fn>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
         if (!isWow64)
-            return kWow64Unknown;
+            return Wow64::Unknown;
         BOOL wow = FALSE;
         if (!isWow64(GetCurrentProcess(), &wow))
-            return kNotWow64;
-        return wow ? kWow64 : kNotWow64;
+            return Wow64::No;
+        return wow ? Wow64::Yes : Wow64::No;
     }
 
     bool Is64BitProcess() override

@@ -34,11 +34,11 @@ protected:
 struct Progress {
     std::vector<int32_t> seen;
     int32_t stopAt = 0;
-    static int32_t USB_CDECL Record(int32_t percent, void* context)
+    static bool Record(int32_t percent, void* context)
     {
         Progress* p = static_cast<Progress*>(context);
         p->seen.push_back(percent);
-        return p->stopAt && percent >= p->stopAt ? kStopDownload : kContinueDownload;
+        return !p->stopAt || percent < p->stopAt;
     }
 };
 

@@ -18,7 +18,7 @@ TEST(DeviceList, WhichRecordALookupFinds)
         ASSERT_NE(Fake::AddRecord(list, serial), nullptr);
     ASSERT_NE(Fake::AddRecord(list, "0X", "18D1", "4EE3"), nullptr);
     EXPECT_EQ(Fake::AddRecord(list, "A1", "18D1", "4EE3"), nullptr);  // the first record of a serial wins
-    EXPECT_EQ(list.Add(nullptr), kRecordNotAdded);
+    EXPECT_FALSE(list.Add(nullptr));
     const struct {
         const char* asked;
         const char* found;

@@ -32,7 +32,7 @@ protected:
                           [&](const std::string& text) { posted.push_back(text); });
         return posted;
     }
-    int Classify() { return ClassifyDeviceChange(service.Decision(), service.Devices(), true); }
+    DeviceChange Classify() { return ClassifyDeviceChange(service.Decision(), service.Devices(), true); }
     // The parents the ADB interfaces of the model name (of one device, with a serial).
     std::wstring Parents(const std::string& serial = std::string())
     {
@@ -50,12 +50,12 @@ protected:
 
 TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
 {
-    EXPECT_EQ(Classify(), kNoPhone);
+    EXPECT_EQ(Classify(), DeviceChange::NoPhone);
     // A keyboard with a phone vendor's ids is never a phone.
     for (const wchar_t* hid : {L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"})
         scene.tree.AddDevice({L"USB\\VID_18D1&PID_4EE2\\7&2B3C4D5E&0&1", hid, L"", L"", L"", L"", false});
     EXPECT_TRUE(Scan(false).empty());
-    EXPECT_EQ(Classify(), kNoPhone);
+    EXPECT_EQ(Classify(), DeviceChange::NoPhone);
     EXPECT_FALSE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
 
     // Another phone of the model is recorded: this one is still new, and present.
@@ -63,12 +63,12 @@ TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
     scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
     EXPECT_EQ(Scan(true), std::vector<std::string>{"{\"action\":\"DEVICE_ONLINE\",\"device_info\":"
                                                    "\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n"});
-    EXPECT_EQ(Classify(), kNewPhone);
+    EXPECT_EQ(Classify(), DeviceChange::NewPhone);
     EXPECT_TRUE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "0123456789abcdef"));
     EXPECT_FALSE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "OTHERSERIAL"));
     Fake::AddRecord(service.Devices(), "0123456789ABCDEF");
     EXPECT_TRUE(Scan(false).empty());
-    EXPECT_EQ(Classify(), kPhonesRecorded);
+    EXPECT_EQ(Classify(), DeviceChange::PhonesRecorded);
 
     // Two phones of one model are two list elements; the keyboard is none.
     scene.tree.AddPhone(L"18d1", L"4ee2", L"bbb222");
@@ -186,7 +186,7 @@ TEST_F(DeviceScanTest, AnUnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
     std::string list;
     EXPECT_TRUE(Scan(false).empty());
     EXPECT_FALSE(BuildPhoneList(service.Decision(), list));
-    EXPECT_EQ(Classify(), kNoPhone);
+    EXPECT_EQ(Classify(), DeviceChange::NoPhone);
     EXPECT_FALSE(HasAdbDriverInterface("VID_18D1&PID_4EE2"));
 }
 

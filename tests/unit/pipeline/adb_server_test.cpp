@@ -94,14 +94,14 @@ TEST_F(AdbServerTest, OwnerReports)
         uint32_t pid;  // the listener; kNoListener: none
         const char* name;
         bool inspectable;
-        int result;
+        OwnerCheck result;
     } rows[] = {
-        {false, kNoListener, "", true, kHostTold},    // nobody: restart the OS
-        {false, 40, "adb.exe", true, kHostTold},      // ours: the host restarts it
-        {false, 0, "", true, kHostTold},              // a table without owner ids, as on Wine
-        {true, 50, "tool_adb.exe", true, kHostTold},  // another program's: the host may kill it
-        {true, 50, "tool_adb.exe", false, kHostTold},
-        {true, 77, "Parvello_helper.exe", true, kAskRescan},  // the host's helper: killed and restarted
+        {false, kNoListener, "", true, OwnerCheck::HostTold},    // nobody: restart the OS
+        {false, 40, "adb.exe", true, OwnerCheck::HostTold},      // ours: the host restarts it
+        {false, 0, "", true, OwnerCheck::HostTold},              // a table without owner ids, as on Wine
+        {true, 50, "tool_adb.exe", true, OwnerCheck::HostTold},  // another program's: the host may kill it
+        {true, 50, "tool_adb.exe", false, OwnerCheck::HostTold},
+        {true, 77, "Parvello_helper.exe", true, OwnerCheck::AskRescan},  // the host's helper: killed and restarted
     };
     for (const auto& row : rows) {
         processes.procs = {{5, {"Parvello_helper.exe"}}};  // another copy, not the port owner

@@ -116,7 +116,7 @@ TEST_F(DriverStage, Step2Flows)
     const struct {
         const char* name;
         std::string query;
-        int wow64;
+        bool wow64;
         const char* installerResult;
         std::function<void()> then;  // after the query is served
     } flows[] = {
@@ -168,7 +168,7 @@ TEST_F(DriverStage, Step2Flows)
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
         NextRow();
-        platform.system.wow64 = flow.wow64;
+        platform.system.wow64 = flow.wow64 ? SystemPort::Wow64::Yes : SystemPort::Wow64::No;
         ServeQuery(flow.query);
         Installer(flow.installerResult);
         if (flow.then)
@@ -193,7 +193,7 @@ TEST_F(DriverStage, PackageKindsAndElevation)
 {
     const struct {
         const char* file;
-        int wow64;
+        bool wow64;
         uint32_t plainError, elevatedError;
         bool service;
         const char* md5;  // null: the package's own
@@ -215,13 +215,13 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         installer.runs.clear();
         installer.requests.clear();
         installer.serviceRunning = row.service;
-        platform.system.wow64 = row.wow64;
+        platform.system.wow64 = row.wow64 ? SystemPort::Wow64::Yes : SystemPort::Wow64::No;
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
         device.m_driverFile = platform.root + kPathSep + row.file;
         Fake::WriteFile(device.m_driverFile, kPackage);
         device.m_isDriverOk = true;
-        const int result = InstallDriver(&device, row.md5 ? row.md5 : MD5::Of(kPackage));
+        const bool result = InstallDriver(&device, row.md5 ? row.md5 : MD5::Of(kPackage));
         runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) +
                 (FileExists(device.m_driverFile) ? "" : " deleted") + "\n";
         for (const auto& run : installer.runs)
@@ -357,14 +357,14 @@ TEST_F(DriverStage, HostService)
         const wchar_t* answer;
         bool replies;
         std::string command;
-        int result;
+        bool result;
     } rows[] = {
-        {L"SUCCESS", true, "msiexec\r\n/i \"C:\\p.msi\"", kServiceInstalled},
-        {L"success but", true, "a\r\nb", kServiceNotInstalled},
-        {L"success", false, "a\r\nb", kServiceNotInstalled},  // silent
-        {L"success", true, "a\r\nb", kServiceInstalled},      // the next one still gets through
-        {L"success", true, std::string(2047, 'c'), kServiceInstalled},
-        {L"success", true, std::string(2048, 'c'), kServiceNotInstalled},  // refused before the service
+        {L"SUCCESS", true, "msiexec\r\n/i \"C:\\p.msi\"", true},
+        {L"success but", true, "a\r\nb", false},
+        {L"success", false, "a\r\nb", false},  // silent
+        {L"success", true, "a\r\nb", true},    // the next one still gets through
+        {L"success", true, std::string(2047, 'c'), true},
+        {L"success", true, std::string(2048, 'c'), false},  // refused before the service
     };
     for (const auto& row : rows) {
         installer.answer = row.answer;

@@ -164,7 +164,7 @@ TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollow
         host.Transcript() + Fake::LinesWith(platform.Log(), {"offline", "remove", "stop all", "cable"})));
     EXPECT_EQ(service.Devices().Size(), 0u);
 
-    EXPECT_EQ(service.Stop(), 0);
+    service.Stop();
     service.SendToUi(USB_WM_DEVICE_ONLINE, "{}\n");  // no callback after the stop
     service.PostMessage(Action("AFTER_1"));
     service.PostMessage(Action("AFTER_2"));
@@ -186,7 +186,7 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheRestToTheNextStart)
     lasting->PostMessage(Offline("SERX"));
     lasting->PostMessage(Action("NEXT"));
     EXPECT_TRUE(g_gate.WaitPassed());  // the loop is in the host's callback
-    EXPECT_EQ(lasting->Stop(), 0);     // its bounded wait runs out
+    lasting->Stop();                   // its bounded wait runs out
     EXPECT_EQ(platform.LogCount("the usb service is still busy, the stop does not wait for it\n"), 1u);
     lasting->Start();  // the old loop must not come back to life
     g_gate.Set(false);

@@ -67,7 +67,11 @@ TEST(Track, HeaderNamesThePlatformAndRecordsAreBareLines)
     const UsbConfig config;
     TrackRecord track(config);
     std::string platforms;
-    for (const auto& system : {std::make_pair(0, true), {0, false}, {-1, false}, {1, false}}) {  // WOW64 last
+    using Wow64 = SystemPort::Wow64;
+    for (const auto& system : {std::make_pair(Wow64::No, true),
+                               {Wow64::No, false},
+                               {Wow64::Unknown, false},
+                               {Wow64::Yes, false}}) {  // WOW64 last
         platform.system.wow64 = system.first, platform.system.process64 = system.second;
         track.Start("18D1", "4EE2", "S", "d");
         platforms += track.Text().substr(track.Text().find("&platform="), 13);

@@ -78,20 +78,20 @@ TEST(RegistryAdapter, ReadsTheWhiteListValueUpToItsBufferSize)
     USB::RegistryPort& registry = *USB::GetPorts().registry;
     RegDeleteTreeA(HKEY_CURRENT_USER, key);
     std::string value = "x";
-    EXPECT_EQ(registry.ReadWhiteListValue(value), -2);
+    EXPECT_EQ(registry.ReadWhiteListValue(value), USB::RegistryValue::NoKey);
     RegSetKeyValueA(HKEY_CURRENT_USER, key, "other", REG_SZ, "", 1);
-    EXPECT_EQ(registry.ReadWhiteListValue(value), -1);
+    EXPECT_EQ(registry.ReadWhiteListValue(value), USB::RegistryValue::Unreadable);
     const std::string list = "[{\"vid\":\"04E8\",\"pid\":\"1234\"}]";
     RegSetKeyValueA(HKEY_CURRENT_USER, key, "white-list", REG_SZ, list.c_str(), static_cast<DWORD>(list.size() + 1));
-    ASSERT_EQ(registry.ReadWhiteListValue(value), 0);
+    ASSERT_EQ(registry.ReadWhiteListValue(value), USB::RegistryValue::Read);
     EXPECT_EQ(value, list);
 
     const std::string full = "[" + std::string(10238, ' ') + "]";
     RegSetKeyValueA(HKEY_CURRENT_USER, key, "white-list", REG_BINARY, full.data(), 10240);
-    EXPECT_EQ(registry.ReadWhiteListValue(value), 0);
+    EXPECT_EQ(registry.ReadWhiteListValue(value), USB::RegistryValue::Read);
     EXPECT_EQ(value, full);
     RegSetKeyValueA(HKEY_CURRENT_USER, key, "white-list", REG_BINARY, (full + " ").data(), 10241);
-    EXPECT_EQ(registry.ReadWhiteListValue(value), -1);
+    EXPECT_EQ(registry.ReadWhiteListValue(value), USB::RegistryValue::Unreadable);
     RegDeleteTreeA(HKEY_CURRENT_USER, key);
 }
 

@@ -21,7 +21,7 @@ public:
     std::string AppDataFolder() override { return std::string(); }
     std::string TempFolder() override { return std::string(); }
     OsVersionFacts OsVersion() override { return OsVersionFacts(); }
-    int Wow64State() override { return kWow64Unknown; }
+    Wow64 Wow64State() override { return Wow64::Unknown; }
     bool Is64BitProcess() override { return false; }
     bool NetworkAlive() override { return false; }
     bool SocketsStartup() override { return false; }
@@ -64,7 +64,7 @@ public:
 
 class NoRegistry : public RegistryPort {
 public:
-    int ReadWhiteListValue(std::string&) override { return kRegistryNoKey; }
+    RegistryValue ReadWhiteListValue(std::string&) override { return RegistryValue::NoKey; }
 };
 
 class NoHttp : public HttpPort {

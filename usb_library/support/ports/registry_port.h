@@ -6,14 +6,16 @@
 namespace USB {
 
 // What reading the value came to.
-constexpr int kRegistryRead = 0;         // the value's bytes (at most 10240, up to the first zero)
-constexpr int kRegistryUnreadable = -1;  // the key is there, the value cannot be read
-constexpr int kRegistryNoKey = -2;       // the key cannot be opened
+enum class RegistryValue {
+    Read,        // the value's bytes (at most 10240, up to the first zero)
+    Unreadable,  // the key is there, the value cannot be read
+    NoKey,       // the key cannot be opened
+};
 
 class RegistryPort {
 public:
     virtual ~RegistryPort() = default;
-    virtual int ReadWhiteListValue(std::string& out) = 0;
+    virtual RegistryValue ReadWhiteListValue(std::string& out) = 0;
 };
 
 }  // namespace USB

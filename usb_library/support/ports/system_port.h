@@ -29,8 +29,9 @@ public:
     // The id of this process; 0 when unknown.
     virtual uint32_t ProcessId() { return 0; }
     virtual OsVersionFacts OsVersion() = 0;
-    static constexpr int kWow64 = 1, kNotWow64 = 0, kWow64Unknown = -1;  // the query does not exist
-    virtual int Wow64State() = 0;
+    // Whether this process runs under WOW64; Unknown where the query does not exist.
+    enum class Wow64 { Yes, No, Unknown };
+    virtual Wow64 Wow64State() = 0;
     virtual bool Is64BitProcess() = 0;  // the library itself is a 64-bit build
     virtual bool NetworkAlive() = 0;
     virtual bool SocketsStartup() = 0;
