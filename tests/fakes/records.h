@@ -10,8 +10,8 @@ namespace USB {
 namespace Fake {
 
 // Fills in the record's identity as the arrival flow does.
-inline UsbDevice& Describe(UsbDevice& record, const std::string& serial, const std::string& vid = "18D1",
-                           const std::string& pid = "4EE2", const std::string& description = "Pixel")
+inline DeviceRecord& Describe(DeviceRecord& record, const std::string& serial, const std::string& vid = "18D1",
+                              const std::string& pid = "4EE2", const std::string& description = "Pixel")
 {
     record.m_serial = serial;
     record.m_vid = vid;
@@ -22,12 +22,12 @@ inline UsbDevice& Describe(UsbDevice& record, const std::string& serial, const s
 }
 
 // Adds the record to the list (which owns it); null when the serial is there already.
-inline UsbDevice* AddRecord(UsbDeviceList& list, const std::string& serial, const std::string& vid = "18D1",
-                            const std::string& pid = "4EE2", const std::string& description = "Pixel")
+inline DeviceRecord* AddRecord(UsbDeviceList& list, const std::string& serial, const std::string& vid = "18D1",
+                               const std::string& pid = "4EE2", const std::string& description = "Pixel")
 {
-    std::unique_ptr<UsbDevice> record(new UsbDevice());
-    UsbDevice* added = &Describe(*record, serial, vid, pid, description);
-    return list.Add(std::move(record)) ? added : nullptr;
+    DeviceRecord record;
+    Describe(record, serial, vid, pid, description);
+    return list.Add(record) ? list.FindByDevice(record.m_vidPid, serial) : nullptr;
 }
 
 }  // namespace Fake

@@ -22,10 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     cloud.m_baseUrl = "http://127.0.0.1:18089";
     USB::PhoneSystemInfo info;
     cloud.QueryDevice(info, "18D1", "4EE2");
-    USB::UsbDevice device;
-    device.m_vid = "18D1";
-    device.m_pid = "4EE2";
-    cloud.QueryDriver(&device);
+    cloud.QueryDriver("18D1", "4EE2");
     cloud.ReportDriver("18D1", "4EE2");
     cloud.ReportInstallError("18D1", "4EE2");
     return 0;

@@ -32,7 +32,7 @@ bool ParseAnswer(const std::string& body, Json::Value& root, bool logSize)
 }
 
 // The error table: logs the code's message and gives the call's result.
-bool HandleErrorCode(Endpoint endpoint, const Json::Value& data, UsbDevice* device)
+bool HandleErrorCode(Endpoint endpoint, const Json::Value& data, DriverOffer* offer)
 {
     if (!data.isObject() || !data.isMember("errorCode") || !data["errorCode"].isInt())
         return false;
@@ -43,11 +43,11 @@ bool HandleErrorCode(Endpoint endpoint, const Json::Value& data, UsbDevice* devi
         if (endpoint != Endpoint::Driver)
             return false;
         USB_LOG(code == 20201 ? "driver no exist, errorcode is 20201\n" : "driver query fail, errorcode is 20202\n");
-        if (device) {
-            device->m_generalDriverUrl = MemberText(data, "generalDriveURL");
-            device->m_generalDriverMd5 = MemberText(data, "generalDriveMD5");
-            device->m_vidDriverUrl = MemberText(data, "vidDriveURL");
-            device->m_vidDriverMd5 = MemberText(data, "vidDriveMD5");
+        if (offer) {
+            offer->m_generalUrl = MemberText(data, "generalDriveURL");
+            offer->m_generalMd5 = MemberText(data, "generalDriveMD5");
+            offer->m_vendorUrl = MemberText(data, "vidDriveURL");
+            offer->m_vendorMd5 = MemberText(data, "vidDriveMD5");
         }
         return true;
     case 20203:
@@ -189,41 +189,44 @@ bool CloudClient::QueryDevice(PhoneSystemInfo& info, const std::string& vid, con
     USB_LOG("isadbopen is %s\n", isAdbOpen.c_str());
     info.m_isAdbOpen = isAdbOpen == "yes";
     info.m_description = NarrowToWide(MemberText(data, "description"));
-    info.m_deviceUrl = NarrowToWide(MemberText(data, "deviceurl"));
     return true;
 }
 
-bool CloudClient::QueryDriver(UsbDevice* device)
+std::optional<DriverOffer> CloudClient::QueryDriver(const std::string& vid, const std::string& pid)
 {
-    if (!device || !AcceptIds(device->m_vid, device->m_pid))
-        return false;
-    std::string url = m_baseUrl + "/api/v1/drive/query/?vid=" + device->m_vid + "&pid=" + device->m_pid +
-                      "&os=" + GetOsName() + "&platform=" + GetPlatformName();
+    if (!AcceptIds(vid, pid))
+        return std::nullopt;
+    std::string url = m_baseUrl + "/api/v1/drive/query/?vid=" + vid + "&pid=" + pid + "&os=" + GetOsName() +
+                      "&platform=" + GetPlatformName();
     USB_LOG("url is %s\n", url.c_str());
-    url += "&tk=" + MakeToken(device->m_vid, device->m_pid);
+    url += "&tk=" + MakeToken(vid, pid);
     if (!NetworkCheck())
-        return false;
+        return std::nullopt;
     std::string body;
     std::string headers;
     if (!HttpRequest("GET", url, std::string(), kDriverTimeoutMs, body, headers)) {
         USB_LOG("HttpSend fail...\n");
-        return false;
+        return std::nullopt;
     }
     USB_LOG("html %s\n", body.c_str());
     USB_LOG("strHeader %s\n", headers.c_str());
     Json::Value root;
     if (!ParseAnswer(body, root, true))
-        return false;
+        return std::nullopt;
     const Json::Value& data = root["data"];
-    if (ResultOf(root) != 0)
-        return HandleErrorCode(Endpoint::Driver, data, device);
+    DriverOffer offer;
+    if (ResultOf(root) != 0) {
+        if (!HandleErrorCode(Endpoint::Driver, data, &offer))
+            return std::nullopt;
+        return offer;
+    }
     if (!data.isNull() && !data.isObject())
-        return false;
-    device->m_deviceUrl = MemberText(data, "deviceurl");
-    device->m_fileMd5 = MemberText(data, "filemd5");
-    device->m_generalDriverUrl = MemberText(data, "generalDriveURL");
-    device->m_generalDriverMd5 = MemberText(data, "generalDriveMD5");
-    return true;
+        return std::nullopt;
+    offer.m_deviceUrl = MemberText(data, "deviceurl");
+    offer.m_deviceMd5 = MemberText(data, "filemd5");
+    offer.m_generalUrl = MemberText(data, "generalDriveURL");
+    offer.m_generalMd5 = MemberText(data, "generalDriveMD5");
+    return offer;
 }
 
 bool CloudClient::ReportDriver(const std::string& vid, const std::string& pid)

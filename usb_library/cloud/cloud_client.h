@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "cloud/http_transport.h"
@@ -9,13 +10,25 @@
 
 namespace USB {
 
+// The driver packages the cloud offers for a model, each with its digest: the model's own, its
+// vendor's and the general one ("" where none is offered).
+struct DriverOffer {
+    std::string m_deviceUrl;
+    std::string m_deviceMd5;
+    std::string m_vendorUrl;
+    std::string m_vendorMd5;
+    std::string m_generalUrl;
+    std::string m_generalMd5;
+};
+
 class CloudClient {
 public:
     CloudClient();
     virtual ~CloudClient() = default;
 
     bool QueryDevice(PhoneSystemInfo& info, const std::string& vid, const std::string& pid);
-    bool QueryDriver(UsbDevice* device);
+    // What the cloud offers for the model; nothing when it cannot be asked or says no.
+    std::optional<DriverOffer> QueryDriver(const std::string& vid, const std::string& pid);
     bool ReportDriver(const std::string& vid, const std::string& pid);
     bool ReportInstallError(const std::string& vid, const std::string& pid);
     std::string MakeToken(const std::string& vid, const std::string& pid) const;

@@ -8,75 +8,75 @@
 
 namespace USB {
 
-bool UsbDeviceList::Add(std::unique_ptr<UsbDevice> device)
+bool UsbDeviceList::Add(DeviceRecord record)
 {
     LockGuard guard(m_lock);
-    if (!device || m_devices.count(device->m_serial))
+    if (m_devices.count(record.m_serial))
         return false;
-    device->m_systemSn = device->m_serial;
-    const std::string serial = device->m_serial;
-    m_devices.emplace(serial, std::move(device));
+    record.m_systemSn = record.m_serial;
+    const std::string serial = record.m_serial;
+    m_devices.emplace(serial, std::move(record));
     return true;
 }
 
-UsbDevice* UsbDeviceList::FindUnlocked(const std::string& serial)
+DeviceRecord* UsbDeviceList::FindUnlocked(const std::string& serial)
 {
     auto it = m_devices.find(ToUpperAscii(serial));
     if (it != m_devices.end())
-        return it->second.get();
+        return &it->second;
     it = m_devices.find(ToLowerAscii(serial));
     if (it != m_devices.end())
-        return it->second.get();
+        return &it->second;
     return nullptr;
 }
 
-UsbDevice* UsbDeviceList::FindBySn(const std::string& serial)
+DeviceRecord* UsbDeviceList::FindBySn(const std::string& serial)
 {
     LockGuard guard(m_lock);
-    if (UsbDevice* found = FindUnlocked(serial))
+    if (DeviceRecord* found = FindUnlocked(serial))
         return found;
     // A record that took the ADB server's serial is no longer under its key: any list size,
     // since another phone being present must not hide it.
     if (!serial.empty()) {
         for (auto& kv : m_devices) {
-            USB_LOG("m_pDeviceSn is %s\n", kv.second->m_serial.c_str());
+            USB_LOG("m_pDeviceSn is %s\n", kv.second.m_serial.c_str());
             USB_LOG("_id is %s\n", serial.c_str());
-            if (kv.second->m_serial == serial)
-                return kv.second.get();
+            if (kv.second.m_serial == serial)
+                return &kv.second;
         }
     }
     return nullptr;
 }
 
-UsbDevice* UsbDeviceList::FindByVidPid(const std::string& vidPid)
+DeviceRecord* UsbDeviceList::FindByVidPid(const std::string& vidPid)
 {
     LockGuard guard(m_lock);
     for (auto& kv : m_devices)
-        if (kv.second->m_vidPid == vidPid)
-            return kv.second.get();
+        if (kv.second.m_vidPid == vidPid)
+            return &kv.second;
     return nullptr;
 }
 
-UsbDevice* UsbDeviceList::FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial)
+DeviceRecord* UsbDeviceList::FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial)
 {
     const std::string wanted = ToUpperAscii(serial);
     for (auto& kv : m_devices)
-        if (kv.second->m_vidPid == vidPid && ToUpperAscii(kv.second->m_systemSn) == wanted)
-            return kv.second.get();
+        if (kv.second.m_vidPid == vidPid && ToUpperAscii(kv.second.m_systemSn) == wanted)
+            return &kv.second;
     return nullptr;
 }
 
-UsbDevice* UsbDeviceList::FindByDevice(const std::string& vidPid, const std::string& serial)
+DeviceRecord* UsbDeviceList::FindByDevice(const std::string& vidPid, const std::string& serial)
 {
     LockGuard guard(m_lock);
     return FindByDeviceUnlocked(vidPid, serial);
 }
 
-void UsbDeviceList::Remove(UsbDevice* device)
+void UsbDeviceList::Remove(DeviceRecord* device)
 {
     LockGuard guard(m_lock);
     for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
-        if (it->second.get() == device) {
+        if (&it->second == device) {
             m_devices.erase(it);
             return;
         }
@@ -89,12 +89,12 @@ size_t UsbDeviceList::Size()
     return m_devices.size();
 }
 
-std::map<std::string, UsbDevice*> UsbDeviceList::Snapshot()
+std::map<std::string, DeviceRecord*> UsbDeviceList::Snapshot()
 {
     LockGuard guard(m_lock);
-    std::map<std::string, UsbDevice*> copy;
-    for (const auto& kv : m_devices)
-        copy.emplace(kv.first, kv.second.get());
+    std::map<std::string, DeviceRecord*> copy;
+    for (auto& kv : m_devices)
+        copy.emplace(kv.first, &kv.second);
     return copy;
 }
 
@@ -119,14 +119,10 @@ std::string DropFour(const std::string& text)
     return text.size() > 4 ? text.substr(4) : std::string();
 }
 
-void CopyFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
+void CopyFromInterface(DeviceRecord& device, const PhoneSystemInfo& info)
 {
-    device.m_interfaceId = WideToNarrow(info.m_interfaceId);
-    device.m_compatibleId = WideToNarrow(info.m_compatibleId);
-    device.m_hardwareId = WideToNarrow(info.m_hardwareId);
     device.m_description = WideToNarrow(info.m_description);
     const std::vector<std::string> parts = SplitHash(WideToNarrow(info.m_parentInstanceId));
-    device.m_enumerator = parts.size() > 0 ? parts[0] : std::string();
     if (parts.size() > 1) {
         const std::string& hw = parts[1];
         size_t amp = hw.find('&');
@@ -144,14 +140,13 @@ void CopyFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
 
 bool AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
 {
-    std::unique_ptr<UsbDevice> device(new UsbDevice());
-    CopyFromInterface(*device, info);
-    device->m_fromList = true;
-    device->m_isAdbOpen = true;
+    DeviceRecord device;
+    CopyFromInterface(device, info);
+    device.m_isAdbOpen = true;
     return list.Add(std::move(device));
 }
 
-void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
+void UpdateDeviceFromInterface(DeviceRecord& device, const PhoneSystemInfo& info)
 {
     USB_LOG("phoneInfo->_phone_sn_instance_id is %s\n", WideToNarrow(info.m_parentInstanceId).c_str());
     CopyFromInterface(device, info);
@@ -160,18 +155,17 @@ void UpdateDeviceFromInterface(UsbDevice& device, const PhoneSystemInfo& info)
 bool CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const std::string& vid, const std::string& pid)
 {
     USB_LOG("this device is a phone by quering the whitelist\n");
-    std::unique_ptr<UsbDevice> device(new UsbDevice());
-    device->m_isAdbOpen = info.m_isAdbOpen;
-    device->m_vid = vid;
-    device->m_pid = pid;
-    device->m_vidPid = "VID_" + vid + "&PID_" + pid;
-    device->m_serial = WideToNarrow(info.m_serial);
-    device->m_description = WideToNarrow(info.m_description);
-    device->m_fromList = true;
+    DeviceRecord device;
+    device.m_isAdbOpen = info.m_isAdbOpen;
+    device.m_vid = vid;
+    device.m_pid = pid;
+    device.m_vidPid = "VID_" + vid + "&PID_" + pid;
+    device.m_serial = WideToNarrow(info.m_serial);
+    device.m_description = WideToNarrow(info.m_description);
     return list.Add(std::move(device));
 }
 
-std::string DevicePayload(const UsbDevice& device)
+std::string DevicePayload(const DeviceRecord& device)
 {
     Json::Value payload(Json::objectValue);
     payload["device_sn"] = device.m_serial;

@@ -125,7 +125,7 @@ bool IsInterfaceId(const std::string& id)
     return Contains(id, "MI_");
 }
 
-UsbDevice* RecordOfNode(UsbDeviceList& list, const UsbNode& node, const ScanCandidate& c)
+DeviceRecord* RecordOfNode(UsbDeviceList& list, const UsbNode& node, const ScanCandidate& c)
 {
     if (!Contains(c.id, "MI_"))
         return list.FindByDevice(c.parts.key, c.parts.serial);
@@ -218,18 +218,15 @@ bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::s
         const InstanceIdParts owner = ParseInstanceId(parent, '\\');
         if (!serial.empty() && owner.serial != ToUpperAscii(serial))
             continue;
-        std::unique_ptr<PhoneSystemInfo> info(new PhoneSystemInfo());
-        info->m_isAdbOpen = true;
-        info->m_interfaceId = NarrowToWide(HashForm(id));
-        info->m_compatibleId = node.compatibleIds;
-        info->m_description = node.description;
-        info->m_hardwareId = node.hardwareId;
+        PhoneSystemInfo info;
+        info.m_isAdbOpen = true;
+        info.m_description = node.description;
         USB_LOG("find a new phone is %s \n", HashForm(id).c_str());
         // An instance part with '&' was made up by Windows: the device reports no serial, and
         // that part stands in for one.
         if (owner.serial.find('&') != std::string::npos)
             USB_LOG("use back sn %s\n", HashForm(parent).c_str());
-        info->m_parentInstanceId = NarrowToWide(HashForm(parent));
+        info.m_parentInstanceId = NarrowToWide(HashForm(parent));
         out.push_back(std::move(info));
         interfaceFound = true;
     }

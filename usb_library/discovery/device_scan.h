@@ -61,7 +61,7 @@ bool TakeCandidate(const UsbNode& node, ScanCandidate& out);
 bool IsInterfaceId(const std::string& id);
 // The record of the device a node stands for: an interface answers for its parent device, or
 // for its model when Windows does not name the parent.
-UsbDevice* RecordOfNode(UsbDeviceList& list, const UsbNode& node, const ScanCandidate& candidate);
+DeviceRecord* RecordOfNode(UsbDeviceList& list, const UsbNode& node, const ScanCandidate& candidate);
 // The device path the host gets for a phone: "\\?\" + its '#'-separated id.
 std::string PhonePath(const std::string& hashForm);
 

@@ -24,15 +24,13 @@ const char* const kBuiltInVendors[] = {
 };
 
 // An entry as the file and the registry value write it; missing members read as "".
-std::unique_ptr<UsbDevice> MakeEntry(const Json::Value& element)
+WhitelistEntry MakeEntry(const Json::Value& element)
 {
-    std::unique_ptr<UsbDevice> entry(new UsbDevice());
-    entry->m_vid = MemberText(element, "vid");
-    entry->m_pid = MemberText(element, "pid");
-    entry->m_vidPid = "VID_" + entry->m_vid + "&" + "PID_" + entry->m_pid;
-    entry->m_description = MemberText(element, "description");
-    entry->m_isAdbOpen = MemberText(element, "isadbopen") == "yes";
-    entry->m_fromList = true;
+    WhitelistEntry entry;
+    entry.m_vid = MemberText(element, "vid");
+    entry.m_pid = MemberText(element, "pid");
+    entry.m_description = MemberText(element, "description");
+    entry.m_isAdbOpen = MemberText(element, "isadbopen") == "yes";
     return entry;
 }
 
@@ -82,11 +80,10 @@ bool WhiteList::LoadWhiteListFromFile()
     for (const Json::Value& element : data) {
         if (!element.isObject())
             continue;
-        std::unique_ptr<UsbDevice> entry = MakeEntry(element);
-        if (!entry->m_vid.empty() &&
-            std::find(m_vendorIds.begin(), m_vendorIds.end(), entry->m_vid) == m_vendorIds.end())
-            m_vendorIds.push_back(entry->m_vid);
-        Add(std::move(entry));
+        const WhitelistEntry entry = MakeEntry(element);
+        if (!entry.m_vid.empty() && std::find(m_vendorIds.begin(), m_vendorIds.end(), entry.m_vid) == m_vendorIds.end())
+            m_vendorIds.push_back(entry.m_vid);
+        Add(entry);
     }
     return true;
 }
@@ -125,14 +122,10 @@ bool WhiteList::LoadWhiteListFromRegistry()
     return true;
 }
 
-bool WhiteList::Add(std::unique_ptr<UsbDevice> entry)
+bool WhiteList::Add(const WhitelistEntry& entry)
 {
     LockGuard guard(m_lock);
-    if (!entry || m_entries.count(entry->m_vidPid))
-        return false;
-    const std::string key = entry->m_vidPid;
-    m_entries.emplace(key, std::move(entry));
-    return true;
+    return m_entries.emplace("VID_" + entry.m_vid + "&PID_" + entry.m_pid, entry).second;
 }
 
 void WhiteList::Clear()
@@ -154,9 +147,9 @@ bool WhiteList::Query(const std::string& key, PhoneSystemInfo& info)
     auto it = m_entries.find(key);
     if (it == m_entries.end())
         return false;
-    info.m_isAdbOpen = it->second->m_isAdbOpen;
-    info.m_description = NarrowToWide(it->second->m_description);
-    return it->second->m_fromList;
+    info.m_isAdbOpen = it->second.m_isAdbOpen;
+    info.m_description = NarrowToWide(it->second.m_description);
+    return true;
 }
 
 std::string WhiteList::FileDigest()

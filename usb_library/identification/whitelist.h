@@ -14,6 +14,14 @@ namespace USB {
 // A whitelist file larger than this is refused unread (real ones are a few kilobytes).
 constexpr size_t kWhitelistFileCap = 4 * 1024 * 1024;
 
+// One model as the file or the registry value lists it.
+struct WhitelistEntry {
+    std::string m_vid;
+    std::string m_pid;
+    std::string m_description;
+    bool m_isAdbOpen = false;
+};
+
 class WhiteList {
 public:
     WhiteList() = default;
@@ -28,8 +36,8 @@ public:
     void EnsureLoaded();
     // False when the value is there but cannot be read.
     bool LoadWhiteListFromRegistry();
-    // False (the entry is dropped) for null or a known model.
-    bool Add(std::unique_ptr<UsbDevice> entry);
+    // False (the entry is dropped) for a known model.
+    bool Add(const WhitelistEntry& entry);
     void Clear();
     bool HasVendor(const std::string& vid);
     bool Query(const std::string& key, PhoneSystemInfo& info);
@@ -37,7 +45,7 @@ public:
 
     std::string m_cloudPath;
     std::vector<std::string> m_vendorIds;
-    std::map<std::string, std::unique_ptr<UsbDevice>> m_entries;
+    std::map<std::string, WhitelistEntry> m_entries;  // by "VID_xxxx&PID_yyyy"
     UsbCLock m_lock;
     std::string m_path;
     std::string m_digest;

@@ -9,7 +9,7 @@
 namespace USB {
 
 class UiSink;
-class UsbDevice;
+struct DeviceRecord;
 
 constexpr const char* kAdbHost = "127.0.0.1";
 constexpr uint16_t kAdbPort = 5037;
@@ -39,6 +39,6 @@ enum class OwnerCheck { AskRescan, HostTold };
 
 // Steps after "the phone is still present": find the port owner and decide what the host is
 // asked to do (borrowed: the server on the port is another program's).
-OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, UsbDevice& device);
+OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, DeviceRecord& device);
 
 }  // namespace USB

@@ -16,7 +16,7 @@ enum class Branch { NotPhone, Exact, Neighbour, BySystem };
 // interface finds its own record, which is no conflict.
 bool HeldByAnotherDevice(UsbDeviceList& list, const InstanceIdParts& device)
 {
-    UsbDevice* holder = list.FindBySn(device.serial);
+    DeviceRecord* holder = list.FindBySn(device.serial);
     return holder &&
            !(holder->m_vidPid == device.key && ToUpperAscii(holder->m_systemSn) == ToUpperAscii(device.serial));
 }
@@ -103,7 +103,7 @@ void ConnectionPipeline::ConnectRecorded(PhoneFlow& flow)
 {
     if (m_context.treeChangesCovered)
         m_context.treeChangesCovered();
-    if (UsbDevice* device = RecordOf(flow))
+    if (DeviceRecord* device = RecordOf(flow))
         CheckConnection(flow, *device);
     else
         EndFlow(flow);
@@ -111,17 +111,15 @@ void ConnectionPipeline::ConnectRecorded(PhoneFlow& flow)
 
 void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces)
 {
-    for (const auto& info : interfaces) {
-        if (!info)
-            continue;
-        const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info->m_parentInstanceId), '#');
-        if (info->m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
-            info->m_description = phone.m_description;
-        if (!AddDeviceFromInterface(m_context.devices, *info) && HeldByAnotherDevice(m_context.devices, parts)) {
+    for (PhoneSystemInfo& info : interfaces) {
+        const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info.m_parentInstanceId), '#');
+        if (info.m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
+            info.m_description = phone.m_description;
+        if (!AddDeviceFromInterface(m_context.devices, info) && HeldByAnotherDevice(m_context.devices, parts)) {
             USB_LOG("notify ui sn conflict\n");
             Json::Value payload(Json::objectValue);
             payload["device_sn"] = parts.serial;
-            payload["device_desc"] = WideToNarrow(info->m_description);
+            payload["device_desc"] = WideToNarrow(info.m_description);
             m_context.ui.SendToUi(USB_WM_PHONE_SN_CONFLICT, WriteJson(payload));
         }
     }

@@ -21,7 +21,7 @@ bool IsEmulatorSerial(const std::string& serial)
 
 }  // namespace
 
-bool ConnectionPipeline::MayAdopt(const PhoneFlow& flow, const UsbDevice& device, const AdbDevice& entry)
+bool ConnectionPipeline::MayAdopt(const PhoneFlow& flow, const DeviceRecord& device, const AdbDevice& entry)
 {
     if (IsEmulatorSerial(entry.m_serial)) {
         USB_LOG("adb phone dev_sn %s is an emulator\n", entry.m_serial.c_str());
@@ -36,12 +36,12 @@ bool ConnectionPipeline::MayAdopt(const PhoneFlow& flow, const UsbDevice& device
         const PhoneFlow& another = *kv.second;
         if (other || another.id == flow.id)
             continue;
-        const UsbDevice* record = m_context.devices.FindByDevice(another.key, another.windowsSerial);
+        const DeviceRecord* record = m_context.devices.FindByDevice(another.key, another.windowsSerial);
         const std::string serial = record ? record->m_serial : another.windowsSerial;
         other = serial.find('&') != std::string::npos || ToUpperAscii(serial) == wanted;
     }
     if (!other) {
-        const UsbDevice* holder = m_context.devices.FindBySn(entry.m_serial);
+        const DeviceRecord* holder = m_context.devices.FindBySn(entry.m_serial);
         other = holder && holder != &device;
     }
     if (!other)
@@ -50,7 +50,7 @@ bool ConnectionPipeline::MayAdopt(const PhoneFlow& flow, const UsbDevice& device
     return false;
 }
 
-void ConnectionPipeline::CheckConnection(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::CheckConnection(PhoneFlow& flow, DeviceRecord& device)
 {
     if (!device.m_isAdbOpen) {
         USB_LOG("notify ui the adb debug do not open\n");
@@ -66,7 +66,7 @@ void ConnectionPipeline::CheckConnection(PhoneFlow& flow, UsbDevice& device)
     CheckDriver(flow, device);
 }
 
-void ConnectionPipeline::DriverPassed(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::DriverPassed(PhoneFlow& flow, DeviceRecord& device)
 {
     USB_LOG("this device's driver ok\n");
     flow.track += "driverok-->";
@@ -74,14 +74,14 @@ void ConnectionPipeline::DriverPassed(PhoneFlow& flow, UsbDevice& device)
     CheckAdbConnection(flow, device);
 }
 
-void ConnectionPipeline::CheckAdbConnection(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::CheckAdbConnection(PhoneFlow& flow, DeviceRecord& device)
 {
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_CONNECTING);
     USB_LOG("step:3->notify ui to check the adb CONNECTING...\n");
     CheckAdbStatus(flow, device);
 }
 
-void ConnectionPipeline::CheckAdbStatus(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::CheckAdbStatus(PhoneFlow& flow, DeviceRecord& device)
 {
     flow.attempt = 0;
     flow.statusAttempt = 0;
@@ -97,7 +97,7 @@ void ConnectionPipeline::CheckAdbStatus(PhoneFlow& flow, UsbDevice& device)
 
 void ConnectionPipeline::OnListingForSerialFix(PhoneFlow& flow, const Listing& listing)
 {
-    UsbDevice* device = RecordOf(flow);
+    DeviceRecord* device = RecordOf(flow);
     if (!device) {
         EndFlow(flow);
         return;
@@ -117,7 +117,7 @@ void ConnectionPipeline::OnListingForSerialFix(PhoneFlow& flow, const Listing& l
 
 void ConnectionPipeline::FindAdbDevice(PhoneFlow& flow)
 {
-    UsbDevice* device = RecordOf(flow);
+    DeviceRecord* device = RecordOf(flow);
     if (!device) {
         EndFlow(flow);
         return;
@@ -130,7 +130,7 @@ void ConnectionPipeline::FindAdbDevice(PhoneFlow& flow)
 
 void ConnectionPipeline::OnListingForFind(PhoneFlow& flow, const Listing& listing)
 {
-    UsbDevice* device = RecordOf(flow);
+    DeviceRecord* device = RecordOf(flow);
     if (!device) {
         EndFlow(flow);
         return;
@@ -171,13 +171,13 @@ void ConnectionPipeline::AfterListingPause(PhoneFlow& flow, const Listing* pushe
         WantListing(flow);
         return;
     }
-    if (UsbDevice* device = RecordOf(flow))
+    if (DeviceRecord* device = RecordOf(flow))
         ReportNotFound(flow, *device);
     else
         EndFlow(flow);
 }
 
-void ConnectionPipeline::OnFound(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry)
+void ConnectionPipeline::OnFound(PhoneFlow& flow, DeviceRecord& device, const AdbDevice& entry)
 {
     // The status is looked at up to kStatusAttempts times: an offline phone after a short pause,
     // any state but "device" with a fresh listing.
@@ -191,7 +191,7 @@ void ConnectionPipeline::OnFound(PhoneFlow& flow, UsbDevice& device, const AdbDe
         flow.stage = PhoneFlow::Stage::StatusPause;
         flow.lastEntry = entry;
         After(flow, kOfflinePauseMs, [this, last](PhoneFlow& f) {
-            UsbDevice* again = RecordOf(f);
+            DeviceRecord* again = RecordOf(f);
             if (!again)
                 EndFlow(f);
             else if (last)
@@ -207,7 +207,7 @@ void ConnectionPipeline::OnFound(PhoneFlow& flow, UsbDevice& device, const AdbDe
         FindAdbDevice(flow);
 }
 
-void ConnectionPipeline::ReportStatus(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry)
+void ConnectionPipeline::ReportStatus(PhoneFlow& flow, DeviceRecord& device, const AdbDevice& entry)
 {
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_DEVICE_STATUS);
     if (entry.m_state == "device") {
@@ -231,7 +231,7 @@ void ConnectionPipeline::ReportStatus(PhoneFlow& flow, UsbDevice& device, const 
     }
 }
 
-void ConnectionPipeline::ReportNotFound(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::ReportNotFound(PhoneFlow& flow, DeviceRecord& device)
 {
     USB_LOG("wait 15 soconds, no find %s\n", device.m_serial.c_str());
     if (HandleAdbServerException(device) == OwnerCheck::AskRescan) {
@@ -242,7 +242,7 @@ void ConnectionPipeline::ReportNotFound(PhoneFlow& flow, UsbDevice& device)
     EndFlow(flow);
 }
 
-void ConnectionPipeline::WaitUntilListedOnline(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::WaitUntilListedOnline(PhoneFlow& flow, DeviceRecord& device)
 {
     if (!m_listing.CanTrack()) {
         EndFlow(flow);
@@ -260,7 +260,7 @@ void ConnectionPipeline::WaitUntilListedOnline(PhoneFlow& flow, UsbDevice& devic
 
 void ConnectionPipeline::ResumeAdbConnection(PhoneFlow& flow)
 {
-    UsbDevice* device = RecordOf(flow);
+    DeviceRecord* device = RecordOf(flow);
     if (!device) {
         EndFlow(flow);
         return;
@@ -274,7 +274,7 @@ void ConnectionPipeline::ResumeAdbConnection(PhoneFlow& flow)
 void ConnectionPipeline::RetryDevice(const std::string& serial)
 {
     USB_LOG("USB_RETRY........\n");
-    UsbDevice* device = m_context.devices.FindBySn(serial);
+    DeviceRecord* device = m_context.devices.FindBySn(serial);
     if (!device)
         return;
     if (PhoneFlow* old = FlowOf(device->m_vidPid, device->m_systemSn))
@@ -283,8 +283,8 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
     // Only this record's own device: another phone of the model must not lend it its serial.
     if (FindAdbInterfaces(NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
         device->m_isAdbOpen = true;
-        for (const auto& info : interfaces)
-            UpdateDeviceFromInterface(*device, *info);
+        for (const PhoneSystemInfo& info : interfaces)
+            UpdateDeviceFromInterface(*device, info);
     }
     PhoneFlow& flow = NewFlow(device->m_vidPid, device->m_systemSn);
     flow.track.Clear();
@@ -292,7 +292,7 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
     CheckConnection(flow, *device);
 }
 
-void ConnectionPipeline::RerunFromDriver(UsbDevice& device)
+void ConnectionPipeline::RerunFromDriver(DeviceRecord& device)
 {
     if (PhoneFlow* old = FlowOf(device.m_vidPid, device.m_systemSn))
         DropFlow(*old);

@@ -117,11 +117,10 @@ std::string PackageExtensionOfUrl(const std::string& url)
     return PackageExtensionOfFile(url.substr(start, end == std::string::npos ? std::string::npos : end - start));
 }
 
-bool InstallDriver(UsbDevice* device, const std::string& md5)
+bool InstallDriver(const std::string& vid, const std::string& pid, const std::string& file, const std::string& md5)
 {
-    if (!device || !AcceptIds(device->m_vid, device->m_pid))
+    if (!AcceptIds(vid, pid))
         return false;
-    const std::string& file = device->m_driverFile;
     const std::string extension = PackageExtensionOfFile(file);
     std::string program;
     std::string parameters;
@@ -142,10 +141,9 @@ bool InstallDriver(UsbDevice* device, const std::string& md5)
         USB_LOG("zip.........\n");
         const std::string platform = GetPlatformName();
         program = GetExeDirectory() + "\\" + (platform == "x64" ? "zordrvinstx64.exe" : "zordrvinst.exe");
-        parameters = "\"" + file + "\" vid=" + device->m_vid + " pid=" + device->m_pid;
+        parameters = "\"" + file + "\" vid=" + vid + " pid=" + pid;
     } else {
         USB_LOG("install fail\n");
-        device->m_isDriverOk = false;
         return false;
     }
     // The package lies in a folder others can write, maybe for an hour since its download.

@@ -10,12 +10,10 @@
 
 namespace USB {
 
-class UsbDevice;
-
-// True when the installer of device->m_driverFile reports success. The package runs only
+// True when the installer of the model's package `file` reports success. The package runs only
 // when its digest, taken on a handle that keeps writers out until the installer has run, is md5;
 // otherwise it is deleted.
-bool InstallDriver(UsbDevice* device, const std::string& md5);
+bool InstallDriver(const std::string& vid, const std::string& pid, const std::string& file, const std::string& md5);
 // ".msi", ".exe" or ".zip" when the file's own name ends so, in any case; "" otherwise.
 std::string PackageExtensionOfFile(const std::string& path);
 // The same for the file a URL's path names (not its host, query or fragment).

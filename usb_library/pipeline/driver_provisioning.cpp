@@ -96,51 +96,35 @@ bool StartInstallThread(const std::shared_ptr<InstallJob>& job)
 // the track record, and a way to the host that the flow guards.
 class DriverChain {
 public:
-    DriverChain(const UsbDevice& device, const TrackRecord& track, CloudClient& cloud,
+    DriverChain(const DeviceRecord& device, const TrackRecord& track, CloudClient& cloud,
                 std::function<void(int, const std::string&)> outbox)
-        : m_device(CopyRecord(device)), m_track(track), m_cloud(cloud), m_outbox(std::move(outbox))
+        : m_device(device), m_track(track), m_cloud(cloud), m_outbox(std::move(outbox))
     {
     }
 
     Outcome Run();
-    const UsbDevice& Device() const { return *m_device; }
+    const DeviceRecord& Device() const { return m_device; }
     const TrackRecord& Track() const { return m_track; }
 
     static bool Progress(int32_t percent, void* chain);
 
 private:
-    static std::unique_ptr<UsbDevice> CopyRecord(const UsbDevice& device);
     PendingInstall WaitForPendingDriverInstall(int passes);
     Outcome DownloadAndInstall(const std::string& url, const std::string& md5);
-    void Send(int id) { m_outbox(id, DevicePayload(*m_device)); }
+    void Send(int id) { m_outbox(id, DevicePayload(m_device)); }
 
-    std::unique_ptr<UsbDevice> m_device;
+    DeviceRecord m_device;
     TrackRecord m_track;
     CloudClient& m_cloud;
     std::function<void(int, const std::string&)> m_outbox;
     bool m_notify = false;
 };
 
-std::unique_ptr<UsbDevice> DriverChain::CopyRecord(const UsbDevice& device)
-{
-    std::unique_ptr<UsbDevice> copy(new UsbDevice());
-    copy->m_serial = device.m_serial;
-    copy->m_vid = device.m_vid;
-    copy->m_pid = device.m_pid;
-    copy->m_vidPid = device.m_vidPid;
-    copy->m_systemSn = device.m_systemSn;
-    copy->m_description = device.m_description;
-    copy->m_isAdbOpen = device.m_isAdbOpen;
-    copy->m_isDriverOk = device.m_isDriverOk;
-    copy->m_driverFile = device.m_driverFile;
-    return copy;
-}
-
 PendingInstall DriverChain::WaitForPendingDriverInstall(int passes)
 {
     if (NoPendingInstall(500))
         return PendingInstall::NothingPending;
-    m_outbox(USB_WM_WAIT_DRIVER_INSTALL, SerialPayload(m_device->m_serial));
+    m_outbox(USB_WM_WAIT_DRIVER_INSTALL, SerialPayload(m_device.m_serial));
     int counter = passes;
     for (;;) {
         if (!PauseMs(kPendingSleepMs))
@@ -152,8 +136,8 @@ PendingInstall DriverChain::WaitForPendingDriverInstall(int passes)
         USB_LOG("wait windows install the driver\n");
         if (--counter < 0)
             return PendingInstall::Over;
-        if (HasAdbDriverInterface(m_device->m_vidPid, m_device->m_systemSn)) {
-            m_device->m_isDriverOk = true;
+        if (HasAdbDriverInterface(m_device.m_vidPid, m_device.m_systemSn)) {
+            m_device.m_isDriverOk = true;
             return PendingInstall::Over;
         }
     }
@@ -166,13 +150,14 @@ Outcome DriverChain::Run()
         return Outcome::PhoneLeft;
     // The host hears of the download and install only when Windows was not installing itself.
     m_notify = pending == PendingInstall::NothingPending;
-    if (m_device->m_isDriverOk)
+    if (m_device.m_isDriverOk)
         return Outcome::Passed;
 
     USB_LOG("notify ui driver installing...\n");
     if (m_notify)
         Send(USB_WM_DRIVER_INSTALLING);
-    if (!m_cloud.QueryDriver(m_device.get())) {
+    const std::optional<DriverOffer> offer = m_cloud.QueryDriver(m_device.m_vid, m_device.m_pid);
+    if (!offer) {
         USB_LOG("get driver url fail\n");
         USB_LOG("notify ui driver access url fail\n");
         Send(USB_WM_DRIVER_DOWNLOAD_ACCESS_URL_FAIL);
@@ -183,21 +168,20 @@ Outcome DriverChain::Run()
 
     Outcome result = Outcome::Failed;
     bool tried = false;
-    if (!m_device->m_deviceUrl.empty()) {
+    if (!offer->m_deviceUrl.empty()) {
         tried = true;
-        m_device->m_driverFile = GetTempDirectory() + m_device->m_vidPid + GetPackageExtension(m_device->m_deviceUrl);
-        result = DownloadAndInstall(m_device->m_deviceUrl, m_device->m_fileMd5);
-    } else if (!m_device->m_vidDriverUrl.empty()) {
+        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + GetPackageExtension(offer->m_deviceUrl);
+        result = DownloadAndInstall(offer->m_deviceUrl, offer->m_deviceMd5);
+    } else if (!offer->m_vendorUrl.empty()) {
         tried = true;
-        m_device->m_driverFile =
-            GetTempDirectory() + m_device->m_vidPid + GetPackageExtension(m_device->m_vidDriverUrl);
-        result = DownloadAndInstall(m_device->m_vidDriverUrl, m_device->m_vidDriverMd5);
+        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + GetPackageExtension(offer->m_vendorUrl);
+        result = DownloadAndInstall(offer->m_vendorUrl, offer->m_vendorMd5);
     }
     if (result == Outcome::PhoneLeft)
         return Outcome::PhoneLeft;
-    if ((!tried || result != Outcome::Passed) && !m_device->m_generalDriverUrl.empty()) {
-        m_device->m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(m_device->m_generalDriverUrl);
-        result = DownloadAndInstall(m_device->m_generalDriverUrl, m_device->m_generalDriverMd5);
+    if ((!tried || result != Outcome::Passed) && !offer->m_generalUrl.empty()) {
+        m_device.m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(offer->m_generalUrl);
+        result = DownloadAndInstall(offer->m_generalUrl, offer->m_generalMd5);
         if (result == Outcome::PhoneLeft)
             return Outcome::PhoneLeft;
     }
@@ -209,7 +193,7 @@ Outcome DriverChain::Run()
     USB_LOG("notify ui check the driver install fail..\n");
     m_track += "DRIVER_CHECK_INSTALL_FAIL";
     m_track.Write(true);
-    DeleteFile(m_device->m_driverFile);
+    DeleteFile(m_device.m_driverFile);
     Send(USB_WM_DRIVER_INSTALLING_FAIL);
     return Outcome::Failed;
 }
@@ -218,7 +202,7 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
 {
     if (m_notify)
         Send(USB_WM_DRIVER_DOWNLOADING);
-    const std::string path = m_device->m_driverFile;
+    const std::string path = m_device.m_driverFile;
     if (!Claims().Claim(path))
         return Outcome::PhoneLeft;
     const bool downloaded = m_cloud.DownloadDriver(url, path, md5, &DriverChain::Progress, this);
@@ -237,9 +221,9 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
 
     if (WaitForPendingDriverInstall(kDownloadPendingPasses) == PendingInstall::PhoneLeft)
         return Outcome::PhoneLeft;
-    if (m_device->m_isDriverOk) {
+    if (m_device.m_isDriverOk) {
         USB_LOG("the windows system had installed this driver\n");
-        DeleteFile(m_device->m_driverFile);
+        DeleteFile(m_device.m_driverFile);
         return Outcome::Passed;
     }
     if (WorkCalledOff())
@@ -247,15 +231,17 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
 
     Send(USB_WM_DRIVER_INSTALLING);
     auto job = std::make_shared<InstallJob>();
-    job->device = CopyRecord(*m_device);
+    job->vid = m_device.m_vid;
+    job->pid = m_device.m_pid;
+    job->file = m_device.m_driverFile;
     job->md5 = md5;
     const bool started = StartInstallThread(job);
     for (;;) {
         // Read before the probe, so that the probe after the installer's end is never skipped.
         const bool installing = started && !job->ended;
-        if (HasAdbDriverInterface(m_device->m_vidPid, m_device->m_systemSn)) {
+        if (HasAdbDriverInterface(m_device.m_vidPid, m_device.m_systemSn)) {
             USB_LOG("we found the adb driver has installed finish, we will continue to the process of the connect\n");
-            m_device->m_isDriverOk = true;
+            m_device.m_isDriverOk = true;
             break;
         }
         if (!installing)
@@ -265,11 +251,11 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
         if (!PauseMs(kPollMs))
             return Outcome::PhoneLeft;
     }
-    if (!m_device->m_isDriverOk) {
+    if (!m_device.m_isDriverOk) {
         // An installer that ended because its phone left is no failed install.
         if (WorkCalledOff())
             return Outcome::PhoneLeft;
-        m_cloud.ReportInstallError(m_device->m_vid, m_device->m_pid);
+        m_cloud.ReportInstallError(m_device.m_vid, m_device.m_pid);
         return Outcome::Failed;
     }
     return Outcome::Passed;
@@ -286,8 +272,8 @@ bool DriverChain::Progress(int32_t percent, void* context)
     if (!chain || !chain->m_notify)
         return true;
     Json::Value payload(Json::objectValue);
-    payload["device_sn"] = chain->m_device->m_serial;
-    payload["device_desc"] = chain->m_device->m_description;
+    payload["device_sn"] = chain->m_device.m_serial;
+    payload["device_desc"] = chain->m_device.m_description;
     payload["down_progress"] = percent;
     USB_LOG("download progress is %d\n", percent);
     chain->m_outbox(USB_WM_DRIVER_DOWNLOAD_PROGRESS, WriteJson(payload));
@@ -314,9 +300,9 @@ void DriverInstallThread(InstallJob* job)
     try {
         USB_LOG("notify ui install this driver....\n");
         bool installed = false;
-        if (job && job->device) {
+        if (job) {
             LockGuard guard(InstallLock());
-            installed = InstallDriver(job->device.get(), job->md5);
+            installed = InstallDriver(job->vid, job->pid, job->file, job->md5);
         }
         if (installed)
             USB_LOG("the driver install successfully\n");
@@ -337,7 +323,7 @@ int InstallThreadsRunning()
 
 // ---- step 2 of a flow --------------------------------------------------------------------
 
-void ConnectionPipeline::CheckDriver(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::CheckDriver(PhoneFlow& flow, DeviceRecord& device)
 {
     USB_LOG("step:2->notify ui checking the driver of the phone?\n");
     SendDeviceToUi(device, USB_WM_CHECKING_ADB_DRIVER);
@@ -347,7 +333,7 @@ void ConnectionPipeline::CheckDriver(PhoneFlow& flow, UsbDevice& device)
 
 void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
 {
-    UsbDevice* device = RecordOf(flow);
+    DeviceRecord* device = RecordOf(flow);
     if (!device) {
         EndFlow(flow);
         return;
@@ -368,7 +354,7 @@ void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
     RunDriverJob(flow, *device);
 }
 
-void ConnectionPipeline::RunDriverJob(PhoneFlow& flow, UsbDevice& device)
+void ConnectionPipeline::RunDriverJob(PhoneFlow& flow, DeviceRecord& device)
 {
     flow.stage = PhoneFlow::Stage::DriverJob;
     auto chain = std::make_shared<DriverChain>(device, flow.track, m_context.cloud, Outbox(flow));
@@ -378,20 +364,14 @@ void ConnectionPipeline::RunDriverJob(PhoneFlow& flow, UsbDevice& device)
             return nullptr;
         return [this, chain, outcome](PhoneFlow& f) {
             f.track = chain->Track();
-            UsbDevice* record = RecordOf(f);
+            DeviceRecord* record = RecordOf(f);
             if (!record) {
                 EndFlow(f);
                 return;
             }
-            const UsbDevice& copy = chain->Device();
+            const DeviceRecord& copy = chain->Device();
             record->m_isDriverOk = copy.m_isDriverOk;
             record->m_driverFile = copy.m_driverFile;
-            record->m_deviceUrl = copy.m_deviceUrl;
-            record->m_fileMd5 = copy.m_fileMd5;
-            record->m_vidDriverUrl = copy.m_vidDriverUrl;
-            record->m_vidDriverMd5 = copy.m_vidDriverMd5;
-            record->m_generalDriverUrl = copy.m_generalDriverUrl;
-            record->m_generalDriverMd5 = copy.m_generalDriverMd5;
             if (outcome == Outcome::Passed)
                 DriverPassed(f, *record);
             else

@@ -8,12 +8,12 @@
 namespace USB {
 
 class CloudClient;
-class UsbDevice;
-
-// One driver install: the install thread's own copy of the phone's record (the record may go
-// away while the installer runs) and the install's own end, which only its poll waits for.
+// One driver install: what the installer needs of the phone (the record may go away while the
+// installer runs) and the install's own end, which only its poll waits for.
 struct InstallJob {
-    std::unique_ptr<UsbDevice> device;
+    std::string vid;
+    std::string pid;
+    std::string file;
     std::string md5;  // the digest the package was checked against at its download
     std::atomic<bool> ended{false};
 };

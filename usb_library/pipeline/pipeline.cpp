@@ -125,7 +125,7 @@ void ConnectionPipeline::EndFlow(PhoneFlow& flow)
     }
 }
 
-UsbDevice* ConnectionPipeline::RecordOf(const PhoneFlow& flow)
+DeviceRecord* ConnectionPipeline::RecordOf(const PhoneFlow& flow)
 {
     return m_context.devices.FindByDevice(flow.key, flow.windowsSerial);
 }
@@ -212,7 +212,7 @@ std::function<void(int, const std::string&)> ConnectionPipeline::Outbox(const Ph
     };
 }
 
-void ConnectionPipeline::SendDeviceToUi(UsbDevice& device, int id)
+void ConnectionPipeline::SendDeviceToUi(DeviceRecord& device, int id)
 {
     m_context.ui.SendToUi(id, DevicePayload(device));
 }
@@ -230,7 +230,7 @@ std::string ConnectionPipeline::Depart(const std::string& key, const std::string
     std::string payload;
     if (!RecordOf(*flow) && flow->announced) {
         // The host heard of the phone before its records were made.
-        UsbDevice made;
+        DeviceRecord made;
         made.m_serial = serial;
         made.m_description = WideToNarrow(flow->info.m_description);
         made.m_isAdbOpen = flow->info.m_isAdbOpen;
@@ -242,7 +242,7 @@ std::string ConnectionPipeline::Depart(const std::string& key, const std::string
 
 void ConnectionPipeline::Answer(const std::string& serial, std::function<void()> run)
 {
-    UsbDevice* device = m_context.devices.FindBySn(serial);
+    DeviceRecord* device = m_context.devices.FindBySn(serial);
     PhoneFlow* flow = device ? FlowOf(device->m_vidPid, device->m_systemSn) : nullptr;
     if (flow && flow->stage == PhoneFlow::Stage::WaitingOnline) {
         // Waiting for its user is no work in progress: the answer replaces the wait.
@@ -438,7 +438,7 @@ void ConnectionPipeline::OnListChanged(const std::map<std::string, std::string>&
     for (uint64_t id : ids) {
         Continue(id, [&](PhoneFlow& flow) {
             if (flow.stage == PhoneFlow::Stage::WaitingOnline) {
-                UsbDevice* device = RecordOf(flow);
+                DeviceRecord* device = RecordOf(flow);
                 const auto entry = device ? entries.find(device->m_serial) : entries.end();
                 if (entry != entries.end() && entry->second == "device") {
                     USB_LOG("the adbserver lists %s as device now\n", device->m_serial.c_str());

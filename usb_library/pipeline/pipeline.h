@@ -100,7 +100,7 @@ public:
     // Steps 1 to 4 again for a recorded phone, with a fresh interface probe (USB_RETRY).
     void RetryDevice(const std::string& serial);
     // The driver check and step 3 again, with a fresh track header (the second USB_RETRY 11024).
-    void RerunFromDriver(UsbDevice& device);
+    void RerunFromDriver(DeviceRecord& device);
     // Ends the program on port 5037 and retries the phone (KILL-ADBSERVER).
     void KillAdbServerCommand(const std::string& serial);
     // Flows that are not waiting for their user; one-phone-at-a-time hosts wait for none left.
@@ -135,14 +135,14 @@ private:
     void DropFlow(PhoneFlow& flow);
     // Runs a step of the flow `id` if it still lives; a step that throws ends its flow.
     void Continue(uint64_t id, const std::function<void(PhoneFlow&)>& step);
-    UsbDevice* RecordOf(const PhoneFlow& flow);
+    DeviceRecord* RecordOf(const PhoneFlow& flow);
     // Runs `work` on a worker; `then` runs on the loop unless the flow ended meanwhile.
     void RunJob(PhoneFlow& flow, std::function<std::function<void(PhoneFlow&)>()> work);
     std::shared_ptr<void> CountJob();
     void After(PhoneFlow& flow, uint32_t ms, std::function<void(PhoneFlow&)> then);
     // What a job sends the host for its phone: delivered on the loop while the flow lives.
     std::function<void(int, const std::string&)> Outbox(const PhoneFlow& flow);
-    void SendDeviceToUi(UsbDevice& device, int id);
+    void SendDeviceToUi(DeviceRecord& device, int id);
 
     // Arrival (arrival.cpp).
     void Announce(PhoneFlow& flow, const InstanceIdParts& parts);
@@ -151,17 +151,17 @@ private:
     void ConnectRecorded(PhoneFlow& flow);
 
     // Steps 1, 3 and the status (connection.cpp).
-    void CheckConnection(PhoneFlow& flow, UsbDevice& device);
-    void CheckAdbConnection(PhoneFlow& flow, UsbDevice& device);
-    void CheckAdbStatus(PhoneFlow& flow, UsbDevice& device);
+    void CheckConnection(PhoneFlow& flow, DeviceRecord& device);
+    void CheckAdbConnection(PhoneFlow& flow, DeviceRecord& device);
+    void CheckAdbStatus(PhoneFlow& flow, DeviceRecord& device);
     void FindAdbDevice(PhoneFlow& flow);
     void OnListingForFind(PhoneFlow& flow, const Listing& listing);
     void OnListingForSerialFix(PhoneFlow& flow, const Listing& listing);
-    bool MayAdopt(const PhoneFlow& flow, const UsbDevice& device, const AdbDevice& entry);
-    void OnFound(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry);
-    void ReportStatus(PhoneFlow& flow, UsbDevice& device, const AdbDevice& entry);
-    void ReportNotFound(PhoneFlow& flow, UsbDevice& device);
-    void WaitUntilListedOnline(PhoneFlow& flow, UsbDevice& device);
+    bool MayAdopt(const PhoneFlow& flow, const DeviceRecord& device, const AdbDevice& entry);
+    void OnFound(PhoneFlow& flow, DeviceRecord& device, const AdbDevice& entry);
+    void ReportStatus(PhoneFlow& flow, DeviceRecord& device, const AdbDevice& entry);
+    void ReportNotFound(PhoneFlow& flow, DeviceRecord& device);
+    void WaitUntilListedOnline(PhoneFlow& flow, DeviceRecord& device);
     void PauseForListing(PhoneFlow& flow, const Listing& listing, const std::string& serial);
     // The next attempt after a pause: a listing of its own, or the list the server pushed.
     void AfterListingPause(PhoneFlow& flow, const Listing* pushed = nullptr);
@@ -175,13 +175,13 @@ private:
     bool Waiting() const;
 
     // Step 2 (driver_provisioning.cpp).
-    void CheckDriver(PhoneFlow& flow, UsbDevice& device);
+    void CheckDriver(PhoneFlow& flow, DeviceRecord& device);
     void CheckDriverPresence(PhoneFlow& flow, int check);
-    void RunDriverJob(PhoneFlow& flow, UsbDevice& device);
-    void DriverPassed(PhoneFlow& flow, UsbDevice& device);
+    void RunDriverJob(PhoneFlow& flow, DeviceRecord& device);
+    void DriverPassed(PhoneFlow& flow, DeviceRecord& device);
 
     // The ADB server's owner when a present phone is not listed (adb_server.cpp).
-    OwnerCheck HandleAdbServerException(UsbDevice& device);
+    OwnerCheck HandleAdbServerException(DeviceRecord& device);
 
     PipelineContext m_context;
     AdbListingSource m_listing;

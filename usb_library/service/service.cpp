@@ -360,7 +360,7 @@ void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
     const InstanceIdParts parts = ParseInstanceId(DevicePathBody(deviceInfo), '#');
     USB_LOG("find a new device offline, %s\n", parts.serial.c_str());
     const std::string announced = m_pipeline.Depart(parts.key, parts.serial);
-    if (UsbDevice* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
+    if (DeviceRecord* device = m_deviceList.FindByDevice(parts.key, parts.serial)) {
         USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
         SendToUi(USB_WM_DEVICE_OFFLINE, DevicePayload(*device));
         m_deviceList.Remove(device);
@@ -381,7 +381,7 @@ void UsbService::HandleUsbRetry(const std::string& text, const std::string& seri
         return;
     }
     USB_LOG("the adb debug maybe do not open\n");
-    UsbDevice* device = m_deviceList.FindBySn(serial);
+    DeviceRecord* device = m_deviceList.FindBySn(serial);
     if (!device)
         return;
     if (device->m_adbOpenRetry == 0) {
@@ -426,7 +426,7 @@ void UsbService::HandleDevnodesChanged()
         m_loop.Post([this, gone] {
             m_treeCheckRunning = false;
             // One removal per change, as the walk found it; the record may have gone meanwhile.
-            UsbDevice* device = gone ? m_deviceList.FindByDevice(gone->key, gone->serial) : nullptr;
+            DeviceRecord* device = gone ? m_deviceList.FindByDevice(gone->key, gone->serial) : nullptr;
             if (device) {
                 USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
                 m_pipeline.Depart(device->m_vidPid, device->m_systemSn);

@@ -20,16 +20,14 @@ protected:
     std::string CallAll(const std::string& vid = "18D1", const std::string& pid = "4EE2")
     {
         PhoneSystemInfo info;
-        UsbDevice d;
-        d.m_vid = vid;
-        d.m_pid = pid;
-        d.m_deviceUrl = "kept";
         const bool queried = cloud.QueryDevice(info, vid, pid);
-        std::string out = "device " + std::to_string(queried) + " " + std::to_string(info.m_isAdbOpen) + " " +
-                          WideToNarrow(info.m_description) + "|" + WideToNarrow(info.m_deviceUrl) + "\n";
-        const bool driver = cloud.QueryDriver(&d);
-        out += "driver " + std::to_string(driver) + " " + d.m_deviceUrl + "|" + d.m_fileMd5 + "|" +
-               d.m_generalDriverUrl + "|" + d.m_generalDriverMd5 + "|" + d.m_vidDriverUrl + "|" + d.m_vidDriverMd5 +
+        std::string out = "device " + std::to_string(queried) + " " + std::to_string(info.m_isAdbOpen) + "|" +
+                          WideToNarrow(info.m_description) + "\n";
+        const std::optional<DriverOffer> d = cloud.QueryDriver(vid, pid);
+        out += "driver " + std::to_string(d.has_value()) +
+               (d ? " " + d->m_deviceUrl + "|" + d->m_deviceMd5 + "|" + d->m_generalUrl + "|" + d->m_generalMd5 + "|" +
+                        d->m_vendorUrl + "|" + d->m_vendorMd5
+                  : std::string()) +
                "\n";
         out += "report " + std::to_string(cloud.ReportDriver(vid, pid)) + "\n";
         out += "installerror " + std::to_string(cloud.ReportInstallError(vid, pid)) + "\n";

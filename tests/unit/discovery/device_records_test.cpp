@@ -18,7 +18,6 @@ TEST(DeviceList, WhichRecordALookupFinds)
         ASSERT_NE(Fake::AddRecord(list, serial), nullptr);
     ASSERT_NE(Fake::AddRecord(list, "0X", "18D1", "4EE3"), nullptr);
     EXPECT_EQ(Fake::AddRecord(list, "A1", "18D1", "4EE3"), nullptr);  // the first record of a serial wins
-    EXPECT_FALSE(list.Add(nullptr));
     const struct {
         const char* asked;
         const char* found;
@@ -27,7 +26,7 @@ TEST(DeviceList, WhichRecordALookupFinds)
         {"mixED", nullptr},   {"nothere", nullptr}, {"", nullptr},
     };
     for (const auto& row : bySerial) {
-        UsbDevice* found = list.FindBySn(row.asked);
+        DeviceRecord* found = list.FindBySn(row.asked);
         EXPECT_EQ(found ? found->m_serial : "none", row.found ? row.found : "none") << row.asked;
     }
     EXPECT_EQ(list.FindBySn("A1")->m_vidPid, "VID_18D1&PID_4EE2");
@@ -38,14 +37,14 @@ TEST(DeviceList, WhichRecordALookupFinds)
 TEST(DeviceList, ARemovalRemovesOnlyItsOwnDeviceWhateverItsSerialBecame)
 {
     UsbDeviceList list;
-    UsbDevice* corrected = Fake::AddRecord(list, "6&2A1B&0&1");
+    DeviceRecord* corrected = Fake::AddRecord(list, "6&2A1B&0&1");
     Fake::AddRecord(list, "SER2");
     corrected->m_serial = "adb-serial";  // took the ADB server's serial
     EXPECT_EQ(list.FindBySn("adb-serial"), corrected);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "6&2a1b&0&1"), corrected);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE3", "6&2A1B&0&1"), nullptr);
     EXPECT_EQ(list.FindByDevice("VID_18D1&PID_4EE2", "adb-serial"), nullptr);
-    UsbDevice stranger;
+    DeviceRecord stranger;
     list.Remove(&stranger);
     EXPECT_EQ(list.Size(), 2u);
     list.Remove(corrected);

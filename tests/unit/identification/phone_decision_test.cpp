@@ -90,7 +90,7 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
     scene.tree.AddPhone(L"18D1", L"D00F", L"NOADB", L"x", false);
     PhoneInfos found;
     ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
-    EXPECT_EQ(found.at(0)->m_parentInstanceId, L"USB#VID_18D1&PID_D001#ABC123");
+    EXPECT_EQ(found.at(0).m_parentInstanceId, L"USB#VID_18D1&PID_D001#ABC123");
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D00F#NOADB", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 3);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);

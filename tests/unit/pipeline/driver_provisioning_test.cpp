@@ -207,8 +207,6 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         // clang-format on
     };
     Installer();
-    UsbDevice device;
-    Fake::Describe(device, "SER123", "18D1", "4EE7");
     MakeDirectory(platform.root + kPathSep + "d.msi");
     std::string runs;
     for (const auto& row : rows) {
@@ -218,12 +216,10 @@ TEST_F(DriverStage, PackageKindsAndElevation)
         platform.system.wow64 = row.wow64 ? SystemPort::Wow64::Yes : SystemPort::Wow64::No;
         installer.plainError = row.plainError;
         installer.elevatedError = row.elevatedError;
-        device.m_driverFile = platform.root + kPathSep + row.file;
-        Fake::WriteFile(device.m_driverFile, kPackage);
-        device.m_isDriverOk = true;
-        const bool result = InstallDriver(&device, row.md5 ? row.md5 : MD5::Of(kPackage));
-        runs += "result: " + std::to_string(result) + " driver ok " + std::to_string(device.m_isDriverOk) +
-                (FileExists(device.m_driverFile) ? "" : " deleted") + "\n";
+        const std::string file = platform.root + kPathSep + row.file;
+        Fake::WriteFile(file, kPackage);
+        const bool installed = InstallDriver("18D1", "4EE7", file, row.md5 ? row.md5 : MD5::Of(kPackage));
+        runs += std::string(installed ? "installed" : "not installed") + (FileExists(file) ? "" : ", deleted") + "\n";
         for (const auto& run : installer.runs)
             runs += std::string(run.elevated ? "elevated" : "run") + ": " + run.program + " " + run.parameters + " " +
                     std::to_string(run.timeoutMs) + "\n";

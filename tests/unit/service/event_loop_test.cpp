@@ -84,7 +84,7 @@ protected:
 
 TEST_F(EventLoopTest, DispatchRules)
 {
-    UsbDevice* known = Fake::AddRecord(service.Devices(), "FIRST", "1234", "5678");
+    DeviceRecord* known = Fake::AddRecord(service.Devices(), "FIRST", "1234", "5678");
     service.PostMessage(kDevnodes);
     service.HandleMessage(Online("first"));  // a device already handled: nothing, not even the queue
     EXPECT_EQ(Drain(), std::vector<std::string>{kDevnodes});
@@ -116,8 +116,8 @@ TEST_F(EventLoopTest, DispatchRules)
 
 TEST_F(EventLoopTest, TheAdbOpenAnswerAlternatesPerDeviceBetweenRetryAndADriverRerun)
 {
-    UsbDevice* a = Fake::AddRecord(service.Devices(), "SERA");
-    UsbDevice* b = Fake::AddRecord(service.Devices(), "SERB", "18D1", "4EE3");
+    DeviceRecord* a = Fake::AddRecord(service.Devices(), "SERA");
+    DeviceRecord* b = Fake::AddRecord(service.Devices(), "SERB", "18D1", "4EE3");
     const struct {
         std::string text;
         int a;

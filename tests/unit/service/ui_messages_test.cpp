@@ -23,7 +23,7 @@ protected:
     Fake::Platform platform;
     Fake::HostRecorder host;
     UsbService service;
-    UsbDevice phone;
+    DeviceRecord phone;
 };
 
 TEST_F(UiMessagesTest, PayloadsReachTheHostOnlyOnceACallbackIsSet)

@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "discovery/device_records.h"
 #include "pipeline/driver_install.h"
 #include "support/md5.h"
 #include "win32/install_service_adapter.h"
@@ -65,11 +64,8 @@ TEST(HostInstallService, InstallerThatNeedsElevationRunsThroughTheShellAndIsWait
     NeedsElevation port;
     port.plainError = 740;
     USB::GetPorts().installService = &port;
-    USB::UsbDevice device;
-    device.m_vid = "18D1";
-    device.m_pid = "4EE2";
-    device.m_driverFile = OwnFolder() + "fake_driver_installer.exe";  // without ids it writes a failure result
-    const bool installed = USB::InstallDriver(&device, USB::MD5::Of(ReadAll(device.m_driverFile)));
+    const std::string installer = OwnFolder() + "fake_driver_installer.exe";  // without ids it writes a failure result
+    const bool installed = USB::InstallDriver("18D1", "4EE2", installer, USB::MD5::Of(ReadAll(installer)));
     USB::GetPorts().installService = real;
     EXPECT_FALSE(installed);
     EXPECT_EQ(port.elevated.result, USB::InstallServicePort::RunResult::Ended);
