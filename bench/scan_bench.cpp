@@ -12,37 +12,36 @@
 
 namespace {
 
-std::wstring Hex4(unsigned v)
+std::string Hex4(unsigned v)
 {
-    wchar_t buffer[8];
-    std::swprintf(buffer, 8, L"%04X", v & 0xFFFF);
+    char buffer[8];
+    std::snprintf(buffer, sizeof(buffer), "%04X", v & 0xFFFF);
     return buffer;
 }
 
 void FillTree(USB::Fake::DeviceTree& tree, size_t devices)
 {
     for (size_t i = 0; tree.nodes.size() < devices; ++i) {
-        const std::wstring serial = L"SN" + std::to_wstring(i);
+        const std::string serial = "SN" + std::to_string(i);
         switch (i % 10) {
         case 0:
-            tree.AddPhone(L"18D1", L"4EE2", serial);
+            tree.AddPhone("18D1", "4EE2", serial);
             break;
         case 1:
         case 2:
         case 3:
         case 4:
-            tree.AddPhone(L"04E8", Hex4(0x1000 + static_cast<unsigned>(i)), serial, L"x", false);
+            tree.AddPhone("04E8", Hex4(0x1000 + static_cast<unsigned>(i)), serial, "x", false);
             break;
         case 5: {
             USB::UsbNode keyboard;
-            keyboard.instanceId =
-                L"USB\\VID_18D1&PID_" + Hex4(0x5000 + static_cast<unsigned>(i)) + L"\\7&1&0&" + serial;
-            keyboard.classGuid = L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+            keyboard.instanceId = "USB\\VID_18D1&PID_" + Hex4(0x5000 + static_cast<unsigned>(i)) + "\\7&1&0&" + serial;
+            keyboard.classGuid = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
             tree.AddDevice(keyboard);
             break;
         }
         default:
-            tree.AddPhone(L"046D", Hex4(0xC000 + static_cast<unsigned>(i)), serial, L"x", false);
+            tree.AddPhone("046D", Hex4(0xC000 + static_cast<unsigned>(i)), serial, "x", false);
         }
     }
     tree.nodes.resize(devices);

@@ -25,9 +25,9 @@ public:
     void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
     uint64_t NowMs() override
     {
-        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now().time_since_epoch())
-                                         .count());
+        return static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
     }
 };
 
@@ -80,14 +80,14 @@ int main()
         entries += (entries.empty() ? "" : ",") + Fake::Entry(m[0], m[1], "Bench Phone", "yes");
     scene.WriteShippedWhitelist(Fake::FileOf(entries));
     for (int i = 0; i < phones; ++i) {
-        const std::wstring hw = L"USB\\VID_" + NarrowToWide(models[i % 4][0]) + L"&PID_" + NarrowToWide(models[i % 4][1]);
-        const std::wstring serial = L"BENCH" + std::to_wstring(1000 + i);
-        const std::wstring child = hw + L"&MI_01\\7&" + std::to_wstring(1000 + i) + L"&0&0001";
-        scene.tree.AddDevice({hw + L"\\" + serial, L"{36FC9E60-C465-11CF-8056-444553540000}", L"", hw,
-                              L"USB Composite Device", L"", false});
-        scene.tree.AddDevice({child, L"{3F966BD9-FA04-4EC5-991C-D326973B5128}",
-                              L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff",
-                              hw + L"&REV_0100&MI_01", L"Bench Phone", hw + L"\\" + serial, false});
+        const std::string hw = std::string("USB\\VID_") + models[i % 4][0] + "&PID_" + models[i % 4][1];
+        const std::string serial = "BENCH" + std::to_string(1000 + i);
+        const std::string child = hw + "&MI_01\\7&" + std::to_string(1000 + i) + "&0&0001";
+        scene.tree.AddDevice(
+            {hw + "\\" + serial, "{36FC9E60-C465-11CF-8056-444553540000}", "", hw, "USB Composite Device", "", false});
+        scene.tree.AddDevice({child, "{3F966BD9-FA04-4EC5-991C-D326973B5128}",
+                              "USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff",
+                              hw + "&REV_0100&MI_01", "Bench Phone", hw + "\\" + serial, false});
         scene.tree.AddAdbDriverInterface(child);
     }
 

@@ -15,36 +15,36 @@ class DeviceTree : public DeviceTreePort {
 public:
     // A whole device and, unless told otherwise, its ADB interface, which names it as its parent.
     // Phones of one model need interfaces of their own (`interfacePart`).
-    void AddPhone(const std::wstring& vid, const std::wstring& pid, const std::wstring& serial,
-                  const std::wstring& description = L"Android Phone", bool adbInterface = true,
-                  const std::wstring& interfacePart = L"6&12345678&0&0001")
+    void AddPhone(const std::string& vid, const std::string& pid, const std::string& serial,
+                  const std::string& description = "Android Phone", bool adbInterface = true,
+                  const std::string& interfacePart = "6&12345678&0&0001")
     {
-        const std::wstring hw = L"USB\\VID_" + vid + L"&PID_" + pid;
-        AddDevice({hw + L"\\" + serial, L"{36FC9E60-C465-11CF-8056-444553540000}", L"", hw, L"USB Composite Device",
-                   L"", false});
+        const std::string hw = "USB\\VID_" + vid + "&PID_" + pid;
+        AddDevice(
+            {hw + "\\" + serial, "{36FC9E60-C465-11CF-8056-444553540000}", "", hw, "USB Composite Device", "", false});
         if (adbInterface)
-            AddDevice({hw + L"&MI_01\\" + interfacePart, L"{3F966BD9-FA04-4EC5-991C-D326973B5128}",
-                       L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff",
-                       hw + L"&REV_0100&MI_01", description, hw + L"\\" + serial, false});
+            AddDevice({hw + "&MI_01\\" + interfacePart, "{3F966BD9-FA04-4EC5-991C-D326973B5128}",
+                       "USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff",
+                       hw + "&REV_0100&MI_01", description, hw + "\\" + serial, false});
     }
     void AddDevice(const UsbNode& node)
     {
         Locked([&] { nodes.push_back(node); });
     }
-    void AddAdbDriverInterface(const std::wstring& id)
+    void AddAdbDriverInterface(const std::string& id)
     {
         Locked([&] { adbInterfaces.push_back(id); });
     }
     // Devices whose own or parent id contains text, and driver interfaces whose id does.
-    void RemoveMatching(const std::wstring& text)
+    void RemoveMatching(const std::string& text)
     {
         Locked([&] {
             for (auto it = nodes.begin(); it != nodes.end();)
-                it = it->instanceId.find(text) != std::wstring::npos || it->parentId.find(text) != std::wstring::npos
+                it = it->instanceId.find(text) != std::string::npos || it->parentId.find(text) != std::string::npos
                          ? nodes.erase(it)
                          : it + 1;
             for (auto it = adbInterfaces.begin(); it != adbInterfaces.end();)
-                it = it->find(text) != std::wstring::npos ? adbInterfaces.erase(it) : it + 1;
+                it = it->find(text) != std::string::npos ? adbInterfaces.erase(it) : it + 1;
         });
     }
     void Clear()
@@ -61,7 +61,7 @@ public:
         error = failOpen ? 13 : 0;
         return !failOpen;
     }
-    bool ListAdbDriverInterfaces(std::vector<std::wstring>& ids, uint32_t& error) override
+    bool ListAdbDriverInterfaces(std::vector<std::string>& ids, uint32_t& error) override
     {
         if (onDriverLookup)
             onDriverLookup();
@@ -80,7 +80,7 @@ public:
     }
 
     std::vector<UsbNode> nodes;
-    std::vector<std::wstring> adbInterfaces;
+    std::vector<std::string> adbInterfaces;
     bool failOpen = false;        // the device set cannot be opened
     int pendingInstallWaits = 0;  // how many waits still report "installing"
     int usbListings = 0;          // calls of ListUsbDevices

@@ -80,7 +80,7 @@ public:
     {
         return Make(nullptr, [&](HttpRecord& r) { r.agent = agent; });
     }
-    Handle OpenW(const std::wstring& agent) override { return Open(WideToNarrow(agent)); }
+    Handle OpenW(const std::string& agent) override { return Open(agent); }
     Handle Connect(Handle session, const std::string& host, uint16_t port) override
     {
         return Make(session, [&](HttpRecord& r) { r.host = host, r.port = port; });
@@ -90,11 +90,11 @@ public:
     {
         return Make(connection, [&](HttpRecord& r) { r.method = method, r.path = path, r.secure = secure; });
     }
-    Handle OpenUrl(Handle session, const std::wstring& url) override
+    Handle OpenUrl(Handle session, const std::string& url) override
     {
         return Make(session, [&](HttpRecord& r) {
             r.method = "GET";
-            r.secure = CrackUrl(WideToNarrow(url), r.host, r.port, r.path) && r.port == 443;
+            r.secure = CrackUrl(url, r.host, r.port, r.path) && r.port == 443;
         });
     }
     bool AddHeaders(Handle r, const std::string& headers) override

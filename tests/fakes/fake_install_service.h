@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "support/ports/install_service_port.h"
-#include "support/sys_utils.h"
 
 namespace USB {
 namespace Fake {
@@ -27,21 +26,21 @@ public:
 
     bool serviceRunning = false;            // the request event exists
     bool serviceReplies = true;             // signals the reply event after answering
-    std::wstring answer = L"success";       // written to the page
+    std::string answer = "success";         // written to the page
     uint32_t plainError = 0;                // non-zero: the plain launch fails with this error
     uint32_t elevatedError = 0;             // non-zero: the shell's launch fails with this error
     std::function<void(const Run&)> onRun;  // what the installer does (e.g. writes insret.txt)
 
-    std::vector<std::wstring> requests;  // page contents the service received
-    std::vector<uint32_t> replyWaits;    // time-outs of the reply waits
+    std::vector<std::string> requests;  // page contents the service received (ASCII here)
+    std::vector<uint32_t> replyWaits;   // time-outs of the reply waits
     std::vector<Run> runs;
     // Service events, mappings and views still open (the reply event lives for the process).
     size_t OpenHandles() const { return m_open.size(); }
 
-    Handle CreateReplyEvent(const std::wstring&) override { return Make(); }
-    Handle OpenServiceEvent(const std::wstring& name) override
+    Handle CreateReplyEvent(const std::string&) override { return Make(); }
+    Handle OpenServiceEvent(const std::string& name) override
     {
-        return serviceRunning && name == L"QuemboDriverInstallSrvWnd123" ? Opened(m_service = Make()) : nullptr;
+        return serviceRunning && name == "QuemboDriverInstallSrvWnd123" ? Opened(m_service = Make()) : nullptr;
     }
     // Signalling the service event wakes the service: it reads the request, answers on the page
     // and signals the reply event. Any other handle is the reply event, made once per process.
@@ -59,14 +58,14 @@ public:
     {
         return replyWaits.push_back(timeoutMs), std::exchange(m_replied, false);
     }
-    Handle CreateMapping(const std::wstring& name, uint32_t size) override
+    Handle CreateMapping(const std::string& name, uint32_t size) override
     {
-        return name == L"__Ostrel__mobile__manager__mapfile" && size == 4096 ? Opened(Make()) : nullptr;
+        return name == "__Ostrel__mobile__manager__mapfile" && size == 4096 ? Opened(Make()) : nullptr;
     }
     void* MapView(Handle, uint32_t) override { return Opened(m_page.data()); }
     void UnmapView(void* view) override { CloseHandle(view); }
     void CloseHandle(Handle h) override { m_open.erase(h); }
-    std::wstring Utf8ToWide(const std::string& text) override { return NarrowToWide(text); }  // ASCII here
+    std::u16string Utf16Of(const std::string& text) override { return {text.begin(), text.end()}; }  // ASCII here
     RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override
     {
         return Launch(Run{program, parameters, timeoutMs, false}, plainError);

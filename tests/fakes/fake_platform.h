@@ -30,7 +30,7 @@ public:
     bool networkAlive = true;
     int socketStartups = 0;
     int socketCleanups = 0;
-    std::vector<std::wstring> debugOutput;
+    std::vector<std::string> debugOutput;
 
     std::string ExecutablePath() override { return exePath; }
     std::string AppDataFolder() override { return appData; }
@@ -47,8 +47,8 @@ public:
         return true;
     }
     void SocketsCleanup() override { ++socketCleanups; }
-    std::wstring ErrorText(uint32_t code) override { return L"error " + std::to_wstring(code); }
-    void DebugOutput(const std::wstring& text) override { debugOutput.push_back(text); }
+    std::string ErrorText(uint32_t code) override { return "error " + std::to_string(code); }
+    void DebugOutput(const std::string& text) override { debugOutput.push_back(text); }
 };
 
 // Sleeps return at once; each is counted and advances virtual time.

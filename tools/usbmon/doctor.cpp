@@ -118,8 +118,8 @@ int StuckAt(const Json::Value& device)
 Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whiteList, const Json::Value& listing)
 {
     Json::Value device(Json::objectValue);
-    device["id"] = WideToNarrow(node.instanceId);
-    device["description"] = WideToNarrow(node.description);
+    device["id"] = node.instanceId;
+    device["description"] = node.description;
     ScanCandidate c;
     if (!TakeCandidate(node, c)) {
         device["phone"] = false;
@@ -128,9 +128,9 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
         return device;
     }
     if (IsInterfaceId(c.id)) {
-        device["interface_of"] = WideToNarrow(node.parentId);
-        device["adb_class"] = node.compatibleIds.find(L"Class_ff&SubClass_42") != std::wstring::npos ||
-                              node.compatibleIds.find(L"Class_FF&SubClass_42") != std::wstring::npos;
+        device["interface_of"] = node.parentId;
+        device["adb_class"] = node.compatibleIds.find("Class_ff&SubClass_42") != std::string::npos ||
+                              node.compatibleIds.find("Class_FF&SubClass_42") != std::string::npos;
         return device;
     }
     PhoneSystemInfo info, listed;
@@ -149,7 +149,7 @@ Json::Value Device(const UsbNode& node, PhoneDecision& decision, WhiteList& whit
               : !whiteList.HasVendor(c.parts.vid)  ? "vendor " + c.parts.vid + " is not in the vendor list"
                                                    : "not in the whitelist or the cloud, nor a neighbouring id";
     device["why"] = why;
-    device["adb_interface"] = FindAdbInterfaces(NarrowToWide(c.parts.key), interfaces, c.parts.serial);
+    device["adb_interface"] = FindAdbInterfaces(c.parts.key, interfaces, c.parts.serial);
     device["adb_driver"] = HasAdbDriverInterface(c.parts.key, c.parts.serial);
     device["adb_state"] = listing.isMember(c.parts.serial) ? listing[c.parts.serial] : Json::Value("not listed");
     if (const int id = StuckAt(device)) {

@@ -188,7 +188,7 @@ bool CloudClient::QueryDevice(PhoneSystemInfo& info, const std::string& vid, con
     const std::string isAdbOpen = MemberText(data, "isadbopen");
     USB_LOG("isadbopen is %s\n", isAdbOpen.c_str());
     info.m_isAdbOpen = isAdbOpen == "yes";
-    info.m_description = NarrowToWide(MemberText(data, "description"));
+    info.m_description = MemberText(data, "description");
     return true;
 }
 
@@ -262,7 +262,7 @@ bool CloudClient::DownloadDriver(const std::string& url, const std::string& path
         return false;
     }
     const std::string temp = path + ".tmp";
-    if (!DownFileVerified(NarrowToWide(url), temp, md5.c_str(), progress, context))
+    if (!DownFileVerified(url, temp, md5.c_str(), progress, context))
         return false;
     if (!RenameFile(temp, path)) {
         USB_LOG("the driver package could not be moved to %s\n", path.c_str());

@@ -115,13 +115,12 @@ struct DownloadLimits {
 };
 
 // The shared body of both downloads; md5 and progress only for the verified one.
-bool Download(const std::wstring& url, const std::string& path, bool verify, const char* md5,
+bool Download(const std::string& url, const std::string& path, bool verify, const char* md5,
               DownloadProgressFn progress, void* context, const DownloadLimits& limits)
 {
     HttpPort* port = GetPorts().http;
-    const std::string narrowUrl = WideToNarrow(url);
-    if (SchemeOf(narrowUrl) == Scheme::Other) {
-        USB_LOG("download %s refused: not an http or https address\n", narrowUrl.c_str());
+    if (SchemeOf(url) == Scheme::Other) {
+        USB_LOG("download %s refused: not an http or https address\n", url.c_str());
         return false;
     }
     const Deadline deadline(limits.deadlineMs);
@@ -138,7 +137,7 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
     if (!ReadRawHeaders(*port, request, headers))
         return false;
     if (!StatusIs200(headers)) {
-        USB_LOG("download %s status is %s\n", narrowUrl.c_str(), headers.c_str());
+        USB_LOG("download %s status is %s\n", url.c_str(), headers.c_str());
         return false;
     }
 
@@ -150,7 +149,7 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
     lengthText[kHeaderBuffer - 1] = 0;
     const uint64_t announced = std::strtoull(lengthText, nullptr, 10);
     if (announced > limits.maxBytes) {
-        USB_LOG("download %s announces %llu bytes, more than the %llu allowed\n", narrowUrl.c_str(),
+        USB_LOG("download %s announces %llu bytes, more than the %llu allowed\n", url.c_str(),
                 static_cast<unsigned long long>(announced), static_cast<unsigned long long>(limits.maxBytes));
         return false;
     }
@@ -169,13 +168,13 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
     int32_t lastPercent = 0;
     for (;;) {
         if (deadline.Passed()) {
-            USB_LOG("download %s took longer than %u ms, given up\n", narrowUrl.c_str(),
+            USB_LOG("download %s took longer than %u ms, given up\n", url.c_str(),
                     static_cast<unsigned>(limits.deadlineMs));
             return false;
         }
         // A stopped service does not wait for a package nobody will install.
         if (WorkCalledOff()) {
-            USB_LOG("download %s given up: the service stopped\n", narrowUrl.c_str());
+            USB_LOG("download %s given up: the service stopped\n", url.c_str());
             return false;
         }
         uint32_t got = 0;
@@ -188,7 +187,7 @@ bool Download(const std::wstring& url, const std::string& path, bool verify, con
         received += got;
         // Never more than announced (and so never more than the cap) reaches the disk.
         if (received > announced) {
-            USB_LOG("download %s sends more than the %llu bytes it announced\n", narrowUrl.c_str(),
+            USB_LOG("download %s sends more than the %llu bytes it announced\n", url.c_str(),
                     static_cast<unsigned long long>(announced));
             return false;
         }
@@ -348,13 +347,13 @@ std::string HttpGet(const std::string& url, size_t maxBody)
     return body;
 }
 
-bool DownFile(const std::wstring& url, const std::string& path)
+bool DownFile(const std::string& url, const std::string& path)
 {
     return Download(url, path, false, nullptr, nullptr, nullptr,
                     DownloadLimits{kMaxWhitelistBytes, kWhitelistDeadlineMs});
 }
 
-bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5, DownloadProgressFn progress,
+bool DownFileVerified(const std::string& url, const std::string& path, const char* md5, DownloadProgressFn progress,
                       void* context)
 {
     return Download(url, path, true, md5, progress, context, DownloadLimits{kMaxPackageBytes, kPackageDeadlineMs});

@@ -12,7 +12,7 @@ namespace USB {
 using DownloadProgressFn = bool (*)(int32_t percent, void* context);
 
 constexpr const char* kRequestAgent = "Mozilla/4.0 (compatible; MSIE 5.0; Windows NT 5.0)";
-constexpr const wchar_t* kDownloadAgent = L"DownFile";
+constexpr const char* kDownloadAgent = "DownFile";
 constexpr const char* kAcceptHeader = "Accept: */*\r\n";
 constexpr const char* kFormContentType = "Content-Type: application/x-www-form-urlencoded\r\n";
 
@@ -39,10 +39,10 @@ bool HttpRequest(const std::string& method, const std::string& url, const std::s
 std::string HttpGet(const std::string& url, size_t maxBody = kMaxAnswerBytes);
 // True when the server answered 200, announced a length of at most kMaxWhitelistBytes and
 // exactly that much was written and the file closed; otherwise the file it wrote is removed.
-bool DownFile(const std::wstring& url, const std::string& path);
+bool DownFile(const std::string& url, const std::string& path);
 // DownFile for driver packages (at most kMaxPackageBytes), with progress and, when md5 is not
 // null, a digest check.
-bool DownFileVerified(const std::wstring& url, const std::string& path, const char* md5, DownloadProgressFn progress,
+bool DownFileVerified(const std::string& url, const std::string& path, const char* md5, DownloadProgressFn progress,
                       void* context);
 bool IsNetworkAlive();
 // The status line (the first header line) carries the code 200.

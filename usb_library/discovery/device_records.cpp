@@ -121,8 +121,8 @@ std::string DropFour(const std::string& text)
 
 void CopyFromInterface(DeviceRecord& device, const PhoneSystemInfo& info)
 {
-    device.m_description = WideToNarrow(info.m_description);
-    const std::vector<std::string> parts = SplitHash(WideToNarrow(info.m_parentInstanceId));
+    device.m_description = info.m_description;
+    const std::vector<std::string> parts = SplitHash(info.m_parentInstanceId);
     if (parts.size() > 1) {
         const std::string& hw = parts[1];
         size_t amp = hw.find('&');
@@ -148,7 +148,7 @@ bool AddDeviceFromInterface(UsbDeviceList& list, const PhoneSystemInfo& info)
 
 void UpdateDeviceFromInterface(DeviceRecord& device, const PhoneSystemInfo& info)
 {
-    USB_LOG("phoneInfo->_phone_sn_instance_id is %s\n", WideToNarrow(info.m_parentInstanceId).c_str());
+    USB_LOG("phoneInfo->_phone_sn_instance_id is %s\n", info.m_parentInstanceId.c_str());
     CopyFromInterface(device, info);
 }
 
@@ -160,8 +160,8 @@ bool CreateDeviceNode(UsbDeviceList& list, const PhoneSystemInfo& info, const st
     device.m_vid = vid;
     device.m_pid = pid;
     device.m_vidPid = "VID_" + vid + "&PID_" + pid;
-    device.m_serial = WideToNarrow(info.m_serial);
-    device.m_description = WideToNarrow(info.m_description);
+    device.m_serial = info.m_serial;
+    device.m_description = info.m_description;
     return list.Add(std::move(device));
 }
 

@@ -14,12 +14,12 @@
 namespace USB {
 
 // A phone as the phone decision sees it, or one of its ADB interfaces as the device-tree scan
-// finds it; UTF-16 texts.
+// finds it.
 struct PhoneSystemInfo {
     bool m_isAdbOpen = false;
-    std::wstring m_description;       // code-page text, a byte per unit: WideToNarrow gives the bytes
-    std::wstring m_parentInstanceId;  // an interface's device, '#'-separated
-    std::wstring m_serial;
+    std::string m_description;       // in the system's ANSI code page, as the host gets it
+    std::string m_parentInstanceId;  // an interface's device, '#'-separated
+    std::string m_serial;
 };
 
 // The record of a plugged phone, from its arrival to its removal.

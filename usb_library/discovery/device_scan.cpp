@@ -11,8 +11,8 @@ namespace {
 
 const char kHidClassUpper[] = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 const char kHidClassLower[] = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
-const wchar_t kAdbClassLower[] = L"Class_ff&SubClass_42";
-const wchar_t kAdbClassUpper[] = L"Class_FF&SubClass_42";
+const char kAdbClassLower[] = "Class_ff&SubClass_42";
+const char kAdbClassUpper[] = "Class_FF&SubClass_42";
 const uint32_t kRetryPauseMs = 1000;
 
 bool Contains(const std::string& text, const char* part)
@@ -30,7 +30,7 @@ std::string HashForm(std::string id)
 
 void LogOpenFailure(uint32_t error)
 {
-    std::string text = WideToNarrow(GetWindowsErrorText(error));
+    std::string text = GetWindowsErrorText(error);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     USB_LOG("SetupDiGetClassDevs fail, error %u: %s\n", static_cast<unsigned>(error), text.c_str());
@@ -45,7 +45,7 @@ struct TreeSnapshot::Looks {
     std::vector<UsbNode> nodes;
     bool haveDrivers = false;
     bool driversRead = false;
-    std::vector<std::wstring> drivers;
+    std::vector<std::string> drivers;
 };
 
 TreeSnapshot::TreeSnapshot() : m_outer(t_snapshot), m_looks(new Looks())
@@ -84,7 +84,7 @@ std::vector<UsbNode> ReadUsbNodes()
 }
 
 // The ADB driver interfaces' instance ids; false (logged) when the set cannot be opened.
-bool ReadAdbDriverInterfaces(std::vector<std::wstring>& ids)
+bool ReadAdbDriverInterfaces(std::vector<std::string>& ids)
 {
     uint32_t error = 0;
     if (GetPorts().deviceTree->ListAdbDriverInterfaces(ids, error))
@@ -109,12 +109,11 @@ std::vector<UsbNode> ListUsbNodes()
 
 bool TakeCandidate(const UsbNode& node, ScanCandidate& out)
 {
-    out.id = ToUpperAscii(WideToNarrow(node.instanceId));
+    out.id = ToUpperAscii(node.instanceId);
     out.parts = ParseInstanceId(out.id, '\\');
     if (!Contains(out.parts.key, "VID_") || !Contains(out.parts.key, "PID_"))
         return false;
-    const std::string classGuid = WideToNarrow(node.classGuid);
-    if (Contains(classGuid, kHidClassUpper) || Contains(classGuid, kHidClassLower))
+    if (Contains(node.classGuid, kHidClassUpper) || Contains(node.classGuid, kHidClassLower))
         return false;
     out.hashForm = HashForm(out.id);
     return true;
@@ -131,7 +130,7 @@ DeviceRecord* RecordOfNode(UsbDeviceList& list, const UsbNode& node, const ScanC
         return list.FindByDevice(c.parts.key, c.parts.serial);
     if (node.parentId.empty())
         return list.FindByVidPid(c.parts.key);
-    const InstanceIdParts parent = ParseInstanceId(ToUpperAscii(WideToNarrow(node.parentId)), '\\');
+    const InstanceIdParts parent = ParseInstanceId(ToUpperAscii(node.parentId), '\\');
     return list.FindByDevice(parent.key, parent.serial);
 }
 
@@ -174,7 +173,7 @@ bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPi
     if (wanted.empty())
         return false;
     for (const UsbNode& node : ListUsbNodes()) {
-        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        const std::string id = ToUpperAscii(node.instanceId);
         if (Contains(id, "MI_"))
             continue;
         const InstanceIdParts parts = ParseInstanceId(id, '\\');
@@ -184,13 +183,12 @@ bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPi
     return false;
 }
 
-bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::string& serial)
+bool FindAdbInterfaces(const std::string& wanted, PhoneInfos& out, const std::string& serial)
 {
-    const std::string wanted = WideToNarrow(target);
     const std::vector<UsbNode> nodes = ListUsbNodes();
     std::vector<std::string> wholeDevices;
     for (const UsbNode& node : nodes) {
-        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        const std::string id = ToUpperAscii(node.instanceId);
         if (id.find(wanted) == std::string::npos || Contains(id, "MI_"))
             continue;
         wholeDevices.push_back(id);
@@ -199,15 +197,14 @@ bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::s
     }
     bool interfaceFound = false;
     for (const UsbNode& node : nodes) {
-        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        const std::string id = ToUpperAscii(node.instanceId);
         if (id.find(wanted) == std::string::npos || !Contains(id, "MI_"))
             continue;
-        if (node.compatibleIds.find(kAdbClassLower) == std::wstring::npos &&
-            node.compatibleIds.find(kAdbClassUpper) == std::wstring::npos)
+        if (!Contains(node.compatibleIds, kAdbClassLower) && !Contains(node.compatibleIds, kAdbClassUpper))
             continue;
         // Each interface belongs to its own parent; without one, only a model's single device
         // can be its owner.
-        std::string parent = ToUpperAscii(WideToNarrow(node.parentId));
+        std::string parent = ToUpperAscii(node.parentId);
         if (parent.empty()) {
             if (wholeDevices.size() != 1) {
                 USB_LOG("cannot tell which device the interface %s belongs to\n", HashForm(id).c_str());
@@ -226,14 +223,14 @@ bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::s
         // that part stands in for one.
         if (owner.serial.find('&') != std::string::npos)
             USB_LOG("use back sn %s\n", HashForm(parent).c_str());
-        info.m_parentInstanceId = NarrowToWide(HashForm(parent));
+        info.m_parentInstanceId = HashForm(parent);
         out.push_back(std::move(info));
         interfaceFound = true;
     }
     return interfaceFound;
 }
 
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, const std::string& serial)
+bool FindAdbInterfacesWithRetry(const std::string& target, PhoneInfos& out, int retries, const std::string& serial)
 {
     bool found = FindAdbInterfaces(target, out, serial);
     // A search called off (its phone left) finds nothing.
@@ -242,7 +239,7 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int
     return found;
 }
 
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, PhoneSystemInfo& info,
+bool FindAdbInterfacesWithRetry(const std::string& target, PhoneInfos& out, int retries, PhoneSystemInfo& info,
                                 const std::string& serial)
 {
     const bool found = FindAdbInterfacesWithRetry(target, out, retries, serial);
@@ -252,7 +249,7 @@ bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int
 
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
 {
-    std::vector<std::wstring> instanceIds;
+    std::vector<std::string> instanceIds;
     if (!t_snapshot) {
         if (!ReadAdbDriverInterfaces(instanceIds))
             return false;
@@ -267,8 +264,8 @@ bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
         instanceIds = looks.drivers;
     }
     std::vector<std::string> ofModel;
-    for (const std::wstring& instanceId : instanceIds) {
-        const std::string id = ToUpperAscii(WideToNarrow(instanceId));
+    for (const std::string& instanceId : instanceIds) {
+        const std::string id = ToUpperAscii(instanceId);
         if (ParseInstanceId(id, '\\').key == vidPid)
             ofModel.push_back(id);
     }
@@ -281,15 +278,15 @@ bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial)
     const std::vector<UsbNode> nodes = ListUsbNodes();
     std::vector<std::string> wholeDevices;
     for (const UsbNode& node : nodes) {
-        const std::string id = ToUpperAscii(WideToNarrow(node.instanceId));
+        const std::string id = ToUpperAscii(node.instanceId);
         if (!Contains(id, "MI_") && ParseInstanceId(id, '\\').key == vidPid)
             wholeDevices.push_back(id);
     }
     for (const std::string& id : ofModel) {
         std::string owner = Contains(id, "MI_") ? std::string() : id;
         for (const UsbNode& node : nodes)
-            if (owner.empty() && ToUpperAscii(WideToNarrow(node.instanceId)) == id)
-                owner = ToUpperAscii(WideToNarrow(node.parentId));
+            if (owner.empty() && ToUpperAscii(node.instanceId) == id)
+                owner = ToUpperAscii(node.parentId);
         if (owner.empty() && wholeDevices.size() == 1)
             owner = wholeDevices[0];
         if (!owner.empty() && ParseInstanceId(owner, '\\').serial == wanted)

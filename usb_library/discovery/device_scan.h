@@ -69,10 +69,10 @@ std::string PhonePath(const std::string& hashForm);
 bool IsSerialOfAnotherDevice(const std::string& serial, const std::string& vidPid, const std::string& ownSerial);
 // ADB interfaces of the devices whose id contains target, each with its own parent device; with
 // a serial, only those of the device with that serial.
-bool FindAdbInterfaces(const std::wstring& target, PhoneInfos& out, const std::string& serial = std::string());
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries,
+bool FindAdbInterfaces(const std::string& target, PhoneInfos& out, const std::string& serial = std::string());
+bool FindAdbInterfacesWithRetry(const std::string& target, PhoneInfos& out, int retries,
                                 const std::string& serial = std::string());
-bool FindAdbInterfacesWithRetry(const std::wstring& target, PhoneInfos& out, int retries, PhoneSystemInfo& info,
+bool FindAdbInterfacesWithRetry(const std::string& target, PhoneInfos& out, int retries, PhoneSystemInfo& info,
                                 const std::string& serial = std::string());
 // Whether an ADB driver interface of the model is present; with a serial, one of that device.
 bool HasAdbDriverInterface(const std::string& vidPid, const std::string& serial = std::string());

@@ -61,12 +61,12 @@ bool PhoneDecision::CheckExactFull(PhoneSystemInfo& info, const std::string& id)
         return false;
     if (m_whiteList.Query(parts.key, info)) {
         USB_LOG("this is a phone via query whitelist\n");
-        info.m_serial = NarrowToWide(parts.serial);
+        info.m_serial = parts.serial;
         return true;
     }
     if (m_cloud.QueryDevice(info, parts.vid, parts.pid)) {
         USB_LOG("this is a phone via query cloud\n");
-        info.m_serial = NarrowToWide(parts.serial);
+        info.m_serial = parts.serial;
         return true;
     }
     return false;
@@ -86,7 +86,7 @@ bool PhoneDecision::CheckNeighbourPids(PhoneSystemInfo& info, const std::string&
     const InstanceIdParts parts = ParseInstanceId(id, '#');
     if (!KnownAndNotCached(parts))
         return false;
-    info.m_serial = NarrowToWide(parts.serial);
+    info.m_serial = parts.serial;
     const std::string upper = ToUpperAscii(HexIdPlusOne(parts.pid));
     const std::string lower = ToUpperAscii(HexIdMinusOne(parts.pid));
     if (QueryNeighbour(parts.vid, parts.pid, upper, info, localOnly) ||
@@ -127,7 +127,7 @@ bool PhoneDecision::CheckBySystem(const std::string& id, PhoneInfos& out, int re
     USB_LOG("check if this device a phone by system %s\n", id.c_str());
     // A whole device is a phone by its own ADB interfaces, not by another phone's of its model.
     const std::string owner = id.find("MI_") == std::string::npos ? parts.serial : std::string();
-    if (!FindAdbInterfacesWithRetry(NarrowToWide(parts.key), out, retries, owner)) {
+    if (!FindAdbInterfacesWithRetry(parts.key, out, retries, owner)) {
         // The last check said no as well: the model is not asked about again.
         m_notPhoneCache.Add(parts.key);
         return false;

@@ -148,7 +148,7 @@ bool WhiteList::Query(const std::string& key, PhoneSystemInfo& info)
     if (it == m_entries.end())
         return false;
     info.m_isAdbOpen = it->second.m_isAdbOpen;
-    info.m_description = NarrowToWide(it->second.m_description);
+    info.m_description = it->second.m_description;
     return true;
 }
 

@@ -114,7 +114,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
     // Left by an update that ended with its process; no other update runs now.
     RemoveFilesNamed(folder, std::string(kCloudCopyName) + ".", ".tmp");
     const std::string temp = UniqueTempPath(cloudPath);
-    if (!DownFile(NarrowToWide(DocumentUrl()), temp)) {
+    if (!DownFile(DocumentUrl(), temp)) {
         USB_LOG("the whitelist download failed, the current one stays\n");
         m_cloud.m_whitelistIsLatest = false;
         return;

@@ -64,8 +64,7 @@ void ConnectionPipeline::Arrive(const std::string& id)
                 RunJob(flow, [this, parts, info]() -> std::function<void(PhoneFlow&)> {
                     WaitForWindowsDriverInstall(parts.key, parts.serial);
                     auto found = std::make_shared<PhoneInfos>();
-                    const bool any =
-                        FindAdbInterfacesWithRetry(NarrowToWide(parts.key), *found, 3, *info, parts.serial);
+                    const bool any = FindAdbInterfacesWithRetry(parts.key, *found, 3, *info, parts.serial);
                     return [this, parts, found, any](PhoneFlow& flow) {
                         flow.info.m_isAdbOpen = any;
                         if (any)
@@ -87,7 +86,7 @@ void ConnectionPipeline::Announce(PhoneFlow& flow, const InstanceIdParts& parts)
     m_context.ui.SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload(parts.serial));
     USB_LOG("step:0->notify ui to try connect the phone...\n");
     USB_LOG("step:1->notify ui checking adbmode of the phone\n");
-    flow.track.Start(parts.vid, parts.pid, parts.serial, WideToNarrow(flow.info.m_description));
+    flow.track.Start(parts.vid, parts.pid, parts.serial, flow.info.m_description);
     flow.track += "checkadbdebug-->";
     m_context.ui.SendToUi(USB_WM_CHECKING_ADBMODE, SerialPayload(parts.serial));
     flow.announced = true;
@@ -112,14 +111,14 @@ void ConnectionPipeline::ConnectRecorded(PhoneFlow& flow)
 void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces)
 {
     for (PhoneSystemInfo& info : interfaces) {
-        const InstanceIdParts parts = ParseInstanceId(WideToNarrow(info.m_parentInstanceId), '#');
-        if (info.m_description.find(L"Composite") != std::wstring::npos && !phone.m_description.empty())
+        const InstanceIdParts parts = ParseInstanceId(info.m_parentInstanceId, '#');
+        if (info.m_description.find("Composite") != std::string::npos && !phone.m_description.empty())
             info.m_description = phone.m_description;
         if (!AddDeviceFromInterface(m_context.devices, info) && HeldByAnotherDevice(m_context.devices, parts)) {
             USB_LOG("notify ui sn conflict\n");
             Json::Value payload(Json::objectValue);
             payload["device_sn"] = parts.serial;
-            payload["device_desc"] = WideToNarrow(info.m_description);
+            payload["device_desc"] = info.m_description;
             m_context.ui.SendToUi(USB_WM_PHONE_SN_CONFLICT, WriteJson(payload));
         }
     }

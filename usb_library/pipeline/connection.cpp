@@ -281,7 +281,7 @@ void ConnectionPipeline::RetryDevice(const std::string& serial)
         DropFlow(*old);
     PhoneInfos interfaces;
     // Only this record's own device: another phone of the model must not lend it its serial.
-    if (FindAdbInterfaces(NarrowToWide(device->m_vidPid), interfaces, device->m_systemSn)) {
+    if (FindAdbInterfaces(device->m_vidPid, interfaces, device->m_systemSn)) {
         device->m_isAdbOpen = true;
         for (const PhoneSystemInfo& info : interfaces)
             UpdateDeviceFromInterface(*device, info);

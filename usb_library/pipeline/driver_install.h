@@ -27,9 +27,9 @@ constexpr uint32_t kLocalInstallerTimeoutMs = 5 * 60 * 1000;
 constexpr size_t kMaxServiceCommandUnits = 2047;
 constexpr uint32_t kRequestPageSize = 4096;
 
-constexpr const wchar_t* kReplyEventName = L"__Ostrel__mobile__manager__";
-constexpr const wchar_t* kRequestMappingName = L"__Ostrel__mobile__manager__mapfile";
-constexpr const wchar_t* kServiceEventName = L"QuemboDriverInstallSrvWnd123";
+constexpr const char* kReplyEventName = "__Ostrel__mobile__manager__";
+constexpr const char* kRequestMappingName = "__Ostrel__mobile__manager__mapfile";
+constexpr const char* kServiceEventName = "QuemboDriverInstallSrvWnd123";
 
 // command: program CR LF parameters. True when the host's install service says it installed.
 bool InstallThroughHostService(const std::string& command);
@@ -42,7 +42,8 @@ class HostInstallClient {
 public:
     virtual ~HostInstallClient();
     static HostInstallClient* Instance();
-    bool Request(const std::wstring& command);
+    // command in the UTF-16 units the service's page holds.
+    bool Request(const std::u16string& command);
 
     void* m_hReplyEvent = nullptr;
     void* m_hMapping = nullptr;

@@ -30,7 +30,7 @@ HostInstallClient* HostInstallClient::Instance()
     return instance;
 }
 
-bool HostInstallClient::Request(const std::wstring& command)
+bool HostInstallClient::Request(const std::u16string& command)
 {
     InstallServicePort* port = GetPorts().installService;
     if (m_hReplyEvent)
@@ -57,7 +57,7 @@ bool HostInstallClient::Request(const std::wstring& command)
         port->CloseHandle(serviceEvent);
         return false;
     }
-    // The page is UTF-16 whatever wchar_t is on the build platform.
+    // The page holds UTF-16 units.
     uint16_t* page = static_cast<uint16_t*>(view);
     std::memset(page, 0, kRequestPageSize);
     for (size_t i = 0; i < command.size(); ++i)
@@ -94,7 +94,7 @@ bool HostInstallClient::Request(const std::wstring& command)
 bool InstallThroughHostService(const std::string& command)
 {
     LockGuard guard(InstallLock());
-    return HostInstallClient::Instance()->Request(GetPorts().installService->Utf8ToWide(command));
+    return HostInstallClient::Instance()->Request(GetPorts().installService->Utf16Of(command));
 }
 
 }  // namespace USB

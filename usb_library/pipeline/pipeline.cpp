@@ -232,7 +232,7 @@ std::string ConnectionPipeline::Depart(const std::string& key, const std::string
         // The host heard of the phone before its records were made.
         DeviceRecord made;
         made.m_serial = serial;
-        made.m_description = WideToNarrow(flow->info.m_description);
+        made.m_description = flow->info.m_description;
         made.m_isAdbOpen = flow->info.m_isAdbOpen;
         payload = DevicePayload(made);
     }

@@ -57,11 +57,11 @@ uint32_t FindAdbServerPid()
     uint32_t error = 0;
     const TcpTableResult result = Process().ReadTcpOwnerTable(rows, error);
     if (result == TcpTableResult::AllocError) {
-        GetPorts().system->DebugOutput(L"malloc Error!");
+        GetPorts().system->DebugOutput("malloc Error!");
         return 0;
     }
     if (result != TcpTableResult::Ok) {
-        GetPorts().system->DebugOutput(L"GetExtendedTcpTable Error: " + std::to_wstring(static_cast<int>(error)));
+        GetPorts().system->DebugOutput("GetExtendedTcpTable Error: " + std::to_string(static_cast<int>(error)));
         return 0;
     }
     uint32_t owner = kNoListener;

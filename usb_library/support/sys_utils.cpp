@@ -7,24 +7,6 @@
 
 namespace USB {
 
-std::wstring NarrowToWide(const std::string& text)
-{
-    std::wstring out;
-    out.reserve(text.size());
-    for (char c : text)
-        out.push_back(static_cast<wchar_t>(static_cast<uint16_t>(static_cast<int16_t>(static_cast<signed char>(c)))));
-    return out;
-}
-
-std::string WideToNarrow(const std::wstring& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t c : text)
-        out.push_back(static_cast<char>(static_cast<uint32_t>(c) & 0xFF));
-    return out;
-}
-
 std::string GetExeDirectory()
 {
     std::string path = GetPorts().system->ExecutablePath();
@@ -145,7 +127,7 @@ std::string FormatTrackTime()
     return FormatLocalTime("%Y-%m-%d-%H:%M:%S");
 }
 
-std::wstring GetWindowsErrorText(uint32_t code)
+std::string GetWindowsErrorText(uint32_t code)
 {
     return GetPorts().system->ErrorText(code);
 }
@@ -166,7 +148,7 @@ std::string ToLowerAscii(std::string text)
 
 void DebugLine(const std::string& text)
 {
-    GetPorts().system->DebugOutput(NarrowToWide(text));
+    GetPorts().system->DebugOutput(text);
 }
 
 }  // namespace USB

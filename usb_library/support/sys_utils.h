@@ -1,4 +1,4 @@
-// Small shared helpers: text conversions, directories, file sizes, Windows version names,
+// Small shared helpers: directories, file sizes, Windows version names,
 // neighbouring ids, the track time stamp and Windows error texts.
 #pragma once
 
@@ -18,11 +18,6 @@ constexpr char kPathSep = '\\';
 constexpr char kPathSep = '/';
 #endif
 
-// Byte per unit, no code page: bytes 0x80..0xFF become 0xFF80..0xFFFF and back.
-std::wstring NarrowToWide(const std::string& text);
-std::string WideToNarrow(const std::wstring& text);
-// Locale conversion for log lines: at most two bytes a unit, cut where they run out.
-std::string WideToMultiByte(const std::wstring& text);
 // The local time of `when`; false when it cannot be had (the platform's thread-safe call).
 bool LocalTimeOf(std::time_t when, std::tm& out);
 
@@ -48,7 +43,7 @@ std::string FormatLocalTime(const char* format);
 // Local time as "%Y-%m-%d-%H:%M:%S".
 std::string FormatTrackTime();
 // The system's message text for a Windows error code.
-std::wstring GetWindowsErrorText(uint32_t code);
+std::string GetWindowsErrorText(uint32_t code);
 
 std::string ToUpperAscii(std::string text);
 std::string ToLowerAscii(std::string text);

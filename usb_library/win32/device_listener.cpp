@@ -11,6 +11,7 @@
 
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
+#include "win32/wide_text.h"
 #include "win32/system_adapter.h"
 
 namespace USB {

@@ -7,20 +7,22 @@
 
 #include <vector>
 
+#include "win32/wide_text.h"
+
 namespace USB {
 
 namespace {
 
 class Win32InstallServiceImpl : public InstallServicePort {
 public:
-    Handle CreateReplyEvent(const std::wstring& name) override
+    Handle CreateReplyEvent(const std::string& name) override
     {
-        return CreateEventW(nullptr, FALSE, TRUE, name.c_str());
+        return CreateEventW(nullptr, FALSE, TRUE, Utf8ToWide(name).c_str());
     }
 
-    Handle OpenServiceEvent(const std::wstring& name) override
+    Handle OpenServiceEvent(const std::string& name) override
     {
-        return OpenEventW(EVENT_ALL_ACCESS, FALSE, name.c_str());
+        return OpenEventW(EVENT_ALL_ACCESS, FALSE, Utf8ToWide(name).c_str());
     }
 
     void SetEvent(Handle event) override { ::SetEvent(static_cast<HANDLE>(event)); }
@@ -31,11 +33,12 @@ public:
         return event && WaitForSingleObject(static_cast<HANDLE>(event), timeoutMs) == WAIT_OBJECT_0;
     }
 
-    Handle CreateMapping(const std::wstring& name, uint32_t size) override
+    Handle CreateMapping(const std::string& name, uint32_t size) override
     {
-        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
+        const std::wstring wide = Utf8ToWide(name);
+        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, wide.c_str());
         if (!mapping)
-            mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+            mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, wide.c_str());
         return mapping;
     }
 
@@ -56,16 +59,10 @@ public:
             ::CloseHandle(static_cast<HANDLE>(handle));
     }
 
-    std::wstring Utf8ToWide(const std::string& text) override
+    std::u16string Utf16Of(const std::string& text) override
     {
-        if (text.empty())
-            return std::wstring();
-        const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-        if (n <= 0)
-            return std::wstring();
-        std::vector<wchar_t> out(static_cast<size_t>(n));
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n);
-        return std::wstring(out.data(), out.size());
+        const std::wstring wide = Utf8ToWide(text);
+        return std::u16string(wide.begin(), wide.end());
     }
 
     RunOutcome RunHidden(const std::string& program, const std::string& parameters, uint32_t timeoutMs) override

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "support/sys_utils.h"
 #include "win32/wide_text.h"
 
 namespace USB {
@@ -92,16 +91,18 @@ public:
         std::memset(&data, 0, sizeof(data));
         data.cbSize = sizeof(data);
         for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
-            UsbNode node;
-            if (!ReadInstanceId(set, data, node.instanceId))
+            std::wstring instanceId;
+            if (!ReadInstanceId(set, data, instanceId))
                 continue;
-            node.classGuid = ReadProperty(set, data, SPDRP_CLASSGUID, false);
-            node.compatibleIds = ReadProperty(set, data, SPDRP_COMPATIBLEIDS, true);
-            node.hardwareId = ReadProperty(set, data, SPDRP_HARDWAREID, false);
-            // Hosts read descriptions in the system's code page: one byte per unit, as the
+            // Hosts read device paths and descriptions in the system's code page, as the
             // whitelist's descriptions come.
-            node.description = NarrowToWide(WideToAnsi(ReadProperty(set, data, SPDRP_DEVICEDESC, false)));
-            node.parentId = ReadParentId(set, data);
+            UsbNode node;
+            node.instanceId = WideToAnsi(instanceId);
+            node.classGuid = WideToAnsi(ReadProperty(set, data, SPDRP_CLASSGUID, false));
+            node.compatibleIds = WideToAnsi(ReadProperty(set, data, SPDRP_COMPATIBLEIDS, true));
+            node.hardwareId = WideToAnsi(ReadProperty(set, data, SPDRP_HARDWAREID, false));
+            node.description = WideToAnsi(ReadProperty(set, data, SPDRP_DEVICEDESC, false));
+            node.parentId = WideToAnsi(ReadParentId(set, data));
             DEVINST child = 0;
             node.noChild = CM_Get_Child(&child, data.DevInst, 0) == CR_NO_SUCH_DEVNODE;
             out.push_back(node);
@@ -110,7 +111,7 @@ public:
         return true;
     }
 
-    bool ListAdbDriverInterfaces(std::vector<std::wstring>& instanceIds, uint32_t& error) override
+    bool ListAdbDriverInterfaces(std::vector<std::string>& instanceIds, uint32_t& error) override
     {
         instanceIds.clear();
         HDEVINFO set =
@@ -137,7 +138,7 @@ public:
                 continue;
             std::wstring id;
             if (ReadInstanceId(set, data, id))
-                instanceIds.push_back(id);
+                instanceIds.push_back(WideToAnsi(id));
         }
         SetupDiDestroyDeviceInfoList(set);
         return true;

@@ -109,17 +109,17 @@ public:
         WSACleanup();
     }
 
-    std::wstring ErrorText(uint32_t code) override
+    std::string ErrorText(uint32_t code) override
     {
         // The code goes in as it is, the way the enumeration reports it.
         _com_error error(static_cast<HRESULT>(code));
         const wchar_t* text = error.ErrorMessage();
-        return text ? std::wstring(text) : std::wstring();
+        return text ? LowBytes(text) : std::string();
     }
 
-    void DebugOutput(const std::wstring& text) override
+    void DebugOutput(const std::string& text) override
     {
-        OutputDebugStringW(text.c_str());
+        OutputDebugStringW(Utf8ToWide(text).c_str());
     }
 };
 

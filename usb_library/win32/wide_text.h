@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace USB {
 
@@ -29,6 +31,26 @@ inline std::string WideToUtf8(const std::wstring& text)
 inline std::string WideToAnsi(const std::wstring& text)
 {
     return WideToCodePage(CP_ACP, text);
+}
+
+// The low byte of each unit: how the log has always shown the system's error texts.
+inline std::string LowBytes(const std::wstring& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text)
+        out.push_back(static_cast<char>(static_cast<uint32_t>(c) & 0xFF));
+    return out;
+}
+
+// The C library's conversion in the current locale: at most two bytes a unit, cut where they run
+// out (the device paths of the listener's notices).
+inline std::string WideToMultiByte(const std::wstring& text)
+{
+    std::vector<char> out(text.size() * 2 + 1, '\0');
+    size_t converted = 0;
+    wcstombs_s(&converted, out.data(), out.size(), text.c_str(), _TRUNCATE);
+    return out.data();
 }
 
 // The full path of the running program, however long it is; "" on failure.

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "win32/wide_text.h"
+
 namespace USB {
 
 namespace {
@@ -45,9 +47,9 @@ public:
         return InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0);
     }
 
-    Handle OpenW(const std::wstring& agent) override
+    Handle OpenW(const std::string& agent) override
     {
-        return InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        return InternetOpenW(Utf8ToWide(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     }
 
     Handle Connect(Handle session, const std::string& host, uint16_t port) override
@@ -120,9 +122,9 @@ public:
         return true;
     }
 
-    Handle OpenUrl(Handle session, const std::wstring& url) override
+    Handle OpenUrl(Handle session, const std::string& url) override
     {
-        return InternetOpenUrlW(H(session), url.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        return InternetOpenUrlW(H(session), Utf8ToWide(url).c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE, 0);
     }
 
     void Close(Handle handle) override

@@ -22,7 +22,7 @@ protected:
         PhoneSystemInfo info;
         const bool queried = cloud.QueryDevice(info, vid, pid);
         std::string out = "device " + std::to_string(queried) + " " + std::to_string(info.m_isAdbOpen) + "|" +
-                          WideToNarrow(info.m_description) + "\n";
+                          info.m_description + "\n";
         const std::optional<DriverOffer> d = cloud.QueryDriver(vid, pid);
         out += "driver " + std::to_string(d.has_value()) +
                (d ? " " + d->m_deviceUrl + "|" + d->m_deviceMd5 + "|" + d->m_generalUrl + "|" + d->m_generalMd5 + "|" +

@@ -49,9 +49,9 @@ TEST_F(HttpTransport, SchemesStatusesAndWhatTheServerSees)
     http.Serve("/report", {"{}"});
     std::string headers;
     ASSERT_TRUE(HttpRequest("POST", "https://cloud.test/report", "a=1", 5000, body, headers));
-    EXPECT_TRUE(DownFile(L"HTTP://cloud.test:8080/report", Path("r")));
+    EXPECT_TRUE(DownFile("HTTP://cloud.test:8080/report", Path("r")));
     EXPECT_FALSE(Request("ftp://cloud.test/x"));
-    EXPECT_FALSE(DownFile(L"file:///etc/passwd", Path("passwd")));
+    EXPECT_FALSE(DownFile("file:///etc/passwd", Path("passwd")));
     std::string seen;
     for (const auto& r : http.Records())
         seen += r.agent + "|" + r.method + "|" + r.host + ":" + std::to_string(r.port) + r.path + "|" + r.body + "|" +
@@ -83,14 +83,14 @@ TEST_F(HttpTransport, SchemesStatusesAndWhatTheServerSees)
         EXPECT_EQ(Request("http://cloud.test/x"), row.ok);
         EXPECT_EQ(body, "{}");  // kept for the log either way
         EXPECT_EQ(HttpGet("http://cloud.test/x"), row.ok ? "{}" : "");
-        EXPECT_EQ(DownFile(L"http://cloud.test/x", Path("x")), row.ok);
+        EXPECT_EQ(DownFile("http://cloud.test/x", Path("x")), row.ok);
     }
     http.Serve("/empty", {});
     EXPECT_FALSE(Request("http://cloud.test/empty"));
     HttpAnswer noLength{"data"};
     noLength.length = -2;
     http.Serve("/nolen", noLength);
-    EXPECT_FALSE(DownFile(L"http://cloud.test/nolen", Path("nolen")));
+    EXPECT_FALSE(DownFile("http://cloud.test/nolen", Path("nolen")));
     EXPECT_TRUE(Logged("download http://cloud.test/x status is HTTP/1.1 404 Not Found\r\n"));
     platform.system.networkAlive = false;
     http.ClearRecords();
@@ -111,9 +111,9 @@ TEST_F(HttpTransport, CapsAndDeadlines)
         return a;
     };
     auto digest = [](const std::string& url) { return !HttpGet(url, kMaxDigestBytes).empty(); };
-    auto list = [this](const std::string& url) { return DownFile(NarrowToWide(url), Path("list")); };
+    auto list = [this](const std::string& url) { return DownFile(url, Path("list")); };
     auto package = [this](const std::string& url) {
-        return DownFileVerified(NarrowToWide(url), Path("pkg"), nullptr, nullptr, nullptr);
+        return DownFileVerified(url, Path("pkg"), nullptr, nullptr, nullptr);
     };
     auto request = [this](const std::string& url) { return Request(url); };
     const struct {
@@ -160,7 +160,7 @@ TEST_F(HttpTransport, DownloadsProgressAndDigest)
     HttpAnswer cut{std::string(5000, 'z')};
     cut.closeAfter = 1234;
     http.Serve("/cut", cut);
-    EXPECT_FALSE(DownFile(L"http://cloud.test/cut", Path("cut")));
+    EXPECT_FALSE(DownFile("http://cloud.test/cut", Path("cut")));
     EXPECT_FALSE(FileExists(Path("cut")));
 
     HttpAnswer big{std::string(100000, 'p')};
@@ -168,14 +168,14 @@ TEST_F(HttpTransport, DownloadsProgressAndDigest)
     http.Serve("/p", big);
     Progress half;
     half.stopAt = 50;
-    EXPECT_FALSE(DownFileVerified(L"http://cloud.test/p", Path("p"), nullptr, &Progress::Record, &half));
+    EXPECT_FALSE(DownFileVerified("http://cloud.test/p", Path("p"), nullptr, &Progress::Record, &half));
     EXPECT_EQ(half.seen.back(), 50);
     EXPECT_FALSE(FileExists(Path("p")));
 
     http.Serve("/abc", {"abc"});
     Progress once;
     // RFC 1321 test vector.
-    EXPECT_TRUE(DownFileVerified(L"http://cloud.test/abc", Path("ok"), "900150983cd24fb0d6963f7d28e17f72",
+    EXPECT_TRUE(DownFileVerified("http://cloud.test/abc", Path("ok"), "900150983cd24fb0d6963f7d28e17f72",
                                  &Progress::Record, &once));
     EXPECT_EQ(once.seen, std::vector<int32_t>{100});
     EXPECT_EQ(http.OpenHandles(), 0u);

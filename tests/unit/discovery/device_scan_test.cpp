@@ -34,13 +34,13 @@ protected:
     }
     DeviceChange Classify() { return ClassifyDeviceChange(service.Decision(), service.Devices(), true); }
     // The parents the ADB interfaces of the model name (of one device, with a serial).
-    std::wstring Parents(const std::string& serial = std::string())
+    std::string Parents(const std::string& serial = std::string())
     {
         PhoneInfos found;
-        std::wstring out;
-        FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, serial);
+        std::string out;
+        FindAdbInterfaces("VID_18D1&PID_4EE2", found, serial);
         for (const auto& info : found)
-            out += info.m_parentInstanceId + L" ";
+            out += info.m_parentInstanceId + " ";
         return out;
     }
 
@@ -52,15 +52,15 @@ TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
 {
     EXPECT_EQ(Classify(), DeviceChange::NoPhone);
     // A keyboard with a phone vendor's ids is never a phone.
-    for (const wchar_t* hid : {L"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"})
-        scene.tree.AddDevice({L"USB\\VID_18D1&PID_4EE2\\7&2B3C4D5E&0&1", hid, L"", L"", L"", L"", false});
+    for (const char* hid : {"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"})
+        scene.tree.AddDevice({"USB\\VID_18D1&PID_4EE2\\7&2B3C4D5E&0&1", hid, "", "", "", "", false});
     EXPECT_TRUE(Scan(false).empty());
     EXPECT_EQ(Classify(), DeviceChange::NoPhone);
     EXPECT_FALSE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
 
     // Another phone of the model is recorded: this one is still new, and present.
     Fake::AddRecord(service.Devices(), "OTHERSERIAL");
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     EXPECT_EQ(Scan(true), std::vector<std::string>{"{\"action\":\"DEVICE_ONLINE\",\"device_info\":"
                                                    "\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n"});
     EXPECT_EQ(Classify(), DeviceChange::NewPhone);
@@ -71,7 +71,7 @@ TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
     EXPECT_EQ(Classify(), DeviceChange::PhonesRecorded);
 
     // Two phones of one model are two list elements; the keyboard is none.
-    scene.tree.AddPhone(L"18d1", L"4ee2", L"bbb222");
+    scene.tree.AddPhone("18d1", "4ee2", "bbb222");
     std::string list;
     ASSERT_TRUE(BuildPhoneList(service.Decision(), list));
     EXPECT_EQ(list, "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"},"
@@ -88,15 +88,15 @@ TEST_F(DeviceScanTest, StartUpScans)
     service.Cloud().m_baseUrl = "http://cloud.test";
     http.ServeJson("/api/v1/drive/device/", R"({"result":0,"data":{"isadbopen":"yes"}})");
     const struct {
-        std::vector<const wchar_t*> pids;  // of vendor 18D1 present; 4EE2 is on the whitelist
+        std::vector<const char*> pids;  // of vendor 18D1 present; 4EE2 is on the whitelist
         const char* posted;
         size_t cloudQueries;
-    } rows[] = {{{L"4EE2", L"5000"}, "4EE2", 0}, {{L"5000"}, "5000", 1}, {{}, "", 0}};
+    } rows[] = {{{"4EE2", "5000"}, "4EE2", 0}, {{"5000"}, "5000", 1}, {{}, "", 0}};
     for (const auto& row : rows) {
         scene.tree.Clear();
         http.ClearRecords();
-        for (const wchar_t* pid : row.pids)
-            scene.tree.AddPhone(L"18D1", pid, L"SERIAL1", L"x", false);
+        for (const char* pid : row.pids)
+            scene.tree.AddPhone("18D1", pid, "SERIAL1", "x", false);
         service.Init();
         Fake::WaitFor([&] { return service.HelperThreadsRunning() == 0; });
         std::string posted;
@@ -115,16 +115,16 @@ TEST_F(DeviceScanTest, StartUpScans)
 
 TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
 {
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001", L"Nexus ADB Interface");
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"BBBB0002");
-    scene.tree.AddPhone(L"18D1", L"4EE7", L"OTHERMODEL");
-    EXPECT_EQ(Parents(), L"USB#VID_18D1&PID_4EE2#AAAA0001 USB#VID_18D1&PID_4EE2#BBBB0002 ");
-    EXPECT_EQ(Parents("bbbb0002"), L"USB#VID_18D1&PID_4EE2#BBBB0002 ");
-    EXPECT_EQ(Parents("CCCC0003"), L"");
+    scene.tree.AddPhone("18D1", "4EE2", "AAAA0001", "Nexus ADB Interface");
+    scene.tree.AddPhone("18D1", "4EE2", "BBBB0002");
+    scene.tree.AddPhone("18D1", "4EE7", "OTHERMODEL");
+    EXPECT_EQ(Parents(), "USB#VID_18D1&PID_4EE2#AAAA0001 USB#VID_18D1&PID_4EE2#BBBB0002 ");
+    EXPECT_EQ(Parents("bbbb0002"), "USB#VID_18D1&PID_4EE2#BBBB0002 ");
+    EXPECT_EQ(Parents("CCCC0003"), "");
     PhoneInfos found;
-    ASSERT_TRUE(FindAdbInterfaces(L"VID_18D1&PID_4EE2", found, "AAAA0001"));
+    ASSERT_TRUE(FindAdbInterfaces("VID_18D1&PID_4EE2", found, "AAAA0001"));
     EXPECT_TRUE(found[0].m_isAdbOpen);
-    EXPECT_EQ(found[0].m_description, L"Nexus ADB Interface");
+    EXPECT_EQ(found[0].m_description, "Nexus ADB Interface");
 
     // Another present device holds a serial; a Windows-made instance part is no device's.
     EXPECT_TRUE(IsSerialOfAnotherDevice("bbbb0002", "VID_18D1&PID_4EE2", "AAAA0001"));
@@ -134,51 +134,51 @@ TEST_F(DeviceScanTest, EachAdbInterfaceBelongsToItsOwnParent)
     // Without a parent from Windows: credited only when the model has one device present.
     for (UsbNode& node : scene.tree.nodes)
         node.parentId.clear();
-    EXPECT_EQ(Parents(), L"");
+    EXPECT_EQ(Parents(), "");
     EXPECT_EQ(
         scene.platform.LogCount("cannot tell which device the interface USB#VID_18D1&PID_4EE2&MI_01#6&12345678&0&0001 "
                                 "belongs to\n"),
         2u);
-    scene.tree.RemoveMatching(L"\\BBBB0002");
-    EXPECT_EQ(Parents("AAAA0001"), L"USB#VID_18D1&PID_4EE2#AAAA0001 USB#VID_18D1&PID_4EE2#AAAA0001 ");
+    scene.tree.RemoveMatching("\\BBBB0002");
+    EXPECT_EQ(Parents("AAAA0001"), "USB#VID_18D1&PID_4EE2#AAAA0001 USB#VID_18D1&PID_4EE2#AAAA0001 ");
 }
 
 TEST_F(DeviceScanTest, OnlyAdbClassInterfacesCount)
 {
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"5&1A2B3C4D&0&2", L"x", false);
+    scene.tree.AddPhone("18D1", "4EE2", "5&1A2B3C4D&0&2", "x", false);
     UsbNode mtp;
-    mtp.instanceId = L"USB\\VID_18D1&PID_4EE2&MI_00\\6&12345678&0&0000";
-    mtp.compatibleIds = L"USB\\Class_06&SubClass_01&Prot_01";
+    mtp.instanceId = "USB\\VID_18D1&PID_4EE2&MI_00\\6&12345678&0&0000";
+    mtp.compatibleIds = "USB\\Class_06&SubClass_01&Prot_01";
     scene.tree.AddDevice(mtp);
-    EXPECT_EQ(Parents(), L"");
+    EXPECT_EQ(Parents(), "");
     UsbNode upper = mtp;
-    upper.instanceId = L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001";
-    upper.compatibleIds = L"USB\\Class_FF&SubClass_42&Prot_01";
+    upper.instanceId = "USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001";
+    upper.compatibleIds = "USB\\Class_FF&SubClass_42&Prot_01";
     scene.tree.AddDevice(upper);
-    EXPECT_EQ(Parents(), L"USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2 ");
+    EXPECT_EQ(Parents(), "USB#VID_18D1&PID_4EE2#5&1A2B3C4D&0&2 ");
 }
 
 TEST_F(DeviceScanTest, AnAdbDriverInterfaceAnswersForItsOwnDevice)
 {
     // Two phones of one model; only A's ADB interface has its driver bound.
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"AAAA0001");
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"BBBB0002");
-    scene.tree.nodes[1].instanceId = L"USB\\VID_18D1&PID_4EE2&MI_01\\6&AAAA0001&0&0001";
-    scene.tree.AddAdbDriverInterface(L"USB\\VID_18d1&PID_4ee2&MI_01\\6&AAAA0001&0&0001");
+    scene.tree.AddPhone("18D1", "4EE2", "AAAA0001");
+    scene.tree.AddPhone("18D1", "4EE2", "BBBB0002");
+    scene.tree.nodes[1].instanceId = "USB\\VID_18D1&PID_4EE2&MI_01\\6&AAAA0001&0&0001";
+    scene.tree.AddAdbDriverInterface("USB\\VID_18d1&PID_4ee2&MI_01\\6&AAAA0001&0&0001");
     EXPECT_TRUE(HasAdbDriverInterface("VID_18D1&PID_4EE2"));
     EXPECT_TRUE(HasAdbDriverInterface("VID_18D1&PID_4EE2", "aaaa0001"));
     EXPECT_FALSE(HasAdbDriverInterface("VID_18D1&PID_4EE2", "BBBB0002"));
     EXPECT_FALSE(HasAdbDriverInterface("VID_18D1&PID_4EE"));
     // One whose parent Windows does not name belongs to the model's only device.
-    scene.tree.RemoveMatching(L"AAAA0001");
-    scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&UNKNOWN&0&0001");
+    scene.tree.RemoveMatching("AAAA0001");
+    scene.tree.AddAdbDriverInterface("USB\\VID_18D1&PID_4EE2&MI_01\\6&UNKNOWN&0&0001");
     EXPECT_TRUE(HasAdbDriverInterface("VID_18D1&PID_4EE2", "BBBB0002"));
 }
 
 TEST_F(DeviceScanTest, AnUnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
 {
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
-    scene.tree.AddAdbDriverInterface(L"USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
+    scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
+    scene.tree.AddAdbDriverInterface("USB\\VID_18D1&PID_4EE2&MI_01\\6&12345678&0&0001");
     scene.tree.failOpen = true;
     std::string list;
     EXPECT_TRUE(Scan(false).empty());

@@ -30,8 +30,7 @@ protected:
         const bool listed = decision.CheckExactFull(info, id) || decision.CheckNeighbourPids(info, id, true);
         const std::string answers = std::string(decision.IsPhoneShort(id) ? "phone|" : "no|");  // in this order
         return answers + (decision.IsPhoneFull(id) ? "phone" : "no") +
-               (listed ? "|" + WideToNarrow(info.m_description) + (info.m_isAdbOpen ? "|open" : "|closed") + "|" +
-                             WideToNarrow(info.m_serial)
+               (listed ? "|" + info.m_description + (info.m_isAdbOpen ? "|open" : "|closed") + "|" + info.m_serial
                        : "");
     }
 
@@ -44,7 +43,7 @@ protected:
 // that check as well is cached.
 TEST_F(PhoneDecisionTest, ExactEntriesNeighbourPidsAndTheDevicesOwnAdbInterface)
 {
-    scene.tree.AddPhone(L"18D1", L"D001", L"ABC123");
+    scene.tree.AddPhone("18D1", "D001", "ABC123");
     const struct {
         const char* id;
         const char* answer;
@@ -72,7 +71,7 @@ TEST_F(PhoneDecisionTest, ExactEntriesNeighbourPidsAndTheDevicesOwnAdbInterface)
 
 TEST_F(PhoneDecisionTest, UnknownVendorsAndIdsThatAreNotFourHexDigitsAreNeverPhones)
 {
-    scene.tree.AddPhone(L"046D", L"C52B", L"0123");
+    scene.tree.AddPhone("046D", "C52B", "0123");
     EXPECT_EQ(Decide("USB#VID_046D&PID_C52B#0123"), "no|no");
     PhoneInfos found;
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_046D&PID_C52B#0123", found, 0));
@@ -86,11 +85,11 @@ TEST_F(PhoneDecisionTest, UnknownVendorsAndIdsThatAreNotFourHexDigitsAreNeverPho
 
 TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingOncePerSecond)
 {
-    scene.tree.AddPhone(L"18D1", L"D001", L"ABC123", L"Pixel ADB");
-    scene.tree.AddPhone(L"18D1", L"D00F", L"NOADB", L"x", false);
+    scene.tree.AddPhone("18D1", "D001", "ABC123", "Pixel ADB");
+    scene.tree.AddPhone("18D1", "D00F", "NOADB", "x", false);
     PhoneInfos found;
     ASSERT_TRUE(decision.CheckBySystem("USB#VID_18D1&PID_D001#ABC123", found, 1));
-    EXPECT_EQ(found.at(0).m_parentInstanceId, L"USB#VID_18D1&PID_D001#ABC123");
+    EXPECT_EQ(found.at(0).m_parentInstanceId, "USB#VID_18D1&PID_D001#ABC123");
     EXPECT_FALSE(decision.CheckBySystem("USB#VID_18D1&PID_D00F#NOADB", found, 1));
     EXPECT_EQ(scene.tree.usbListings, 3);
     EXPECT_EQ(scene.platform.clock.CountSleeps(1000), 1u);
@@ -102,7 +101,7 @@ TEST_F(PhoneDecisionTest, HasPhoneOnlyForAPluggedPhoneWithoutARecord)
         return HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.NotPhoneCacheOf());
     };
     EXPECT_FALSE(hasPhone());
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     EXPECT_TRUE(hasPhone());
     Fake::AddRecord(service.Devices(), "0123456789ABCDEF");
     EXPECT_FALSE(hasPhone());

@@ -50,7 +50,7 @@ TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
     TheService().NotPhoneCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52C#5&1&0&1"), 1);
     EXPECT_EQ(IUSB_hasPhone(), 0);
-    scene.tree.AddPhone(L"046D", L"C52C", L"SERIAL");
+    scene.tree.AddPhone("046D", "C52C", "SERIAL");
     TheService().NotPhoneCacheOf().Add("VID_046D&PID_C52C");
     EXPECT_EQ(IUSB_hasPhone(), 1);
 }
@@ -70,7 +70,7 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist
         list.m_vendorIds.clear();
         list.m_loaded = false;
     }
-    scene.tree.AddPhone(L"18D1", L"4EE2", L"0123456789ABCDEF");
+    scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     const uint32_t size = static_cast<uint32_t>(kNexusList.size());
     const struct {
         uint32_t given;

@@ -20,10 +20,10 @@ protected:
     std::string Query(const std::string& key)
     {
         PhoneSystemInfo info;
-        info.m_description = L"kept";
+        info.m_description = "kept";
         if (!list.Query(key, info))
-            return info.m_description == L"kept" ? "-" : "touched";
-        return WideToNarrow(info.m_description) + (info.m_isAdbOpen ? "|open" : "|closed");
+            return info.m_description == "kept" ? "-" : "touched";
+        return info.m_description + (info.m_isAdbOpen ? "|open" : "|closed");
     }
     bool Load()
     {

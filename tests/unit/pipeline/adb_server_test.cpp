@@ -65,7 +65,7 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
         processes.rows = {{2, 5038, 12}};
     }
     for (const auto& text : platform.system.debugOutput)
-        out += "\ndebug: " + WideToNarrow(text);
+        out += "\ndebug: " + text;
     // adb64.exe not inspectable, e.g. no image access from WOW64
     processes.procs = {{40, {"adb.exe"}}, {41, {"adb64.exe", false}}, {0, {"[System Process]", false}}};
     out += "\nnames:";

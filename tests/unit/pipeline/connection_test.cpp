@@ -14,8 +14,8 @@ using ConnectionTest = PipelineTest;
 
 // Each flow from the phone's arrival: the listings the bridge gives in turn and what the host and
 // the files see. The only listed serial stands for the phone unless another plugged device has
-// it or it is an emulator's; an upper-case Windows serial matches a listed one of any case. Not listed: 15 attempts with
-// 1 s pauses; offline: 10 looks 200 ms apart.
+// it or it is an emulator's; an upper-case Windows serial matches a listed one of any case. Not listed: 15 attempts
+// with 1 s pauses; offline: 10 looks 200 ms apart.
 TEST_F(ConnectionTest, Step3Flows)
 {
     const struct {
@@ -122,7 +122,7 @@ TEST_F(ConnectionTest, RetryProbesOnlyItsOwnDeviceWithAFreshTrail)
     Answer("USB_RETRY", "NOPE");
     Answer("USB_RETRY", "AAAA0001");
     Run();
-    tree.RemoveMatching(L"AAAA0001");
+    tree.RemoveMatching("AAAA0001");
     AddToTree(phone, false);  // switched on
     Answer("USB_RETRY", "AAAA0001");
     Run();
@@ -136,8 +136,8 @@ TEST_F(ConnectionTest, SerialConflictOnlyWhenAnotherDeviceHoldsTheSerial)
 {
     const Phone phone{"18D1", "4EE7", "AAAA0001"};
     AddToTree(phone);
-    tree.AddDevice({L"USB\\VID_18D1&PID_4EE7&MI_02\\6&SECOND&0&0002", L"", L"USB\\Class_ff&SubClass_42", L"",
-                    L"ADB Interface", L"USB\\VID_18D1&PID_4EE7\\AAAA0001", false});
+    tree.AddDevice({"USB\\VID_18D1&PID_4EE7&MI_02\\6&SECOND&0&0002", "", "USB\\Class_ff&SubClass_42", "",
+                    "ADB Interface", "USB\\VID_18D1&PID_4EE7\\AAAA0001", false});
     bridge.Script({"AAAA0001\tdevice\n"});
     Plug(phone);
     Run();

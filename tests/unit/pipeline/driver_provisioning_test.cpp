@@ -224,7 +224,7 @@ TEST_F(DriverStage, PackageKindsAndElevation)
             runs += std::string(run.elevated ? "elevated" : "run") + ": " + run.program + " " + run.parameters + " " +
                     std::to_string(run.timeoutMs) + "\n";
         for (const auto& request : installer.requests)
-            runs += "service: " + std::regex_replace(WideToNarrow(request), std::regex("\r\n"), "<CRLF>") + "\n";
+            runs += "service: " + std::regex_replace(request, std::regex("\r\n"), "<CRLF>") + "\n";
     }
     Fake::ExpectTranscript("driver_package_kinds", Fake::Transcript(platform, runs));
     EXPECT_EQ(unheld, 0);
@@ -350,17 +350,17 @@ TEST_F(DriverStage, HostService)
 {
     installer.serviceRunning = true;
     const struct {
-        const wchar_t* answer;
+        const char* answer;
         bool replies;
         std::string command;
         bool result;
     } rows[] = {
-        {L"SUCCESS", true, "msiexec\r\n/i \"C:\\p.msi\"", true},
-        {L"success but", true, "a\r\nb", false},
-        {L"success", false, "a\r\nb", false},  // silent
-        {L"success", true, "a\r\nb", true},    // the next one still gets through
-        {L"success", true, std::string(2047, 'c'), true},
-        {L"success", true, std::string(2048, 'c'), false},  // refused before the service
+        {"SUCCESS", true, "msiexec\r\n/i \"C:\\p.msi\"", true},
+        {"success but", true, "a\r\nb", false},
+        {"success", false, "a\r\nb", false},  // silent
+        {"success", true, "a\r\nb", true},    // the next one still gets through
+        {"success", true, std::string(2047, 'c'), true},
+        {"success", true, std::string(2048, 'c'), false},  // refused before the service
     };
     for (const auto& row : rows) {
         installer.answer = row.answer;
@@ -368,7 +368,7 @@ TEST_F(DriverStage, HostService)
         EXPECT_EQ(InstallThroughHostService(row.command), row.result);
     }
     ASSERT_EQ(installer.requests.size(), 5u);
-    EXPECT_EQ(installer.requests[0], L"msiexec\r\n/i \"C:\\p.msi\"");
+    EXPECT_EQ(installer.requests[0], "msiexec\r\n/i \"C:\\p.msi\"");
     EXPECT_EQ(installer.replyWaits, std::vector<uint32_t>(5, kHostServiceReplyTimeoutMs));
     EXPECT_EQ(installer.OpenHandles(), 0u);
 }

@@ -80,14 +80,13 @@ protected:
     // The phone in the tree with its ADB interface and, unless told, its driver bound.
     void AddToTree(const Phone& phone, bool driver = true, bool adb = true)
     {
-        tree.AddPhone(NarrowToWide(phone.vid), NarrowToWide(phone.pid), NarrowToWide(phone.serial), L"Android Phone",
-                      adb, NarrowToWide(phone.Interface()));
+        tree.AddPhone(phone.vid, phone.pid, phone.serial, "Android Phone", adb, phone.Interface());
         if (driver)
             BindDriver(phone);
     }
     void BindDriver(const Phone& phone)
     {
-        tree.AddAdbDriverInterface(NarrowToWide("USB\\" + phone.Key() + "&MI_01\\" + phone.Interface()));
+        tree.AddAdbDriverInterface("USB\\" + phone.Key() + "&MI_01\\" + phone.Interface());
     }
     // What the listener's consumer hands the service, from any thread.
     void Sink(const std::string& action, const Phone& phone)
@@ -102,7 +101,7 @@ protected:
     }
     void Unplug(const Phone& phone)
     {
-        tree.RemoveMatching(NarrowToWide(phone.serial));
+        tree.RemoveMatching(phone.serial);
         Sink("DEVICE_OFFLINE", phone);
     }
     void Answer(const std::string& action, const std::string& serial, const std::string& command = "")

@@ -39,26 +39,26 @@ TEST_F(DeviceTreeAdapterTest, ListsPresentUsbDevicesWithTheirProperties)
     std::vector<USB::UsbNode> nodes;
     uint32_t error = 0;
     ASSERT_TRUE(USB::GetPorts().deviceTree->ListUsbDevices(nodes, error));
-    std::map<std::wstring, USB::UsbNode> byId;  // a missing device reads as one without properties
+    std::map<std::string, USB::UsbNode> byId;  // a missing device reads as one without properties
     for (const USB::UsbNode& node : nodes)
         byId[node.instanceId] = node;
-    const USB::UsbNode& parent = byId[L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF"];
-    EXPECT_EQ(parent.description, L"USB Composite Device");
-    EXPECT_EQ(parent.hardwareId, L"USB\\VID_18D1&PID_4EE2&REV_0100");
-    const USB::UsbNode& adb = byId[L"USB\\VID_18D1&PID_4EE2&MI_01\\6&01234567&0&0001"];
-    EXPECT_EQ(adb.description, L"Android Phone");
-    EXPECT_EQ(adb.compatibleIds, L"USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff");
-    EXPECT_EQ(adb.parentId, L"USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF");
-    const USB::UsbNode& hid = byId[L"USB\\VID_18D1&PID_5000\\7&1A2B3C4D&0&1"];
-    EXPECT_EQ(USB::ToUpperAscii(USB::WideToNarrow(hid.classGuid)), "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}");
+    const USB::UsbNode& parent = byId["USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF"];
+    EXPECT_EQ(parent.description, "USB Composite Device");
+    EXPECT_EQ(parent.hardwareId, "USB\\VID_18D1&PID_4EE2&REV_0100");
+    const USB::UsbNode& adb = byId["USB\\VID_18D1&PID_4EE2&MI_01\\6&01234567&0&0001"];
+    EXPECT_EQ(adb.description, "Android Phone");
+    EXPECT_EQ(adb.compatibleIds, "USB\\Class_ff&SubClass_42&Prot_01USB\\Class_ff&SubClass_42USB\\Class_ff");
+    EXPECT_EQ(adb.parentId, "USB\\VID_18D1&PID_4EE2\\0123456789ABCDEF");
+    const USB::UsbNode& hid = byId["USB\\VID_18D1&PID_5000\\7&1A2B3C4D&0&1"];
+    EXPECT_EQ(USB::ToUpperAscii(hid.classGuid), "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}");
 }
 
 TEST_F(DeviceTreeAdapterTest, FindsTheAdbInterfaceItsSerialAndItsDriverOnlyWhileItExists)
 {
     USB::PhoneInfos found;
-    ASSERT_TRUE(USB::FindAdbInterfaces(L"VID_18D1&PID_4EE2", found));
+    ASSERT_TRUE(USB::FindAdbInterfaces("VID_18D1&PID_4EE2", found));
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].m_parentInstanceId, L"USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
+    EXPECT_EQ(found[0].m_parentInstanceId, "USB#VID_18D1&PID_4EE2#0123456789ABCDEF");
 
     EXPECT_FALSE(USB::HasAdbDriverInterface("VID_18D1&PID_4EE2"));
     ASSERT_TRUE(sim::AddDriver(phone));

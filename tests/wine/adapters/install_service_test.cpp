@@ -22,7 +22,7 @@ HANDLE StartService(const std::wstring& record, const std::wstring& arguments)
     HANDLE service = StartProgram(OwnFolder() + "fake_install_service.exe", L"\"" + record + L"\" " + arguments);
     HANDLE ready = nullptr;
     for (int i = 0; service && !ready && i < 400; ++i, Sleep(50))
-        ready = OpenEventW(EVENT_ALL_ACCESS, FALSE, USB::kServiceEventName);
+        ready = OpenEventA(EVENT_ALL_ACCESS, FALSE, USB::kServiceEventName);
     CloseHandle(ready);
     return service;
 }

@@ -27,10 +27,10 @@ TEST(SystemAdapter, PlatformFoldersAndErrorTexts)
     EXPECT_EQ(GetDataDirectory(), DataFolder("\\usb\\"));
     EXPECT_TRUE(std::filesystem::is_directory(GetDataDirectory()));  // made on first use
 
-    const std::wstring denied = GetWindowsErrorText(ERROR_ACCESS_DENIED);
+    const std::string denied = GetWindowsErrorText(ERROR_ACCESS_DENIED);
     ASSERT_FALSE(denied.empty());
-    EXPECT_NE(denied.back(), L'\n');
-    EXPECT_EQ(GetWindowsErrorText(0x80040201u), L"IDispatch error #1");
+    EXPECT_NE(denied.back(), '\n');
+    EXPECT_EQ(GetWindowsErrorText(0x80040201u), "IDispatch error #1");
 }
 
 TEST(SystemAdapter, ExeDirectoryHoldsThisProgram)

@@ -16,9 +16,10 @@ public:
     // Splits a URL into host, port and path (the query stays in the path). False when the
     // URL cannot be split or a part does not fit the caller's limits.
     virtual bool CrackUrl(const std::string& url, std::string& host, uint16_t& port, std::string& path) = 0;
-    // A session with the preconfigured proxy settings; null on failure.
+    // A session with the preconfigured proxy settings; null on failure. The download session is
+    // opened through the wide call.
     virtual Handle Open(const std::string& agent) = 0;
-    virtual Handle OpenW(const std::wstring& agent) = 0;
+    virtual Handle OpenW(const std::string& agent) = 0;
     // An HTTP connection that writes nothing to the cache and keeps the connection.
     virtual Handle Connect(Handle session, const std::string& host, uint16_t port) = 0;
     // True when the machine may dial out (always, on a LAN).
@@ -39,8 +40,8 @@ public:
     virtual bool QueryRawHeaders(Handle request, char* buffer, uint32_t& size) = 0;
     // The Content-Length header's text; false when there is none.
     virtual bool QueryContentLength(Handle request, char* buffer, uint32_t& size) = 0;
-    // Opens a URL for download without writing to the cache; null on failure.
-    virtual Handle OpenUrl(Handle session, const std::wstring& url) = 0;
+    // Opens a URL (UTF-8) for download without writing to the cache; null on failure.
+    virtual Handle OpenUrl(Handle session, const std::string& url) = 0;
     virtual void Close(Handle handle) = 0;
 };
 

@@ -13,23 +13,24 @@ public:
 
     virtual ~InstallServicePort() = default;
 
+    // Names are ASCII.
     // An auto-reset event of this name, created signalled (an existing one is opened).
-    virtual Handle CreateReplyEvent(const std::wstring& name) = 0;
+    virtual Handle CreateReplyEvent(const std::string& name) = 0;
     // The service's request event opened with full access; null when it does not exist.
-    virtual Handle OpenServiceEvent(const std::wstring& name) = 0;
+    virtual Handle OpenServiceEvent(const std::string& name) = 0;
     virtual void SetEvent(Handle event) = 0;
     virtual void ResetEvent(Handle event) = 0;
     // True when the event was signalled within timeoutMs.
     virtual bool WaitEvent(Handle event, uint32_t timeoutMs) = 0;
     // A page-file backed read/write mapping of this name and size (an existing one is opened);
     // when creation fails, the named mapping opened for reading; null when neither works.
-    virtual Handle CreateMapping(const std::wstring& name, uint32_t size) = 0;
+    virtual Handle CreateMapping(const std::string& name, uint32_t size) = 0;
     // A writable view of the whole mapping; null on failure.
     virtual void* MapView(Handle mapping, uint32_t size) = 0;
     virtual void UnmapView(void* view) = 0;
     virtual void CloseHandle(Handle handle) = 0;
-    // UTF-8 text (the core's paths and command lines) to UTF-16.
-    virtual std::wstring Utf8ToWide(const std::string& text) = 0;
+    // UTF-8 text (the core's paths and command lines) as the UTF-16 units the service's page holds.
+    virtual std::u16string Utf16Of(const std::string& text) = 0;
 
     enum class RunResult { NotStarted, Ended, TimedOut };
     struct RunOutcome {

@@ -26,8 +26,8 @@ public:
     bool NetworkAlive() override { return false; }
     bool SocketsStartup() override { return false; }
     void SocketsCleanup() override {}
-    std::wstring ErrorText(uint32_t) override { return std::wstring(); }
-    void DebugOutput(const std::wstring&) override {}
+    std::string ErrorText(uint32_t) override { return std::string(); }
+    void DebugOutput(const std::string&) override {}
 };
 
 // Time stands still and waits return at once; a deadline on it never passes.
@@ -53,7 +53,7 @@ public:
         error = 0;
         return true;
     }
-    bool ListAdbDriverInterfaces(std::vector<std::wstring>& instanceIds, uint32_t& error) override
+    bool ListAdbDriverInterfaces(std::vector<std::string>& instanceIds, uint32_t& error) override
     {
         instanceIds.clear();
         error = 0;
@@ -71,7 +71,7 @@ class NoHttp : public HttpPort {
 public:
     bool CrackUrl(const std::string&, std::string&, uint16_t&, std::string&) override { return false; }
     Handle Open(const std::string&) override { return nullptr; }
-    Handle OpenW(const std::wstring&) override { return nullptr; }
+    Handle OpenW(const std::string&) override { return nullptr; }
     Handle Connect(Handle, const std::string&, uint16_t) override { return nullptr; }
     bool AttemptConnect() override { return false; }
     Handle OpenRequest(Handle, const std::string&, const std::string&, bool) override { return nullptr; }
@@ -86,7 +86,7 @@ public:
     }
     bool QueryRawHeaders(Handle, char*, uint32_t&) override { return false; }
     bool QueryContentLength(Handle, char*, uint32_t&) override { return false; }
-    Handle OpenUrl(Handle, const std::wstring&) override { return nullptr; }
+    Handle OpenUrl(Handle, const std::string&) override { return nullptr; }
     void Close(Handle) override {}
 };
 
@@ -121,16 +121,16 @@ public:
 
 class NoInstallService : public InstallServicePort {
 public:
-    Handle CreateReplyEvent(const std::wstring&) override { return nullptr; }
-    Handle OpenServiceEvent(const std::wstring&) override { return nullptr; }
+    Handle CreateReplyEvent(const std::string&) override { return nullptr; }
+    Handle OpenServiceEvent(const std::string&) override { return nullptr; }
     void SetEvent(Handle) override {}
     void ResetEvent(Handle) override {}
     bool WaitEvent(Handle, uint32_t) override { return false; }
-    Handle CreateMapping(const std::wstring&, uint32_t) override { return nullptr; }
+    Handle CreateMapping(const std::string&, uint32_t) override { return nullptr; }
     void* MapView(Handle, uint32_t) override { return nullptr; }
     void UnmapView(void*) override {}
     void CloseHandle(Handle) override {}
-    std::wstring Utf8ToWide(const std::string&) override { return std::wstring(); }
+    std::u16string Utf16Of(const std::string&) override { return std::u16string(); }
     RunOutcome RunHidden(const std::string&, const std::string&, uint32_t) override { return RunOutcome(); }
     RunOutcome RunElevated(const std::string&, const std::string&, uint32_t) override { return RunOutcome(); }
 };

@@ -36,8 +36,10 @@ public:
     virtual bool NetworkAlive() = 0;
     virtual bool SocketsStartup() = 0;
     virtual void SocketsCleanup() = 0;
-    virtual std::wstring ErrorText(uint32_t code) = 0;
-    virtual void DebugOutput(const std::wstring& text) = 0;
+    // The system's message for a Windows error code, a byte per unit (the low byte of each).
+    virtual std::string ErrorText(uint32_t code) = 0;
+    // A UTF-8 line for the debugger.
+    virtual void DebugOutput(const std::string& text) = 0;
 };
 
 }  // namespace USB
