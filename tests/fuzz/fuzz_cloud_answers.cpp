@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const char* path :
          {"/api/v1/drive/device/", "/api/v1/drive/query/", "/api/v1/drive/report/", "/api/v1/drive/installerror/"})
         http->ServeJson(path, body);
-    USB::CloudClient cloud;
-    cloud.m_baseUrl = "http://127.0.0.1:18089";
+    USB::CloudClient cloud("http://127.0.0.1:18089");
     USB::PhoneSystemInfo info;
     cloud.QueryDevice(info, "18D1", "4EE2");
     cloud.QueryDriver("18D1", "4EE2");

@@ -175,7 +175,7 @@ Json::Value Files(WhiteList& whiteList)
     const bool hasValue = registry && registry->ReadWhiteListValue(value) == RegistryValue::Read;
     files["registry_whitelist"]["path"] = "HKCU\\SOFTWARE\\Parvello\\white-list";
     files["registry_whitelist"]["md5"] = hasValue ? MD5::Of(value) : "";
-    files["whitelist_in_use"] = whiteList.m_path;
+    files["whitelist_in_use"] = whiteList.Path();
     return files;
 }
 
@@ -271,8 +271,7 @@ bool Report(bool json, std::string& out)
         UsbConfig config;
         WhiteList whiteList;
         NotPhoneCache notPhoneCache;
-        CloudClient cloud;
-        cloud.m_baseUrl = config.DriverHost();
+        CloudClient cloud(config.DriverHost());
         whiteList.EnsureLoaded();
         PhoneDecision decision(whiteList, notPhoneCache, cloud);
         d["devices"] = Json::Value(Json::arrayValue);

@@ -152,7 +152,10 @@ bool AcceptIds(const std::string& vid, const std::string& pid)
     return false;
 }
 
-CloudClient::CloudClient() : m_key("t4#Wq9!zeL2$rn7^Kp&8vB*x3@jM6%oY1-sd") {}
+CloudClient::CloudClient(std::string baseUrl)
+    : m_baseUrl(std::move(baseUrl)), m_key("t4#Wq9!zeL2$rn7^Kp&8vB*x3@jM6%oY1-sd")
+{
+}
 
 std::string CloudClient::MakeToken(const std::string& vid, const std::string& pid) const
 {

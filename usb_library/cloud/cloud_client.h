@@ -23,8 +23,8 @@ struct DriverOffer {
 
 class CloudClient {
 public:
-    CloudClient();
-    virtual ~CloudClient() = default;
+    // baseUrl: scheme, host and port of the cloud service, without a closing slash.
+    explicit CloudClient(std::string baseUrl);
 
     bool QueryDevice(PhoneSystemInfo& info, const std::string& vid, const std::string& pid);
     // What the cloud offers for the model; nothing when it cannot be asked or says no.
@@ -37,8 +37,13 @@ public:
     bool DownloadDriver(const std::string& url, const std::string& path, const std::string& md5,
                         DownloadProgressFn progress, void* context);
 
-    std::string m_baseUrl;
-    std::string m_key;
+    // The local whitelist is the cloud's latest: the device query then asks nothing.
+    void SetWhitelistIsLatest(bool latest) { m_whitelistIsLatest = latest; }
+    bool WhitelistIsLatest() const { return m_whitelistIsLatest; }
+
+private:
+    const std::string m_baseUrl;
+    const std::string m_key;
     std::atomic<bool> m_whitelistIsLatest{false};  // written by the whitelist threads
 };
 

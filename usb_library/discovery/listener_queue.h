@@ -20,7 +20,6 @@ namespace USB {
 class ListenerQueue {
 public:
     ListenerQueue() = default;
-    virtual ~ListenerQueue() = default;
     ListenerQueue(const ListenerQueue&) = delete;
     ListenerQueue& operator=(const ListenerQueue&) = delete;
 
@@ -28,6 +27,9 @@ public:
     void Post(const char* text);
     void SetSink(ListenerSink sink, void* context);
 
+    // Before the consumer thread starts: its ConsumeLoop then runs until StopConsumer, however
+    // early that comes.
+    void ArmConsumer() { m_consumerRunning = 1; }
     // Consumer thread body: returns once StopConsumer has been called.
     void ConsumeLoop();
     void StopConsumer();
@@ -35,6 +37,7 @@ public:
     // are dropped); false when the queue was empty.
     bool DeliverOne();
 
+private:
     UsbCLock m_queueLock;
     // Auto-reset and never reset by hand: a post made after the consumer found the queue
     // empty leaves it set, so the next wait returns at once.

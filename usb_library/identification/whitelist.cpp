@@ -152,6 +152,12 @@ bool WhiteList::Query(const std::string& key, PhoneSystemInfo& info)
     return true;
 }
 
+std::string WhiteList::Path()
+{
+    LockGuard guard(m_lock);
+    return m_path;
+}
+
 std::string WhiteList::FileDigest()
 {
     // The paths and the digest are shared with reloads on other threads.

@@ -25,7 +25,6 @@ struct WhitelistEntry {
 class WhiteList {
 public:
     WhiteList() = default;
-    virtual ~WhiteList() = default;
     WhiteList(const WhiteList&) = delete;
     WhiteList& operator=(const WhiteList&) = delete;
 
@@ -42,7 +41,10 @@ public:
     bool HasVendor(const std::string& vid);
     bool Query(const std::string& key, PhoneSystemInfo& info);
     std::string FileDigest();
+    // The file the last load or digest read (the cloud copy when there is one).
+    std::string Path();
 
+private:
     std::string m_cloudPath;
     std::vector<std::string> m_vendorIds;
     std::map<std::string, WhitelistEntry> m_entries;  // by "VID_xxxx&PID_yyyy"

@@ -87,7 +87,7 @@ void WhitelistUpdater::WhitelistCheckThread()
 {
     if (WhitelistIsLatest()) {
         USB_LOG("whitelist had already lastest\n");
-        m_cloud.m_whitelistIsLatest = true;
+        m_cloud.SetWhitelistIsLatest(true);
         return;
     }
     if (IsNetworkAlive()) {
@@ -108,7 +108,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
     const UpdateLock lock(folder);
     if (!lock.Held()) {
         USB_LOG("another update of the whitelist did not end in time, the current one stays\n");
-        m_cloud.m_whitelistIsLatest = false;
+        m_cloud.SetWhitelistIsLatest(false);
         return;
     }
     // Left by an update that ended with its process; no other update runs now.
@@ -116,7 +116,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
     const std::string temp = UniqueTempPath(cloudPath);
     if (!DownFile(DocumentUrl(), temp)) {
         USB_LOG("the whitelist download failed, the current one stays\n");
-        m_cloud.m_whitelistIsLatest = false;
+        m_cloud.SetWhitelistIsLatest(false);
         return;
     }
 
@@ -133,7 +133,7 @@ void WhitelistUpdater::WhitelistUpdateThread()
     if (refusal) {
         USB_LOG("%s", refusal);
         RemoveFile(temp);
-        m_cloud.m_whitelistIsLatest = false;
+        m_cloud.SetWhitelistIsLatest(false);
         return;
     }
 
@@ -144,18 +144,13 @@ void WhitelistUpdater::WhitelistUpdateThread()
         RemoveFile(temp);
         return;
     }
-    {
-        LockGuard listGuard(list.m_lock);
-        list.m_cloudPath = cloudPath;
-        list.m_path = cloudPath;
-    }
     list.LoadWhiteListFromFile();
     const std::string digest = list.FileDigest();
     if (SameDigest(fetched, digest)) {
-        m_cloud.m_whitelistIsLatest = true;
+        m_cloud.SetWhitelistIsLatest(true);
         m_notPhoneCache.Clear();
     } else {
-        m_cloud.m_whitelistIsLatest = false;
+        m_cloud.SetWhitelistIsLatest(false);
     }
 }
 
@@ -163,7 +158,7 @@ void WhitelistUpdater::WhitelistDigestStep()
 {
     if (WhitelistIsLatest()) {
         USB_LOG("whitelist had already lastest\n");
-        m_cloud.m_whitelistIsLatest = true;
+        m_cloud.SetWhitelistIsLatest(true);
     }
     m_notPhoneCache.Clear();
 }

@@ -40,16 +40,16 @@ UsbCLock& InstallLock();
 // Client of the host's driver-install service.
 class HostInstallClient {
 public:
-    virtual ~HostInstallClient();
+    ~HostInstallClient();
     static HostInstallClient* Instance();
     // command in the UTF-16 units the service's page holds.
     bool Request(const std::u16string& command);
 
-    void* m_hReplyEvent = nullptr;
-    void* m_hMapping = nullptr;
-
 private:
     HostInstallClient() = default;
+
+    void* m_hReplyEvent = nullptr;
+    void* m_hMapping = nullptr;
 };
 
 }  // namespace USB

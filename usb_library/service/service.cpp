@@ -46,7 +46,6 @@ void LoggingFailures(Fn fn)
 
 UsbService::UsbService()
 {
-    m_cloud.m_baseUrl = m_config.DriverHost();
     m_oneAtATime = m_config.OnePhoneAtATime();
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
     m_loop.SetTurnHook(&TreeSnapshot::RefreshCurrent);
@@ -85,10 +84,6 @@ void UsbService::Start()
     m_pipeline.Resume();
     m_pool.Open();
     m_pipeline.StartAdbServer();
-
-    // Read by the cloud queries of jobs; jobs an earlier stop left behind may still read it.
-    if (m_cloud.m_baseUrl != m_config.DriverHost())
-        m_cloud.m_baseUrl = m_config.DriverHost();
 
     m_stop = false;
     const unsigned generation = ++m_loopGeneration;

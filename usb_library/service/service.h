@@ -112,7 +112,7 @@ private:
     UsbConfig m_config;
     WhiteList m_whiteList;
     UsbDeviceList m_deviceList;
-    CloudClient m_cloud;
+    CloudClient m_cloud{m_config.DriverHost()};
     NotPhoneCache m_notPhoneCache;
     // The init scan and the whitelist swap never overlap.
     UsbCLock m_serviceLock;

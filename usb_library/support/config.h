@@ -28,7 +28,6 @@ class UsbConfig {
 public:
     UsbConfig();  // GetExeDirectory() + "config_ini.txt"
     explicit UsbConfig(const std::string& path);
-    virtual ~UsbConfig() = default;
 
     void Load(const std::string& path);
 

@@ -10,7 +10,6 @@ namespace USB {
 class MD5 {
 public:
     MD5();
-    virtual ~MD5() = default;
 
     void Update(const void* data, size_t length);
     void Finalize();

@@ -11,7 +11,6 @@ namespace USB {
 class UsbCLock {
 public:
     UsbCLock() = default;
-    virtual ~UsbCLock() = default;
     UsbCLock(const UsbCLock&) = delete;
     UsbCLock& operator=(const UsbCLock&) = delete;
 
@@ -37,7 +36,7 @@ private:
 class LockGuard {
 public:
     explicit LockGuard(UsbCLock& lock) : m_pLock(&lock) { m_pLock->Enter(); }
-    virtual ~LockGuard() { m_pLock->Leave(); }
+    ~LockGuard() { m_pLock->Leave(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
 

@@ -266,10 +266,10 @@ void Win32DeviceListener::StartConsumer()
 {
     if (m_consumerThread)
         return;
-    m_queue.m_consumerRunning = 1;
+    m_queue.ArmConsumer();
     m_consumerThread = CreateThread(nullptr, 0, &Win32DeviceListener::ConsumerThread, this, 0, nullptr);
     if (!m_consumerThread)
-        m_queue.m_consumerRunning = 0;
+        m_queue.StopConsumer();
 }
 
 void Win32DeviceListener::OnDeviceChange(WPARAM wParam, LPARAM lParam)

@@ -59,6 +59,7 @@ public:
     void Post(const char* text) { m_queue.Post(text); }
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+private:
     HWND m_hWnd = nullptr;
     ListenerQueue m_queue;
     // After the queue it posts to, so that it ends first.
@@ -68,7 +69,6 @@ public:
     HANDLE m_readyEvent = nullptr;
     HDEVNOTIFY m_hDevNotify = nullptr;  // the window thread's
 
-private:
     // On the window thread, as soon as the window exists: however late that is, device
     // notifications reach it from then on.
     void RegisterNotifications();

@@ -11,11 +11,7 @@ namespace {
 
 class CloudApi : public ::testing::Test {
 protected:
-    CloudApi()
-    {
-        platform.ports.http = &http;
-        cloud.m_baseUrl = "http://cloud.test:18089";
-    }
+    CloudApi() { platform.ports.http = &http; }
     // The four calls in turn, each with its result and the device fields the driver query fills.
     std::string CallAll(const std::string& vid = "18D1", const std::string& pid = "4EE2")
     {
@@ -45,7 +41,7 @@ protected:
 
     Fake::Platform platform;
     Fake::Http http;
-    CloudClient cloud;
+    CloudClient cloud{"http://cloud.test:18089"};
 };
 
 // What each call asks (token digests vid, pid and the key; reports carry none; OS names keep their
@@ -106,7 +102,7 @@ TEST_F(CloudApi, ErrorsAndRefusals)
     platform.system.networkAlive = false;
     out += "== no network\n" + CallAll();
     platform.system.networkAlive = true;
-    cloud.m_whitelistIsLatest = true;
+    cloud.SetWhitelistIsLatest(true);
     out += "== latest whitelist\n" + CallAll();
     out += Requests();
     Fake::ExpectTranscript("cloud_errors", out + Fake::Transcript(platform));

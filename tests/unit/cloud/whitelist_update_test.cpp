@@ -23,7 +23,7 @@ protected:
         http.ServeJson("/download/device/device.md5", digest);
         http.Serve("/download/device/device.json", document);
     }
-    bool Latest() { return service.Cloud().m_whitelistIsLatest; }
+    bool Latest() { return service.Cloud().WhitelistIsLatest(); }
     // Download files left in the data folder.
     std::string Leftovers() const
     {
@@ -48,11 +48,11 @@ TEST_F(WhitelistUpdate, LatestOnlyForTheExactDigest)
     Serve("", {kCloud});  // nothing digested yet and nothing fetched: both empty, never equal
     service.Updater().WhitelistDigestStep();
     EXPECT_FALSE(Latest());
-    service.Whitelist().m_digest = "previous";
-    Fake::WriteFile(shipped, "");
-    EXPECT_EQ(service.Whitelist().FileDigest(), "previous");  // an empty file: the last digest stays
     Fake::WriteFile(shipped, kShipped);
     EXPECT_EQ(service.Whitelist().FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // CR LF included
+    Fake::WriteFile(shipped, "");
+    EXPECT_EQ(service.Whitelist().FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // empty: the last one stays
+    Fake::WriteFile(shipped, kShipped);
     for (const std::string& digest : {MD5::Of(kShipped) + "\n", ToUpperAscii(MD5::Of(kShipped))}) {
         service.NotPhoneCacheOf().Add("VID_1234&PID_0001");
         Serve(digest, {kCloud});
@@ -91,7 +91,7 @@ TEST_F(WhitelistUpdate, BadDownloadsNeverReplaceTheGoodList)
     service.Whitelist().LoadWhiteListFromFile();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.document.body);
-        service.Cloud().m_whitelistIsLatest = true;
+        service.Cloud().SetWhitelistIsLatest(true);
         Serve(row.digest == "=" ? MD5::Of(row.document.body) : row.digest, row.document);
         service.Updater().WhitelistUpdateThread();
         EXPECT_EQ(Fake::ReadFile(cloudCopy), good);
@@ -121,7 +121,7 @@ TEST_F(WhitelistUpdate, OneUpdateAtATimePerDataFolder)
     Serve(MD5::Of(kCloud), cut);
     service.Updater().WhitelistUpdateThread();
     EXPECT_EQ(Fake::ReadFile(cloudCopy), good);
-    EXPECT_FALSE(Latest() || other.Cloud().m_whitelistIsLatest);
+    EXPECT_FALSE(Latest() || other.Cloud().WhitelistIsLatest());
     EXPECT_EQ(Leftovers(), "");
     size_t documents = 0;
     for (const auto& r : http.Records())

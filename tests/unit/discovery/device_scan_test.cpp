@@ -45,6 +45,8 @@ protected:
     }
 
     Fake::Scene scene;
+    const bool configured =
+        (Fake::WriteFile(GetExeDirectory() + "config_ini.txt", "[web]\ndriver_host=http://cloud.test\n"), true);
     UsbService service;
 };
 
@@ -85,7 +87,6 @@ TEST_F(DeviceScanTest, StartUpScans)
 {
     Fake::Http http;
     scene.platform.ports.http = &http;
-    service.Cloud().m_baseUrl = "http://cloud.test";
     http.ServeJson("/api/v1/drive/device/", R"({"result":0,"data":{"isadbopen":"yes"}})");
     const struct {
         std::vector<const char*> pids;  // of vendor 18D1 present; 4EE2 is on the whitelist

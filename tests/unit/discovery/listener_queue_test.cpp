@@ -46,7 +46,7 @@ TEST(ListenerQueue, TextsReachTheSinkInPostingOrderAndShortOnesAreDropped)
     queue.Post("");
     queue.Post("x");
     queue.Post(nullptr);
-    queue.m_consumerRunning = 1;
+    queue.ArmConsumer();
     std::thread consumer([&queue] { queue.ConsumeLoop(); });  // as the listener runs it
     EXPECT_TRUE(sink.gate.WaitPassed(1));
     // Posts made while the sink runs wait for it and arrive after it.

@@ -19,17 +19,12 @@ const std::string kNexusList = "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2
 
 class PhoneExportsTest : public ::testing::Test {
 protected:
-    PhoneExportsTest()
-    {
-        scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        TheService().NotPhoneCacheOf().Clear();
-    }
-    ~PhoneExportsTest() override { TheService().NotPhoneCacheOf().Clear(); }
+    PhoneExportsTest() { scene.WriteShippedWhitelist(FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes"))); }
 
     Fake::Scene scene;
 };
 
-TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
+TEST_F(PhoneExportsTest, IsPhoneAndHasPhoneAnswerFromTheReloadedWhitelistWithAnEmptyCache)
 {
     const struct {
         const char* path;
@@ -45,17 +40,23 @@ TEST_F(PhoneExportsTest, IsPhoneAnswersFromTheReloadedWhitelistWithAnEmptyCache)
     for (const auto& row : rows)
         EXPECT_EQ(IUSB_isPhone(row.path), row.phone) << (row.path ? row.path : "null");
 
-    // A whitelist changed by another program counts at the next question; a cached "no" does not.
-    scene.WriteShippedWhitelist(FileOf(Entry("046D", "C52B", "now listed", "yes")));
-    TheService().NotPhoneCacheOf().Add("VID_046D&PID_C52C");
-    EXPECT_EQ(IUSB_isPhone("\\\\?\\USB#VID_046D&PID_C52C#5&1&0&1"), 1);
+    // A model found to be no phone is remembered, yet a whitelist changed by another program
+    // counts at the next question: each question starts from the file and an empty cache.
+    const char* const receiver = "\\\\?\\USB#VID_046D&PID_C52C#5&1&0&1";
+    const std::string unlisted = FileOf(Entry("046D", "AAAA", "other", "yes"));
+    const std::string neighbour = FileOf(Entry("046D", "C52B", "now listed", "yes"));
+    scene.WriteShippedWhitelist(unlisted);
+    EXPECT_EQ(IUSB_isPhone(receiver), 0);
+    scene.WriteShippedWhitelist(neighbour);
+    EXPECT_EQ(IUSB_isPhone(receiver), 1);
+    scene.tree.AddPhone("046D", "C52C", "SERIAL", "Receiver", false);
+    scene.WriteShippedWhitelist(unlisted);
     EXPECT_EQ(IUSB_hasPhone(), 0);
-    scene.tree.AddPhone("046D", "C52C", "SERIAL");
-    TheService().NotPhoneCacheOf().Add("VID_046D&PID_C52C");
+    scene.WriteShippedWhitelist(neighbour);
     EXPECT_EQ(IUSB_hasPhone(), 1);
 }
 
-TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist)
+TEST_F(PhoneExportsTest, PhoneListLengthProtocol)
 {
     char buffer[256];
     uint32_t length = sizeof(buffer);
@@ -63,14 +64,13 @@ TEST_F(PhoneExportsTest, PhoneListLengthProtocolBeforeAnythingLoadedTheWhitelist
     EXPECT_EQ(IUSB_getPhoneList(buffer, &length), 0);  // no phone: nothing written
     EXPECT_EQ(length, sizeof(buffer));
     EXPECT_EQ(buffer[0], 'Z');
-    {
-        WhiteList& list = TheService().Whitelist();
-        LockGuard guard(list.m_lock);  // as the library is at load: nothing read yet
-        list.Clear();
-        list.m_vendorIds.clear();
-        list.m_loaded = false;
-    }
     scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
+    // Before anything else has read the whitelist (as at load), the list reads it.
+    std::string document;
+    EXPECT_TRUE(UsbService().BuildPhoneList(document));
+    EXPECT_EQ(document, kNexusList);
+
+    EXPECT_EQ(IUSB_hasPhone(), 1);  // the library's own service reads this test's whitelist
     const uint32_t size = static_cast<uint32_t>(kNexusList.size());
     const struct {
         uint32_t given;

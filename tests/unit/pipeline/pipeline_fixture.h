@@ -37,12 +37,11 @@ struct Phone {
 // The models of the whitelist every test starts with.
 const char* const kModels[][2] = {{"18D1", "4EE7"}, {"22B8", "2E76"}, {"04E8", "6860"}, {"2717", "FF48"}};
 
-// Writes config_ini.txt before the service that reads it is made.
+// Writes config_ini.txt before the service that reads it is made: the cloud is the fake's.
 struct ConfigFile {
     ConfigFile(const Fake::Platform&, const std::string& text)
     {
-        if (!text.empty())
-            Fake::WriteFile(GetExeDirectory() + "config_ini.txt", text);
+        Fake::WriteFile(GetExeDirectory() + "config_ini.txt", "[web]\ndriver_host=http://cloud.test\n" + text);
     }
 };
 
@@ -59,7 +58,6 @@ protected:
         scene.WriteShippedWhitelist(Fake::FileOf(entries));
         service.Whitelist().EnsureLoaded();
         service.SetCallback(&Fake::HostRecorder::Callback);
-        service.Cloud().m_baseUrl = "http://cloud.test";
         LogRelay relay;  // logged, so that a transcript shows when a track record was handed over
         relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
         SetLogRelay(relay);
