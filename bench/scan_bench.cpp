@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "discovery/device_scan.h"
 #include "identification/phone_scan.h"
 #include "fakes/device_scene.h"
-#include "service/service.h"
 
 namespace {
 
@@ -53,9 +53,9 @@ int main()
 {
     USB::Fake::Scene scene;
     scene.WriteShippedWhitelist(USB::Fake::FileOf(USB::Fake::Entry("18D1", "4EE2", "Nexus 5", "yes")));
-    USB::UsbService& service = USB::TheService();
-    service.Whitelist().LoadBuiltInVendors();
-    service.Whitelist().LoadWhiteListFromFile();
+    USB::Fake::DecisionPieces pieces;  // as the service has them
+    pieces.whiteList.LoadBuiltInVendors();
+    pieces.whiteList.LoadWhiteListFromFile();
 
     std::printf("short-form scan (ScanPresentPhones, empty negative cache each time)\n");
     std::printf("%8s %8s %14s %14s\n", "devices", "runs", "us per scan", "ns per device");
@@ -65,12 +65,12 @@ int main()
         const int runs = devices >= 5000 ? 3 : devices >= 500 ? 10 : 50;
         double total = 0;
         for (int r = 0; r < runs; ++r) {
-            service.NotPhoneCacheOf().Clear();
+            pieces.notPhoneCache.Clear();
+            std::vector<std::string> posted;
             const auto start = std::chrono::steady_clock::now();
-            USB::ScanPresentPhones(service.Decision(), service.Devices(), true,
-                                   [&service](const std::string& text) { service.PostMessage(text); });
+            USB::ScanPresentPhones(pieces.decision, pieces.devices, true,
+                                   [&posted](const std::string& text) { posted.push_back(text); });
             total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-            while (!service.PopMessage().empty()) {}
         }
         const double perScan = total / runs;
         std::printf("%8zu %8d %14.1f %14.1f\n", devices, runs, perScan, perScan * 1000.0 / devices);

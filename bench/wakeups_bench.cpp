@@ -100,7 +100,7 @@ int main()
         scene.platform.ports.deviceTree = &empty;
         UsbService idleService;
         idleService.Start();
-        idleService.Init();
+        idleService.StartInit();
         std::this_thread::sleep_for(std::chrono::seconds(1));
         idle = WakeupsPerSecond(seconds);
         idleService.Stop();
@@ -108,7 +108,7 @@ int main()
     }
     service.Start();
     // As IUSB_start: the first scan posts an arrival for every phone present.
-    service.StartHelperThread([&service] { service.Init(); });
+    service.StartInit();
     for (int i = 0; i < 200 && g_connecting < phones; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const double waiting = WakeupsPerSecond(seconds);

@@ -41,6 +41,18 @@ bool ScanPresentPhones(PhoneDecision& decision, UsbDeviceList& devices, bool sho
     return found;
 }
 
+void StartUpScans(PhoneDecision& decision, UsbDeviceList& devices, NotPhoneCache& notPhoneCache,
+                  const std::function<void(const std::string&)>& post, const std::function<void()>& afterShort)
+{
+    const bool found = ScanPresentPhones(decision, devices, true, post);
+    if (afterShort)
+        afterShort();
+    if (!found) {
+        notPhoneCache.Clear();
+        ScanPresentPhones(decision, devices, false, post);
+    }
+}
+
 bool BuildPhoneList(PhoneDecision& decision, std::string& out)
 {
     bool found = false;

@@ -16,6 +16,11 @@ namespace USB {
 // (recorded or not) is present.
 bool ScanPresentPhones(PhoneDecision& decision, UsbDeviceList& devices, bool shortDecision,
                        const std::function<void(const std::string&)>& post);
+// The scans of a start: the short decision (nothing leaves the machine) posts the present phones;
+// when it finds none, the full decision scans again with the short one's answers forgotten.
+// `afterShort` runs between the two.
+void StartUpScans(PhoneDecision& decision, UsbDeviceList& devices, NotPhoneCache& notPhoneCache,
+                  const std::function<void(const std::string&)>& post, const std::function<void()>& afterShort);
 // The host's phone list ([{"phone":path}...]); true when any phone is present.
 bool BuildPhoneList(PhoneDecision& decision, std::string& out);
 // What a change of the device tree came to.

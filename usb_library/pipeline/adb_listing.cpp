@@ -6,6 +6,10 @@
 
 namespace USB {
 
+namespace {
+
+// Cuts text at every delimiter, left to right; empty pieces become `filler`. Empty text or an
+// empty delimiter gives an empty list.
 std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter, const std::string& filler)
 {
     std::vector<std::string> pieces;
@@ -22,6 +26,8 @@ std::vector<std::string> SplitString(const std::string& text, const std::string&
     }
     return pieces;
 }
+
+}  // namespace
 
 std::map<std::string, std::string> ParseAdbListing(const std::string& text)
 {

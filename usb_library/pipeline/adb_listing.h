@@ -14,9 +14,6 @@
 
 namespace USB {
 
-// Cuts text at every delimiter, left to right; empty pieces become `filler`. Empty text or an
-// empty delimiter gives an empty list.
-std::vector<std::string> SplitString(const std::string& text, const std::string& delimiter, const std::string& filler);
 // "serial\tstate" lines as the server writes them; lines without exactly one TAB are ignored and
 // the first line of a serial wins.
 std::map<std::string, std::string> ParseAdbListing(const std::string& text);

@@ -1,7 +1,7 @@
 // Step 2: make sure Windows has an ADB driver bound to the phone. The presence checks are timers
 // of the phone's flow; what may take minutes (Windows' own pending install, the cloud's driver
 // query, the download, the installer) is one job on a copy of the phone's record, whose messages
-// reach the host through the flow.
+// reach the host through the flow; the installer runs as a job of its own that it waits for.
 #include "pipeline/driver_provisioning.h"
 
 #include <condition_variable>
@@ -16,15 +16,12 @@
 #include "support/json_utils.h"
 #include "support/ports/ports.h"
 #include "support/sys_utils.h"
-#include "support/threads.h"
 #include "support/usb_event.h"
 #include "support/usb_log.h"
 
 namespace USB {
 
 namespace {
-
-std::atomic<int> g_installThreads{0};
 
 constexpr int kPresenceChecks = 10;
 constexpr uint32_t kPollMs = 200;
@@ -83,22 +80,50 @@ PathClaims& Claims()
     return *claims;
 }
 
-bool StartInstallThread(const std::shared_ptr<InstallJob>& job)
+// One driver install: what the installer needs of the phone (the record may go away while the
+// installer runs) and the install's own end, which only its poll waits for.
+struct InstallJob {
+    std::string vid;
+    std::string pid;
+    std::string file;
+    std::string md5;  // the digest the package was checked against at its download
+    std::atomic<bool> ended{false};
+};
+
+// An install, on a worker of its own and out of reach of its phone's end: the installer goes on
+// when its phone leaves (a person may be looking at its elevation prompt). Installers of all
+// phones run one after another.
+void RunInstall(InstallJob& job)
 {
-    ++g_installThreads;
-    if (StartThread([job] { DriverInstallThread(job.get()); }))
-        return true;
-    --g_installThreads;
-    return false;
+    try {
+        USB_LOG("notify ui install this driver....\n");
+        bool installed = false;
+        {
+            LockGuard guard(InstallLock());
+            installed = InstallDriver(job.vid, job.pid, job.file, job.md5);
+        }
+        job.ended = true;
+        if (installed)
+            USB_LOG("the driver install successfully\n");
+        else
+            USB_LOG("the driver install fail\n");
+    } catch (...) {
+        job.ended = true;
+        USB_LOG("the driver install thread ended on an exception\n");
+    }
 }
+
+// Runs an install as a job of the pipeline's; false when it cannot be started.
+using InstallStarter = std::function<bool(std::function<void()>)>;
 
 // The chain of one phone: runs on a worker with a copy of the phone's record, its own copy of
 // the track record, and a way to the host that the flow guards.
 class DriverChain {
 public:
     DriverChain(const DeviceRecord& device, const TrackRecord& track, CloudClient& cloud,
-                std::function<void(int, const std::string&)> outbox)
-        : m_device(device), m_track(track), m_cloud(cloud), m_outbox(std::move(outbox))
+                std::function<void(int, const std::string&)> outbox, InstallStarter startInstall)
+        : m_device(device), m_track(track), m_cloud(cloud), m_outbox(std::move(outbox)),
+          m_startInstall(std::move(startInstall))
     {
     }
 
@@ -117,6 +142,7 @@ private:
     TrackRecord m_track;
     CloudClient& m_cloud;
     std::function<void(int, const std::string&)> m_outbox;
+    InstallStarter m_startInstall;
     bool m_notify = false;
 };
 
@@ -170,17 +196,17 @@ Outcome DriverChain::Run()
     bool tried = false;
     if (!offer->m_deviceUrl.empty()) {
         tried = true;
-        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + GetPackageExtension(offer->m_deviceUrl);
+        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + PackageExtensionOfUrl(offer->m_deviceUrl);
         result = DownloadAndInstall(offer->m_deviceUrl, offer->m_deviceMd5);
     } else if (!offer->m_vendorUrl.empty()) {
         tried = true;
-        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + GetPackageExtension(offer->m_vendorUrl);
+        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + PackageExtensionOfUrl(offer->m_vendorUrl);
         result = DownloadAndInstall(offer->m_vendorUrl, offer->m_vendorMd5);
     }
     if (result == Outcome::PhoneLeft)
         return Outcome::PhoneLeft;
     if ((!tried || result != Outcome::Passed) && !offer->m_generalUrl.empty()) {
-        m_device.m_driverFile = GetDataDirectory() + "general" + GetPackageExtension(offer->m_generalUrl);
+        m_device.m_driverFile = GetDataDirectory() + "general" + PackageExtensionOfUrl(offer->m_generalUrl);
         result = DownloadAndInstall(offer->m_generalUrl, offer->m_generalMd5);
         if (result == Outcome::PhoneLeft)
             return Outcome::PhoneLeft;
@@ -235,7 +261,7 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
     job->pid = m_device.m_pid;
     job->file = m_device.m_driverFile;
     job->md5 = md5;
-    const bool started = StartInstallThread(job);
+    const bool started = m_startInstall([job] { RunInstall(*job); });
     for (;;) {
         // Read before the probe, so that the probe after the installer's end is never skipped.
         const bool installing = started && !job->ended;
@@ -290,37 +316,6 @@ std::string GetTempDirectory()
     return dir;
 }
 
-std::string GetPackageExtension(const std::string& url)
-{
-    return PackageExtensionOfUrl(url);
-}
-
-void DriverInstallThread(InstallJob* job)
-{
-    try {
-        USB_LOG("notify ui install this driver....\n");
-        bool installed = false;
-        if (job) {
-            LockGuard guard(InstallLock());
-            installed = InstallDriver(job->vid, job->pid, job->file, job->md5);
-        }
-        if (installed)
-            USB_LOG("the driver install successfully\n");
-        else
-            USB_LOG("the driver install fail\n");
-    } catch (...) {
-        USB_LOG("the driver install thread ended on an exception\n");
-    }
-    if (job)
-        job->ended = true;
-    --g_installThreads;
-}
-
-int InstallThreadsRunning()
-{
-    return g_installThreads;
-}
-
 // ---- step 2 of a flow --------------------------------------------------------------------
 
 void ConnectionPipeline::CheckDriver(PhoneFlow& flow, DeviceRecord& device)
@@ -357,7 +352,11 @@ void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
 void ConnectionPipeline::RunDriverJob(PhoneFlow& flow, DeviceRecord& device)
 {
     flow.stage = PhoneFlow::Stage::DriverJob;
-    auto chain = std::make_shared<DriverChain>(device, flow.track, m_context.cloud, Outbox(flow));
+    // The installer is a job of its own that the chain waits for, counted with the flows' jobs.
+    auto chain = std::make_shared<DriverChain>(
+        device, flow.track, m_context.cloud, Outbox(flow), [this](std::function<void()> install) {
+            return m_context.loop.RunJob([install, counted = CountJob()] { install(); });
+        });
     RunJob(flow, [this, chain]() -> std::function<void(PhoneFlow&)> {
         const Outcome outcome = chain->Run();
         if (outcome == Outcome::PhoneLeft)

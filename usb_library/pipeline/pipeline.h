@@ -106,8 +106,8 @@ public:
     // Flows that are not waiting for their user; one-phone-at-a-time hosts wait for none left.
     size_t BusyFlows() const;
     bool HasFlow(const std::string& key, const std::string& serial) const;
-    // Jobs of flows and listings not yet ended, those of phones that left included (the
-    // pushed-list watch is none of them).
+    // Jobs of flows, listings and installers not yet ended, those of phones that left included
+    // (the pushed-list watch is none of them).
     int JobsRunning() const { return m_jobsRunning; }
     // The service stops: every flow ends silently and its timers and subscriptions go.
     void EndAll();
@@ -121,8 +121,6 @@ public:
     void Resume();
     // Starts the ADB server, or borrows the one running (IUSB_start, IUSB_startAdbServer).
     void StartAdbServer();
-    // Whether the server on port 5037 is another program's.
-    bool BorrowedAdbServer() const { return m_listing.Borrowed(); }
 
 private:
     using Listing = AdbListingSource::Listing;

@@ -72,7 +72,7 @@ USBHELPER_API void USB_CDECL IUSB_start(UsbUiCallback callback)
         service.SetCallback(callback);
         // The service runs from here on: a failed init thread must not leave it unstoppable.
         g_started = true;
-        service.StartHelperThread([&service] { service.Init(); });
+        service.StartInit();
     });
 }
 

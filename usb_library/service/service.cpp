@@ -107,6 +107,11 @@ void UsbService::Start()
     }
 }
 
+void UsbService::StartInit()
+{
+    StartHelperJob([this] { Init(); });
+}
+
 void UsbService::Init()
 {
     LockGuard guard(m_serviceLock);
@@ -114,13 +119,9 @@ void UsbService::Init()
     m_whiteList.LoadBuiltInVendors();
     m_whiteList.LoadWhiteListFromFile();
     USB_LOG("loading whitelist completed......\n");
-    const bool found =
-        USB::ScanPresentPhones(m_decision, m_deviceList, true, [this](const std::string& text) { PostMessage(text); });
-    StartHelperThread([this] { m_whitelistUpdater.WhitelistCheckThread(); });
-    if (!found) {
-        m_notPhoneCache.Clear();
-        USB::ScanPresentPhones(m_decision, m_deviceList, false, [this](const std::string& text) { PostMessage(text); });
-    }
+    StartUpScans(
+        m_decision, m_deviceList, m_notPhoneCache, [this](const std::string& text) { PostMessage(text); },
+        [this] { StartHelperJob([this] { m_whitelistUpdater.WhitelistCheckThread(); }); });
 }
 
 void UsbService::Stop(std::chrono::steady_clock::time_point deadline)
@@ -204,17 +205,17 @@ bool UsbService::TakeAction()
     return true;
 }
 
-void UsbService::StartHelperThread(std::function<void()> work)
+void UsbService::StartHelperJob(std::function<void()> work)
 {
-    ++m_helperThreads;
-    if (!StartThread([this, work] {
-            struct Count {
-                std::atomic<int>& running;
-                ~Count() { --running; }
-            } count{m_helperThreads};
+    m_pool.Run([work] {
+        try {
             work();
-        }))
-        --m_helperThreads;
+        } catch (const std::exception& e) {
+            USB_LOG("a helper thread failed: %s\n", e.what());
+        } catch (...) {
+            USB_LOG("a helper thread failed\n");
+        }
+    });
 }
 
 // ---- action messages -----------------------------------------------------------------

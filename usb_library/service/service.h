@@ -41,27 +41,18 @@ public:
 
     // Lifecycle.
     void Start();
-    // The first scan and the whitelist check; run on a helper thread after the first start.
-    void Init();
+    // The first scan and the whitelist check, as a job of the service's own (IUSB_start, once
+    // the host's callback is set).
+    void StartInit();
     // Returns by `deadline` (about a second from the call) whatever the loop and the jobs are
     // doing; no host callback starts after.
     void Stop(std::chrono::steady_clock::time_point deadline);
     void Stop() { Stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs)); }
     static constexpr int kStopWaitMs = 1000;
 
-    // Init and whitelist threads: detached, but counted so that a caller can tell when the
-    // work they started has finished.
-    void StartHelperThread(std::function<void()> work);
-    int HelperThreadsRunning() const { return m_helperThreads; }
-
     // Action messages. Any thread; never waits for the loop.
     void PostMessage(const std::string& text);
     static void MessageSink(const char* text, uint32_t length, void* service);
-    std::string PopMessage();
-    void RemoveMessages(const std::string& action);
-    size_t QueuedMessages();
-    // Loop thread (or a caller that drives the loop itself): dispatches one message.
-    void HandleMessage(const std::string& text);
     // Drives the loop on the calling thread until no message is queued and no phone's check, job
     // (of a phone that left too) or tree check runs (phones waiting for their user may wait on);
     // for callers without a loop thread of the service's own. False when a stop ended it.
@@ -77,24 +68,25 @@ public:
     // What the exports ask. Ids are upper-cased '#'-separated instance ids.
     // Starts the ADB server, or borrows the one running.
     void StartAdbServer();
-    // The built-in vendors and the whitelist file (with the registry value) once more.
-    void ReloadWhiteList();
     // Each empties the negative cache and reloads the whitelist first.
     bool IsPhone(const std::string& upperCasedId);
     bool HasPhone();
     // The phone list; loads the whitelist first when nothing has yet.
     bool BuildPhoneList(std::string& out);
 
-    // The owned subsystems, for tests that drive one of them inside a whole service.
-    UsbDeviceList& Devices() { return m_deviceList; }
-    WhiteList& Whitelist() { return m_whiteList; }
-    CloudClient& Cloud() { return m_cloud; }
-    NotPhoneCache& NotPhoneCacheOf() { return m_notPhoneCache; }
-    PhoneDecision& Decision() { return m_decision; }
-    WhitelistUpdater& Updater() { return m_whitelistUpdater; }
-    ConnectionPipeline& Pipeline() { return m_pipeline; }
-
 private:
+    void Init();
+    // Init and the whitelist check and update: jobs of the service's pool, which its stop and its
+    // end wait for (bounded).
+    void StartHelperJob(std::function<void()> work);
+    std::string PopMessage();
+    void RemoveMessages(const std::string& action);
+    size_t QueuedMessages();
+    // Loop thread (or a caller that drives the loop itself): dispatches one message.
+    void HandleMessage(const std::string& text);
+    // The built-in vendors and the whitelist file (with the registry value) once more.
+    void ReloadWhiteList();
+
     void RunLoop(unsigned generation);
     bool TakeAction();
     bool OnLoopThread() const;
@@ -120,7 +112,7 @@ private:
     PhoneDecision m_decision{m_whiteList, m_notPhoneCache, m_cloud};
     WhitelistUpdater m_whitelistUpdater{
         m_whiteList,   m_notPhoneCache, m_cloud,
-        m_serviceLock, m_config,        [this](std::function<void()> work) { StartHelperThread(std::move(work)); }};
+        m_serviceLock, m_config,        [this](std::function<void()> work) { StartHelperJob(std::move(work)); }};
     WorkerPool m_pool;
     EventLoop m_loop{m_pool};
     ConnectionPipeline m_pipeline{PipelineContext{m_loop, m_deviceList, *this, m_cloud, m_decision, m_config,
@@ -136,7 +128,6 @@ private:
     std::shared_ptr<UsbEvent> m_loopEnded;
     // Held by the loop thread while it runs: a loop a stop left behind ends before the next runs.
     std::mutex m_loopAlive;
-    std::atomic<int> m_helperThreads{0};
     ListenerPort* m_listener = nullptr;
 
     std::atomic<UsbUiCallback> m_callback{nullptr};

@@ -181,25 +181,28 @@ void UsbConfig::Load(const std::string& path)
 {
     LoadIniFile(path.c_str(), m_iniFile);
 
+    // Every key of the file is read (a missing file logs its default per key); the versions the
+    // host writes there name nothing this library does.
     struct Setting {
         const char* section;
         const char* key;
         const char* fallback;
-        std::string* field;
+        std::string* field;  // null: read only
     };
     const Setting settings[] = {
-        {"version", "parvello_android_version", "", &m_parvelloAndroidVersion},
+        {"version", "parvello_android_version", "", nullptr},
         {"version", "build_version", "", &m_buildVersion},
-        {"version", "protocol_version", "1", &m_protocolVersion},
-        {"version", "tarnik_version", "1", &m_tarnikVersion},
-        {"version", "brumoth_version", "1", &m_brumothVersion},
+        {"version", "protocol_version", "1", nullptr},
+        {"version", "tarnik_version", "1", nullptr},
+        {"version", "brumoth_version", "1", nullptr},
         {"web", "driver_host", kDefaultDriverHost, &m_driverHost},
         {"usb", "one_phone_at_a_time", "0", &m_onePhoneAtATime},
     };
     for (const Setting& s : settings) {
         char value[kIniValueBuffer] = {0};
         ReadIniString(s.section, s.key, value, s.fallback, m_iniFile);
-        *s.field = value;
+        if (s.field)
+            *s.field = value;
     }
 }
 

@@ -31,20 +31,12 @@ public:
 
     void Load(const std::string& path);
 
-    const std::string& TarnikVersion() const { return m_tarnikVersion; }
-    const std::string& BrumothVersion() const { return m_brumothVersion; }
-    const std::string& ProtocolVersion() const { return m_protocolVersion; }
-    const std::string& ParvelloAndroidVersion() const { return m_parvelloAndroidVersion; }
     const std::string& DriverHost() const { return m_driverHost; }
     const std::string& BuildVersion() const { return m_buildVersion; }
     // [usb] one_phone_at_a_time=1: phones are taken up one after another, as older hosts expect.
     bool OnePhoneAtATime() const { return m_onePhoneAtATime == "1"; }
 
 private:
-    std::string m_tarnikVersion;
-    std::string m_brumothVersion;
-    std::string m_protocolVersion;
-    std::string m_parvelloAndroidVersion;
     std::string m_driverHost;
     std::string m_buildVersion;
     std::string m_onePhoneAtATime;

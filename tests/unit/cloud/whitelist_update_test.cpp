@@ -3,9 +3,12 @@
 
 #include <filesystem>
 
+#include "fakes/device_scene.h"
 #include "fakes/fake_http.h"
 #include "fakes/fake_platform.h"
-#include "service/service.h"
+#include "identification/whitelist_update.h"
+#include "support/config.h"
+#include "support/usb_log.h"
 #include "support/md5.h"
 #include "support/sys_utils.h"
 
@@ -23,7 +26,7 @@ protected:
         http.ServeJson("/download/device/device.md5", digest);
         http.Serve("/download/device/device.json", document);
     }
-    bool Latest() { return service.Cloud().WhitelistIsLatest(); }
+    bool Latest() { return pieces.cloud.WhitelistIsLatest(); }
     // Download files left in the data folder.
     std::string Leftovers() const
     {
@@ -36,7 +39,14 @@ protected:
 
     Fake::Platform platform;
     Fake::Http http;
-    UsbService service;
+    // The pieces a service builds the update from; an update the check starts runs at once.
+    struct Updating : Fake::DecisionPieces {
+        UsbCLock serviceLock;
+        const UsbConfig config;
+        WhitelistUpdater updater{whiteList,   notPhoneCache, cloud,
+                                 serviceLock, config,        [](std::function<void()> work) { work(); }};
+    };
+    Updating pieces;
     const std::string shipped = GetExeDirectory() + "whitelist.json";
     const std::string cloudCopy = GetDataDirectory() + "cloudwhitelist.json";
 };
@@ -46,27 +56,27 @@ protected:
 TEST_F(WhitelistUpdate, LatestOnlyForTheExactDigest)
 {
     Serve("", {kCloud});  // nothing digested yet and nothing fetched: both empty, never equal
-    service.Updater().WhitelistDigestStep();
+    pieces.updater.WhitelistDigestStep();
     EXPECT_FALSE(Latest());
     Fake::WriteFile(shipped, kShipped);
-    EXPECT_EQ(service.Whitelist().FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // CR LF included
+    EXPECT_EQ(pieces.whiteList.FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // CR LF included
     Fake::WriteFile(shipped, "");
-    EXPECT_EQ(service.Whitelist().FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // empty: the last one stays
+    EXPECT_EQ(pieces.whiteList.FileDigest(), "daecea03e38de46a4c4cb94954a26644");  // empty: the last one stays
     Fake::WriteFile(shipped, kShipped);
     for (const std::string& digest : {MD5::Of(kShipped) + "\n", ToUpperAscii(MD5::Of(kShipped))}) {
-        service.NotPhoneCacheOf().Add("VID_1234&PID_0001");
+        pieces.notPhoneCache.Add("VID_1234&PID_0001");
         Serve(digest, {kCloud});
-        service.Updater().WhitelistDigestStep();
+        pieces.updater.WhitelistDigestStep();
         EXPECT_FALSE(Latest());
-        EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_1234&PID_0001"));
+        EXPECT_FALSE(pieces.notPhoneCache.Has("VID_1234&PID_0001"));
     }
     Serve(MD5::Of(kShipped), {kCloud});
     http.ClearRecords();
-    service.Updater().WhitelistCheckThread();
+    pieces.updater.WhitelistCheckThread();
     EXPECT_TRUE(Latest());
     PhoneSystemInfo info;
-    EXPECT_FALSE(service.Cloud().QueryDevice(info, "18D1", "4EE2"));  // the list answers alone now
-    EXPECT_EQ(http.Records().size(), 1u);                             // the digest only
+    EXPECT_FALSE(pieces.cloud.QueryDevice(info, "18D1", "4EE2"));  // the list answers alone now
+    EXPECT_EQ(http.Records().size(), 1u);                          // the digest only
 }
 
 // A download that is not the announced whitelist document never replaces the list in use, leaves
@@ -88,15 +98,15 @@ TEST_F(WhitelistUpdate, BadDownloadsNeverReplaceTheGoodList)
         {cut, "="},
     };
     Fake::WriteFile(cloudCopy, good);
-    service.Whitelist().LoadWhiteListFromFile();
+    pieces.whiteList.LoadWhiteListFromFile();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.document.body);
-        service.Cloud().SetWhitelistIsLatest(true);
+        pieces.cloud.SetWhitelistIsLatest(true);
         Serve(row.digest == "=" ? MD5::Of(row.document.body) : row.digest, row.document);
-        service.Updater().WhitelistUpdateThread();
+        pieces.updater.WhitelistUpdateThread();
         EXPECT_EQ(Fake::ReadFile(cloudCopy), good);
         PhoneSystemInfo info;
-        EXPECT_TRUE(service.Whitelist().Query("VID_18D1&PID_4EE2", info));
+        EXPECT_TRUE(pieces.whiteList.Query("VID_18D1&PID_4EE2", info));
         EXPECT_FALSE(Latest());
         EXPECT_EQ(Leftovers(), "");
     }
@@ -109,19 +119,19 @@ TEST_F(WhitelistUpdate, OneUpdateAtATimePerDataFolder)
 {
     const std::string good = "{\"data\":[{\"vid\":\"18D1\",\"pid\":\"4EE2\",\"isadbopen\":\"yes\"}]}\n";
     Fake::WriteFile(cloudCopy, good);
-    UsbService other;
+    Updating other;  // another host process on the same data folder
     Fake::HttpAnswer cut{"<html>" + std::string(kCloud)};
     cut.closeAfter = 5;
     cut.onRead = [&, once = true]() mutable {
         if (std::exchange(once, false)) {
             http.ServeJson("/download/device/device.json", kCloud);
-            other.Updater().WhitelistUpdateThread();
+            other.updater.WhitelistUpdateThread();
         }
     };
     Serve(MD5::Of(kCloud), cut);
-    service.Updater().WhitelistUpdateThread();
+    pieces.updater.WhitelistUpdateThread();
     EXPECT_EQ(Fake::ReadFile(cloudCopy), good);
-    EXPECT_FALSE(Latest() || other.Cloud().WhitelistIsLatest());
+    EXPECT_FALSE(Latest() || other.cloud.WhitelistIsLatest());
     EXPECT_EQ(Leftovers(), "");
     size_t documents = 0;
     for (const auto& r : http.Records())
@@ -130,7 +140,7 @@ TEST_F(WhitelistUpdate, OneUpdateAtATimePerDataFolder)
     EXPECT_EQ(platform.guard.lockWaits, std::vector<uint32_t>(2, 120000));
 
     Fake::WriteFile(cloudCopy + ".77-1.tmp", "{\"da");  // its process was killed
-    service.Updater().WhitelistUpdateThread();
+    pieces.updater.WhitelistUpdateThread();
     EXPECT_EQ(Fake::ReadFile(cloudCopy), kCloud);
     EXPECT_TRUE(Latest());
     EXPECT_EQ(Leftovers(), "");

@@ -11,7 +11,6 @@
 #include "fakes/gate.h"
 #include "fakes/records.h"
 #include "identification/phone_scan.h"
-#include "service/service.h"
 
 namespace {
 
@@ -22,17 +21,17 @@ protected:
     DeviceScanTest()
     {
         scene.WriteShippedWhitelist(Fake::FileOf(Fake::Entry("18D1", "4EE2", "Nexus 5", "yes")));
-        service.Whitelist().EnsureLoaded();
+        pieces.whiteList.EnsureLoaded();
     }
     // What a scan posts, as the service's own scans do.
     std::vector<std::string> Scan(bool shortDecision)
     {
         std::vector<std::string> posted;
-        ScanPresentPhones(service.Decision(), service.Devices(), shortDecision,
+        ScanPresentPhones(pieces.decision, pieces.devices, shortDecision,
                           [&](const std::string& text) { posted.push_back(text); });
         return posted;
     }
-    DeviceChange Classify() { return ClassifyDeviceChange(service.Decision(), service.Devices(), true); }
+    DeviceChange Classify() { return ClassifyDeviceChange(pieces.decision, pieces.devices, true); }
     // The parents the ADB interfaces of the model name (of one device, with a serial).
     std::string Parents(const std::string& serial = std::string())
     {
@@ -45,9 +44,7 @@ protected:
     }
 
     Fake::Scene scene;
-    const bool configured =
-        (Fake::WriteFile(GetExeDirectory() + "config_ini.txt", "[web]\ndriver_host=http://cloud.test\n"), true);
-    UsbService service;
+    Fake::DecisionPieces pieces;
 };
 
 TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
@@ -58,24 +55,24 @@ TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
         scene.tree.AddDevice({"USB\\VID_18D1&PID_4EE2\\7&2B3C4D5E&0&1", hid, "", "", "", "", false});
     EXPECT_TRUE(Scan(false).empty());
     EXPECT_EQ(Classify(), DeviceChange::NoPhone);
-    EXPECT_FALSE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
+    EXPECT_FALSE(IsPhonePresent(pieces.decision, "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
 
     // Another phone of the model is recorded: this one is still new, and present.
-    Fake::AddRecord(service.Devices(), "OTHERSERIAL");
+    Fake::AddRecord(pieces.devices, "OTHERSERIAL");
     scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     EXPECT_EQ(Scan(true), std::vector<std::string>{"{\"action\":\"DEVICE_ONLINE\",\"device_info\":"
                                                    "\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n"});
     EXPECT_EQ(Classify(), DeviceChange::NewPhone);
-    EXPECT_TRUE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "0123456789abcdef"));
-    EXPECT_FALSE(IsPhonePresent(service.Decision(), "VID_18D1&PID_4EE2", "OTHERSERIAL"));
-    Fake::AddRecord(service.Devices(), "0123456789ABCDEF");
+    EXPECT_TRUE(IsPhonePresent(pieces.decision, "VID_18D1&PID_4EE2", "0123456789abcdef"));
+    EXPECT_FALSE(IsPhonePresent(pieces.decision, "VID_18D1&PID_4EE2", "OTHERSERIAL"));
+    Fake::AddRecord(pieces.devices, "0123456789ABCDEF");
     EXPECT_TRUE(Scan(false).empty());
     EXPECT_EQ(Classify(), DeviceChange::PhonesRecorded);
 
     // Two phones of one model are two list elements; the keyboard is none.
     scene.tree.AddPhone("18d1", "4ee2", "bbb222");
     std::string list;
-    ASSERT_TRUE(BuildPhoneList(service.Decision(), list));
+    ASSERT_TRUE(BuildPhoneList(pieces.decision, list));
     EXPECT_EQ(list, "[{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"},"
                     "{\"phone\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#BBB222\"}]\n");
 }
@@ -98,11 +95,10 @@ TEST_F(DeviceScanTest, StartUpScans)
         http.ClearRecords();
         for (const char* pid : row.pids)
             scene.tree.AddPhone("18D1", pid, "SERIAL1", "x", false);
-        service.Init();
-        Fake::WaitFor([&] { return service.HelperThreadsRunning() == 0; });
         std::string posted;
-        for (std::string m = service.PopMessage(); !m.empty(); m = service.PopMessage())
-            posted += m;
+        StartUpScans(
+            pieces.decision, pieces.devices, pieces.notPhoneCache, [&](const std::string& text) { posted += text; },
+            nullptr);
         EXPECT_EQ(posted, *row.posted
                               ? "{\"action\":\"DEVICE_ONLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_18D1&PID_" +
                                     std::string(row.posted) + "#SERIAL1\"}\n"
@@ -183,7 +179,7 @@ TEST_F(DeviceScanTest, AnUnopenableDeviceSetIsLoggedAndCountsAsNoDevice)
     scene.tree.failOpen = true;
     std::string list;
     EXPECT_TRUE(Scan(false).empty());
-    EXPECT_FALSE(BuildPhoneList(service.Decision(), list));
+    EXPECT_FALSE(BuildPhoneList(pieces.decision, list));
     EXPECT_EQ(Classify(), DeviceChange::NoPhone);
     EXPECT_FALSE(HasAdbDriverInterface("VID_18D1&PID_4EE2"));
 }

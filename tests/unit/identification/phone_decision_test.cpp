@@ -6,7 +6,8 @@
 #include "fakes/records.h"
 #include "identification/phone_decision.h"
 #include "identification/phone_scan.h"
-#include "service/service.h"
+#include "identification/whitelist_update.h"
+#include "support/config.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ protected:
             Fake::FileOf(Entry("18D1", "4EE2", "Nexus 5", "yes") + "," + Entry("04E8", "6860", "Galaxy", "no") + "," +
                          Entry("18D1", "4EEA", "a", "yes") + "," + Entry("18D1", "0100", "b", "yes") + "," +
                          Entry("18D1", "0001", "c", "yes")));
-        service.Whitelist().EnsureLoaded();
+        pieces.whiteList.EnsureLoaded();
     }
     // The short and the full answer, and what the whitelist step says of the device.
     std::string Decide(const std::string& id)
@@ -35,8 +36,8 @@ protected:
     }
 
     Fake::Scene scene;
-    UsbService service;
-    PhoneDecision& decision = service.Decision();
+    Fake::DecisionPieces pieces;
+    PhoneDecision& decision = pieces.decision;
 };
 
 // A model found in neither list is a phone by its own ADB interface; only a model that fails
@@ -60,9 +61,8 @@ TEST_F(PhoneDecisionTest, ExactEntriesNeighbourPidsAndTheDevicesOwnAdbInterface)
     };
     for (const auto& row : rows)
         EXPECT_EQ(Decide(row.id), row.answer) << row.id;
-    EXPECT_TRUE(service.NotPhoneCacheOf().Has("VID_18D1&PID_0000") &&
-                service.NotPhoneCacheOf().Has("VID_18D1&PID_1234"));
-    EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_18D1&PID_D001"));
+    EXPECT_TRUE(pieces.notPhoneCache.Has("VID_18D1&PID_0000") && pieces.notPhoneCache.Has("VID_18D1&PID_1234"));
+    EXPECT_FALSE(pieces.notPhoneCache.Has("VID_18D1&PID_D001"));
     // A second question about a cached non-phone looks nothing up.
     const size_t looks = Fake::CountOf(scene.platform.Log(), "_oldpid is 1234\n");
     EXPECT_EQ(Decide("USB#VID_18D1&PID_1234#OTHER"), "no|no");
@@ -97,13 +97,15 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
 
 TEST_F(PhoneDecisionTest, HasPhoneOnlyForAPluggedPhoneWithoutARecord)
 {
-    auto hasPhone = [&] {
-        return HasPhoneDecision(service.Decision(), service.Devices(), service.Updater(), service.NotPhoneCacheOf());
-    };
+    const UsbConfig config;
+    UsbCLock serviceLock;
+    WhitelistUpdater updater(pieces.whiteList, pieces.notPhoneCache, pieces.cloud, serviceLock, config,
+                             [](std::function<void()>) {});
+    auto hasPhone = [&] { return HasPhoneDecision(decision, pieces.devices, updater, pieces.notPhoneCache); };
     EXPECT_FALSE(hasPhone());
     scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     EXPECT_TRUE(hasPhone());
-    Fake::AddRecord(service.Devices(), "0123456789ABCDEF");
+    Fake::AddRecord(pieces.devices, "0123456789ABCDEF");
     EXPECT_FALSE(hasPhone());
 }
 

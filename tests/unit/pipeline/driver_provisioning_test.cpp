@@ -24,10 +24,11 @@ class DriverStage : public PipelineTest {
 protected:
     DriverStage()
     {
-        // While an installer runs, its phone's poll pauses in a loop on the fake clock: at full
-        // speed it would run the clock past the time limits of other phones' cloud requests.
-        platform.clock.onSleep = [loop = std::this_thread::get_id()](uint32_t) {
-            if (InstallThreadsRunning() && std::this_thread::get_id() != loop)
+        // While an installer runs (its package is held), its phone's poll pauses in a loop on the
+        // fake clock: at full speed it would run the clock past the time limits of other phones'
+        // cloud requests.
+        platform.clock.onSleep = [this, loop = std::this_thread::get_id()](uint32_t) {
+            if (platform.guard.Open() > 0 && std::this_thread::get_id() != loop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         };
         http.ServeJson("/api/v1/drive/installerror/", R"({"result":0,"data":null})");
@@ -38,7 +39,6 @@ protected:
     {
         Unplug(kPhone);
         Run();
-        WaitForInstalls();
         tree.Clear();
         tree.onDriverLookup = tree.onPendingWait = nullptr;
         tree.pendingInstallWaits = 0;
@@ -76,7 +76,6 @@ protected:
     // them: they are left out then.
     std::string DriverFlow(std::string extra = "")
     {
-        WaitForInstalls();
         for (const auto& run : installer.runs)
             extra += "run: " + run.program + " " + run.parameters + "\n";
         for (const auto& r : http.Records())
@@ -156,12 +155,12 @@ TEST_F(DriverStage, Step2Flows)
                  *stage = 1;
                  Fake::WaitFor([&] { return *stage == 2; });
              };
-             tree.onDriverLookup = [stage, unplug = UnplugOnce()] {
+             tree.onDriverLookup = [this, stage, unplug = UnplugOnce()] {
                  if (*stage == 2) {
                      unplug();
                  } else if (*stage == 1) {  // the poll's look while the installer runs: it ends meanwhile
                      *stage = 2;
-                     Fake::WaitFor([] { return InstallThreadsRunning() == 0; });
+                     Fake::WaitFor([this] { return platform.LogCount("the driver install fail\n") > 0; });
                  }
              };
          }},
@@ -235,7 +234,7 @@ TEST_F(DriverStage, PackageKindsAndElevation)
                                    {"http://c.test/d/pkg.zip#x.exe", ".zip"}, {"http://c.test/get?f=pkg.zip", ""},
                                    {"http://c.test/d.exe/pkg", ""},           {"http://pkg.exe", ""}};
     for (const auto& url : urls)
-        EXPECT_EQ(GetPackageExtension(url[0]), url[1]) << url[0];
+        EXPECT_EQ(PackageExtensionOfUrl(url[0]), url[1]) << url[0];
 }
 
 // Only the package the cloud announced, as it lies on disk, ever runs; a file already there
@@ -301,7 +300,6 @@ TEST_F(DriverStage, TwoPhonesOfOneModelShareOneDownload)
     Plug(kPhone, false);
     Plug(second, false);
     Run();
-    WaitForInstalls();
     EXPECT_EQ(HostOf("SER123").substr(HostOf("SER123").rfind(' ') + 1), "WM_DEVICE_ONLINE");
     EXPECT_EQ(HostOf("SER456").substr(HostOf("SER456").rfind(' ') + 1), "WM_DEVICE_ONLINE");
     size_t downloads = 0;
@@ -322,7 +320,7 @@ TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
         most = std::max(most.load(), ++running);
         if (++runs == 1) {
             Plug(second, false);  // B comes while A installs; A leaves once B's install waits its turn
-            EXPECT_TRUE(Fake::WaitFor([] { return InstallThreadsRunning() == 2; }));
+            EXPECT_TRUE(Fake::WaitFor([&] { return platform.LogCount("notify ui install this driver....\n") == 2; }));
             Unplug(kPhone);
             Fake::WriteFile(ResultFile(), "fail:gone");
         } else {
@@ -333,7 +331,6 @@ TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)
     };
     Plug(kPhone, false);
     Run();
-    WaitForInstalls();
     EXPECT_EQ(runs.load(), 2);
     EXPECT_EQ(most.load(), 1);
     EXPECT_EQ(HostOf("SER123"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_CHECKING_ADB_DRIVER WM_DRIVER_INSTALLING "

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "fakes/device_scene.h"
 #include "fakes/fake_http.h"
@@ -56,7 +55,8 @@ protected:
         for (const auto& model : kModels)
             entries += (entries.empty() ? "" : ",") + Fake::Entry(model[0], model[1], "Pixel", "yes");
         scene.WriteShippedWhitelist(Fake::FileOf(entries));
-        service.Whitelist().EnsureLoaded();
+        std::string none;
+        service.BuildPhoneList(none);  // reads the whitelist, as a host's first phone list does
         service.SetCallback(&Fake::HostRecorder::Callback);
         LogRelay relay;  // logged, so that a transcript shows when a track record was handed over
         relay.sendMsg = [](const char* text) { LogLine("relay", 0, "relay: %s\n", text ? text : ""); };
@@ -64,15 +64,8 @@ protected:
     }
     ~PipelineTest() override
     {
-        WaitForInstalls();  // an install thread uses the fakes and may outlast its flow
         service.SetCallback(nullptr);
         SetLogRelay(LogRelay{});
-    }
-
-    static void WaitForInstalls()
-    {
-        while (InstallThreadsRunning())
-            std::this_thread::yield();
     }
 
     // The phone in the tree with its ADB interface and, unless told, its driver bound.
@@ -107,7 +100,7 @@ protected:
         service.PostMessage("{\"action\":\"" + action + "\",\"device_sn\":\"" + serial + "\"" +
                             (command.empty() ? "" : ",\"command\":" + command) + "}");
     }
-    // Until no message waits and no phone's check runs.
+    // Until no message waits and no phone's check or installer runs.
     void Run() { EXPECT_TRUE(service.RunUntilIdle()); }
     // Phones waiting on the server's pushed list are no work in progress: run until `done`.
     template <typename Done>

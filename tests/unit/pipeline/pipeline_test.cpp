@@ -157,7 +157,8 @@ TEST_F(FlowTest, APhoneThatLeavesBeforeItsRecordIsMadeGetsNoCheck)
     Sink("DEVICE_ONLINE", phone);
     Run();
     EXPECT_EQ(HostOf("AAAA0001"), "WM_TRY_CONNECT_PHONE WM_CHECKING_ADBMODE WM_DEVICE_OFFLINE");
-    EXPECT_EQ(service.Devices().Size(), 0u);
+    AddToTree(phone);
+    EXPECT_TRUE(service.HasPhone());  // plugged again it is a new phone: no record of it stayed
 }
 
 // Arrivals of each kind: a listed model whose ADB interface never shows (three more looks), the
@@ -171,12 +172,11 @@ TEST_F(FlowTest, ArrivalsOfEachKind)
         Run();
     }
     Fake::ExpectTranscript("arrivals", Flow());
-    EXPECT_EQ(service.Devices().Size(), 2u);
 }
 
 // A known vendor's model that neither the whitelist nor the cloud knows, but that shows its own
-// ADB interface, is a phone and goes online; a keyboard of the vendor is none and is cached, so
-// the cloud hears of it once.
+// ADB interface, is a phone and goes online; a keyboard of the vendor is none and is remembered,
+// so the cloud hears of it once.
 TEST_F(FlowTest, AnUnknownModelWithItsOwnAdbInterfaceIsAPhone)
 {
     const Phone unknown{"18D1", "D001", "PIXEL0001"}, keyboard{"18D1", "C001", "KBD0001"};
@@ -187,8 +187,6 @@ TEST_F(FlowTest, AnUnknownModelWithItsOwnAdbInterfaceIsAPhone)
         Sink("DEVICE_ONLINE", phone);
         Run();
     }
-    EXPECT_TRUE(service.NotPhoneCacheOf().Has("VID_18D1&PID_C001"));
-    EXPECT_FALSE(service.NotPhoneCacheOf().Has("VID_18D1&PID_D001"));
     EXPECT_TRUE(service.IsPhone("USB#VID_18D1&PID_D001#PIXEL0001"));
     Fake::ExpectTranscript("unknown_model_own_adb",
                            host.Transcript() + Fake::LinesWith(platform.Log(), {"url is", "phone via", "not phone"}));
@@ -203,20 +201,25 @@ TEST_F(FlowTest, TreeChangesAndRecordsThatTookTheAdbSerial)
         service.PostMessage("{\"action\":\"DEVNODES_CHANGED\"}");
         Run();
     };
-    bridge.Script({"0123456789ABCDEF\tdevice\n"});
+    const Phone absent{"22B8", "2E76", "ABSENT01"}, madeUp{"18D1", "4EE7", "6&2A1B3C&0&1"};
+    bridge.Script({"0123456789ABCDEF\tdevice\nABSENT01\tdevice\n"});
     AddToTree({"18D1", "4EE7", "0123456789ABCDEF"});
     treeChanged();
-    Fake::AddRecord(service.Devices(), "ABSENT01", "22B8", "2E76", "Gone");
+    Plug(absent);
+    Run();
+    tree.RemoveMatching(absent.serial);  // gone without a word from the listener
     treeChanged();
     tree.Clear();
     treeChanged(), treeChanged();
     for (bool byTreeChange : {false, true}) {
-        Fake::AddRecord(service.Devices(), "6&2A1B3C&0&1")->m_serial = "R58M123";
+        bridge.Script({"R58M123\tdevice\n"});
+        Plug(madeUp);
+        Run();
+        tree.Clear();
         for (int i = 0; i < 2; ++i)
-            byTreeChange ? treeChanged() : (Sink("DEVICE_OFFLINE", {"18D1", "4EE2", "6&2A1B3C&0&1"}), Run());
+            byTreeChange ? treeChanged() : (Sink("DEVICE_OFFLINE", madeUp), Run());
     }
     Fake::ExpectTranscript("tree_changes", host.Transcript() + Fake::LinesWith(platform.Log(), {"has a device"}));
-    EXPECT_EQ(service.Devices().Size(), 0u);
 }
 
 // A phone that leaves, or a service that stops, while the phone's flow waits in any stage: the

@@ -1,23 +1,16 @@
 // The action-message path as the host and the listener drive it: queue, sink, loop, dispatch and
-// stop, observed through host messages, records and the log.
-#include <gtest/gtest.h>
-
-#include <chrono>
+// stop, observed through host messages and the log.
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
-#include <thread>
 
+#include "../pipeline/pipeline_fixture.h"
 #include "fakes/fake_listener.h"
-#include "fakes/gate.h"
-#include "fakes/fake_platform.h"
-#include "fakes/host_recorder.h"
-#include "fakes/records.h"
-#include "service/service.h"
 #include "support/json_utils.h"
 
+namespace USB {
+namespace PipelineTesting {
 namespace {
-
-using namespace USB;
 
 std::string Action(const std::string& action, const std::string& member = "", const Json::Value& value = Json::Value())
 {
@@ -27,23 +20,6 @@ std::string Action(const std::string& action, const std::string& member = "", co
         m[member] = value;
     return WriteJson(m);
 }
-std::string Path(const std::string& vidPid, const std::string& serial)
-{
-    return "\\\\?\\usb#" + vidPid + "#" + serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
-}
-std::string Online(const std::string& serial)
-{
-    return Action("DEVICE_ONLINE", "device_info", Path("VID_1234&PID_5678", serial));
-}
-std::string Offline(const std::string& serial, const std::string& vidPid = "VID_18D1&PID_4EE2")
-{
-    return Action("DEVICE_OFFLINE", "device_info", Path(vidPid, serial));
-}
-std::string Retry(const std::string& serial, const std::string& command)
-{
-    return "{\"action\":\"USB_RETRY\",\"device_sn\":\"" + serial + "\"" +
-           (command.empty() ? "" : ",\"command\":" + command) + "}";
-}
 const std::string kDevnodes = Action("DEVNODES_CHANGED");
 
 Fake::Gate g_gate;  // a host callback in progress
@@ -52,20 +28,13 @@ void USB_CDECL GatedHost(int32_t id, const char* json)
     Fake::HostRecorder::Callback(id, json);
     g_gate.Pass();
 }
-class EventLoopTest : public ::testing::Test {
+
+class EventLoopTest : public PipelineTest {
 protected:
-    void SetUp() override
+    EventLoopTest()
     {
         g_gate.Set(false);
         g_gate.passed = 0;
-        service.SetCallback(host.callback());
-    }
-    std::vector<std::string> Drain()
-    {
-        std::vector<std::string> out;
-        for (std::string m = service.PopMessage(); !m.empty(); m = service.PopMessage())
-            out.push_back(m);
-        return out;
     }
     size_t Dispatches(const std::string& text) const
     {
@@ -76,101 +45,113 @@ protected:
     {
         return Fake::WaitFor([&] { return Dispatches(text) > 0; });
     }
-
-    Fake::Platform platform;
-    Fake::HostRecorder host;
-    UsbService service;
+    // The phones taken up and online, their records made; what the host heard of them forgotten.
+    void Online(std::initializer_list<Phone> phones)
+    {
+        std::string listed;
+        for (const Phone& phone : phones)
+            listed += phone.serial + "\tdevice\n";
+        bridge.Script({listed});
+        for (const Phone& phone : phones)
+            Plug(phone);
+        Run();
+        Forget();
+    }
+    std::string Removal(const Phone& phone) const { return Action("DEVICE_OFFLINE", "device_info", phone.Path()); }
 };
 
 TEST_F(EventLoopTest, DispatchRules)
 {
-    DeviceRecord* known = Fake::AddRecord(service.Devices(), "FIRST", "1234", "5678");
-    service.PostMessage(kDevnodes);
-    service.HandleMessage(Online("first"));  // a device already handled: nothing, not even the queue
-    EXPECT_EQ(Drain(), std::vector<std::string>{kDevnodes});
-
     // A removal drops the tree changes queued behind it, up to a message without action.
-    const std::vector<std::string> queued = {kDevnodes,          "not json", kDevnodes, Action("DEVNODES_CHANGED "),
-                                             "{\"action\":5}\n", kDevnodes};
-    for (const std::string& m : queued)
+    service.PostMessage(Removal({"1234", "5678", "X1"}));
+    for (const std::string& m : {kDevnodes, std::string("not json"), kDevnodes, Action("DEVNODES_CHANGED "),
+                                 std::string("{\"action\":5}\n"), kDevnodes})
         service.PostMessage(m);
-    service.HandleMessage(Offline("X1", "VID_1234&PID_5678"));
-    EXPECT_EQ(Drain(), (std::vector<std::string>{queued[1], queued[3], queued[4], queued[5]}));
+    Run();
+    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"{\"action\"", "not json"}),
+              Removal({"1234", "5678", "X1"}) + "not json\n" + Action("DEVNODES_CHANGED ") + "{\"action\":5}\n" +
+                  kDevnodes);
+
     // The removal of another device, unknown actions and broken texts change nothing.
+    const Phone first{"18D1", "4EE7", "FIRST"};
+    Online({first});
     for (const std::string& text :
-         {Offline("OTHER", "VID_1234&PID_5678"), Action("DEVICE_OFFLINE"),
-          Action("DEVICE_OFFLINE", "device_info", "ab"), Action("REBOOT_PC", "device_sn", "FIRST"),
-          std::string("{\"action\":null}"), std::string("garbage{")})
-        service.HandleMessage(text);
+         {Removal({"18D1", "4EE7", "OTHER"}), Action("DEVICE_OFFLINE"), Action("DEVICE_OFFLINE", "device_info", "ab"),
+          Action("REBOOT_PC", "device_sn", "FIRST"), std::string("{\"action\":null}"), std::string("garbage{")})
+        service.PostMessage(text);
+    Run();
     EXPECT_EQ(Dispatches("garbage{"), 1u);
     EXPECT_EQ(host.Transcript(), "");
-    EXPECT_EQ(service.Devices().FindBySn("FIRST"), known);
+    Unplug(first);
+    Run();
+    EXPECT_EQ(HostOf("FIRST"), "WM_DEVICE_OFFLINE");
 
     // The sink drops JSON without a string action and queues everything else.
+    Forget();
     for (const char* text : {"{\"action\":7}", "{\"device_sn\":\"A\"}", "[1,2]", "not json", "{\"action\":\"X\"}"})
         UsbService::MessageSink(text, 0, &service);
     UsbService::MessageSink(nullptr, 0, &service);
     UsbService::MessageSink("{\"action\":\"Y\"}", 0, nullptr);
-    EXPECT_EQ(Drain(), (std::vector<std::string>{"not json", "{\"action\":\"X\"}"}));
+    Run();
+    EXPECT_EQ(Fake::LinesWith(platform.Log(), {"{\"", "[1,2]", "not json"}), "not json\n{\"action\":\"X\"}\n");
 }
 
+// The answer to WM_ADB_OPEN alternates per phone: a retry, then a re-run from the driver check.
 TEST_F(EventLoopTest, TheAdbOpenAnswerAlternatesPerDeviceBetweenRetryAndADriverRerun)
 {
-    DeviceRecord* a = Fake::AddRecord(service.Devices(), "SERA");
-    DeviceRecord* b = Fake::AddRecord(service.Devices(), "SERB", "18D1", "4EE3");
-    const struct {
-        std::string text;
-        int a;
-        int b;
-    } rows[] = {
-        {Retry("sera", "11024"), 1, 0},      // the first answer: the retry
-        {Retry("sera", "11024"), 0, 0},      // the second: a re-run from the driver check
-        {Retry("SERB", "\"11024\""), 0, 1},  // per device; the command as text counts as the number
-        {Retry("SERA", "\"11024\""), 1, 1}, {Retry("SERA", "11040"), 1, 1},  // other commands leave the toggle alone
-        {Retry("SERA", ""), 1, 1},          {Retry("SERA", "\"abc\""), 1, 1}, {Retry("SERA", "11024.5"), 1, 1},
-    };
-    for (const auto& row : rows) {
-        service.PostMessage(row.text);
-        EXPECT_TRUE(service.RunUntilIdle());
-        EXPECT_EQ(a->m_adbOpenRetry, row.a) << row.text;
-        EXPECT_EQ(b->m_adbOpenRetry, row.b) << row.text;
+    for (const Phone& phone : {Phone{"18D1", "4EE7", "SERA"}, Phone{"22B8", "2E76", "SERB"}}) {
+        AddToTree(phone, false, false);  // USB debugging off
+        Sink("DEVICE_ONLINE", phone);
+    }
+    Run();
+    Forget();
+    for (const char* text :
+         {"\"sera\",\"command\":11024", "\"sera\",\"command\":11024", "\"SERB\",\"command\":\"11024\"",
+          "\"SERA\",\"command\":\"11024\"", "\"SERA\",\"command\":11040", "\"SERA\"", "\"SERA\",\"command\":\"abc\"",
+          "\"SERA\",\"command\":11024.5"}) {
+        service.PostMessage(std::string("{\"action\":\"USB_RETRY\",\"device_sn\":") + text + "}");
+        Run();
     }
     EXPECT_TRUE(Fake::MatchesTranscript(
         "usb_retry", host.Transcript() + Fake::LinesWith(platform.Log(), {"adbcmd", "maybe do not", "retry connect"})));
 }
 
+// Removals handled on the service's own loop, one at a time and in order, while a host callback
+// holds it; the sink calls a leaving device's work off at once. After a stop nothing reaches the
+// host, and what was queued meanwhile waits for the next start.
 TEST_F(EventLoopTest, TheLoopKeepsOrderTheSinkStopsADeviceAtOnceAndNothingFollowsAStop)
 {
+    const Phone x{"18D1", "4EE7", "SERX"}, one{"22B8", "2E76", "SER1"}, two{"04E8", "6860", "SER2"};
+    Online({x, one, two});
     const std::string first = Action("FIRST_UNKNOWN");
-    for (const std::string& m : {first, Online("ABC")})
+    for (const std::string& m : {first, Action("DEVICE_ONLINE", "device_info", Phone{"1234", "5678", "ABC"}.Path())})
         service.PostMessage(m);  // before the start: they wait for the loop
-    for (const char* serial : {"SERX", "SER1"})
-        Fake::AddRecord(service.Devices(), serial);
-    Fake::AddRecord(service.Devices(), "SER2", "18D1", "4EE3");
     service.SetCallback(&GatedHost);
     g_gate.Set(true);
     service.Start();
-    service.PostMessage(Offline("SERX"));
+    service.PostMessage(Removal(x));
     EXPECT_TRUE(g_gate.WaitPassed());  // a dispatch in progress, inside the host's callback
-    const std::string removal = Offline("ser1");
+    const std::string removal = Removal({"22B8", "2E76", "ser1"});
     UsbService::MessageSink(removal.c_str(), static_cast<uint32_t>(removal.size()), &service);
-    service.PostMessage(Offline("ser2", "VID_18D1&PID_4EE3"));
+    service.PostMessage(Removal({"04E8", "6860", "ser2"}));
     g_gate.Set(false);
     service.PostMessage(Action("SENTINEL"));
     EXPECT_TRUE(Dispatched(Action("SENTINEL")));
-    EXPECT_LT(platform.Log().find(first), platform.Log().find(Online("ABC")));
+    EXPECT_LT(platform.Log().find(first), platform.Log().find("USB#VID_1234&PID_5678#ABC"));
     EXPECT_TRUE(Fake::MatchesTranscript(
         "busy_removals",
         host.Transcript() + Fake::LinesWith(platform.Log(), {"offline", "remove", "stop all", "cable"})));
-    EXPECT_EQ(service.Devices().Size(), 0u);
 
     service.Stop();
     service.SendToUi(USB_WM_DEVICE_ONLINE, "{}\n");  // no callback after the stop
     service.PostMessage(Action("AFTER_1"));
     service.PostMessage(Action("AFTER_2"));
     EXPECT_EQ(host.Messages().size(), 3u);
-    EXPECT_EQ(Drain(), (std::vector<std::string>{Action("AFTER_1"), Action("AFTER_2")}));
     EXPECT_EQ(platform.Log().find("AFTER_"), std::string::npos);
+    service.Start();
+    EXPECT_TRUE(Dispatched(Action("AFTER_2")));
+    EXPECT_LT(platform.Log().find("AFTER_1"), platform.Log().find("AFTER_2"));
+    service.Stop();
 }
 
 // A host callback that does not return holds the loop past the stop's bound: the stop returns, and
@@ -179,11 +160,14 @@ TEST_F(EventLoopTest, AStopThatTimesOutLeavesTheRestToTheNextStart)
 {
     // The loop whose stop timed out may still be leaving when the test ends: its service stays.
     static UsbService* const lasting = new UsbService();
-    Fake::AddRecord(lasting->Devices(), "SERX");
+    const Phone phone{"18D1", "4EE7", "SERX"};
+    AddToTree(phone);
+    std::string list;
+    lasting->BuildPhoneList(list);  // reads the whitelist
     g_gate.Set(true);
     lasting->SetCallback(&GatedHost);
     lasting->Start();
-    lasting->PostMessage(Offline("SERX"));
+    lasting->PostMessage(Action("DEVICE_ONLINE", "device_info", phone.Path()));
     lasting->PostMessage(Action("NEXT"));
     EXPECT_TRUE(g_gate.WaitPassed());  // the loop is in the host's callback
     lasting->Stop();                   // its bounded wait runs out
@@ -200,16 +184,23 @@ void USB_CDECL OutOfMemoryHost(int32_t, const char*)
     throw std::bad_alloc();
 }
 
-TEST_F(EventLoopTest, AFailureInAMessageOrAHelperThreadIsLoggedAndTheServiceGoesOn)
+struct FailingRegistry : RegistryPort {
+    RegistryValue ReadWhiteListValue(std::string&) override { throw std::runtime_error("no memory left"); }
+};
+
+TEST_F(EventLoopTest, AFailureInAMessageOrAHelperJobIsLoggedAndTheServiceGoesOn)
 {
-    Fake::AddRecord(service.Devices(), "SER1");
+    const Phone phone{"18D1", "4EE7", "SER1"};
+    Online({phone});
     service.SetCallback(&OutOfMemoryHost);
     service.Start();
-    service.PostMessage(Offline("SER1"));
+    service.PostMessage(Removal(phone));
     service.PostMessage(Action("AFTER"));
     EXPECT_TRUE(Dispatched(Action("AFTER")));
-    service.StartHelperThread([] { throw std::runtime_error("no memory left"); });
-    Fake::WaitFor([&] { return service.HelperThreadsRunning() == 0; });
+    FailingRegistry failing;
+    platform.ports.registry = &failing;
+    service.StartInit();
+    EXPECT_TRUE(Fake::WaitFor([&] { return platform.LogCount("a helper thread failed: no memory left\n") > 0; }));
     service.Stop();
     EXPECT_EQ(Fake::LinesWith(platform.Log(), {"failed", "could not"}),
               "the message could not be handled: std::bad_alloc\na helper thread failed: no memory left\n");
@@ -225,7 +216,6 @@ TEST_F(EventLoopTest, StartWiresTheListenerOnceAndItsSinkReachesTheService)
         FAIL() << "no listener was made";
     }
     EXPECT_EQ(listener->context, &service);
-    listener->Deliver(Offline("SER1"));
     listener->Deliver(Action("SENTINEL"));
     EXPECT_TRUE(Dispatched(Action("SENTINEL")));
     service.Stop();
@@ -237,3 +227,5 @@ TEST_F(EventLoopTest, StartWiresTheListenerOnceAndItsSinkReachesTheService)
 }
 
 }  // namespace
+}  // namespace PipelineTesting
+}  // namespace USB

@@ -10,9 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "fakes/fake_platform.h"
+#include "fakes/device_scene.h"
 #include "fakes/gate.h"
-#include "fakes/records.h"
 #include "service/service.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
@@ -22,14 +21,6 @@ namespace {
 
 using namespace USB;
 using Fake::WaitFor;
-
-// The init thread of each start works through this test's ports: let it finish before they go.
-void Settle(const Fake::Platform& platform, size_t starts)
-{
-    WaitFor([&] { return platform.LogCount("loading whitelist......\n") >= starts; });
-    WaitFor([] { return TheService().HelperThreadsRunning() == 0; });
-    while (!TheService().PopMessage().empty()) {}
-}
 
 std::vector<int> g_firstIds, g_secondIds;
 std::vector<std::string> g_relayed;
@@ -41,16 +32,16 @@ TEST(Exports, StartStopRestartAndTheFirstCallbackStays)
     EXPECT_EQ(IUSB_stop(), -1);  // not started
     IUSB_SendMessage("{\"action\":\"NO_SUCH_ACTION\"}");
     IUSB_SendMessage(nullptr);  // refused, nothing queued
-    EXPECT_EQ(TheService().QueuedMessages(), 1u);
+    EXPECT_EQ(platform.LogCount("IUSB_SendMessage refused: null text\n"), 1u);
     IUSB_start([](int32_t id, const char*) { g_firstIds.push_back(id); });
     IUSB_start([](int32_t id, const char*) { g_secondIds.push_back(id); });
-    EXPECT_TRUE(WaitFor([] { return TheService().QueuedMessages() == 0; }));  // sent before the start
+    // Sent before the start, handled after it.
+    EXPECT_TRUE(WaitFor([&] { return platform.LogCount("]: {\"action\":\"NO_SUCH_ACTION\"}\n") == 1; }));
     TheService().SendToUi(USB_WM_DEVICE_ONLINE, "{}\n");
     EXPECT_EQ(IUSB_stop(), 0);
     EXPECT_EQ(IUSB_stop(), -1);
     IUSB_start(nullptr);
-    EXPECT_EQ(IUSB_stop(), 0);
-    Settle(platform, 2);
+    EXPECT_EQ(IUSB_stop(), 0);  // each stop waits for its start's init job
     EXPECT_EQ(g_firstIds, std::vector<int>{USB_WM_DEVICE_ONLINE});
     EXPECT_TRUE(g_secondIds.empty());
     EXPECT_EQ(platform.system.socketStartups - platform.system.socketCleanups, 0);
@@ -92,7 +83,6 @@ TEST(Exports, TheLogRelayBesideTheHostEndsWithTheStopAndALeftoverOneIsNeverUsed)
     EXPECT_EQ(platform.library.loads,
               std::vector<std::string>{platform.root + kPathSep + "system32" + kPathSep + "sensapi.dll"});
     EXPECT_EQ(platform.TrackText(), "dmfail-->\ncheckadbdebug-->dmfail-->\nlate-->\n");
-    Settle(platform, 2);
 }
 
 // Loading the library (static construction, under the loader lock on Windows) reaches no port:
@@ -114,7 +104,7 @@ std::atomic<int> g_callbacksEntered{0}, g_callbacksLeft{0};
 std::atomic<int32_t> g_selfStop{1};
 void USB_CDECL CallingBack(int32_t id, const char*)
 {
-    if (id != USB_WM_DEVICE_OFFLINE)
+    if (id != USB_WM_TRY_CONNECT_PHONE)
         return;
     ++g_callbacksEntered;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the host thread enters IUSB_stop
@@ -123,21 +113,21 @@ void USB_CDECL CallingBack(int32_t id, const char*)
     IUSB_hasPhone();
     ++g_callbacksLeft;
 }
-void Unplug(const std::string& serial)
+// A phone plugged before the start: the start-up scan takes it up, and the host hears of it.
+void PlugBeforeStart(Fake::Scene& scene, const std::string& serial)
 {
-    Fake::AddRecord(TheService().Devices(), serial, "1234", "5678");
-    const std::string removal = "{\"action\":\"DEVICE_OFFLINE\",\"device_info\":\"\\\\\\\\?\\\\USB#VID_1234&PID_5678#" +
-                                serial + "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}\"}";
-    IUSB_SendMessage(removal.c_str());
+    scene.tree.Clear();
+    scene.tree.AddPhone("18D1", "4EE2", serial);
 }
 
 TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
 {
-    Fake::Platform platform;
+    Fake::Scene scene;
+    scene.WriteShippedWhitelist(Fake::FileOf(Fake::Entry("18D1", "4EE2", "Nexus 5", "yes")));
     constexpr int kCycles = 3;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
+        PlugBeforeStart(scene, "CALLBACK" + std::to_string(cycle));
         IUSB_start(&CallingBack);
-        Unplug("CALLBACK" + std::to_string(cycle));
         ASSERT_TRUE(WaitFor([&] { return g_callbacksEntered > cycle; }));
         // A deadlock would keep the stopping thread forever: watch it from here.
         auto stopped = std::make_shared<std::promise<int32_t>>();
@@ -149,14 +139,13 @@ TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
     EXPECT_TRUE(WaitFor([] { return g_callbacksLeft == kCycles; }));
 
     // The callback may also stop the library itself: it does not wait for its own loop.
+    PlugBeforeStart(scene, "SELFSTOP");
     IUSB_start([](int32_t id, const char*) {
-        if (id == USB_WM_DEVICE_OFFLINE)
+        if (id == USB_WM_TRY_CONNECT_PHONE)
             g_selfStop = IUSB_stop();
     });
-    Unplug("SELFSTOP");
     EXPECT_TRUE(WaitFor([] { return g_selfStop == 0; }));
     EXPECT_EQ(IUSB_stop(), -1);
-    Settle(platform, kCycles + 1);
 }
 
 }  // namespace
