@@ -83,13 +83,21 @@ protected:
         return Flow(extra, platform.LogCount("notify ui install this driver") == 0);
     }
     int unheld = 0;  // installers started while others could still write their package
-    // Unplugs the phone once, from whichever thread gets here first.
-    std::function<void()> UnplugOnce()
+    // Unplugs the phone once, from whichever thread gets here first, once the host has heard the
+    // message its chain sent last (a message still on its way to the loop loses the race with
+    // the removal, as it may).
+    std::function<void()> UnplugOnce(const std::string& heard)
     {
         auto done = std::make_shared<std::atomic<bool>>(false);
-        return [this, done] {
-            if (!done->exchange(true))
-                Unplug(kPhone);
+        return [this, done, heard] {
+            if (done->exchange(true))
+                return;
+            Fake::WaitFor([&] {
+                const std::string names = HostOf(kPhone.serial);
+                return names.size() >= heard.size() &&
+                       names.compare(names.size() - heard.size(), heard.size(), heard) == 0;
+            });
+            Unplug(kPhone);
         };
     }
 };
@@ -101,10 +109,10 @@ TEST_F(DriverStage, Step2Flows)
 {
     const std::string unplugged = R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5",)"
                                   R"("generalDriveURL":"http://cloud.test/d/general.exe","generalDriveMD5":"$MD5"}})";
-    auto slowDownload = [&] {
+    auto slowDownload = [&](const std::string& heard) {
         Fake::HttpAnswer slow{std::string(50000, 'p')};
         slow.maxChunk = 1000;
-        slow.onRead = UnplugOnce();
+        slow.onRead = UnplugOnce(heard);
         http.Serve("/d/pkg.exe", slow);
     };
     auto swapAfterDownload = [&] {  // while Windows' own install is waited for
@@ -128,15 +136,15 @@ TEST_F(DriverStage, Step2Flows)
         {"driver_device_fails_no_general", R"(0,"data":{"deviceurl":"http://cloud.test/d/gone.zip","filemd5":"x"}})", 0, "", nullptr},
         {"driver_query_fails", R"(1,"data":{"errorCode":20299}})", 0, "", nullptr},
         {"driver_package_swapped_before_launch", R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})", 0, "success:bound", swapAfterDownload},
-        {"driver_unplug_download_with_progress", unplugged, 1, "", slowDownload},
+        {"driver_unplug_download_with_progress", unplugged, 1, "", [&] { slowDownload("WM_DRIVER_DOWNLOADING"); }},
         // clang-format on
         // Windows installs from the arrival on: the arrival's wait takes six looks, the seventh
         // (step 2) still sees it; the host then hears of no download.
         {"driver_unplug_download_without_progress", unplugged, 1, "",
-         [&] { slowDownload(), tree.pendingInstallWaits = 7; }},
+         [&] { slowDownload("WM_WAIT_DRIVER_INSTALL"), tree.pendingInstallWaits = 7; }},
         {"driver_unplug_pending_wait", unplugged, 1, "",
          [&] {  // Windows starts its own install once the file is there
-             tree.onPendingWait = [this, unplug = UnplugOnce()] {
+             tree.onPendingWait = [this, unplug = UnplugOnce("WM_DRIVER_DOWNLOAD_SUCCESS")] {
                  if (!FileExists(PackagePath(".exe")))
                      return;
                  {
@@ -155,7 +163,7 @@ TEST_F(DriverStage, Step2Flows)
                  *stage = 1;
                  Fake::WaitFor([&] { return *stage == 2; });
              };
-             tree.onDriverLookup = [this, stage, unplug = UnplugOnce()] {
+             tree.onDriverLookup = [this, stage, unplug = UnplugOnce("WM_DRIVER_INSTALLING")] {
                  if (*stage == 2) {
                      unplug();
                  } else if (*stage == 1) {  // the poll's look while the installer runs: it ends meanwhile
