@@ -59,12 +59,6 @@ public:
         delete static_cast<std::string*>(h);
     }
 
-    bool Holds(const std::string& path)
-    {
-        Lock g(m_mutex);
-        return std::any_of(m_files.begin(), m_files.end(),
-                           [&](void* h) { return static_cast<Held*>(h)->path == path; });
-    }
     size_t Open()  // files and locks not released yet
     {
         Lock g(m_mutex);

@@ -11,7 +11,7 @@ namespace USB {
 
 namespace {
 
-std::string OwnerPayload(DeviceRecord& device, const std::string& killName)
+std::string OwnerPayload(const DeviceRecord& device, const std::string& killName)
 {
     Json::Value payload(Json::objectValue);
     payload["device_sn"] = device.m_serial;
@@ -22,7 +22,7 @@ std::string OwnerPayload(DeviceRecord& device, const std::string& killName)
 
 }  // namespace
 
-OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, DeviceRecord& device)
+OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, const DeviceRecord& device)
 {
     USB_LOG("this device still exist in the windows system\n");
     USB_LOG("but we can not find this device in the adbserver\n");
@@ -50,7 +50,7 @@ OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, DeviceRecord& device)
     return OwnerCheck::HostTold;
 }
 
-OwnerCheck ConnectionPipeline::HandleAdbServerException(DeviceRecord& device)
+OwnerCheck ConnectionPipeline::HandleAdbServerException(const DeviceRecord& device)
 {
     if (!HasAdbDriverInterface(device.m_vidPid, device.m_systemSn)) {
         USB_LOG("phone is not exist\n");

@@ -39,6 +39,6 @@ enum class OwnerCheck { AskRescan, HostTold };
 
 // Steps after "the phone is still present": find the port owner and decide what the host is
 // asked to do (borrowed: the server on the port is another program's).
-OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, DeviceRecord& device);
+OwnerCheck ReportAdbServerOwner(UiSink& ui, bool borrowed, const DeviceRecord& device);
 
 }  // namespace USB

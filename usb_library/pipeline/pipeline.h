@@ -179,7 +179,7 @@ private:
     void DriverPassed(PhoneFlow& flow, DeviceRecord& device);
 
     // The ADB server's owner when a present phone is not listed (adb_server.cpp).
-    OwnerCheck HandleAdbServerException(DeviceRecord& device);
+    OwnerCheck HandleAdbServerException(const DeviceRecord& device);
 
     PipelineContext m_context;
     AdbListingSource m_listing;

@@ -58,14 +58,14 @@ TEST_F(DeviceScanTest, PhonesArePostedListedAndClassifiedPerDeviceNotPerModel)
     EXPECT_FALSE(IsPhonePresent(pieces.decision, "VID_18D1&PID_4EE2", "7&2B3C4D5E&0&1"));
 
     // Another phone of the model is recorded: this one is still new, and present.
-    Fake::AddRecord(pieces.devices, "OTHERSERIAL");
+    pieces.devices.Add(Fake::Record("OTHERSERIAL"));
     scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     EXPECT_EQ(Scan(true), std::vector<std::string>{"{\"action\":\"DEVICE_ONLINE\",\"device_info\":"
                                                    "\"\\\\\\\\?\\\\USB#VID_18D1&PID_4EE2#0123456789ABCDEF\"}\n"});
     EXPECT_EQ(Classify(), DeviceChange::NewPhone);
     EXPECT_TRUE(IsPhonePresent(pieces.decision, "VID_18D1&PID_4EE2", "0123456789abcdef"));
     EXPECT_FALSE(IsPhonePresent(pieces.decision, "VID_18D1&PID_4EE2", "OTHERSERIAL"));
-    Fake::AddRecord(pieces.devices, "0123456789ABCDEF");
+    pieces.devices.Add(Fake::Record("0123456789ABCDEF"));
     EXPECT_TRUE(Scan(false).empty());
     EXPECT_EQ(Classify(), DeviceChange::PhonesRecorded);
 

@@ -105,7 +105,7 @@ TEST_F(PhoneDecisionTest, HasPhoneOnlyForAPluggedPhoneWithoutARecord)
     EXPECT_FALSE(hasPhone());
     scene.tree.AddPhone("18D1", "4EE2", "0123456789ABCDEF");
     EXPECT_TRUE(hasPhone());
-    Fake::AddRecord(pieces.devices, "0123456789ABCDEF");
+    pieces.devices.Add(Fake::Record("0123456789ABCDEF"));
     EXPECT_FALSE(hasPhone());
 }
 

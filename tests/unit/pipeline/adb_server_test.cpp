@@ -87,8 +87,7 @@ TEST_F(AdbServerTest, PortOwnerProcessNamesAndKills)
 // A present phone the server does not list: who is on the port decides what the host hears.
 TEST_F(AdbServerTest, OwnerReports)
 {
-    DeviceRecord phone;
-    Fake::Describe(phone, "ABC123", "18D1", "4EE7");
+    const DeviceRecord phone = Fake::Record("ABC123", "18D1", "4EE7");
     const struct {
         bool borrowed;
         uint32_t pid;  // the listener; kNoListener: none

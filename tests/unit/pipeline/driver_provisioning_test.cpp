@@ -292,31 +292,6 @@ TEST_F(DriverStage, OnlyTheAnnouncedPackageEverRuns)
     }
 }
 
-// Two phones of one model without the driver: one download serves both, the installers never
-// run at once, and both come online.
-TEST_F(DriverStage, TwoPhonesOfOneModelShareOneDownload)
-{
-    const Phone second{"18D1", "4EE7", "SER456"};
-    ServeQuery(R"(0,"data":{"deviceurl":"http://cloud.test/d/pkg.exe","filemd5":"$MD5"}})");
-    std::atomic<int> running{0}, most{0};
-    installer.onRun = [&](const Fake::InstallService::Run&) {
-        most = std::max(most.load(), ++running);
-        Fake::WriteFile(ResultFile(), "success:bound");
-        BindDriver(kPhone), BindDriver(second);
-        --running;
-    };
-    Plug(kPhone, false);
-    Plug(second, false);
-    Run();
-    EXPECT_EQ(HostOf("SER123").substr(HostOf("SER123").rfind(' ') + 1), "WM_DEVICE_ONLINE");
-    EXPECT_EQ(HostOf("SER456").substr(HostOf("SER456").rfind(' ') + 1), "WM_DEVICE_ONLINE");
-    size_t downloads = 0;
-    for (const auto& r : http.Records())
-        downloads += r.path == "/d/pkg.exe";
-    EXPECT_EQ(downloads, 1u);
-    EXPECT_EQ(most.load(), 1);
-}
-
 // Phone A's installer still runs after A left; phone B's install waits for it, is never cut
 // short by A's end, and the two installers never run at once.
 TEST_F(DriverStage, InstallsOfTwoPhonesNeverShareOrCutEachOther)

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "support/config.h"
 #include "support/sys_utils.h"
 #include "support/usb_log.h"
 
@@ -57,36 +56,6 @@ void SlowSend(const char*)
 void CountExit()
 {
     ++g_exits;
-}
-
-// The header names the platform as the cloud queries do: x64 for a 64-bit build too, not only
-// for the 32-bit one under WOW64.
-TEST(Track, HeaderNamesThePlatformAndRecordsAreBareLines)
-{
-    Fake::Platform platform;
-    const UsbConfig config;
-    TrackRecord track(config);
-    std::string platforms;
-    using Wow64 = SystemPort::Wow64;
-    for (const auto& system : {std::make_pair(Wow64::No, true),
-                               {Wow64::No, false},
-                               {Wow64::Unknown, false},
-                               {Wow64::Yes, false}}) {  // WOW64 last
-        platform.system.wow64 = system.first, platform.system.process64 = system.second;
-        track.Start("18D1", "4EE2", "S", "d");
-        platforms += track.Text().substr(track.Text().find("&platform="), 13);
-    }
-    EXPECT_EQ(platforms, "&platform=x64&platform=x86&platform=x86&platform=x64");
-    track.Start("18D1", "4EE2", "0123456789ABCDEF", "Nexus 4");
-    track += "checkadbdebug-->";
-    EXPECT_TRUE(
-        std::regex_match(track.Text(), std::regex("date=\\d{4}-\\d{2}-\\d{2}-\\d{2}:\\d{2}:\\d{2}&platform=x64&os=win7"
-                                                  "&ver=&vid=18D1&pid=4EE2&sn=0123456789ABCDEF&desc=Nexus 4"
-                                                  "&process=checkadbdebug-->")))
-        << track.Text();
-    track.Write(false);
-    WriteTrackLine("retry-->checkdriver-->DRIVER_CHECK_URL_FAIL", false);
-    EXPECT_EQ(platform.TrackText(), track.Text() + "\nretry-->checkdriver-->DRIVER_CHECK_URL_FAIL\n");
 }
 
 TEST(Track, RelayEndsOnlyAfterTheHandOverInProgress)

@@ -1,45 +1,11 @@
-// What the host receives through its callback: ids, exact payload bytes and the log line of each
-// message.
+// The payloads' writer: compact JSON whose code-page bytes reach the host as they are.
 #include <gtest/gtest.h>
 
-#include "fakes/fake_platform.h"
-#include "fakes/host_recorder.h"
-#include "service/service.h"
 #include "support/json_utils.h"
 
 namespace {
 
 using namespace USB;
-
-class UiMessagesTest : public ::testing::Test {
-protected:
-    UiMessagesTest()
-    {
-        phone.m_serial = "0123ABC";
-        phone.m_description = "Caf\xE9 X1";  // a code-page text reaches the host byte for byte
-        phone.m_isAdbOpen = true;
-    }
-
-    Fake::Platform platform;
-    Fake::HostRecorder host;
-    UsbService service;
-    DeviceRecord phone;
-};
-
-TEST_F(UiMessagesTest, PayloadsReachTheHostOnlyOnceACallbackIsSet)
-{
-    service.SendToUi(USB_WM_DEVICE_ONLINE, DevicePayload(phone));
-    EXPECT_EQ(Fake::CountOf(platform.Log(), "send ui"), 0u);
-    service.SetCallback(host.callback());
-    service.SendToUi(USB_WM_DEVICE_ONLINE, DevicePayload(phone));
-    service.SendToUi(USB_WM_TRY_CONNECT_PHONE, SerialPayload("0123ABC"));
-    service.SendToUi(11064, "{\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");  // an id without a name
-    EXPECT_EQ(host.Transcript(), "WM_DEVICE_ONLINE {\"b_adbopen\":true,\"b_driver\":false,\"device_desc\":\"Caf\xE9 "
-                                 "X1\",\"device_sn\":\"0123ABC\"}\n"
-                                 "WM_TRY_CONNECT_PHONE {\"device_sn\":\"0123ABC\"}\n"
-                                 "11064 {\"device_sn\":\"A\",\"kill-name\":\"os\"}\n");
-    EXPECT_EQ(Fake::CountOf(platform.Log(), "send ui  {\"device_sn\":\"A\""), 1u);
-}
 
 TEST(JsonWriter, NonAsciiBytesRoundTripAndAsciiIsWrittenAsTheCompactWriterDoes)
 {
