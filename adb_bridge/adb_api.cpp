@@ -8,11 +8,6 @@
 
 namespace adb {
 
-static_assert(kErrArgument == IUSB_ERR_ARGUMENT && kErrConnect == IUSB_ERR_CONNECT && kErrIo == IUSB_ERR_IO &&
-                  kErrProtocol == IUSB_ERR_PROTOCOL && kErrServerFail == IUSB_ERR_SERVER_FAIL &&
-                  kErrLocalFile == IUSB_ERR_LOCAL_FILE && kErrCommandFailed == IUSB_ERR_COMMAND_FAILED,
-              "client and C interface disagree on result codes");
-
 namespace {
 
 // Reads a caller's C string without running past `max` bytes.
@@ -62,7 +57,7 @@ std::size_t Keep(int size)
 int CopyOut(const std::string& text, char* buf, int size, bool whole_lines)
 {
     if (!OutBuffer(buf, size, true))
-        return IUSB_ERR_ARGUMENT;
+        return ERR_ARGUMENT;
     std::size_t capacity = static_cast<std::size_t>(size);
     std::size_t n =
         whole_lines ? FitOnLineBoundary(text, capacity) : (text.size() < capacity ? text.size() : capacity - 1);
@@ -76,7 +71,7 @@ ServerState ProbeServer(const ClientOptions& options)
 {
     int version = 0;
     const int rc = Guarded([&] { return Client(options).Version(&version); });
-    return rc == kOk ? ServerState::kAnswers : rc == kErrConnect ? ServerState::kAbsent : ServerState::kHeld;
+    return rc == OK ? ServerState::kAnswers : rc == ERR_CONNECT ? ServerState::kAbsent : ServerState::kHeld;
 }
 
 int ApiVersion(const ClientOptions& options)
@@ -84,7 +79,7 @@ int ApiVersion(const ClientOptions& options)
     return Guarded([&] {
         int version = 0;
         int rc = Client(options).Version(&version);
-        return rc == kOk ? version : rc;
+        return rc == OK ? version : rc;
     });
 }
 
@@ -96,26 +91,26 @@ int ApiKill(const ClientOptions& options)
 int ApiGetDevices(const ClientOptions& options, char* buf, int size)
 {
     if (!OutBuffer(buf, size, true))
-        return IUSB_ERR_ARGUMENT;
+        return ERR_ARGUMENT;
     Clear(buf, size);
     return Guarded([&] {
         std::string listing;
         int rc = Client(options).Devices(&listing);
-        return rc == kOk ? CopyOut(listing, buf, size, true) : rc;
+        return rc == OK ? CopyOut(listing, buf, size, true) : rc;
     });
 }
 
 int ApiShell(const ClientOptions& options, const char* serial, const char* command, char* out, int out_size)
 {
     if (!OutBuffer(out, out_size, false))
-        return IUSB_ERR_ARGUMENT;
+        return ERR_ARGUMENT;
     Clear(out, out_size);
     return Guarded([&] {
         std::string s, c, output;
         if (!Serial(serial, &s) || !Text(command, IUSB_MAX_COMMAND, &c) || c.empty())
-            return static_cast<int>(IUSB_ERR_ARGUMENT);
+            return static_cast<int>(ERR_ARGUMENT);
         int rc = Client(options).Shell(s, c, &output, Keep(out_size));
-        if (rc != kOk)
+        if (rc != OK)
             return rc;
         return out ? CopyOut(output, out, out_size, false) : 0;
     });
@@ -126,7 +121,7 @@ int ApiForward(const ClientOptions& options, const char* serial, const char* loc
     return Guarded([&] {
         std::string s, l, r;
         if (!Serial(serial, &s) || !Text(local, IUSB_MAX_TEXT, &l) || !Text(remote, IUSB_MAX_TEXT, &r))
-            return static_cast<int>(IUSB_ERR_ARGUMENT);
+            return static_cast<int>(ERR_ARGUMENT);
         return Client(options).Forward(s, l, r);
     });
 }
@@ -139,16 +134,16 @@ int PackageCall(PackageOp op, const ClientOptions& options, const char* serial, 
                 int out_size)
 {
     if (!OutBuffer(out, out_size, false))
-        return IUSB_ERR_ARGUMENT;
+        return ERR_ARGUMENT;
     Clear(out, out_size);
     return Guarded([&] {
         std::string s, a, output;
         if (!Serial(serial, &s) || !Text(arg, IUSB_MAX_TEXT, &a) || a.empty())
-            return static_cast<int>(IUSB_ERR_ARGUMENT);
+            return static_cast<int>(ERR_ARGUMENT);
         Client client(options);
         int rc = op == PackageOp::kInstall ? client.Install(s, a, &output, Keep(out_size))
                                            : client.Uninstall(s, a, &output, Keep(out_size));
-        bool pm_ran = rc == kOk || rc == kErrCommandFailed;
+        bool pm_ran = rc == OK || rc == ERR_COMMAND_FAILED;
         if (out)
             CopyOut(pm_ran ? output : client.last_error(), out, out_size, false);
         return rc;
@@ -172,7 +167,7 @@ int ApiPull(const ClientOptions& options, const char* serial, const char* remote
         std::string s, remote, local;
         if (!Serial(serial, &s) || !Text(remote_path, IUSB_MAX_TEXT, &remote) ||
             !Text(local_path, IUSB_MAX_TEXT, &local))
-            return static_cast<int>(IUSB_ERR_ARGUMENT);
+            return static_cast<int>(ERR_ARGUMENT);
         return Client(options).Pull(s, remote, local);
     });
 }
@@ -191,7 +186,7 @@ int ApiWaitDeviceListChange(DeviceTracker& tracker, unsigned last, unsigned time
 int ApiTrackedDevices(DeviceTracker& tracker, char* buf, int size, unsigned* generation)
 {
     if (!OutBuffer(buf, size, true))
-        return IUSB_ERR_ARGUMENT;
+        return ERR_ARGUMENT;
     Clear(buf, size);
     return Guarded([&] {
         std::string listing;
@@ -199,7 +194,7 @@ int ApiTrackedDevices(DeviceTracker& tracker, char* buf, int size, unsigned* gen
         const int rc = tracker.Listing(&listing, &seen);
         if (generation)
             *generation = seen;
-        return rc == kOk ? CopyOut(listing, buf, size, true) : rc;
+        return rc == OK ? CopyOut(listing, buf, size, true) : rc;
     });
 }
 

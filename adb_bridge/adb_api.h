@@ -18,7 +18,7 @@ int Guarded(F body)
     try {
         return body();
     } catch (...) {
-        return IUSB_ERR_INTERNAL;
+        return ERR_INTERNAL;
     }
 }
 

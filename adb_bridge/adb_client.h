@@ -7,21 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "adb_bridge.h"  // adb::Error, the results shared with the C interface
 #include "adb_socket.h"
 
 namespace adb {
-
-// Results shared with the C interface of the bridge (adb_bridge.h).
-enum Error : int {
-    kOk = 0,
-    kErrArgument = -10,      // null, empty, oversized or unsafe argument
-    kErrConnect = -11,       // no server accepted the connection
-    kErrIo = -12,            // connection dropped or timed out mid-answer
-    kErrProtocol = -13,      // the answer was not what the protocol allows
-    kErrServerFail = -14,    // the server or device answered FAIL
-    kErrLocalFile = -15,     // a local file could not be read or written
-    kErrCommandFailed = -16  // the device ran the command and reported failure
-};
 
 struct ClientOptions {
     int port = 5037;
@@ -49,7 +38,7 @@ public:
     int Install(const std::string& serial, const std::string& local_apk, std::string* output, std::size_t keep);
     int Uninstall(const std::string& serial, const std::string& package, std::string* output, std::size_t keep);
 
-    // host:track-devices on a connected socket: after kOk each NextDeviceList reads one whole list,
+    // host:track-devices on a connected socket: after OK each NextDeviceList reads one whole list,
     // the first at once and then one at every change.
     int TrackDevices(Socket& socket);
     int NextDeviceList(Socket& socket, std::string* listing);

@@ -28,7 +28,7 @@ void DeviceTracker::Settle(std::unique_lock<std::mutex>& lock, unsigned timeout_
         if (!started) {
             running_ = false;
             state_ = State::kUnavailable;
-            failure_ = kErrIo;
+            failure_ = ERR_IO;
             // Callers already waiting for the first attempt must hear of it too.
             changed_.notify_all();
             return;
@@ -49,7 +49,7 @@ int DeviceTracker::Wait(unsigned last, unsigned timeout_ms, unsigned* generation
     if (generation)
         *generation = generation_;
     if (stops_ != epoch)
-        return kErrIo;
+        return ERR_IO;
     if (generation_ != last)
         return 1;
     return state_ == State::kUnavailable ? failure_ : 0;
@@ -62,9 +62,9 @@ int DeviceTracker::Listing(std::string* listing, unsigned* generation)
     if (generation)
         *generation = generation_;
     if (state_ != State::kTracking)
-        return state_ == State::kUnavailable ? failure_ : kErrIo;
+        return state_ == State::kUnavailable ? failure_ : ERR_IO;
     *listing = listing_;
-    return kOk;
+    return OK;
 }
 
 void DeviceTracker::Stop()
@@ -100,7 +100,7 @@ void DeviceTracker::Lost(int code)
         generation_ = 1;
     listing_.clear();
     state_ = State::kUnavailable;
-    failure_ = code < 0 ? code : kErrIo;
+    failure_ = code < 0 ? code : ERR_IO;
     changed_.notify_all();
 }
 
@@ -113,7 +113,7 @@ void DeviceTracker::Run()
     auto stopped = [&] { return stops_ != epoch; };
     while (!stopped()) {
         lock.unlock();
-        int rc = kErrConnect;
+        int rc = ERR_CONNECT;
         {
             Socket socket;
             Client client(options_);
@@ -124,17 +124,17 @@ void DeviceTracker::Run()
                     if (!stop)
                         socket_ = &socket;
                     lock.unlock();
-                    rc = stop ? kErrIo : client.TrackDevices(socket);
-                    if (rc == kOk) {
+                    rc = stop ? ERR_IO : client.TrackDevices(socket);
+                    if (rc == OK) {
                         retry_ms = kFirstRetryMs;
                         socket.SetIoMs(0);  // the next list comes when something changes, however late
                         std::string listing;
-                        while ((rc = client.NextDeviceList(socket, &listing)) == kOk)
+                        while ((rc = client.NextDeviceList(socket, &listing)) == OK)
                             Publish(listing);
                     }
                 }
             } catch (...) {
-                rc = kErrIo;
+                rc = ERR_IO;
             }
             lock.lock();
             socket_ = nullptr;

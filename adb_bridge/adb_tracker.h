@@ -24,11 +24,11 @@ public:
 
     // Both start the thread when it is not running. Wait: until the generation differs from `last`
     // (0 when none was seen), at most timeout_ms; 1 changed, 0 timed out, negative while tracking
-    // is unavailable (the last failure: kErrConnect, kErrServerFail, kErrIo).
+    // is unavailable (the last failure: ERR_CONNECT, ERR_SERVER_FAIL, ERR_IO).
     int Wait(unsigned last, unsigned timeout_ms, unsigned* generation);
     // The latest list ("serial\tstate\n" lines), or negative as above.
     int Listing(std::string* listing, unsigned* generation);
-    // Ends the thread and wakes every waiter (they get kErrIo); a later call starts it again.
+    // Ends the thread and wakes every waiter (they get ERR_IO); a later call starts it again.
     // Returns within kStopWaitMs: a thread still connecting then ends on its own once its connect
     // does, without tracking.
     void Stop();
@@ -55,7 +55,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     State state_ = State::kStarting;
-    int failure_ = kErrIo;
+    int failure_ = ERR_IO;
     unsigned generation_ = 0;
     std::string listing_;
     bool running_ = false;

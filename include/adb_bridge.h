@@ -38,21 +38,50 @@
 extern "C" {
 #endif
 
-/* Results. Every failure is negative. */
-#define IUSB_OK 0
-#define IUSB_SERVER_RUNNING (-1)       /* IUSB_AdbServerStart: a server already holds the port */
-#define IUSB_ERR_NO_ADB (-2)           /* IUSB_AdbServerStart: no adb executable could be run */
-#define IUSB_ERR_START_TIMEOUT (-3)    /* IUSB_AdbServerStart: adb ran, no answer within the 10 s */
-#define IUSB_ERR_ARGUMENT (-10)        /* null, empty, oversized or unsafe argument */
-#define IUSB_ERR_CONNECT (-11)         /* no server answered on the port */
-#define IUSB_ERR_IO (-12)              /* connection dropped or timed out */
-#define IUSB_ERR_PROTOCOL (-13)        /* malformed answer */
-#define IUSB_ERR_SERVER_FAIL (-14)     /* server or device answered FAIL */
-#define IUSB_ERR_LOCAL_FILE (-15)      /* local file could not be read or written */
-#define IUSB_ERR_COMMAND_FAILED (-16)  /* pm ran and did not print "Success" */
-#define IUSB_ERR_WINSOCK (-20)         /* WSAStartup failed */
-#define IUSB_ERR_NOT_INITIALIZED (-21) /* IUSB_Exit without a matching IUSB_Init */
-#define IUSB_ERR_INTERNAL (-99)        /* out of memory or another internal fault */
+/* Results, one row each: X(name, value, text) stands for IUSB_<name>. Every failure is negative;
+ * other non-negative returns are counts or versions, as each function says. */
+#define ADB_BRIDGE_ERRORS(X)                                                                 \
+    X(OK, 0, "success")                                                                      \
+    X(SERVER_RUNNING, -1, "a server already holds the port")       /* IUSB_AdbServerStart */ \
+    X(ERR_NO_ADB, -2, "no adb executable could be run")            /* IUSB_AdbServerStart */ \
+    X(ERR_START_TIMEOUT, -3, "adb ran, no answer within the 10 s") /* IUSB_AdbServerStart */ \
+    X(ERR_ARGUMENT, -10, "null, empty, oversized or unsafe argument")                        \
+    X(ERR_CONNECT, -11, "no server answered on the port")                                    \
+    X(ERR_IO, -12, "connection dropped or timed out")                                        \
+    X(ERR_PROTOCOL, -13, "malformed answer")                                                 \
+    X(ERR_SERVER_FAIL, -14, "server or device answered FAIL")                                \
+    X(ERR_LOCAL_FILE, -15, "local file could not be read or written")                        \
+    X(ERR_COMMAND_FAILED, -16, "pm ran and did not print \"Success\"")                       \
+    X(ERR_WINSOCK, -20, "WSAStartup failed")                                                 \
+    X(ERR_NOT_INITIALIZED, -21, "IUSB_Exit without a matching IUSB_Init")                    \
+    X(ERR_INTERNAL, -99, "out of memory or another internal fault")
+
+/* IUSB_OK, IUSB_ERR_IO, ...: plain ints in C++ as in C. */
+#ifdef __cplusplus
+#define ADB_BRIDGE_RESULT_CODE(name, value, text) static const int IUSB_##name = value;
+#else
+#define ADB_BRIDGE_RESULT_CODE(name, value, text) enum { IUSB_##name = value };
+#endif
+ADB_BRIDGE_ERRORS(ADB_BRIDGE_RESULT_CODE)
+#undef ADB_BRIDGE_RESULT_CODE
+
+/* The library's entry points, for loaders and export lists: X(name). */
+#define ADB_BRIDGE_EXPORTS(X)  \
+    X(IUSB_Init)               \
+    X(IUSB_Exit)               \
+    X(IUSB_AdbServerStart)     \
+    X(IUSB_AdbServerExit)      \
+    X(IUSB_GetDevices)         \
+    X(IUSB_Forward)            \
+    X(IUSB_Install)            \
+    X(IUSB_Uninstall)          \
+    X(IUSB_Shell)              \
+    X(IUSB_Vesion)             \
+    X(IUSB_Pull)               \
+    X(IUSB_KillServer)         \
+    X(AdbWaitDeviceListChange) \
+    X(AdbGetTrackedDevices)    \
+    X(AdbStopDeviceTracking)
 
 /* Limits on what callers pass in. */
 #define IUSB_MAX_TEXT 4096         /* serial, paths, forward addresses, package */
@@ -123,6 +152,43 @@ ADB_BRIDGE_API int ADB_BRIDGE_CDECL IUSB_Pull(const char* serial, const char* re
 
 #ifdef __cplusplus
 }
+
+namespace adb {
+
+/* The results as the bridge's own code names them: adb::ERR_IO is IUSB_ERR_IO. */
+enum Error : int {
+#define ADB_BRIDGE_ERROR_ENUM(name, value, text) name = value,
+    ADB_BRIDGE_ERRORS(ADB_BRIDGE_ERROR_ENUM)
+#undef ADB_BRIDGE_ERROR_ENUM
+};
+
+/* "IUSB_ERR_IO" for IUSB_ERR_IO; "" for a value that is no result code (a count, a version). */
+inline const char* ErrorName(int code)
+{
+    switch (code) {
+#define ADB_BRIDGE_ERROR_NAME(name, value, text) \
+    case value:                                  \
+        return "IUSB_" #name;
+        ADB_BRIDGE_ERRORS(ADB_BRIDGE_ERROR_NAME)
+#undef ADB_BRIDGE_ERROR_NAME
+    }
+    return "";
+}
+
+/* What a result means, as the list above words it; "" for a value that is no result code. */
+inline const char* ErrorText(int code)
+{
+    switch (code) {
+#define ADB_BRIDGE_ERROR_TEXT(name, value, text) \
+    case value:                                  \
+        return text;
+        ADB_BRIDGE_ERRORS(ADB_BRIDGE_ERROR_TEXT)
+#undef ADB_BRIDGE_ERROR_TEXT
+    }
+    return "";
+}
+
+}  // namespace adb
 #endif
 
 #endif /* ADB_BRIDGE_H */

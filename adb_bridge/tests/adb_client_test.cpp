@@ -84,25 +84,25 @@ TEST(HostServices, VersionLiveListingFailTextAndBrokenOrMissingServers)
     FakeServer fake({"--version", "40"});
     Client client(fake.Options());
     int version = 0;
-    ASSERT_EQ(client.Version(&version), kOk);
+    ASSERT_EQ(client.Version(&version), OK);
     EXPECT_EQ(version, 40);
     std::string listing = "stale";
-    ASSERT_EQ(client.Devices(&listing), kOk);
+    ASSERT_EQ(client.Devices(&listing), OK);
     EXPECT_EQ(listing, "");
     fake.SetDevices("SER1:device,SER2:unauthorized");
-    ASSERT_EQ(client.Devices(&listing), kOk);
+    ASSERT_EQ(client.Devices(&listing), OK);
     EXPECT_EQ(listing, "SER1\tdevice\nSER2\tunauthorized\n");
 
     FakeServer failing({"--fail-devices", "listing broke"}), closing({"--close-early"});
     Client broken(failing.Options());
-    EXPECT_EQ(broken.Devices(&listing), kErrServerFail);
+    EXPECT_EQ(broken.Devices(&listing), ERR_SERVER_FAIL);
     EXPECT_EQ(broken.last_error(), "listing broke");
-    EXPECT_EQ(Client(closing.Options()).Devices(&listing), kErrIo);
-    EXPECT_EQ(Client(closing.Options()).Version(&version), kErrIo);
+    EXPECT_EQ(Client(closing.Options()).Devices(&listing), ERR_IO);
+    EXPECT_EQ(Client(closing.Options()).Version(&version), ERR_IO);
 
-    ASSERT_EQ(client.Kill(), kOk);
+    ASSERT_EQ(client.Kill(), OK);
     EXPECT_TRUE(fake.WaitForExit());
-    EXPECT_EQ(client.Version(&version), kErrConnect);
+    EXPECT_EQ(client.Version(&version), ERR_CONNECT);
     EXPECT_EQ(ProbeServer(fake.Options()), ServerState::kAbsent);
 
     // A port holder that never answers is left within the whole request's bound.
@@ -110,7 +110,7 @@ TEST(HostServices, VersionLiveListingFailTextAndBrokenOrMissingServers)
     ClientOptions o = silent.Options();
     o.io_ms = 60000;  // each wait alone would hold the caller for a minute
     o.total_ms = 300;
-    EXPECT_EQ(Client(o).Devices(&listing), kErrIo);
+    EXPECT_EQ(Client(o).Devices(&listing), ERR_IO);
     EXPECT_EQ(ProbeServer(o), ServerState::kHeld);
     EXPECT_EQ(ProbeServer(failing.Options()), ServerState::kAnswers);
 }
@@ -121,17 +121,17 @@ TEST(DeviceServices, ShellAndForwardGoToTheNamedDevice)
     fake.SetDevices("SER1:device\nSER2:device\n");
     Client client(fake.Options());
     std::string out;
-    ASSERT_EQ(client.Shell("SER2", "echo hello world", &out, 100), kOk);
+    ASSERT_EQ(client.Shell("SER2", "echo hello world", &out, 100), OK);
     EXPECT_EQ(out, "hello world\n");
     EXPECT_TRUE(fake.Logged("host:transport:SER2") && fake.Logged("shell:echo hello world"));
-    ASSERT_EQ(client.Shell("SER1", "echo 0123456789", &out, 4), kOk);
+    ASSERT_EQ(client.Shell("SER1", "echo 0123456789", &out, 4), OK);
     EXPECT_EQ(out, "0123");
-    EXPECT_EQ(client.Shell("", "echo any", &out, 100), kErrServerFail);  // two devices
+    EXPECT_EQ(client.Shell("", "echo any", &out, 100), ERR_SERVER_FAIL);  // two devices
     EXPECT_EQ(client.last_error(), "more than one device/emulator");
-    EXPECT_EQ(client.Shell("NOPE", "echo x", &out, 100), kErrServerFail);
-    ASSERT_EQ(client.Forward("SER1", "tcp:6100", "tcp:7100"), kOk);
+    EXPECT_EQ(client.Shell("NOPE", "echo x", &out, 100), ERR_SERVER_FAIL);
+    ASSERT_EQ(client.Forward("SER1", "tcp:6100", "tcp:7100"), OK);
     EXPECT_TRUE(fake.Logged("host-serial:SER1:forward:tcp:6100;tcp:7100"));
-    EXPECT_EQ(client.Forward("SER9", "tcp:6100", "tcp:7100"), kErrServerFail);
+    EXPECT_EQ(client.Forward("SER9", "tcp:6100", "tcp:7100"), ERR_SERVER_FAIL);
 }
 
 TEST(Sync, PushPullInstallAndUninstallWithTheirFailures)
@@ -144,28 +144,28 @@ TEST(Sync, PushPullInstallAndUninstallWithTheirFailures)
     for (int i = 0; i < 200000; ++i)
         data.push_back(static_cast<char>(i * 7 % 256));  // several chunks
     WriteFile(local, data);
-    ASSERT_EQ(client.Push("SER1", local, "/sdcard/blob.bin"), kOk);
+    ASSERT_EQ(client.Push("SER1", local, "/sdcard/blob.bin"), OK);
     EXPECT_EQ(ReadFile(fake.root() + "/sdcard/blob.bin"), data);
-    ASSERT_EQ(client.Pull("SER1", "/sdcard/blob.bin", local + ".back"), kOk);
+    ASSERT_EQ(client.Pull("SER1", "/sdcard/blob.bin", local + ".back"), OK);
     EXPECT_EQ(ReadFile(local + ".back"), data);
     EXPECT_TRUE(fake.Logged("SEND /sdcard/blob.bin,420") && fake.Logged("RECV /sdcard/blob.bin"));
 
-    EXPECT_EQ(client.Pull("SER1", "/sdcard/missing", local + ".none"), kErrServerFail);
+    EXPECT_EQ(client.Pull("SER1", "/sdcard/missing", local + ".none"), ERR_SERVER_FAIL);
     EXPECT_EQ(client.last_error(), "No such file or directory");
     EXPECT_EQ(ReadFile(local + ".none"), "");
-    EXPECT_EQ(client.Push("SER1", local + ".nonexistent", "/sdcard/x"), kErrLocalFile);
-    EXPECT_EQ(client.Push("SER1", local, "/readonly/x"), kErrServerFail);
+    EXPECT_EQ(client.Push("SER1", local + ".nonexistent", "/sdcard/x"), ERR_LOCAL_FILE);
+    EXPECT_EQ(client.Push("SER1", local, "/readonly/x"), ERR_SERVER_FAIL);
     EXPECT_EQ(client.last_error(), "Read-only file system");
 
     std::string out;
-    ASSERT_EQ(client.Install("SER1", local, &out, 1000), kOk);
+    ASSERT_EQ(client.Install("SER1", local, &out, 1000), OK);
     EXPECT_EQ(out, "Success\n");
     const std::string remote = "/data/local/tmp/" + local.substr(local.rfind('/') + 1);
     EXPECT_TRUE(fake.Logged("SEND " + remote + ",420") && fake.Logged("shell:pm install -r '" + remote + "'") &&
                 fake.Logged("shell:rm -f '" + remote + "'"));
     EXPECT_EQ(ReadFile(fake.root() + remote), "");  // removed from the device
-    ASSERT_EQ(client.Uninstall("SER1", "com.example.app", &out, 1000), kOk);
-    EXPECT_EQ(client.Uninstall("SER1", "com.other", &out, 1000), kErrCommandFailed);
+    ASSERT_EQ(client.Uninstall("SER1", "com.example.app", &out, 1000), OK);
+    EXPECT_EQ(client.Uninstall("SER1", "com.other", &out, 1000), ERR_COMMAND_FAILED);
     EXPECT_EQ(out, "Failure [DELETE_FAILED_INTERNAL_ERROR]\n");
 }
 
@@ -199,11 +199,11 @@ TEST(CallerBuffers, ListingsAndOutputsFitTheBufferAndRefusalsStayLocal)
     FakeServer quiet;
     Client refusing(quiet.Options());
     std::string text;
-    EXPECT_EQ(refusing.Shell("SER1", "", &text, 100), kErrArgument);
-    EXPECT_EQ(refusing.Shell("SER 1", "echo x", &text, 100), kErrArgument);
-    EXPECT_EQ(refusing.Forward("SER1", "tcp:1;tcp:2", "tcp:3"), kErrArgument);
-    EXPECT_EQ(refusing.Uninstall("SER1", "com.x; reboot", &text, 1000), kErrArgument);
-    EXPECT_EQ(refusing.Push("SER1", "/etc/hostname", std::string(2000, 'p')), kErrArgument);
+    EXPECT_EQ(refusing.Shell("SER1", "", &text, 100), ERR_ARGUMENT);
+    EXPECT_EQ(refusing.Shell("SER 1", "echo x", &text, 100), ERR_ARGUMENT);
+    EXPECT_EQ(refusing.Forward("SER1", "tcp:1;tcp:2", "tcp:3"), ERR_ARGUMENT);
+    EXPECT_EQ(refusing.Uninstall("SER1", "com.x; reboot", &text, 1000), ERR_ARGUMENT);
+    EXPECT_EQ(refusing.Push("SER1", "/etc/hostname", std::string(2000, 'p')), ERR_ARGUMENT);
     const std::string long_text(IUSB_MAX_TEXT + 1, 's'), huge(IUSB_MAX_COMMAND + 1, 'e');
     ClientOptions o = quiet.Options();
     EXPECT_EQ(ApiShell(o, "SER1", huge.c_str(), out, 8), IUSB_ERR_ARGUMENT);
@@ -238,16 +238,16 @@ TEST(DeviceTracking, EveryNewListMovesTheGenerationARestartIsFollowedAndStopWake
     ASSERT_EQ(tracker.Wait(first, 5000, &next), 1);
     std::string listing;
     for (int i = 0; i < 20 && listing != "SER1\tdevice\n"; ++i)
-        if (tracker.Listing(&listing, &next) == kOk && listing != "SER1\tdevice\n")
+        if (tracker.Listing(&listing, &next) == OK && listing != "SER1\tdevice\n")
             tracker.Wait(next, 200, &next);
     EXPECT_EQ(listing, "SER1\tdevice\n");
 
-    ASSERT_EQ(Client(fake.Options()).Kill(), kOk);  // the server drops its clients
+    ASSERT_EQ(Client(fake.Options()).Kill(), OK);  // the server drops its clients
     unsigned seen = next;
     for (int i = 0; i < 100 && seen < next + 2; ++i)  // the loss, then the list of the new connection
         if (tracker.Wait(seen, 200, &seen) < 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(tracker.Listing(&listing, &seen), kOk);
+    ASSERT_EQ(tracker.Listing(&listing, &seen), OK);
     EXPECT_EQ(listing, "SER1\tdevice\n");
 
     int woken = 1;  // a stop wakes the waiters; the next wait starts it again
@@ -255,7 +255,7 @@ TEST(DeviceTracking, EveryNewListMovesTheGenerationARestartIsFollowedAndStopWake
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     tracker.Stop();
     waiter.join();
-    EXPECT_EQ(woken, kErrIo);
+    EXPECT_EQ(woken, ERR_IO);
     EXPECT_EQ(tracker.Wait(0, 5000, nullptr), 1);
 }
 
@@ -303,10 +303,10 @@ TEST(DeviceTracking, UnavailableWithoutAService)
         FakeServer refusing({"--no-track"});
         gone = refusing.Options();
         DeviceTracker tracker(gone, &StartDetached);
-        EXPECT_EQ(tracker.Wait(0, 5000, nullptr), kErrServerFail);
+        EXPECT_EQ(tracker.Wait(0, 5000, nullptr), ERR_SERVER_FAIL);
     }
     DeviceTracker absent(gone, &StartDetached);
-    EXPECT_EQ(absent.Wait(0, 5000, nullptr), kErrConnect);
+    EXPECT_EQ(absent.Wait(0, 5000, nullptr), ERR_CONNECT);
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
+#include "adb_bridge.h"
+
 namespace adb {
 namespace {
 
@@ -75,6 +80,36 @@ TEST(Launch, AdbComesFromTheHostFolderOrAbsolutePathFoldersNeverTheCurrentOne)
     EXPECT_EQ(AdbProgramCandidates("C:\\host\\", ".;;tools;\"D:\\tools\";E:\\sdk\\;F:\\later", &OnTestDisk),
               (std::vector<std::string>{"C:\\host\\adb.exe", "D:\\tools\\adb.exe", "E:\\sdk\\adb"}));
     EXPECT_TRUE(AdbProgramCandidates("", ".;tools;.\\", &OnTestDisk).empty());
+}
+
+// The .def that links the DLL and makes hosts' import libraries names the header's list, in its
+// order; a result code prints as the name a host finds in the header.
+TEST(Interface, DefinitionFileExportsTheHeadersListAndResultsHaveNames)
+{
+    std::ifstream file(ADB_BRIDGE_DEF);
+    ASSERT_TRUE(file) << ADB_BRIDGE_DEF;
+    std::vector<std::string> exported;
+    bool exports = false;
+    for (std::string line, word; std::getline(file, line);) {
+        std::istringstream words(line.substr(0, line.find(';')));
+        if (!(words >> word))
+            continue;
+        if (exports)
+            exported.push_back(word);
+        exports = exports || word == "EXPORTS";
+    }
+    // Each one declared in the header, too.
+    const std::vector<std::string> listed = {
+#define LISTED(name) (static_cast<void>(sizeof(&::name)), #name),
+        ADB_BRIDGE_EXPORTS(LISTED)
+#undef LISTED
+    };
+    EXPECT_EQ(exported, listed);
+
+    EXPECT_STREQ(ErrorName(IUSB_ERR_IO), "IUSB_ERR_IO");
+    EXPECT_STREQ(ErrorName(OK), "IUSB_OK");
+    EXPECT_STREQ(ErrorText(IUSB_SERVER_RUNNING), "a server already holds the port");
+    EXPECT_STREQ(ErrorName(12), "");  // a byte count
 }
 
 }  // namespace

@@ -31,15 +31,15 @@ TEST(RealAdbServer, AnswersVersionAndListsNoDevicesThenDiesOnKill)
 
     Client client(o);
     int version = 0;
-    EXPECT_EQ(client.Version(&version), kOk) << client.last_error();
+    EXPECT_EQ(client.Version(&version), OK) << client.last_error();
     EXPECT_GE(version, 31);  // every server of the last decade
     std::string listing = "x";
-    EXPECT_EQ(client.Devices(&listing), kOk) << client.last_error();
+    EXPECT_EQ(client.Devices(&listing), OK) << client.last_error();
     EXPECT_EQ(listing, "");
     std::string out;
-    EXPECT_EQ(client.Shell("", "echo hi", &out, 100), kErrServerFail);
-    EXPECT_EQ(client.Kill(), kOk) << client.last_error();
-    EXPECT_EQ(client.Version(&version), kErrConnect);
+    EXPECT_EQ(client.Shell("", "echo hi", &out, 100), ERR_SERVER_FAIL);
+    EXPECT_EQ(client.Kill(), OK) << client.last_error();
+    EXPECT_EQ(client.Version(&version), ERR_CONNECT);
     std::system((server + " kill-server >/dev/null 2>&1").c_str());  // whatever happened, none is left
 }
 

@@ -1,6 +1,6 @@
 # The real usbhelper.dll under Wine, driven through a host program (usbmon.exe), beside the fake
 # ADB server, the cloud emulator and simulated phones in the Wine registry. Used by the scenario
-# runner and the benchmarks; run under scripts/wine-env's loader (USBHELPER_WINE, and WINELOADER
+# runner and the benchmarks; run under scripts/lib/wine-env's loader (USBHELPER_WINE, and WINELOADER
 # where set).
 import glob
 import os

@@ -43,7 +43,7 @@
 #                 lines), in order; an empty section: no line at all
 #   == cloud      every request the cloud emulator got, as "METHOD PATH AGENT", in any order
 # USBHELPER_E2E_SHOW=1 prints what was observed, in this format, to start a new scenario from.
-# By hand: . scripts/wine-env; flock /tmp/usbhelper-tests.lock python3 tests/e2e/run_scenario.py
+# By hand: . scripts/lib/wine-env; flock /tmp/usbhelper-tests.lock python3 tests/e2e/run_scenario.py
 # tests/e2e/scenarios/NAME.scn build/win. A model no scenario plugged before goes into
 # harness.SIMULATED_MODELS, so that what a run left plugged is cleared.
 import json

@@ -9,10 +9,24 @@ namespace {
 std::mutex g_adbMutex;
 UsbAdb* g_adb = nullptr;
 
+// The bridge's exports by their place in its list: a call of a name it does not export fails
+// the build.
+enum class BridgeExport {
+#define USB_BRIDGE_EXPORT(name) name,
+    ADB_BRIDGE_EXPORTS(USB_BRIDGE_EXPORT)
+#undef USB_BRIDGE_EXPORT
+};
+
+constexpr const char* kBridgeExportNames[] = {
+#define USB_BRIDGE_EXPORT_NAME(name) #name,
+    ADB_BRIDGE_EXPORTS(USB_BRIDGE_EXPORT_NAME)
+#undef USB_BRIDGE_EXPORT_NAME
+};
+
 template <typename Fn>
-void Take(USB::LibraryPort* library, void* module, const char* name, Fn& out)
+void Take(USB::LibraryPort* library, void* module, BridgeExport entry, Fn& out)
 {
-    out = reinterpret_cast<Fn>(library->Symbol(module, name));
+    out = reinterpret_cast<Fn>(library->Symbol(module, kBridgeExportNames[static_cast<int>(entry)]));
 }
 
 }  // namespace
@@ -26,21 +40,9 @@ UsbAdb::UsbAdb()
         m_module = library->Load("AdbBridge.dll");
     if (!m_module)
         return;
-    Take(library, m_module, "IUSB_Init", IUSB_Init);
-    Take(library, m_module, "IUSB_Exit", IUSB_Exit);
-    Take(library, m_module, "IUSB_AdbServerStart", IUSB_AdbServerStart);
-    Take(library, m_module, "IUSB_AdbServerExit", IUSB_AdbServerExit);
-    Take(library, m_module, "IUSB_GetDevices", IUSB_GetDevices);
-    Take(library, m_module, "IUSB_Forward", IUSB_Forward);
-    Take(library, m_module, "IUSB_Install", IUSB_Install);
-    Take(library, m_module, "IUSB_Uninstall", IUSB_Uninstall);
-    Take(library, m_module, "IUSB_Shell", IUSB_Shell);
-    Take(library, m_module, "IUSB_Vesion", IUSB_Vesion);
-    Take(library, m_module, "IUSB_Pull", IUSB_Pull);
-    Take(library, m_module, "IUSB_KillServer", IUSB_KillServer);
-    Take(library, m_module, "AdbWaitDeviceListChange", AdbWaitDeviceListChange);
-    Take(library, m_module, "AdbGetTrackedDevices", AdbGetTrackedDevices);
-    Take(library, m_module, "AdbStopDeviceTracking", AdbStopDeviceTracking);
+#define USB_ADB_TAKE(name) Take(library, m_module, BridgeExport::name, name);
+    USB_ADB_CALLS(USB_ADB_TAKE)
+#undef USB_ADB_TAKE
 }
 
 UsbAdb::~UsbAdb()

@@ -1,35 +1,34 @@
-// The ADB companion library ("AdbBridge.dll"), loaded by name, and its entry points.
+// The ADB companion library ("AdbBridge.dll"), loaded by name, and the entry points of it that
+// are called: the pipeline's, and usbmon's doctor's (IUSB_Vesion, IUSB_Exit). The bridge's other
+// exports are for hosts and never looked up.
 #pragma once
 
 #include "adb_bridge.h"
+
+// Each one of ADB_BRIDGE_EXPORTS (the loader checks it when compiled).
+#define USB_ADB_CALLS(X)       \
+    X(IUSB_Init)               \
+    X(IUSB_Exit)               \
+    X(IUSB_AdbServerStart)     \
+    X(IUSB_GetDevices)         \
+    X(IUSB_Vesion)             \
+    X(AdbWaitDeviceListChange) \
+    X(AdbGetTrackedDevices)    \
+    X(AdbStopDeviceTracking)
 
 // Outside the USB namespace on purpose: it stands for the companion library, not for us.
 class UsbAdb {
 public:
     UsbAdb();
-    virtual ~UsbAdb();  // frees the module
+    ~UsbAdb();  // frees the module
     UsbAdb(const UsbAdb&) = delete;
     UsbAdb& operator=(const UsbAdb&) = delete;
 
     void* m_module = nullptr;
-    // Only IUSB_Init, IUSB_AdbServerStart and IUSB_GetDevices are called by this library; the
-    // rest are held for hosts and kept null when absent.
-    decltype(&::IUSB_Init) IUSB_Init = nullptr;
-    decltype(&::IUSB_Exit) IUSB_Exit = nullptr;
-    decltype(&::IUSB_AdbServerStart) IUSB_AdbServerStart = nullptr;
-    decltype(&::IUSB_AdbServerExit) IUSB_AdbServerExit = nullptr;
-    decltype(&::IUSB_GetDevices) IUSB_GetDevices = nullptr;
-    decltype(&::IUSB_Forward) IUSB_Forward = nullptr;
-    decltype(&::IUSB_Install) IUSB_Install = nullptr;
-    decltype(&::IUSB_Uninstall) IUSB_Uninstall = nullptr;
-    decltype(&::IUSB_Shell) IUSB_Shell = nullptr;
-    decltype(&::IUSB_Vesion) IUSB_Vesion = nullptr;
-    decltype(&::IUSB_Pull) IUSB_Pull = nullptr;
-    decltype(&::IUSB_KillServer) IUSB_KillServer = nullptr;
-    // The pushed device list of newer bridges; null with an older one, which keeps plain pauses.
-    decltype(&::AdbWaitDeviceListChange) AdbWaitDeviceListChange = nullptr;
-    decltype(&::AdbGetTrackedDevices) AdbGetTrackedDevices = nullptr;
-    decltype(&::AdbStopDeviceTracking) AdbStopDeviceTracking = nullptr;
+    // Null when the module lacks one: an older bridge has no tracking (its callers keep plain pauses).
+#define USB_ADB_POINTER(name) decltype(&::name) name = nullptr;
+    USB_ADB_CALLS(USB_ADB_POINTER)
+#undef USB_ADB_POINTER
 };
 
 // The process-wide instance, loaded on first use; it lives until the process ends.

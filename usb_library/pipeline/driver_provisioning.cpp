@@ -334,12 +334,23 @@ void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
         return;
     }
     if (check < kPresenceChecks) {
-        if (HasAdbDriverInterface(device->m_vidPid, device->m_systemSn)) {
-            device->m_isDriverOk = true;
-            DriverPassed(flow, *device);
-            return;
-        }
-        After(flow, kPollMs, [this, check](PhoneFlow& f) { CheckDriverPresence(f, check + 1); });
+        // A look at the driver interfaces reads the whole device tree: a job, so that a phone
+        // waiting for its driver does not hold the loop while others are served.
+        const std::string key = device->m_vidPid, serial = device->m_systemSn;
+        RunJob(flow, [this, key, serial, check]() -> std::function<void(PhoneFlow&)> {
+            const bool present = HasAdbDriverInterface(key, serial);
+            return [this, present, check](PhoneFlow& f) {
+                UsbDevice* record = RecordOf(f);
+                if (!record) {
+                    EndFlow(f);
+                } else if (present) {
+                    record->m_isDriverOk = true;
+                    DriverPassed(f, *record);
+                } else {
+                    After(f, kPollMs, [this, check](PhoneFlow& again) { CheckDriverPresence(again, check + 1); });
+                }
+            };
+        });
         return;
     }
     if (device->m_isDriverOk) {
