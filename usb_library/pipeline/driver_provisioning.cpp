@@ -340,7 +340,7 @@ void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
         RunJob(flow, [this, key, serial, check]() -> std::function<void(PhoneFlow&)> {
             const bool present = HasAdbDriverInterface(key, serial);
             return [this, present, check](PhoneFlow& f) {
-                UsbDevice* record = RecordOf(f);
+                DeviceRecord* record = RecordOf(f);
                 if (!record) {
                     EndFlow(f);
                 } else if (present) {
