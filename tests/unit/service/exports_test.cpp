@@ -146,6 +146,9 @@ TEST(Exports, StopWhileTheCallbackCallsBackInReturnsAndStartsAgain)
     });
     EXPECT_TRUE(WaitFor([] { return g_selfStop == 0; }));
     EXPECT_EQ(IUSB_stop(), -1);
+    // The next start runs once the stopped loop has finished its turn; its stop waits for both.
+    IUSB_start(nullptr);
+    EXPECT_EQ(IUSB_stop(), 0);
 }
 
 }  // namespace
