@@ -32,16 +32,6 @@ TEST(Framing, RequestsAndReplies)
     EXPECT_FALSE(ParseVersion("29", &version));  // "0028": the client tests
 }
 
-TEST(Listing, FitsOnLineBoundaryAndLeavesRoomForTheTerminator)
-{
-    const std::string text = "aaa\tdevice\nbbb\tdevice\n";  // 22 bytes, lines of 11
-    // no room for the NUL drops a line; no partial lines, ever
-    const std::pair<std::size_t, std::size_t> rows[] = {{23, 22}, {22, 11}, {12, 11}, {11, 0}, {1, 0}, {0, 0}};
-    for (const auto& row : rows)
-        EXPECT_EQ(FitOnLineBoundary(text, row.first), row.second) << row.first;
-    EXPECT_EQ(FitOnLineBoundary("", 1), 0u);
-}
-
 TEST(ServerPort, EnvironmentValueOrDefault)
 {
     EXPECT_EQ(ParsePortOrDefault("15037"), 15037);
