@@ -97,11 +97,7 @@ void RunInstall(InstallJob& job)
 {
     try {
         USB_LOG("notify ui install this driver....\n");
-        bool installed = false;
-        {
-            LockGuard guard(InstallLock());
-            installed = InstallDriver(job.vid, job.pid, job.file, job.md5);
-        }
+        const bool installed = InstallDriver(job.vid, job.pid, job.file, job.md5);
         job.ended = true;
         if (installed)
             USB_LOG("the driver install successfully\n");

@@ -13,9 +13,9 @@
 
 namespace USB {
 
-UsbCLock& LogLock()
+Mutex& LogLock()
 {
-    static UsbCLock lock;
+    static Mutex lock;
     return lock;
 }
 
