@@ -61,8 +61,8 @@ public:
     // Host notifications.
     // Delivered only while a callback is set; Stop clears it and waits (bounded) for those in
     // progress on other threads.
-    void SendToUi(int id, const std::string& json) override;
-    void SetCallback(UsbUiCallback callback);
+    void SendToUi(int id, const std::string& json) override EXCLUDES(m_callbackMutex);
+    void SetCallback(UsbUiCallback callback) EXCLUDES(m_callbackMutex);
     static std::string MessageName(int id);
 
     // What the exports ask. Ids are upper-cased '#'-separated instance ids.
@@ -91,7 +91,7 @@ private:
     bool TakeAction();
     bool OnLoopThread() const;
     bool OnLeftBehindLoop() const;
-    void CloseCallbacks(std::chrono::steady_clock::time_point deadline);
+    void CloseCallbacks(std::chrono::steady_clock::time_point deadline) EXCLUDES(m_callbackMutex);
     // Whether a DEVICE_OFFLINE for this device waits in the queue.
     bool LeavingSoon(const std::string& key, const std::string& serial) EXCLUDES(m_queueLock);
 
@@ -131,9 +131,9 @@ private:
     ListenerPort* m_listener = nullptr;
 
     std::atomic<UsbUiCallback> m_callback{nullptr};
-    std::mutex m_callbackMutex;
-    std::condition_variable m_callbackIdle;
-    int m_callbacksRunning = 0;
+    Mutex m_callbackMutex;
+    std::condition_variable_any m_callbackIdle;
+    int m_callbacksRunning GUARDED_BY(m_callbackMutex) = 0;
 };
 
 // The process-wide listener (created by the first start) and the service object.

@@ -62,11 +62,6 @@ public:
         return true;
     }
 
-    // The BasicLockable names, for std::condition_variable_any; the analysis does not see into
-    // its waits.
-    void lock() ACQUIRE() { Lock(); }
-    void unlock() RELEASE() { Unlock(); }
-
 private:
 #if USB_LOCK_OWNER_CHECK
     void CheckNotHeld() const
@@ -100,6 +95,39 @@ public:
 
 private:
     Mutex& m_lock;
+};
+
+// A guard that can leave the lock and take it again within its scope, and that a
+// std::condition_variable_any waits with. Waits are written as loops over the condition, so that
+// the condition is read where the analysis knows the lock is held.
+class SCOPED_CAPABILITY UniqueLock {
+public:
+    explicit UniqueLock(Mutex& lock) ACQUIRE(lock) : m_lock(lock) { m_lock.Lock(); }
+    ~UniqueLock() RELEASE()
+    {
+        if (m_held)
+            m_lock.Unlock();
+    }
+    UniqueLock(const UniqueLock&) = delete;
+    UniqueLock& operator=(const UniqueLock&) = delete;
+
+    void Lock() ACQUIRE()
+    {
+        m_lock.Lock();
+        m_held = true;
+    }
+    void Unlock() RELEASE()
+    {
+        m_held = false;
+        m_lock.Unlock();
+    }
+    // BasicLockable, for the condition variable's waits.
+    void lock() ACQUIRE() { Lock(); }
+    void unlock() RELEASE() { Unlock(); }
+
+private:
+    Mutex& m_lock;
+    bool m_held = true;
 };
 
 // Holds the lock when it could be had within `ms` (see TryLockFor); leaves it at the end. The
