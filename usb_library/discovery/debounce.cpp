@@ -11,20 +11,20 @@ Debounce::Debounce(ClockPort& clock, std::function<void()> fire, uint64_t delayM
 
 void Debounce::Restart()
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    LockGuard guard(m_mutex);
     m_armed = true;
     m_dueMs = m_clock.NowMs() + m_delayMs;
 }
 
 void Debounce::Cancel()
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    LockGuard guard(m_mutex);
     m_armed = false;
 }
 
 bool Debounce::FireIfDue()
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    LockGuard guard(m_mutex);
     if (!m_armed || m_clock.NowMs() < m_dueMs)
         return false;
     m_armed = false;
@@ -35,7 +35,7 @@ bool Debounce::FireIfDue()
 
 uint64_t Debounce::MsLeft()
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    LockGuard guard(m_mutex);
     if (!m_armed)
         return kIdle;
     const uint64_t now = m_clock.NowMs();

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "support/ports/ports.h"
+#include "support/usb_lock.h"
 
 namespace USB {
 
@@ -24,22 +25,22 @@ public:
     Debounce& operator=(const Debounce&) = delete;
 
     // Arms it, or moves a pending fire to the delay from now.
-    void Restart();
-    void Cancel();
+    void Restart() EXCLUDES(m_mutex);
+    void Cancel() EXCLUDES(m_mutex);
     // Fires and disarms when armed and due; true when it fired. The action runs under the
     // debounce's lock, so a Restart or Cancel on another thread waits for it to finish (and the
     // action itself must not call them).
-    bool FireIfDue();
+    bool FireIfDue() EXCLUDES(m_mutex);
     // Milliseconds until due: 0 once due, kIdle when disarmed.
-    uint64_t MsLeft();
+    uint64_t MsLeft() EXCLUDES(m_mutex);
 
 private:
     ClockPort& m_clock;
     const std::function<void()> m_fire;
     const uint64_t m_delayMs;
-    std::mutex m_mutex;
-    bool m_armed = false;
-    uint64_t m_dueMs = 0;
+    Mutex m_mutex;
+    bool m_armed GUARDED_BY(m_mutex) = false;
+    uint64_t m_dueMs GUARDED_BY(m_mutex) = 0;
 };
 
 }  // namespace USB

@@ -19,7 +19,7 @@ bool UsbDeviceList::Add(DeviceRecord record)
     return true;
 }
 
-DeviceRecord* UsbDeviceList::FindUnlocked(const std::string& serial)
+DeviceRecord* UsbDeviceList::FindLocked(const std::string& serial)
 {
     auto it = m_devices.find(ToUpperAscii(serial));
     if (it != m_devices.end())
@@ -33,7 +33,7 @@ DeviceRecord* UsbDeviceList::FindUnlocked(const std::string& serial)
 DeviceRecord* UsbDeviceList::FindBySn(const std::string& serial)
 {
     LockGuard guard(m_lock);
-    if (DeviceRecord* found = FindUnlocked(serial))
+    if (DeviceRecord* found = FindLocked(serial))
         return found;
     // A record that took the ADB server's serial is no longer under its key: any list size,
     // since another phone being present must not hide it.
@@ -57,7 +57,7 @@ DeviceRecord* UsbDeviceList::FindByVidPid(const std::string& vidPid)
     return nullptr;
 }
 
-DeviceRecord* UsbDeviceList::FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial)
+DeviceRecord* UsbDeviceList::FindByDeviceLocked(const std::string& vidPid, const std::string& serial)
 {
     const std::string wanted = ToUpperAscii(serial);
     for (auto& kv : m_devices)
@@ -69,7 +69,7 @@ DeviceRecord* UsbDeviceList::FindByDeviceUnlocked(const std::string& vidPid, con
 DeviceRecord* UsbDeviceList::FindByDevice(const std::string& vidPid, const std::string& serial)
 {
     LockGuard guard(m_lock);
-    return FindByDeviceUnlocked(vidPid, serial);
+    return FindByDeviceLocked(vidPid, serial);
 }
 
 void UsbDeviceList::Remove(DeviceRecord* device)

@@ -47,27 +47,27 @@ public:
     UsbDeviceList& operator=(const UsbDeviceList&) = delete;
 
     // False (the record is dropped) for a serial the list holds already.
-    bool Add(DeviceRecord record);
-    DeviceRecord* FindBySn(const std::string& serial);
-    DeviceRecord* FindByVidPid(const std::string& vidPid);
+    bool Add(DeviceRecord record) EXCLUDES(m_lock);
+    DeviceRecord* FindBySn(const std::string& serial) EXCLUDES(m_lock);
+    DeviceRecord* FindByVidPid(const std::string& vidPid) EXCLUDES(m_lock);
     // The record of one device: its vendor/product key and the serial Windows reports for it
     // (the serial it was added under, kept when the record takes the ADB server's serial).
-    DeviceRecord* FindByDevice(const std::string& vidPid, const std::string& serial);
+    DeviceRecord* FindByDevice(const std::string& vidPid, const std::string& serial) EXCLUDES(m_lock);
     // Deletes this record, whatever its serial has become; unknown pointers are ignored.
-    void Remove(DeviceRecord* device);
+    void Remove(DeviceRecord* device) EXCLUDES(m_lock);
 
-    size_t Size();
+    size_t Size() EXCLUDES(m_lock);
     // Copy of the map (serial -> record) for walks outside the lock.
-    std::map<std::string, DeviceRecord*> Snapshot();
+    std::map<std::string, DeviceRecord*> Snapshot() EXCLUDES(m_lock);
 
 private:
-    DeviceRecord* FindUnlocked(const std::string& serial);
-    DeviceRecord* FindByDeviceUnlocked(const std::string& vidPid, const std::string& serial);
+    DeviceRecord* FindLocked(const std::string& serial) REQUIRES(m_lock);
+    DeviceRecord* FindByDeviceLocked(const std::string& vidPid, const std::string& serial) REQUIRES(m_lock);
 
     // A map's elements stay where they are while others come and go: the flows hold records by
     // pointer.
-    std::map<std::string, DeviceRecord> m_devices;
-    UsbCLock m_lock;
+    Mutex m_lock;
+    std::map<std::string, DeviceRecord> m_devices GUARDED_BY(m_lock);
 };
 
 // One line of the ADB server's device listing.

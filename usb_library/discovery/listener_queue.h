@@ -24,8 +24,8 @@ public:
     ListenerQueue& operator=(const ListenerQueue&) = delete;
 
     // Queues a copy of a NUL-terminated text and wakes the consumer.
-    void Post(const char* text);
-    void SetSink(ListenerSink sink, void* context);
+    void Post(const char* text) EXCLUDES(m_queueLock);
+    void SetSink(ListenerSink sink, void* context) EXCLUDES(m_queueLock);
 
     // Before the consumer thread starts: its ConsumeLoop then runs until StopConsumer, however
     // early that comes.
@@ -35,16 +35,16 @@ public:
     void StopConsumer();
     // Takes the oldest text off the queue and hands it to the sink (texts of zero or one byte
     // are dropped); false when the queue was empty.
-    bool DeliverOne();
+    bool DeliverOne() EXCLUDES(m_queueLock);
 
 private:
-    UsbCLock m_queueLock;
+    Mutex m_queueLock;
     // Auto-reset and never reset by hand: a post made after the consumer found the queue
     // empty leaves it set, so the next wait returns at once.
     UsbEvent m_queueEvent{false, false};
-    std::deque<std::string> m_queue;
-    ListenerSink m_sink = nullptr;
-    void* m_sinkContext = nullptr;
+    std::deque<std::string> m_queue GUARDED_BY(m_queueLock);
+    ListenerSink m_sink GUARDED_BY(m_queueLock) = nullptr;
+    void* m_sinkContext GUARDED_BY(m_queueLock) = nullptr;
     std::atomic<int> m_consumerRunning{0};
 };
 

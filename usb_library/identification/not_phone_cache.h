@@ -11,26 +11,26 @@ namespace USB {
 
 class NotPhoneCache {
 public:
-    bool Has(const std::string& key)
+    bool Has(const std::string& key) EXCLUDES(m_lock)
     {
         LockGuard guard(m_lock);
         return std::find(m_keys.begin(), m_keys.end(), key) != m_keys.end();
     }
-    void Add(const std::string& key)
+    void Add(const std::string& key) EXCLUDES(m_lock)
     {
         LockGuard guard(m_lock);
         if (std::find(m_keys.begin(), m_keys.end(), key) == m_keys.end())
             m_keys.push_back(key);
     }
-    void Clear()
+    void Clear() EXCLUDES(m_lock)
     {
         LockGuard guard(m_lock);
         m_keys.clear();
     }
 
 private:
-    UsbCLock m_lock;
-    std::vector<std::string> m_keys;  // "VID_xxxx&PID_yyyy"
+    Mutex m_lock;
+    std::vector<std::string> m_keys GUARDED_BY(m_lock);  // "VID_xxxx&PID_yyyy"
 };
 
 }  // namespace USB

@@ -44,11 +44,42 @@ bool ReadTextFile(const std::string& path, std::string& out)
     return result == FileRead::Ok;
 }
 
+// The registry value's entries, read outside any lock; false when the value is there but
+// cannot be read.
+bool ReadRegistryEntries(std::vector<WhitelistEntry>& entries)
+{
+    std::string value;
+    const RegistryValue read = GetPorts().registry->ReadWhiteListValue(value);
+    if (read == RegistryValue::NoKey)
+        return true;
+    if (read != RegistryValue::Read) {
+        USB_LOG("LoadWhiteListFromFile read register faild\n");
+        return false;
+    }
+    // The value is read into a fixed buffer: never more than its 10240 bytes.
+    if (value.size() > 10240)
+        value.resize(10240);
+    Json::Value root;
+    if (!ParseJson(value, root) || !root.isArray())
+        return true;
+    for (const Json::Value& element : root) {
+        if (!element.isObject())
+            continue;
+        entries.push_back(MakeEntry(element));
+    }
+    return true;
+}
+
 }  // namespace
 
 void WhiteList::LoadBuiltInVendors()
 {
     LockGuard guard(m_lock);
+    LoadBuiltInVendorsLocked();
+}
+
+void WhiteList::LoadBuiltInVendorsLocked()
+{
     if (!m_vendorIds.empty())
         return;
     for (const char* vid : kBuiltInVendors)
@@ -59,9 +90,17 @@ bool WhiteList::LoadWhiteListFromFile()
 {
     // The whole reload is one step for readers: nobody sees the list half rebuilt.
     LockGuard guard(m_lock);
+    return LoadWhiteListFromFileLocked();
+}
+
+bool WhiteList::LoadWhiteListFromFileLocked()
+{
     m_loaded = true;
-    Clear();
-    LoadWhiteListFromRegistry();
+    m_entries.clear();
+    std::vector<WhitelistEntry> fromRegistry;
+    ReadRegistryEntries(fromRegistry);
+    for (const WhitelistEntry& entry : fromRegistry)
+        AddLocked(entry);
 
     m_cloudPath = GetDataDirectory() + "cloudwhitelist.json";
     m_path = FileExists(m_cloudPath) ? m_cloudPath : GetExeDirectory() + "whitelist.json";
@@ -83,7 +122,7 @@ bool WhiteList::LoadWhiteListFromFile()
         const WhitelistEntry entry = MakeEntry(element);
         if (!entry.m_vid.empty() && std::find(m_vendorIds.begin(), m_vendorIds.end(), entry.m_vid) == m_vendorIds.end())
             m_vendorIds.push_back(entry.m_vid);
-        Add(entry);
+        AddLocked(entry);
     }
     return true;
 }
@@ -93,38 +132,28 @@ void WhiteList::EnsureLoaded()
     LockGuard guard(m_lock);
     if (m_loaded)
         return;
-    LoadBuiltInVendors();
-    LoadWhiteListFromFile();
+    LoadBuiltInVendorsLocked();
+    LoadWhiteListFromFileLocked();
 }
 
 bool WhiteList::LoadWhiteListFromRegistry()
 {
-    std::string value;
-    const RegistryValue read = GetPorts().registry->ReadWhiteListValue(value);
-    if (read == RegistryValue::NoKey)
-        return true;
-    if (read != RegistryValue::Read) {
-        USB_LOG("LoadWhiteListFromFile read register faild\n");
-        return false;
-    }
-    // The value is read into a fixed buffer: never more than its 10240 bytes.
-    if (value.size() > 10240)
-        value.resize(10240);
-    Json::Value root;
-    if (!ParseJson(value, root) || !root.isArray())
-        return true;
+    std::vector<WhitelistEntry> entries;
+    const bool read = ReadRegistryEntries(entries);
     LockGuard guard(m_lock);
-    for (const Json::Value& element : root) {
-        if (!element.isObject())
-            continue;
-        Add(MakeEntry(element));
-    }
-    return true;
+    for (const WhitelistEntry& entry : entries)
+        AddLocked(entry);
+    return read;
 }
 
 bool WhiteList::Add(const WhitelistEntry& entry)
 {
     LockGuard guard(m_lock);
+    return AddLocked(entry);
+}
+
+bool WhiteList::AddLocked(const WhitelistEntry& entry)
+{
     return m_entries.emplace("VID_" + entry.m_vid + "&PID_" + entry.m_pid, entry).second;
 }
 

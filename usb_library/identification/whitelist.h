@@ -28,30 +28,34 @@ public:
     WhiteList(const WhiteList&) = delete;
     WhiteList& operator=(const WhiteList&) = delete;
 
-    void LoadBuiltInVendors();
+    void LoadBuiltInVendors() EXCLUDES(m_lock);
     // False when the file cannot be read; an empty or malformed one is read (and holds nothing).
-    bool LoadWhiteListFromFile();
+    bool LoadWhiteListFromFile() EXCLUDES(m_lock);
     // Both loads, unless the file has been loaded before; safe on any thread.
-    void EnsureLoaded();
+    void EnsureLoaded() EXCLUDES(m_lock);
     // False when the value is there but cannot be read.
-    bool LoadWhiteListFromRegistry();
+    bool LoadWhiteListFromRegistry() EXCLUDES(m_lock);
     // False (the entry is dropped) for a known model.
-    bool Add(const WhitelistEntry& entry);
-    void Clear();
-    bool HasVendor(const std::string& vid);
-    bool Query(const std::string& key, PhoneSystemInfo& info);
-    std::string FileDigest();
+    bool Add(const WhitelistEntry& entry) EXCLUDES(m_lock);
+    void Clear() EXCLUDES(m_lock);
+    bool HasVendor(const std::string& vid) EXCLUDES(m_lock);
+    bool Query(const std::string& key, PhoneSystemInfo& info) EXCLUDES(m_lock);
+    std::string FileDigest() EXCLUDES(m_lock);
     // The file the last load or digest read (the cloud copy when there is one).
-    std::string Path();
+    std::string Path() EXCLUDES(m_lock);
 
 private:
-    std::string m_cloudPath;
-    std::vector<std::string> m_vendorIds;
-    std::map<std::string, WhitelistEntry> m_entries;  // by "VID_xxxx&PID_yyyy"
-    UsbCLock m_lock;
-    std::string m_path;
-    std::string m_digest;
-    bool m_loaded = false;  // the file has been read at least once (under m_lock)
+    void LoadBuiltInVendorsLocked() REQUIRES(m_lock);
+    bool LoadWhiteListFromFileLocked() REQUIRES(m_lock);
+    bool AddLocked(const WhitelistEntry& entry) REQUIRES(m_lock);
+
+    Mutex m_lock;
+    std::string m_cloudPath GUARDED_BY(m_lock);
+    std::vector<std::string> m_vendorIds GUARDED_BY(m_lock);
+    std::map<std::string, WhitelistEntry> m_entries GUARDED_BY(m_lock);  // by "VID_xxxx&PID_yyyy"
+    std::string m_path GUARDED_BY(m_lock);
+    std::string m_digest GUARDED_BY(m_lock);
+    bool m_loaded GUARDED_BY(m_lock) = false;  // the file has been read at least once
 };
 
 }  // namespace USB

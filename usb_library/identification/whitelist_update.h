@@ -20,7 +20,7 @@ public:
     using ThreadStarter = std::function<void(std::function<void()>)>;
 
     // The list is swapped under serviceLock, so that no dispatch sees it change.
-    WhitelistUpdater(WhiteList& whiteList, NotPhoneCache& notPhoneCache, CloudClient& cloud, UsbCLock& serviceLock,
+    WhitelistUpdater(WhiteList& whiteList, NotPhoneCache& notPhoneCache, CloudClient& cloud, Mutex& serviceLock,
                      const UsbConfig& config, ThreadStarter startThread)
         : m_whiteList(whiteList), m_notPhoneCache(notPhoneCache), m_cloud(cloud), m_serviceLock(serviceLock),
           m_config(config), m_startThread(std::move(startThread))
@@ -32,7 +32,7 @@ public:
     // Marks the local copy as the latest when the cloud digest says so, else starts the update.
     void WhitelistCheckThread();
     // Downloads the cloud copy and swaps it in when it is the announced document.
-    void WhitelistUpdateThread();
+    void WhitelistUpdateThread() EXCLUDES(m_serviceLock);
     // Compares the digests once and empties the negative cache.
     void WhitelistDigestStep();
 
@@ -44,7 +44,7 @@ private:
     WhiteList& m_whiteList;
     NotPhoneCache& m_notPhoneCache;
     CloudClient& m_cloud;
-    UsbCLock& m_serviceLock;
+    Mutex& m_serviceLock;
     const UsbConfig& m_config;
     ThreadStarter m_startThread;
 };

@@ -50,7 +50,7 @@ void AdbListingSource::StartServer()
     adb.IUSB_Init();
     if (!adb.IUSB_AdbServerStart)
         return;
-    std::lock_guard<std::mutex> start(m_startMutex);
+    LockGuard start(m_startMutex);
     const int result = adb.IUSB_AdbServerStart();
     if (result == IUSB_SERVER_RUNNING) {
         USB_LOG("the adb server had been started.\n");
@@ -76,7 +76,7 @@ void AdbListingSource::EnsureServer()
     UsbAdb& adb = TheAdb();
     if (!adb.IUSB_AdbServerStart)
         return;
-    std::lock_guard<std::mutex> start(m_startMutex);
+    LockGuard start(m_startMutex);
     const int result = adb.IUSB_AdbServerStart();
     if (result == IUSB_SERVER_RUNNING) {
         USB_LOG("the adb server had been started.\n");

@@ -54,7 +54,7 @@ private:
     void EnsureServer();
 
     // One server start at a time: a second caller waits and then finds it running.
-    std::mutex m_startMutex;
+    Mutex m_startMutex;
     std::atomic<bool> m_borrowed{false};
 };
 

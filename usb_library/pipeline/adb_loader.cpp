@@ -1,13 +1,12 @@
 #include "pipeline/adb_loader.h"
 
-#include <mutex>
-
 #include "support/ports/ports.h"
+#include "support/usb_lock.h"
 
 namespace {
 
-std::mutex g_adbMutex;
-UsbAdb* g_adb = nullptr;
+USB::Mutex g_adbMutex;
+UsbAdb* g_adb GUARDED_BY(g_adbMutex) = nullptr;
 
 // The bridge's exports by their place in its list: a call of a name it does not export fails
 // the build.
@@ -58,7 +57,7 @@ UsbAdb::~UsbAdb()
 
 UsbAdb& TheAdb()
 {
-    std::lock_guard<std::mutex> guard(g_adbMutex);
+    USB::LockGuard guard(g_adbMutex);
     // Never deleted: unloading a library while the process ends is asking for trouble.
     if (!g_adb)
         g_adb = new UsbAdb();

@@ -119,6 +119,7 @@ std::string PackageExtensionOfUrl(const std::string& url)
 
 bool InstallDriver(const std::string& vid, const std::string& pid, const std::string& file, const std::string& md5)
 {
+    LockGuard guard(InstallLock());
     if (!AcceptIds(vid, pid))
         return false;
     const std::string extension = PackageExtensionOfFile(file);
@@ -155,7 +156,7 @@ bool InstallDriver(const std::string& vid, const std::string& pid, const std::st
         return false;
     }
     USB_LOG("before exec path is %s, param is %s\n", program.c_str(), parameters.c_str());
-    if (InstallThroughHostService(program + "\r\n" + parameters)) {
+    if (InstallThroughHostServiceLocked(program + "\r\n" + parameters)) {
         USB_LOG("the driver installed by the parvello_helper.exe\n");
         return true;
     }

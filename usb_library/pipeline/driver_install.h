@@ -10,10 +10,14 @@
 
 namespace USB {
 
+// Installs run one at a time: the installer result file and the host service's page are
+// shared by every install of the process.
+Mutex& InstallLock();
 // True when the installer of the model's package `file` reports success. The package runs only
 // when its digest, taken on a handle that keeps writers out until the installer has run, is md5;
-// otherwise it is deleted.
-bool InstallDriver(const std::string& vid, const std::string& pid, const std::string& file, const std::string& md5);
+// otherwise it is deleted. Takes the install lock for the whole install.
+bool InstallDriver(const std::string& vid, const std::string& pid, const std::string& file, const std::string& md5)
+    EXCLUDES(InstallLock());
 // ".msi", ".exe" or ".zip" when the file's own name ends so, in any case; "" otherwise.
 std::string PackageExtensionOfFile(const std::string& path);
 // The same for the file a URL's path names (not its host, query or fragment).
@@ -32,10 +36,8 @@ constexpr const char* kRequestMappingName = "__Ostrel__mobile__manager__mapfile"
 constexpr const char* kServiceEventName = "QuemboDriverInstallSrvWnd123";
 
 // command: program CR LF parameters. True when the host's install service says it installed.
-bool InstallThroughHostService(const std::string& command);
-// Installs run one at a time: the installer result file and the host service's page are
-// shared by every install of the process.
-UsbCLock& InstallLock();
+bool InstallThroughHostService(const std::string& command) EXCLUDES(InstallLock());
+bool InstallThroughHostServiceLocked(const std::string& command) REQUIRES(InstallLock());
 
 // Client of the host's driver-install service.
 class HostInstallClient {

@@ -48,9 +48,9 @@ void DeleteFile(const std::string& path)
 class PathClaims {
 public:
     // False when the job was called off while it waited.
-    bool Claim(const std::string& path)
+    bool Claim(const std::string& path) EXCLUDES(m_mutex)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
+        UniqueLock lock(m_mutex);
         while (m_claimed.count(path)) {
             m_released.wait_for(lock, std::chrono::milliseconds(kClaimSliceMs));
             if (WorkCalledOff())
@@ -59,19 +59,19 @@ public:
         m_claimed.insert(path);
         return true;
     }
-    void Release(const std::string& path)
+    void Release(const std::string& path) EXCLUDES(m_mutex)
     {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            LockGuard lock(m_mutex);
             m_claimed.erase(path);
         }
         m_released.notify_all();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    std::set<std::string> m_claimed;
+    Mutex m_mutex;
+    std::condition_variable_any m_released;
+    std::set<std::string> m_claimed GUARDED_BY(m_mutex);
 };
 
 PathClaims& Claims()
@@ -97,11 +97,7 @@ void RunInstall(InstallJob& job)
 {
     try {
         USB_LOG("notify ui install this driver....\n");
-        bool installed = false;
-        {
-            LockGuard guard(InstallLock());
-            installed = InstallDriver(job.vid, job.pid, job.file, job.md5);
-        }
+        const bool installed = InstallDriver(job.vid, job.pid, job.file, job.md5);
         job.ended = true;
         if (installed)
             USB_LOG("the driver install successfully\n");

@@ -8,10 +8,10 @@
 
 namespace USB {
 
-UsbCLock& InstallLock()
+Mutex& InstallLock()
 {
     // Never destroyed: an install thread may still hold it while the process ends.
-    static UsbCLock* lock = new UsbCLock();
+    static Mutex* lock = new Mutex();
     return *lock;
 }
 
@@ -94,6 +94,11 @@ bool HostInstallClient::Request(const std::u16string& command)
 bool InstallThroughHostService(const std::string& command)
 {
     LockGuard guard(InstallLock());
+    return InstallThroughHostServiceLocked(command);
+}
+
+bool InstallThroughHostServiceLocked(const std::string& command)
+{
     return HostInstallClient::Instance()->Request(GetPorts().installService->Utf16Of(command));
 }
 

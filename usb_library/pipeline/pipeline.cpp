@@ -82,7 +82,7 @@ PhoneFlow& ConnectionPipeline::NewFlow(const std::string& key, const std::string
     flow->key = key;
     flow->windowsSerial = serial;
     {
-        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        LockGuard lock(m_cancelMutex);
         m_cancels.emplace(DeviceKey(key, serial), flow->cancel);
     }
     PhoneFlow& made = *flow;
@@ -95,7 +95,7 @@ void ConnectionPipeline::DropFlow(PhoneFlow& flow)
     m_context.loop.Cancel(flow.timer);
     *flow.cancel = true;
     {
-        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        LockGuard lock(m_cancelMutex);
         const auto range = m_cancels.equal_range(DeviceKey(flow.key, flow.windowsSerial));
         for (auto it = range.first; it != range.second; ++it) {
             if (it->second == flow.cancel) {
@@ -259,7 +259,7 @@ void ConnectionPipeline::Answer(const std::string& serial, std::function<void()>
 
 void ConnectionPipeline::CancelDevice(const std::string& key, const std::string& serial)
 {
-    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    LockGuard lock(m_cancelMutex);
     const auto range = m_cancels.equal_range(DeviceKey(key, serial));
     for (auto it = range.first; it != range.second; ++it)
         *it->second = true;
@@ -268,7 +268,7 @@ void ConnectionPipeline::CancelDevice(const std::string& key, const std::string&
 void ConnectionPipeline::CancelAll()
 {
     {
-        std::lock_guard<std::mutex> lock(m_cancelMutex);
+        LockGuard lock(m_cancelMutex);
         *m_stopped = true;
         for (auto& kv : m_cancels)
             *kv.second = true;
@@ -278,13 +278,13 @@ void ConnectionPipeline::CancelAll()
 
 void ConnectionPipeline::Resume()
 {
-    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    LockGuard lock(m_cancelMutex);
     m_stopped = std::make_shared<std::atomic<bool>>(false);
 }
 
 std::shared_ptr<std::atomic<bool>> ConnectionPipeline::Stopped() const
 {
-    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    LockGuard lock(m_cancelMutex);
     return m_stopped;
 }
 

@@ -114,11 +114,11 @@ public:
 
     // ---- any thread ----
     // The listener's removal: the device's work in progress gives up at once.
-    void CancelDevice(const std::string& key, const std::string& serial);
+    void CancelDevice(const std::string& key, const std::string& serial) EXCLUDES(m_cancelMutex);
     // The service stops: every job in progress gives up; the server's pushed list is let go.
-    void CancelAll();
+    void CancelAll() EXCLUDES(m_cancelMutex);
     // Work again after a stop.
-    void Resume();
+    void Resume() EXCLUDES(m_cancelMutex);
     // Starts the ADB server, or borrows the one running (IUSB_start, IUSB_startAdbServer).
     void StartAdbServer();
 
@@ -186,10 +186,10 @@ private:
     std::map<uint64_t, std::unique_ptr<PhoneFlow>> m_flows;
     uint64_t m_lastFlowId = 0;
     // Each flow's cancel token by device, for the listener's thread and the stop.
-    mutable std::mutex m_cancelMutex;
-    std::multimap<std::string, std::shared_ptr<std::atomic<bool>>> m_cancels;
-    std::shared_ptr<std::atomic<bool>> m_stopped = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<std::atomic<bool>> Stopped() const;
+    mutable Mutex m_cancelMutex;
+    std::multimap<std::string, std::shared_ptr<std::atomic<bool>>> m_cancels GUARDED_BY(m_cancelMutex);
+    std::shared_ptr<std::atomic<bool>> m_stopped GUARDED_BY(m_cancelMutex) = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> Stopped() const EXCLUDES(m_cancelMutex);
 
     std::atomic<int> m_jobsRunning{0};
     // One listing in flight; the flows it was started for.

@@ -23,7 +23,7 @@ namespace {
 // On the heap: at process exit the other threads are gone mid-wait, and tearing down the
 // objects they waited on can hang the exit. Only an unload by FreeLibrary deletes it.
 std::atomic<UsbService*> g_built{nullptr};
-UsbCLock g_apiLock;
+Mutex g_apiLock;
 std::atomic<bool> g_started{false};
 // Start and stop never overlap, even when a stop had to go on without the API lock.
 std::mutex g_lifecycle;

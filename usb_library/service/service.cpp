@@ -223,7 +223,7 @@ void UsbService::StartHelperJob(std::function<void()> work)
 void UsbService::PostMessage(const std::string& text)
 {
     {
-        std::lock_guard<std::mutex> guard(m_queueLock);
+        LockGuard guard(m_queueLock);
         m_messages.push_back(text);
     }
     m_loop.Wake();
@@ -231,7 +231,7 @@ void UsbService::PostMessage(const std::string& text)
 
 size_t UsbService::QueuedMessages()
 {
-    std::lock_guard<std::mutex> guard(m_queueLock);
+    LockGuard guard(m_queueLock);
     return m_messages.size();
 }
 
@@ -257,7 +257,7 @@ void UsbService::MessageSink(const char* text, uint32_t, void* context)
 
 std::string UsbService::PopMessage()
 {
-    std::lock_guard<std::mutex> guard(m_queueLock);
+    LockGuard guard(m_queueLock);
     if (m_messages.empty())
         return std::string();
     std::string front = std::move(m_messages.front());
@@ -267,7 +267,7 @@ std::string UsbService::PopMessage()
 
 void UsbService::RemoveMessages(const std::string& action)
 {
-    std::lock_guard<std::mutex> guard(m_queueLock);
+    LockGuard guard(m_queueLock);
     for (auto it = m_messages.begin(); it != m_messages.end();) {
         Json::Value root;
         if (!ParseJson(*it, root)) {
@@ -285,7 +285,7 @@ void UsbService::RemoveMessages(const std::string& action)
 
 bool UsbService::LeavingSoon(const std::string& key, const std::string& serial)
 {
-    std::lock_guard<std::mutex> guard(m_queueLock);
+    LockGuard guard(m_queueLock);
     for (const std::string& text : m_messages) {
         Json::Value root;
         if (!ParseJson(text, root) || !HasMember(root, "action") || !root["action"].isString() ||

@@ -51,7 +51,7 @@ public:
     static constexpr int kStopWaitMs = 1000;
 
     // Action messages. Any thread; never waits for the loop.
-    void PostMessage(const std::string& text);
+    void PostMessage(const std::string& text) EXCLUDES(m_queueLock);
     static void MessageSink(const char* text, uint32_t length, void* service);
     // Drives the loop on the calling thread until no message is queued and no phone's check, job
     // (of a phone that left too) or tree check runs (phones waiting for their user may wait on);
@@ -61,8 +61,8 @@ public:
     // Host notifications.
     // Delivered only while a callback is set; Stop clears it and waits (bounded) for those in
     // progress on other threads.
-    void SendToUi(int id, const std::string& json) override;
-    void SetCallback(UsbUiCallback callback);
+    void SendToUi(int id, const std::string& json) override EXCLUDES(m_callbackMutex);
+    void SetCallback(UsbUiCallback callback) EXCLUDES(m_callbackMutex);
     static std::string MessageName(int id);
 
     // What the exports ask. Ids are upper-cased '#'-separated instance ids.
@@ -75,13 +75,13 @@ public:
     bool BuildPhoneList(std::string& out);
 
 private:
-    void Init();
+    void Init() EXCLUDES(m_serviceLock);
     // Init and the whitelist check and update: jobs of the service's pool, which its stop and its
     // end wait for (bounded).
     void StartHelperJob(std::function<void()> work);
-    std::string PopMessage();
-    void RemoveMessages(const std::string& action);
-    size_t QueuedMessages();
+    std::string PopMessage() EXCLUDES(m_queueLock);
+    void RemoveMessages(const std::string& action) EXCLUDES(m_queueLock);
+    size_t QueuedMessages() EXCLUDES(m_queueLock);
     // Loop thread (or a caller that drives the loop itself): dispatches one message.
     void HandleMessage(const std::string& text);
     // The built-in vendors and the whitelist file (with the registry value) once more.
@@ -91,9 +91,9 @@ private:
     bool TakeAction();
     bool OnLoopThread() const;
     bool OnLeftBehindLoop() const;
-    void CloseCallbacks(std::chrono::steady_clock::time_point deadline);
+    void CloseCallbacks(std::chrono::steady_clock::time_point deadline) EXCLUDES(m_callbackMutex);
     // Whether a DEVICE_OFFLINE for this device waits in the queue.
-    bool LeavingSoon(const std::string& key, const std::string& serial);
+    bool LeavingSoon(const std::string& key, const std::string& serial) EXCLUDES(m_queueLock);
 
     void HandleDeviceOnline(const std::string& deviceInfo);
     void HandleDeviceOffline(const std::string& deviceInfo);
@@ -107,8 +107,8 @@ private:
     CloudClient m_cloud{m_config.DriverHost()};
     NotPhoneCache m_notPhoneCache;
     // The init scan and the whitelist swap never overlap.
-    UsbCLock m_serviceLock;
-    std::mutex m_queueLock;
+    Mutex m_serviceLock;
+    Mutex m_queueLock;
     PhoneDecision m_decision{m_whiteList, m_notPhoneCache, m_cloud};
     WhitelistUpdater m_whitelistUpdater{
         m_whiteList,   m_notPhoneCache, m_cloud,
@@ -118,7 +118,7 @@ private:
     ConnectionPipeline m_pipeline{PipelineContext{m_loop, m_deviceList, *this, m_cloud, m_decision, m_config,
                                                   [this] { RemoveMessages("DEVNODES_CHANGED"); }}};
 
-    std::deque<std::string> m_messages;
+    std::deque<std::string> m_messages GUARDED_BY(m_queueLock);
     // One tree check at a time; changes meanwhile make it run once more.
     bool m_treeCheckRunning = false;
     bool m_treeCheckAgain = false;
@@ -131,9 +131,9 @@ private:
     ListenerPort* m_listener = nullptr;
 
     std::atomic<UsbUiCallback> m_callback{nullptr};
-    std::mutex m_callbackMutex;
-    std::condition_variable m_callbackIdle;
-    int m_callbacksRunning = 0;
+    Mutex m_callbackMutex;
+    std::condition_variable_any m_callbackIdle;
+    int m_callbacksRunning GUARDED_BY(m_callbackMutex) = 0;
 };
 
 // The process-wide listener (created by the first start) and the service object.

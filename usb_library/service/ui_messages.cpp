@@ -45,7 +45,7 @@ void UsbService::SendToUi(int id, const std::string& json)
         return;
     UsbUiCallback callback = nullptr;
     {
-        std::lock_guard<std::mutex> guard(m_callbackMutex);
+        LockGuard guard(m_callbackMutex);
         callback = m_callback.load();
         if (!callback)
             return;
@@ -59,7 +59,7 @@ void UsbService::SendToUi(int id, const std::string& json)
         {
             --t_callbackDepth;
             {
-                std::lock_guard<std::mutex> guard(self.m_callbackMutex);
+                LockGuard guard(self.m_callbackMutex);
                 --self.m_callbacksRunning;
             }
             self.m_callbackIdle.notify_all();
@@ -71,16 +71,19 @@ void UsbService::SendToUi(int id, const std::string& json)
 
 void UsbService::SetCallback(UsbUiCallback callback)
 {
-    std::lock_guard<std::mutex> guard(m_callbackMutex);
+    LockGuard guard(m_callbackMutex);
     m_callback = callback;
 }
 
 void UsbService::CloseCallbacks(std::chrono::steady_clock::time_point deadline)
 {
-    std::unique_lock<std::mutex> guard(m_callbackMutex);
+    UniqueLock guard(m_callbackMutex);
     m_callback = nullptr;
     // A callback that stops the service from within is its own; it is not waited for.
-    m_callbackIdle.wait_until(guard, deadline, [this] { return m_callbacksRunning <= t_callbackDepth; });
+    while (m_callbacksRunning > t_callbackDepth) {
+        if (m_callbackIdle.wait_until(guard, deadline) == std::cv_status::timeout)
+            break;
+    }
 }
 
 }  // namespace USB

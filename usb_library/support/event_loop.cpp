@@ -28,7 +28,7 @@ void RunGuarded(const EventLoop::Task& task)
 void EventLoop::Post(Task task)
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        LockGuard lock(m_mutex);
         m_tasks.push_back(std::move(task));
     }
     m_wake.Set();
@@ -59,14 +59,14 @@ bool EventLoop::RunTasks(const std::function<bool()>& stopped)
     // ends however busy the loop is.
     size_t count = 0;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        LockGuard lock(m_mutex);
         count = m_tasks.size();
     }
     bool ran = false;
     for (; count > 0 && !stopped(); --count) {
         Task task;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            LockGuard lock(m_mutex);
             if (m_tasks.empty())
                 break;
             task = std::move(m_tasks.front());
@@ -119,7 +119,7 @@ bool EventLoop::Wait()
         ms = left >= UsbEvent::kInfinite ? UsbEvent::kInfinite - 1 : static_cast<uint32_t>(left);
     }
     return GetPorts().clock->WaitFor(m_wake, ms, [this] {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        LockGuard lock(m_mutex);
         return m_tasks.empty() && m_pool.Settled();
     });
 }
@@ -141,7 +141,7 @@ bool EventLoop::RunUntilIdle(const std::function<bool()>& source, const std::fun
         // Quiet first: work that ends after posting its result leaves that result queued here.
         const bool idle = quiet ? quiet() : m_timers.empty() && m_pool.Settled();
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            LockGuard lock(m_mutex);
             if (!m_tasks.empty())
                 continue;
         }
@@ -154,7 +154,7 @@ bool EventLoop::RunUntilIdle(const std::function<bool()>& source, const std::fun
 
 void EventLoop::Clear()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    LockGuard lock(m_mutex);
     m_tasks.clear();
     m_timers.clear();
     m_dueOf.clear();

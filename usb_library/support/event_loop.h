@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "support/usb_event.h"
+#include "support/usb_lock.h"
 #include "support/worker_pool.h"
 
 namespace USB {
@@ -26,7 +27,7 @@ public:
     EventLoop& operator=(const EventLoop&) = delete;
 
     // Any thread: runs `task` on the loop, after the tasks posted before it.
-    void Post(Task task);
+    void Post(Task task) EXCLUDES(m_mutex);
     // Any thread: the loop looks at its sources again (a message was queued).
     void Wake() { m_wake.Set(); }
     // Runs `job` on a worker; `done` then runs on the loop. What the job hands to `done` is its
@@ -55,7 +56,7 @@ public:
     bool RunUntilIdle(const std::function<bool()>& source, const std::function<bool()>& stopped,
                       const std::function<bool()>& quiet = nullptr);
     // Drops every task and timer (a stop: nothing of the old run may come back).
-    void Clear();
+    void Clear() EXCLUDES(m_mutex);
 
 private:
     bool RunTasks(const std::function<bool()>& stopped);
@@ -65,8 +66,8 @@ private:
 
     WorkerPool& m_pool;
     std::function<void()> m_turnHook;
-    std::mutex m_mutex;
-    std::deque<Task> m_tasks;
+    Mutex m_mutex;
+    std::deque<Task> m_tasks GUARDED_BY(m_mutex);
     UsbEvent m_wake;
     // By due time, then by id: ids grow, so equal due times run in the order they were set.
     std::map<std::pair<uint64_t, TimerId>, Task> m_timers;

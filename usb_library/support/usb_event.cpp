@@ -9,7 +9,7 @@ namespace USB {
 void UsbEvent::Set()
 {
     {
-        std::lock_guard<std::mutex> g(m_mutex);
+        LockGuard g(m_mutex);
         m_set = true;
     }
     if (m_manual)
@@ -20,18 +20,23 @@ void UsbEvent::Set()
 
 void UsbEvent::Reset()
 {
-    std::lock_guard<std::mutex> g(m_mutex);
+    LockGuard g(m_mutex);
     m_set = false;
 }
 
 bool UsbEvent::Wait(uint32_t timeoutMs)
 {
-    std::unique_lock<std::mutex> g(m_mutex);
-    auto ready = [this] { return m_set; };
-    if (timeoutMs == kInfinite)
-        m_cond.wait(g, ready);
-    else if (!m_cond.wait_for(g, std::chrono::milliseconds(timeoutMs), ready))
-        return false;
+    UniqueLock g(m_mutex);
+    if (timeoutMs == kInfinite) {
+        while (!m_set)
+            m_cond.wait(g);
+    } else {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!m_set) {
+            if (m_cond.wait_until(g, deadline) == std::cv_status::timeout && !m_set)
+                return false;
+        }
+    }
     if (!m_manual)
         m_set = false;
     return true;

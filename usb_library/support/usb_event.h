@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "support/usb_lock.h"
+
 namespace USB {
 
 class UsbEvent {
@@ -16,16 +18,16 @@ public:
     {
     }
 
-    void Set();
-    void Reset();
+    void Set() EXCLUDES(m_mutex);
+    void Reset() EXCLUDES(m_mutex);
     // True when the event was signalled within timeoutMs (an auto-reset event is then reset).
-    bool Wait(uint32_t timeoutMs = kInfinite);
+    bool Wait(uint32_t timeoutMs = kInfinite) EXCLUDES(m_mutex);
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_manual;
-    bool m_set;
+    Mutex m_mutex;
+    std::condition_variable_any m_cond;
+    const bool m_manual;
+    bool m_set GUARDED_BY(m_mutex);
 };
 
 // While it lives, the pauses of this thread ask `wanted(context)` and give up when it is false:

@@ -13,26 +13,26 @@
 
 namespace USB {
 
-UsbCLock& LogLock()
+Mutex& LogLock()
 {
-    static UsbCLock lock;
+    static Mutex lock;
     return lock;
 }
 
 namespace {
 
 // The relay's entry points and the hand-overs running in them.
-std::mutex g_relayMutex;
-std::condition_variable g_relayIdle;
-LogRelay g_relay;
-int g_relaySending = 0;
-void (*g_relayExitOwed)() = nullptr;  // run by the last hand-over in progress
+Mutex g_relayMutex;
+std::condition_variable_any g_relayIdle;
+LogRelay g_relay GUARDED_BY(g_relayMutex);
+int g_relaySending GUARDED_BY(g_relayMutex) = 0;
+void (*g_relayExitOwed)() GUARDED_BY(g_relayMutex) = nullptr;  // run by the last hand-over in progress
 
 void RelayRecord(const std::string& record)
 {
     void (*send)(const char*) = nullptr;
     {
-        std::lock_guard<std::mutex> guard(g_relayMutex);
+        LockGuard guard(g_relayMutex);
         send = g_relay.sendMsg;
         if (!send)
             return;
@@ -41,7 +41,7 @@ void RelayRecord(const std::string& record)
     send(record.c_str());
     void (*exit)() = nullptr;
     {
-        std::lock_guard<std::mutex> guard(g_relayMutex);
+        LockGuard guard(g_relayMutex);
         if (--g_relaySending == 0) {
             exit = g_relayExitOwed;
             g_relayExitOwed = nullptr;
@@ -139,7 +139,7 @@ void TrackRecord::Start(const std::string& vid, const std::string& pid, const st
 
 void SetLogRelay(const LogRelay& relay)
 {
-    std::lock_guard<std::mutex> guard(g_relayMutex);
+    LockGuard guard(g_relayMutex);
     g_relay = relay;
     // The same module may be loaded again: an exit owed to its earlier run must not end this one.
     g_relayExitOwed = nullptr;
@@ -149,10 +149,15 @@ void ExitLogRelay(uint32_t waitMs)
 {
     void (*exit)() = nullptr;
     {
-        std::unique_lock<std::mutex> guard(g_relayMutex);
+        UniqueLock guard(g_relayMutex);
         exit = g_relay.dllExit;
         g_relay = LogRelay{};
-        if (!g_relayIdle.wait_for(guard, std::chrono::milliseconds(waitMs), [] { return g_relaySending == 0; })) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (g_relaySending != 0) {
+            if (g_relayIdle.wait_until(guard, deadline) == std::cv_status::timeout)
+                break;
+        }
+        if (g_relaySending != 0) {
             g_relayExitOwed = exit;
             exit = nullptr;
         }

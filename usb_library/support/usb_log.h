@@ -35,7 +35,7 @@ void SetLogRelay(const LogRelay& relay);
 void ExitLogRelay(uint32_t waitMs);
 
 // Serialises every write to either file; innermost of all locks.
-UsbCLock& LogLock();
+Mutex& LogLock();
 
 // Roaming application data + "Ostrel" + "usb", created on demand, with its closing separator.
 std::string GetDataDirectory();

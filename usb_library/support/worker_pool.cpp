@@ -6,6 +6,7 @@
 #include <exception>
 #include <mutex>
 
+#include "support/usb_lock.h"
 #include "support/threads.h"
 #include "support/usb_log.h"
 
@@ -13,29 +14,30 @@ namespace USB {
 
 // Held by the threads too, so that a pool object going away leaves them nothing dangling.
 struct WorkerPool::Shared {
-    std::mutex mutex;
-    std::condition_variable work;
-    std::condition_variable settled;
-    std::deque<std::function<void()>> jobs;
-    size_t maxThreads = 0;
-    size_t threads = 0;
-    size_t idle = 0;
-    size_t running = 0;
-    bool closed = false;
+    Mutex mutex;
+    std::condition_variable_any work;
+    std::condition_variable_any settled;
+    std::deque<std::function<void()>> jobs GUARDED_BY(mutex);
+    size_t maxThreads = 0;  // set before any thread starts
+    size_t threads GUARDED_BY(mutex) = 0;
+    size_t idle GUARDED_BY(mutex) = 0;
+    size_t running GUARDED_BY(mutex) = 0;
+    bool closed GUARDED_BY(mutex) = false;
 
     static void Serve(const std::shared_ptr<Shared>& self)
     {
-        std::unique_lock<std::mutex> lock(self->mutex);
+        UniqueLock lock(self->mutex);
         for (;;) {
             ++self->idle;
-            self->work.wait(lock, [&] { return self->closed || !self->jobs.empty(); });
+            while (!self->closed && self->jobs.empty())
+                self->work.wait(lock);
             --self->idle;
             if (self->jobs.empty())
                 break;
             std::function<void()> job = std::move(self->jobs.front());
             self->jobs.pop_front();
             ++self->running;
-            lock.unlock();
+            lock.Unlock();
             try {
                 job();
             } catch (const std::exception& e) {
@@ -44,7 +46,7 @@ struct WorkerPool::Shared {
                 USB_LOG("a background job failed\n");
             }
             job = nullptr;  // what the job held goes before the pool hears it ended
-            lock.lock();
+            lock.Lock();
             --self->running;
             if (self->running == 0 && self->jobs.empty())
                 self->settled.notify_all();
@@ -69,7 +71,7 @@ bool WorkerPool::Run(std::function<void()> job)
     std::shared_ptr<Shared> shared = m_shared;
     bool needThread = false;
     {
-        std::lock_guard<std::mutex> lock(shared->mutex);
+        LockGuard lock(shared->mutex);
         if (shared->closed)
             return false;
         shared->jobs.push_back(std::move(job));
@@ -80,7 +82,7 @@ bool WorkerPool::Run(std::function<void()> job)
     }
     shared->work.notify_one();
     if (needThread && !StartThread([shared] { Shared::Serve(shared); })) {
-        std::lock_guard<std::mutex> lock(shared->mutex);
+        LockGuard lock(shared->mutex);
         --shared->threads;
         // Without any thread the job would wait for ever: drop it and say so.
         if (shared->threads == 0) {
@@ -94,14 +96,14 @@ bool WorkerPool::Run(std::function<void()> job)
 
 bool WorkerPool::Settled() const
 {
-    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    LockGuard lock(m_shared->mutex);
     return m_shared->jobs.empty() && m_shared->running == 0;
 }
 
 void WorkerPool::Close()
 {
     {
-        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        LockGuard lock(m_shared->mutex);
         m_shared->closed = true;
         m_shared->jobs.clear();
     }
@@ -111,15 +113,19 @@ void WorkerPool::Close()
 
 void WorkerPool::Open()
 {
-    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    LockGuard lock(m_shared->mutex);
     m_shared->closed = false;
 }
 
 bool WorkerPool::WaitSettled(uint32_t ms) const
 {
-    std::unique_lock<std::mutex> lock(m_shared->mutex);
-    return m_shared->settled.wait_for(lock, std::chrono::milliseconds(ms),
-                                      [&] { return m_shared->jobs.empty() && m_shared->running == 0; });
+    UniqueLock lock(m_shared->mutex);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!m_shared->jobs.empty() || m_shared->running != 0) {
+        if (m_shared->settled.wait_until(lock, deadline) == std::cv_status::timeout)
+            return m_shared->jobs.empty() && m_shared->running == 0;
+    }
+    return true;
 }
 
 }  // namespace USB

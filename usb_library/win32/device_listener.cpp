@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "support/sys_utils.h"
+#include "support/threads.h"
 #include "support/usb_log.h"
 #include "win32/wide_text.h"
 #include "win32/system_adapter.h"
@@ -38,11 +39,10 @@ DebounceTimer::DebounceTimer(std::function<void()> fire, uint64_t delayMs)
 
 DebounceTimer::~DebounceTimer()
 {
-    if (m_thread) {
+    if (m_started) {
         m_ending = true;
         SetEvent(m_wake);
-        WaitForSingleObject(m_thread, kTimerJoinMs);
-        CloseHandle(m_thread);
+        m_ended->Wait(kTimerJoinMs);
     }
     if (m_timer)
         CloseHandle(m_timer);
@@ -52,8 +52,8 @@ DebounceTimer::~DebounceTimer()
 
 bool DebounceTimer::EnsureThread()
 {
-    std::lock_guard<std::mutex> guard(m_startMutex);
-    if (m_thread)
+    LockGuard guard(m_startMutex);
+    if (m_started)
         return true;
     // A timer or thread that cannot be made now is tried again at the next arming.
     if (!m_timer) {
@@ -66,8 +66,16 @@ bool DebounceTimer::EnsureThread()
         m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!m_timer || !m_wake)
         return false;
-    m_thread = CreateThread(nullptr, 0, &DebounceTimer::ThreadProc, this, 0, nullptr);
-    return m_thread != nullptr;
+    std::shared_ptr<UsbEvent> ended = m_ended;
+    m_started = StartThread([this, ended] {
+        try {
+            Run();
+        } catch (...) {
+            USB_LOG("the timer thread failed\n");
+        }
+        ended->Set();
+    });
+    return m_started;
 }
 
 void DebounceTimer::Restart()
@@ -81,20 +89,9 @@ void DebounceTimer::Restart()
 void DebounceTimer::Cancel()
 {
     m_debounce.Cancel();
-    std::lock_guard<std::mutex> guard(m_startMutex);
-    if (m_thread)
+    LockGuard guard(m_startMutex);
+    if (m_started)
         SetEvent(m_wake);
-}
-
-DWORD WINAPI DebounceTimer::ThreadProc(LPVOID self)
-{
-    try {
-        static_cast<DebounceTimer*>(self)->Run();
-        return 0;
-    } catch (...) {
-        USB_LOG("the timer thread failed\n");
-        return 1;
-    }
 }
 
 void DebounceTimer::Run()
@@ -150,16 +147,6 @@ Win32DeviceListener::~Win32DeviceListener()
         CloseHandle(m_readyEvent);
 }
 
-DWORD WINAPI Win32DeviceListener::WindowThread(LPVOID arg)
-{
-    try {
-        return static_cast<Win32DeviceListener*>(arg)->RunWindow();
-    } catch (...) {
-        USB_LOG("the listener window thread failed\n");
-        return static_cast<DWORD>(-1);
-    }
-}
-
 DWORD Win32DeviceListener::RunWindow()
 {
     Win32DeviceListener* self = this;
@@ -195,14 +182,13 @@ DWORD Win32DeviceListener::RunWindow()
     return static_cast<DWORD>(msg.wParam);
 }
 
-DWORD WINAPI Win32DeviceListener::ConsumerThread(LPVOID arg)
+void Win32DeviceListener::RunConsumer()
 {
-    Win32DeviceListener* self = static_cast<Win32DeviceListener*>(arg);
     // The sink keeps being fed after a failure: only the text in hand is lost.
     for (;;) {
         try {
-            self->m_queue.ConsumeLoop();
-            return 0;
+            m_queue.ConsumeLoop();
+            return;
         } catch (...) {
             USB_LOG("the listener consumer failed, it goes on\n");
             Sleep(10);
@@ -214,13 +200,12 @@ void Win32DeviceListener::Start()
 {
     // A later start keeps the window (and its registration) that the first one made; only a
     // window thread that has ended is started again.
-    if (m_windowThread && WaitForSingleObject(m_windowThread, 0) == WAIT_OBJECT_0) {
-        CloseHandle(m_windowThread);
-        m_windowThread = nullptr;
+    if (m_windowEnded && m_windowEnded->Wait(0)) {
+        m_windowEnded.reset();
         m_hWnd = nullptr;
         m_hDevNotify = nullptr;
     }
-    if (!m_windowThread) {
+    if (!m_windowEnded) {
         // The window procedure and the threads run our code until the process ends: keep the
         // module loaded even if the host frees it.
         HMODULE self = nullptr;
@@ -228,10 +213,19 @@ void Win32DeviceListener::Start()
                            reinterpret_cast<LPCWSTR>(&Win32DeviceListener::WindowProc), &self);
         if (m_readyEvent)
             ResetEvent(m_readyEvent);
-        m_windowThread = CreateThread(nullptr, 0, &Win32DeviceListener::WindowThread, this, 0, nullptr);
+        auto ended = std::make_shared<UsbEvent>(true, false);
+        if (StartThread([this, ended] {
+                try {
+                    RunWindow();
+                } catch (...) {
+                    USB_LOG("the listener window thread failed\n");
+                }
+                ended->Set();
+            }))
+            m_windowEnded = ended;
         // A first window of a process can take seconds (a fresh Wine prefix does): the start does
         // not wait for all of it, and the window looks at the tree itself once it is up.
-        if (m_windowThread && m_readyEvent && WaitForSingleObject(m_readyEvent, kReadyWaitMs) != WAIT_OBJECT_0) {
+        if (m_windowEnded && m_readyEvent && WaitForSingleObject(m_readyEvent, kReadyWaitMs) != WAIT_OBJECT_0) {
             m_late = true;
             if (WaitForSingleObject(m_readyEvent, 0) == WAIT_OBJECT_0 && m_late.exchange(false))
                 Post(DevnodesChangedText().c_str());
@@ -259,16 +253,16 @@ void Win32DeviceListener::SetSink(ListenerSink sink, void* context)
 
 bool Win32DeviceListener::HasConsumer()
 {
-    return m_consumerThread != nullptr;
+    return m_consumerStarted;
 }
 
 void Win32DeviceListener::StartConsumer()
 {
-    if (m_consumerThread)
+    if (m_consumerStarted)
         return;
     m_queue.ArmConsumer();
-    m_consumerThread = CreateThread(nullptr, 0, &Win32DeviceListener::ConsumerThread, this, 0, nullptr);
-    if (!m_consumerThread)
+    m_consumerStarted = StartThread([this] { RunConsumer(); });
+    if (!m_consumerStarted)
         m_queue.StopConsumer();
 }
 

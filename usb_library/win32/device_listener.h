@@ -8,11 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 
 #include "discovery/debounce.h"
 #include "discovery/listener_queue.h"
 #include "support/ports/listener_port.h"
+#include "support/usb_event.h"
 #include "support/usb_lock.h"
 
 namespace USB {
@@ -28,18 +29,21 @@ public:
     DebounceTimer& operator=(const DebounceTimer&) = delete;
 
     void Restart();
-    void Cancel();
+    void Cancel() EXCLUDES(m_startMutex);
 
 private:
-    static DWORD WINAPI ThreadProc(LPVOID self);
     void Run();
-    bool EnsureThread();
+    bool EnsureThread() EXCLUDES(m_startMutex);
 
     Debounce m_debounce;
-    std::mutex m_startMutex;
+    Mutex m_startMutex;
+    // Made before the thread starts, which then only uses them.
     HANDLE m_timer = nullptr;
     HANDLE m_wake = nullptr;  // auto-reset: the debounce changed, or the thread is to end
-    HANDLE m_thread = nullptr;
+    bool m_started GUARDED_BY(m_startMutex) = false;
+    // Set by the thread as it ends; shared, since the thread may outlive a destructor that
+    // stopped waiting for it.
+    std::shared_ptr<UsbEvent> m_ended = std::make_shared<UsbEvent>(true, false);
     std::atomic<bool> m_ending{false};
 };
 
@@ -64,7 +68,7 @@ private:
     ListenerQueue m_queue;
     // After the queue it posts to, so that it ends first.
     DebounceTimer m_timer{[this] { Post(DevnodesChangedText().c_str()); }};
-    HANDLE m_consumerThread = nullptr;
+    bool m_consumerStarted = false;
     HANDLE m_quitEvent = nullptr;
     HANDLE m_readyEvent = nullptr;
     HDEVNOTIFY m_hDevNotify = nullptr;  // the window thread's
@@ -72,12 +76,12 @@ private:
     // On the window thread, as soon as the window exists: however late that is, device
     // notifications reach it from then on.
     void RegisterNotifications();
-    static DWORD WINAPI WindowThread(LPVOID self);
     DWORD RunWindow();
-    static DWORD WINAPI ConsumerThread(LPVOID self);
+    void RunConsumer();
     void OnDeviceChange(WPARAM wParam, LPARAM lParam);
 
-    HANDLE m_windowThread = nullptr;
+    // Set as the window thread ends; null while none runs.
+    std::shared_ptr<UsbEvent> m_windowEnded;
     // Start gave up waiting for the window: what was plugged meanwhile is found by one look at
     // the tree once it is up.
     std::atomic<bool> m_late{false};

@@ -41,7 +41,7 @@ protected:
     Fake::Http http;
     // The pieces a service builds the update from; an update the check starts runs at once.
     struct Updating : Fake::DecisionPieces {
-        UsbCLock serviceLock;
+        Mutex serviceLock;
         const UsbConfig config;
         WhitelistUpdater updater{whiteList,   notPhoneCache, cloud,
                                  serviceLock, config,        [](std::function<void()> work) { work(); }};

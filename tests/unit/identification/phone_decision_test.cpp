@@ -98,7 +98,7 @@ TEST_F(PhoneDecisionTest, SystemCheckFindsTheAdbInterfaceOfAKnownVendorRetryingO
 TEST_F(PhoneDecisionTest, HasPhoneOnlyForAPluggedPhoneWithoutARecord)
 {
     const UsbConfig config;
-    UsbCLock serviceLock;
+    Mutex serviceLock;
     WhitelistUpdater updater(pieces.whiteList, pieces.notPhoneCache, pieces.cloud, serviceLock, config,
                              [](std::function<void()>) {});
     auto hasPhone = [&] { return HasPhoneDecision(decision, pieces.devices, updater, pieces.notPhoneCache); };
