@@ -12,8 +12,8 @@ function(usb_version_resource target file description type)
   set(USB_RC_FILE "${file}")
   set(USB_RC_DESCRIPTION "${description}")
   set(USB_RC_TYPE "${type}")
-  set(rc "${CMAKE_BINARY_DIR}/version/${target}.rc")
-  configure_file("${CMAKE_SOURCE_DIR}/cmake/version.rc.in" "${rc}" @ONLY)
+  set(rc "${PROJECT_BINARY_DIR}/version/${target}.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/version.rc.in" "${rc}" @ONLY)
   target_sources(${target} PRIVATE "${rc}")
 endfunction()
 usb_version_resource(usbhelper usbhelper.dll "Finds Android phones on USB and brings them to ADB" VFT_DLL)
@@ -35,37 +35,38 @@ else()
   set(USB_DLLTOOL_MACHINE i386)
 endif()
 set(USB_MSVC_IMPORT_LIBS "")
-foreach(def "${USB_LIB}/service/usbhelper.def" "${CMAKE_SOURCE_DIR}/adb_bridge/AdbBridge.def")
+foreach(def "${USB_LIB}/service/usbhelper.def" "${PROJECT_SOURCE_DIR}/adb_bridge/AdbBridge.def")
   get_filename_component(name "${def}" NAME_WE)
-  set(lib "${CMAKE_BINARY_DIR}/lib/${name}.lib")
+  set(lib "${PROJECT_BINARY_DIR}/lib/${name}.lib")
   add_custom_command(OUTPUT "${lib}" COMMAND "${USB_DLLTOOL}" -m ${USB_DLLTOOL_MACHINE} -d "${def}" -l "${lib}"
                      DEPENDS "${def}" COMMENT "Making the MSVC import library ${name}.lib" VERBATIM)
   list(APPEND USB_MSVC_IMPORT_LIBS "${lib}")
 endforeach()
-file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/lib")
+file(MAKE_DIRECTORY "${PROJECT_BINARY_DIR}/lib")
 add_custom_target(usb_msvc_import_libs ALL DEPENDS ${USB_MSVC_IMPORT_LIBS})
 
-include("${CMAKE_SOURCE_DIR}/cmake/dotnet_binding.cmake")
+include("${PROJECT_SOURCE_DIR}/cmake/dotnet_binding.cmake")
 
-# Without --prefix the kit lands in the tree, never in the cross toolchain's Windows default.
-if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-  set(CMAKE_INSTALL_PREFIX "${CMAKE_BINARY_DIR}/kit" CACHE PATH "where cmake --install lays out the host kit" FORCE)
+# Without --prefix the kit lands in the tree, never in the cross toolchain's Windows default;
+# a host that embeds the project keeps its own prefix.
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT AND PROJECT_IS_TOP_LEVEL)
+  set(CMAKE_INSTALL_PREFIX "${PROJECT_BINARY_DIR}/kit" CACHE PATH "where cmake --install lays out the host kit" FORCE)
 endif()
 include(CMakePackageConfigHelpers)
 set(USB_KIT_CMAKE lib/cmake/usbhelper)
-write_basic_package_version_file("${CMAKE_BINARY_DIR}/usbhelperConfigVersion.cmake"
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/usbhelperConfigVersion.cmake"
                                  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-configure_file("${CMAKE_SOURCE_DIR}/cmake/usbhelper.pc.in" "${CMAKE_BINARY_DIR}/usbhelper.pc" @ONLY)
+configure_file("${PROJECT_SOURCE_DIR}/cmake/usbhelper.pc.in" "${PROJECT_BINARY_DIR}/usbhelper.pc" @ONLY)
 install(TARGETS usbhelper AdbBridge RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(TARGETS usbmon RUNTIME DESTINATION bin)
-install(FILES "${CMAKE_SOURCE_DIR}/data/whitelist.json" DESTINATION bin)
-install(FILES "${CMAKE_SOURCE_DIR}/include/usbhelper.h" "${CMAKE_SOURCE_DIR}/include/adb_bridge.h" DESTINATION include)
-install(FILES "${USB_LIB}/service/usbhelper.def" "${CMAKE_SOURCE_DIR}/adb_bridge/AdbBridge.def"
+install(FILES "${PROJECT_SOURCE_DIR}/data/whitelist.json" DESTINATION bin)
+install(FILES "${PROJECT_SOURCE_DIR}/include/usbhelper.h" "${PROJECT_SOURCE_DIR}/include/adb_bridge.h" DESTINATION include)
+install(FILES "${USB_LIB}/service/usbhelper.def" "${PROJECT_SOURCE_DIR}/adb_bridge/AdbBridge.def"
               ${USB_MSVC_IMPORT_LIBS} DESTINATION lib)
-install(FILES "${CMAKE_SOURCE_DIR}/cmake/usbhelperConfig.cmake" "${CMAKE_BINARY_DIR}/usbhelperConfigVersion.cmake"
+install(FILES "${PROJECT_SOURCE_DIR}/cmake/usbhelperConfig.cmake" "${PROJECT_BINARY_DIR}/usbhelperConfigVersion.cmake"
         DESTINATION ${USB_KIT_CMAKE})
-install(FILES "${CMAKE_BINARY_DIR}/usbhelper.pc" DESTINATION lib/pkgconfig)
-install(FILES "${CMAKE_SOURCE_DIR}/bindings/dotnet/UsbHelper.cs" "${USB_DOTNET_MESSAGES}" DESTINATION bindings/dotnet)
-install(FILES "${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake" "${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake"
+install(FILES "${PROJECT_BINARY_DIR}/usbhelper.pc" DESTINATION lib/pkgconfig)
+install(FILES "${PROJECT_SOURCE_DIR}/bindings/dotnet/UsbHelper.cs" "${USB_DOTNET_MESSAGES}" DESTINATION bindings/dotnet)
+install(FILES "${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake" "${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake"
         DESTINATION toolchains)
-install(FILES "${CMAKE_SOURCE_DIR}/LICENSE" "${CMAKE_SOURCE_DIR}/CHANGELOG.md" DESTINATION .)
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/CHANGELOG.md" DESTINATION .)
