@@ -30,18 +30,6 @@ std::string DevicePathBody(const std::string& path)
     return path.size() > 4 ? ToUpperAscii(path.substr(4)) : std::string();
 }
 
-template <typename Fn>
-void LoggingFailures(Fn fn)
-{
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        USB_LOG("the message could not be handled: %s\n", e.what());
-    } catch (...) {
-        USB_LOG("the message could not be handled\n");
-    }
-}
-
 }  // namespace
 
 UsbService::UsbService()
@@ -91,7 +79,7 @@ void UsbService::Start()
     m_loopEnded = std::make_shared<UsbEvent>(false, false);
     std::shared_ptr<UsbEvent> ended = m_loopEnded;
     if (!StartThread([this, ended, generation] {
-            LoggingFailures([&] { RunLoop(generation); });
+            LogFailures("the message could not be handled", [&] { RunLoop(generation); });
             ended->Set();
         }))
         ended->Set();
@@ -201,21 +189,13 @@ bool UsbService::TakeAction()
     const std::string message = PopMessage();
     if (message.empty())
         return false;
-    LoggingFailures([&] { HandleMessage(message); });
+    LogFailures("the message could not be handled", [&] { HandleMessage(message); });
     return true;
 }
 
 void UsbService::StartHelperJob(std::function<void()> work)
 {
-    m_pool.Run([work] {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            USB_LOG("a helper thread failed: %s\n", e.what());
-        } catch (...) {
-            USB_LOG("a helper thread failed\n");
-        }
-    });
+    m_pool.Run([work] { LogFailures("a helper thread failed", work); });
 }
 
 // ---- action messages -----------------------------------------------------------------

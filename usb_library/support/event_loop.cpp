@@ -14,13 +14,7 @@ constexpr uint64_t kTimerSlackMs = 25;
 // A task that throws is logged; the loop goes on with the next one.
 void RunGuarded(const EventLoop::Task& task)
 {
-    try {
-        task();
-    } catch (const std::exception& e) {
-        USB_LOG("a step of the event loop failed: %s\n", e.what());
-    } catch (...) {
-        USB_LOG("a step of the event loop failed\n");
-    }
+    LogFailures("a step of the event loop failed", task);
 }
 
 }  // namespace

@@ -10,15 +10,7 @@ namespace USB {
 bool StartThread(std::function<void()> work)
 {
     try {
-        std::thread([work = std::move(work)] {
-            try {
-                work();
-            } catch (const std::exception& e) {
-                USB_LOG("a helper thread failed: %s\n", e.what());
-            } catch (...) {
-                USB_LOG("a helper thread failed\n");
-            }
-        }).detach();
+        std::thread([work = std::move(work)] { LogFailures("a helper thread failed", work); }).detach();
         return true;
     } catch (const std::exception&) {
         USB_LOG("thread start fail\n");

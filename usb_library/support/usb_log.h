@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "support/usb_lock.h"
@@ -42,6 +43,20 @@ std::string GetDataDirectory();
 
 // Never throws: a line that cannot be written is lost.
 void LogLine(const char* file, int line, const char* format, ...) USB_PRINTF_LIKE(3, 4);
+
+// Runs fn; what it throws is logged as "<failure>: <reason>" (or "<failure>") and goes no
+// further: a thread's or a loop's next piece of work still runs.
+template <typename Fn>
+void LogFailures(const char* failure, Fn&& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        USB_LOG("%s: %s\n", failure, e.what());
+    } catch (...) {
+        USB_LOG("%s\n", failure);
+    }
+}
 
 // Appends one record line to the track file; hands it to the relay when asked, even if the
 // file write failed.

@@ -38,13 +38,7 @@ struct WorkerPool::Shared {
             self->jobs.pop_front();
             ++self->running;
             lock.Unlock();
-            try {
-                job();
-            } catch (const std::exception& e) {
-                USB_LOG("a background job failed: %s\n", e.what());
-            } catch (...) {
-                USB_LOG("a background job failed\n");
-            }
+            LogFailures("a background job failed", job);
             job = nullptr;  // what the job held goes before the pool hears it ended
             lock.Lock();
             --self->running;
