@@ -102,10 +102,8 @@ void ConnectionPipeline::ConnectRecorded(PhoneFlow& flow)
 {
     if (m_context.treeChangesCovered)
         m_context.treeChangesCovered();
-    if (DeviceRecord* device = RecordOf(flow))
+    if (DeviceRecord* device = LiveRecord(flow))
         CheckConnection(flow, *device);
-    else
-        EndFlow(flow);
 }
 
 void ConnectionPipeline::RegisterAdbInterfaces(PhoneSystemInfo& phone, PhoneInfos& interfaces)

@@ -97,11 +97,9 @@ void ConnectionPipeline::CheckAdbStatus(PhoneFlow& flow, DeviceRecord& device)
 
 void ConnectionPipeline::OnListingForSerialFix(PhoneFlow& flow, const Listing& listing)
 {
-    DeviceRecord* device = RecordOf(flow);
-    if (!device) {
-        EndFlow(flow);
+    DeviceRecord* device = LiveRecord(flow);
+    if (!device)
         return;
-    }
     if (listing.entries.size() == 1 && MayAdopt(flow, *device, listing.entries.begin()->second)) {
         USB_LOG("the system is not the same serial number as the adbserver, we need to change it according to the "
                 "adbserver\n");
@@ -117,11 +115,9 @@ void ConnectionPipeline::OnListingForSerialFix(PhoneFlow& flow, const Listing& l
 
 void ConnectionPipeline::FindAdbDevice(PhoneFlow& flow)
 {
-    DeviceRecord* device = RecordOf(flow);
-    if (!device) {
-        EndFlow(flow);
+    DeviceRecord* device = LiveRecord(flow);
+    if (!device)
         return;
-    }
     flow.stage = PhoneFlow::Stage::Finding;
     flow.attempt = 0;
     flow.findSerial = device->m_serial;
@@ -130,11 +126,9 @@ void ConnectionPipeline::FindAdbDevice(PhoneFlow& flow)
 
 void ConnectionPipeline::OnListingForFind(PhoneFlow& flow, const Listing& listing)
 {
-    DeviceRecord* device = RecordOf(flow);
-    if (!device) {
-        EndFlow(flow);
+    DeviceRecord* device = LiveRecord(flow);
+    if (!device)
         return;
-    }
     const std::string& windowsSn = flow.findSerial;
     for (const auto& kv : listing.entries) {
         const AdbDevice& entry = kv.second;
@@ -171,10 +165,8 @@ void ConnectionPipeline::AfterListingPause(PhoneFlow& flow, const Listing* pushe
         WantListing(flow);
         return;
     }
-    if (DeviceRecord* device = RecordOf(flow))
+    if (DeviceRecord* device = LiveRecord(flow))
         ReportNotFound(flow, *device);
-    else
-        EndFlow(flow);
 }
 
 void ConnectionPipeline::OnFound(PhoneFlow& flow, DeviceRecord& device, const AdbDevice& entry)
@@ -191,10 +183,10 @@ void ConnectionPipeline::OnFound(PhoneFlow& flow, DeviceRecord& device, const Ad
         flow.stage = PhoneFlow::Stage::StatusPause;
         flow.lastEntry = entry;
         After(flow, kOfflinePauseMs, [this, last](PhoneFlow& f) {
-            DeviceRecord* again = RecordOf(f);
+            DeviceRecord* again = LiveRecord(f);
             if (!again)
-                EndFlow(f);
-            else if (last)
+                return;
+            if (last)
                 ReportStatus(f, *again, f.lastEntry);
             else
                 FindAdbDevice(f);
@@ -260,11 +252,9 @@ void ConnectionPipeline::WaitUntilListedOnline(PhoneFlow& flow, DeviceRecord& de
 
 void ConnectionPipeline::ResumeAdbConnection(PhoneFlow& flow)
 {
-    DeviceRecord* device = RecordOf(flow);
-    if (!device) {
-        EndFlow(flow);
+    DeviceRecord* device = LiveRecord(flow);
+    if (!device)
         return;
-    }
     flow.track.Clear();
     flow.track.Start(device->m_vid, device->m_pid, device->m_serial, device->m_description);
     flow.track += "checkadb-->";

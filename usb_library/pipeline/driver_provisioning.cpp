@@ -324,11 +324,9 @@ void ConnectionPipeline::CheckDriver(PhoneFlow& flow, DeviceRecord& device)
 
 void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
 {
-    DeviceRecord* device = RecordOf(flow);
-    if (!device) {
-        EndFlow(flow);
+    DeviceRecord* device = LiveRecord(flow);
+    if (!device)
         return;
-    }
     if (check < kPresenceChecks) {
         // A look at the driver interfaces reads the whole device tree: a job, so that a phone
         // waiting for its driver does not hold the loop while others are served.
@@ -336,10 +334,10 @@ void ConnectionPipeline::CheckDriverPresence(PhoneFlow& flow, int check)
         RunJob(flow, [this, key, serial, check]() -> std::function<void(PhoneFlow&)> {
             const bool present = HasAdbDriverInterface(key, serial);
             return [this, present, check](PhoneFlow& f) {
-                DeviceRecord* record = RecordOf(f);
-                if (!record) {
-                    EndFlow(f);
-                } else if (present) {
+                DeviceRecord* record = LiveRecord(f);
+                if (!record)
+                    return;
+                if (present) {
                     record->m_isDriverOk = true;
                     DriverPassed(f, *record);
                 } else {
@@ -370,11 +368,9 @@ void ConnectionPipeline::RunDriverJob(PhoneFlow& flow, DeviceRecord& device)
             return nullptr;
         return [this, chain, outcome](PhoneFlow& f) {
             f.track = chain->Track();
-            DeviceRecord* record = RecordOf(f);
-            if (!record) {
-                EndFlow(f);
+            DeviceRecord* record = LiveRecord(f);
+            if (!record)
                 return;
-            }
             const DeviceRecord& copy = chain->Device();
             record->m_isDriverOk = copy.m_isDriverOk;
             record->m_driverFile = copy.m_driverFile;

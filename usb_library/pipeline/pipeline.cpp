@@ -130,6 +130,14 @@ DeviceRecord* ConnectionPipeline::RecordOf(const PhoneFlow& flow)
     return m_context.devices.FindByDevice(flow.key, flow.windowsSerial);
 }
 
+DeviceRecord* ConnectionPipeline::LiveRecord(PhoneFlow& flow)
+{
+    DeviceRecord* device = RecordOf(flow);
+    if (!device)
+        EndFlow(flow);
+    return device;
+}
+
 size_t ConnectionPipeline::BusyFlows() const
 {
     size_t busy = 0;

@@ -134,6 +134,8 @@ private:
     // Runs a step of the flow `id` if it still lives; a step that throws ends its flow.
     void Continue(uint64_t id, const std::function<void(PhoneFlow&)>& step);
     DeviceRecord* RecordOf(const PhoneFlow& flow);
+    // The flow's record; null, and the flow ended, once its phone has left.
+    DeviceRecord* LiveRecord(PhoneFlow& flow);
     // Runs `work` on a worker; `then` runs on the loop unless the flow ended meanwhile.
     void RunJob(PhoneFlow& flow, std::function<std::function<void(PhoneFlow&)>()> work);
     std::shared_ptr<void> CountJob();
