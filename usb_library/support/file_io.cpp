@@ -6,12 +6,6 @@ namespace USB {
 
 namespace {
 
-#if defined(_WIN32)
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
 // Reads what the file gives up to `want` bytes; false on a read error.
 bool ReadUpTo(std::FILE* file, size_t want, std::string& out)
 {
@@ -59,7 +53,7 @@ void RemoveFilesNamed(const std::string& folder, const std::string& prefix, cons
 {
     std::string base = folder;
     if (!base.empty() && base.back() != '/' && base.back() != '\\')
-        base += kSeparator;
+        base += kPathSep;
     for (const std::string& name : FileCalls::List(folder)) {
         // A file that stays does not end the sweep.
         if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&

@@ -11,6 +11,13 @@
 
 namespace USB {
 
+// Path separator of the platform the core runs on ('\\' on Windows).
+#if defined(_WIN32)
+constexpr char kPathSep = '\\';
+#else
+constexpr char kPathSep = '/';
+#endif
+
 bool FileExists(const std::string& path);
 // Creates one directory level; true when it exists afterwards.
 bool MakeDirectory(const std::string& path);

@@ -11,13 +11,6 @@
 
 namespace USB {
 
-// Path separator of the platform the core runs on ('\\' on Windows).
-#if defined(_WIN32)
-constexpr char kPathSep = '\\';
-#else
-constexpr char kPathSep = '/';
-#endif
-
 // The local time of `when`; false when it cannot be had (the platform's thread-safe call).
 bool LocalTimeOf(std::time_t when, std::tm& out);
 
