@@ -37,12 +37,6 @@ enum class PendingInstall { Over, PhoneLeft, NothingPending };
 // How a download and install went: the driver is bound, it is not, or the phone left.
 enum class Outcome { Passed, Failed, PhoneLeft };
 
-void DeleteFile(const std::string& path)
-{
-    if (!path.empty())
-        RemoveFile(path);
-}
-
 // Phones of one model download to one path: one writer at a time, the others then find the file
 // and check it like any package already on disk.
 class PathClaims {
@@ -215,7 +209,7 @@ Outcome DriverChain::Run()
     USB_LOG("notify ui check the driver install fail..\n");
     m_track += "DRIVER_CHECK_INSTALL_FAIL";
     m_track.Write(true);
-    DeleteFile(m_device.m_driverFile);
+    RemoveFile(m_device.m_driverFile);
     Send(USB_WM_DRIVER_INSTALLING_FAIL);
     return Outcome::Failed;
 }
@@ -245,7 +239,7 @@ Outcome DriverChain::DownloadAndInstall(const std::string& url, const std::strin
         return Outcome::PhoneLeft;
     if (m_device.m_isDriverOk) {
         USB_LOG("the windows system had installed this driver\n");
-        DeleteFile(m_device.m_driverFile);
+        RemoveFile(m_device.m_driverFile);
         return Outcome::Passed;
     }
     if (WorkCalledOff())
