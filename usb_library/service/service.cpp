@@ -245,7 +245,7 @@ std::string UsbService::PopMessage()
     return front;
 }
 
-void UsbService::RemoveMessages(const std::string& action)
+void UsbService::RemoveMessages(Action action)
 {
     LockGuard guard(m_queueLock);
     for (auto it = m_messages.begin(); it != m_messages.end();) {
@@ -256,7 +256,7 @@ void UsbService::RemoveMessages(const std::string& action)
         }
         if (!HasMember(root, "action") || !root["action"].isString())
             break;
-        if (root["action"].asString() == action)
+        if (ActionOf(root["action"].asString()) == action)
             it = m_messages.erase(it);
         else
             ++it;
@@ -344,7 +344,7 @@ void UsbService::HandleDeviceOffline(const std::string& deviceInfo)
         USB_LOG("usb cable broken, notify ui WM_CHECK_PHONE_EXTRACT\n");
         SendToUi(USB_WM_DEVICE_OFFLINE, announced);
     }
-    RemoveMessages("DEVNODES_CHANGED");
+    RemoveMessages(Action::DevnodesChanged);
 }
 
 void UsbService::HandleUsbRetry(const std::string& text, const std::string& serial, int command)

@@ -20,6 +20,7 @@
 #include "identification/whitelist.h"
 #include "identification/whitelist_update.h"
 #include "pipeline/pipeline.h"
+#include "support/actions.h"
 #include "support/config.h"
 #include "support/event_loop.h"
 #include "support/ports/listener_port.h"
@@ -80,7 +81,7 @@ private:
     // end wait for (bounded).
     void StartHelperJob(std::function<void()> work);
     std::string PopMessage() EXCLUDES(m_queueLock);
-    void RemoveMessages(const std::string& action) EXCLUDES(m_queueLock);
+    void RemoveMessages(Action action) EXCLUDES(m_queueLock);
     size_t QueuedMessages() EXCLUDES(m_queueLock);
     // Loop thread (or a caller that drives the loop itself): dispatches one message.
     void HandleMessage(const std::string& text);
@@ -116,7 +117,7 @@ private:
     WorkerPool m_pool;
     EventLoop m_loop{m_pool};
     ConnectionPipeline m_pipeline{PipelineContext{m_loop, m_deviceList, *this, m_cloud, m_decision, m_config,
-                                                  [this] { RemoveMessages("DEVNODES_CHANGED"); }}};
+                                                  [this] { RemoveMessages(Action::DevnodesChanged); }}};
 
     std::deque<std::string> m_messages GUARDED_BY(m_queueLock);
     // One tree check at a time; changes meanwhile make it run once more.
