@@ -1,5 +1,7 @@
 #include "pipeline/adb_listing.h"
 
+#include <utility>
+
 #include "pipeline/adb_loader.h"
 #include "pipeline/adb_server.h"
 #include "support/usb_log.h"
@@ -27,16 +29,25 @@ std::vector<std::string> SplitString(const std::string& text, const std::string&
     return pieces;
 }
 
+// The "serial\tstate" lines of a listing, in order; a line without exactly one TAB is left out.
+std::vector<std::pair<std::string, std::string>> ListingLines(const std::string& text)
+{
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const std::string& line : SplitString(text, "\n", "")) {
+        const std::vector<std::string> fields = SplitString(line, "\t", "");
+        if (fields.size() == 2)
+            lines.emplace_back(fields[0], fields[1]);
+    }
+    return lines;
+}
+
 }  // namespace
 
 std::map<std::string, std::string> ParseAdbListing(const std::string& text)
 {
     std::map<std::string, std::string> entries;
-    for (const std::string& line : SplitString(text, "\n", "")) {
-        const std::vector<std::string> fields = SplitString(line, "\t", "");
-        if (!line.empty() && fields.size() == 2)
-            entries.emplace(fields[0], fields[1]);
-    }
+    for (const auto& line : ListingLines(text))
+        entries.emplace(line.first, line.second);
     return entries;
 }
 
@@ -104,19 +115,14 @@ AdbListingSource::Listing AdbListingSource::List()
     USB_LOG("adbdevices: %s\n", text.c_str());
 
     Listing listing;
-    for (const std::string& line : SplitString(text, "\n", "")) {
-        if (line.empty())
-            continue;
-        const std::vector<std::string> fields = SplitString(line, "\t", "");
-        if (fields.size() != 2)
-            continue;
+    for (const auto& line : ListingLines(text)) {
         // The first line of a serial stays; a repeated one is a conflict the host hears of.
-        if (listing.entries.count(fields[0])) {
+        if (listing.entries.count(line.first)) {
             USB_LOG("this device sn had already existed in the list\n");
-            listing.repeated.push_back(fields[0]);
+            listing.repeated.push_back(line.first);
             continue;
         }
-        listing.entries.emplace(fields[0], AdbDevice(fields[0], fields[1]));
+        listing.entries.emplace(line.first, AdbDevice(line.first, line.second));
     }
     return listing;
 }
