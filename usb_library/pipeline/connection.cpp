@@ -153,20 +153,16 @@ void ConnectionPipeline::OnListingForFind(PhoneFlow& flow, const Listing& listin
 void ConnectionPipeline::AfterListingPause(PhoneFlow& flow, const Listing* pushed)
 {
     const int attempts = flow.stage == PhoneFlow::Stage::SerialFix ? kSerialFixAttempts : kFindAttempts;
-    if (flow.attempt < attempts && pushed && flow.stage == PhoneFlow::Stage::SerialFix) {
-        OnListingForSerialFix(flow, *pushed);
-        return;
-    }
-    if (flow.attempt < attempts && pushed) {
-        OnListingForFind(flow, *pushed);
-        return;
-    }
-    if (flow.attempt < attempts) {
+    if (flow.attempt >= attempts) {
+        if (DeviceRecord* device = LiveRecord(flow))
+            ReportNotFound(flow, *device);
+    } else if (!pushed) {
         WantListing(flow);
-        return;
+    } else if (flow.stage == PhoneFlow::Stage::SerialFix) {
+        OnListingForSerialFix(flow, *pushed);
+    } else {
+        OnListingForFind(flow, *pushed);
     }
-    if (DeviceRecord* device = LiveRecord(flow))
-        ReportNotFound(flow, *device);
 }
 
 void ConnectionPipeline::OnFound(PhoneFlow& flow, DeviceRecord& device, const AdbDevice& entry)
