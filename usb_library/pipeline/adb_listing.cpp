@@ -4,6 +4,7 @@
 
 #include "pipeline/adb_loader.h"
 #include "pipeline/adb_server.h"
+#include "support/sys_utils.h"
 #include "support/usb_log.h"
 
 namespace USB {
@@ -100,6 +101,11 @@ void AdbListingSource::EnsureServer()
         USB_LOG("use the self adbserver\n");
         USB_LOG("the adb server starts successfully\n");
     }
+}
+
+bool ListedAs(const std::string& serial, const std::string& listed)
+{
+    return serial == ToLowerAscii(listed) || serial == ToUpperAscii(listed);
 }
 
 AdbListingSource::Listing AdbListingSource::List()

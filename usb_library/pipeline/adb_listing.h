@@ -17,6 +17,9 @@ namespace USB {
 // "serial\tstate" lines as the server writes them; lines without exactly one TAB are ignored and
 // the first line of a serial wins.
 std::map<std::string, std::string> ParseAdbListing(const std::string& text);
+// Whether the server's `listed` serial is the phone Windows names `serial`: the same text in
+// lower or in upper case.
+bool ListedAs(const std::string& serial, const std::string& listed);
 
 constexpr int kListingBufferSize = 4096;
 constexpr int kFindAttempts = 15;

@@ -134,7 +134,7 @@ void ConnectionPipeline::OnListingForFind(PhoneFlow& flow, const Listing& listin
         const AdbDevice& entry = kv.second;
         USB_LOG("system dev_sn is %s\n", windowsSn.c_str());
         USB_LOG("adb phone dev_sn is %s\n", entry.m_serial.c_str());
-        if (windowsSn == ToLowerAscii(entry.m_serial) || windowsSn == ToUpperAscii(entry.m_serial)) {
+        if (ListedAs(windowsSn, entry.m_serial)) {
             device->m_serial = entry.m_serial;
             OnFound(flow, *device, entry);
             return;

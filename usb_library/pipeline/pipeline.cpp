@@ -38,7 +38,7 @@ std::string ListingView(const std::map<std::string, std::string>& entries, const
 {
     std::string view;
     for (const auto& kv : entries)
-        if (!serial.empty() && (serial == ToLowerAscii(kv.first) || serial == ToUpperAscii(kv.first)))
+        if (!serial.empty() && ListedAs(serial, kv.first))
             view += kv.first + "\t" + kv.second + "\n";
     if (entries.size() == 1)
         view += "only " + entries.begin()->first + "\t" + entries.begin()->second + "\n";
