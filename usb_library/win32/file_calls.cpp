@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "support/file_io.h"
+#include "win32/wide_text.h"
 
 namespace USB {
 namespace FileCalls {
@@ -86,12 +87,7 @@ std::vector<std::string> List(const std::string& folder)
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..")
             continue;
-        const int n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0,
-                                          nullptr, nullptr);
-        std::string utf8(static_cast<size_t>(n > 0 ? n : 0), '\0');
-        if (n > 0)
-            WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), &utf8[0], n, nullptr, nullptr);
-        names.push_back(utf8);
+        names.push_back(WideToUtf8(name));
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
