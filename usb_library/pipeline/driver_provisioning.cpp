@@ -182,16 +182,14 @@ Outcome DriverChain::Run()
         return Outcome::Failed;
     }
 
+    // The device's package, else its vendor's; the general one when neither installed.
     Outcome result = Outcome::Failed;
-    bool tried = false;
-    if (!offer->m_deviceUrl.empty()) {
-        tried = true;
-        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + PackageExtensionOfUrl(offer->m_deviceUrl);
-        result = DownloadAndInstall(offer->m_deviceUrl, offer->m_deviceMd5);
-    } else if (!offer->m_vendorUrl.empty()) {
-        tried = true;
-        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + PackageExtensionOfUrl(offer->m_vendorUrl);
-        result = DownloadAndInstall(offer->m_vendorUrl, offer->m_vendorMd5);
+    const bool own = !offer->m_deviceUrl.empty();
+    const std::string& url = own ? offer->m_deviceUrl : offer->m_vendorUrl;
+    const bool tried = !url.empty();
+    if (tried) {
+        m_device.m_driverFile = GetTempDirectory() + m_device.m_vidPid + PackageExtensionOfUrl(url);
+        result = DownloadAndInstall(url, own ? offer->m_deviceMd5 : offer->m_vendorMd5);
     }
     if (result == Outcome::PhoneLeft)
         return Outcome::PhoneLeft;
