@@ -104,8 +104,7 @@ void UsbService::Init()
 {
     LockGuard guard(m_serviceLock);
     USB_LOG("loading whitelist......\n");
-    m_whiteList.LoadBuiltInVendors();
-    m_whiteList.LoadWhiteListFromFile();
+    ReloadWhiteList();
     USB_LOG("loading whitelist completed......\n");
     StartUpScans(
         m_decision, m_deviceList, m_notPhoneCache, [this](const std::string& text) { PostMessage(text); },
