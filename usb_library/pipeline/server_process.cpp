@@ -57,11 +57,11 @@ uint32_t FindAdbServerPid()
     uint32_t error = 0;
     const TcpTableResult result = Process().ReadTcpOwnerTable(rows, error);
     if (result == TcpTableResult::AllocError) {
-        GetPorts().system->DebugOutput("malloc Error!");
+        DebugLine("malloc Error!");
         return 0;
     }
     if (result != TcpTableResult::Ok) {
-        GetPorts().system->DebugOutput("GetExtendedTcpTable Error: " + std::to_string(static_cast<int>(error)));
+        DebugLine("GetExtendedTcpTable Error: " + std::to_string(static_cast<int>(error)));
         return 0;
     }
     uint32_t owner = kNoListener;
